@@ -1,0 +1,62 @@
+// The shot pipeline's view of the world around it.
+//
+// The pipeline itself does no I/O and knows nothing of windows or links; it
+// talks to the window and the links only through these small interfaces. The
+// window (bridge/app) and the links (bridge/links) implement them; tests and
+// the --convert front end supply their own.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace taltrix {
+
+// The raw-data box `meAns`: everything the launch monitor sent, plus the club
+// commands written back, for the user who wants to look at the wire.
+class RawDataBox {
+public:
+    virtual ~RawDataBox() = default;
+    virtual bool isVisible() const = 0;
+    virtual void append(std::string_view text) = 0;
+    virtual void prepend(std::string_view text) = 0;
+};
+
+// A status light that blinks once when switched on (`Timer_RX`, `Timer_TX`).
+class Indicator {
+public:
+    virtual ~Indicator() = default;
+    virtual void switchOn() = 0;
+};
+
+// The status display every part of the bridge reports through:
+// `fn_show_status` and the latest status message the label picks up.
+class StatusDisplay {
+public:
+    virtual ~StatusDisplay() = default;
+    virtual void showStatus(std::string_view message) = 0;
+    virtual void setLatestStatus(std::string_view message) = 0;
+};
+
+// One simulator's link as the router sees it.
+class SimulatorOutlet {
+public:
+    virtual ~SimulatorOutlet() = default;
+    virtual bool isUp() const = 0;
+    virtual void send(std::string_view message) = 0;
+};
+
+// What the launch-monitor link reports for one command write.
+struct CommandWriteResult {
+    int code = 0;              // 0: written; otherwise the link's error code
+    std::string runtimeError;  // non-empty: the link could not be used at all
+};
+
+// The launch-monitor link's command write: appends one CR, converts to the
+// ANSI code page and writes the bytes to the device.
+class CommandWriter {
+public:
+    virtual ~CommandWriter() = default;
+    virtual CommandWriteResult writeCommand(std::string_view command) = 0;
+};
+
+}  // namespace taltrix
