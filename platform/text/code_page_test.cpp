@@ -1,0 +1,106 @@
+#include "platform/text/code_page.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace codepage {
+namespace {
+
+TEST(CodePage1252, AllBytesRoundTripOneToOne) {
+  std::string all;
+  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+  const WideResult wide = multiByteToWide(1252, all, ConversionMode::strict);
+  ASSERT_TRUE(wide.ok());
+  ASSERT_EQ(wide.text.size(), 256u);
+  EXPECT_EQ(wide.text[0x80], u'\u20AC');
+  EXPECT_EQ(wide.text[0x9F], u'\u0178');
+  for (unsigned undefined : {0x81u, 0x8Du, 0x8Fu, 0x90u, 0x9Du}) EXPECT_EQ(wide.text[undefined], undefined);
+  const NarrowResult back = wideToMultiByte(1252, wide.text, ConversionMode::strict);
+  ASSERT_TRUE(back.ok());
+  EXPECT_EQ(back.text, all);
+  EXPECT_FALSE(back.usedDefaultChar);
+}
+
+TEST(CodePage1252, UnmappableCharactersBecomeQuestionMarks) {
+  const NarrowResult r = wideToMultiByte(1252, u"a\u03A9b\U0001F600c");
+  ASSERT_TRUE(r.ok());
+  EXPECT_EQ(r.text, "a?b?c");  // the surrogate pair is one character
+  EXPECT_TRUE(r.usedDefaultChar);
+  const NarrowResult strict = wideToMultiByte(1252, u"a\u03A9", ConversionMode::strict);
+  EXPECT_EQ(strict.status, ConversionStatus::invalidInput);
+  EXPECT_TRUE(strict.text.empty());
+}
+
+TEST(CodePageUtf8, InvalidSequencesBecomeOneReplacementPerMaximalSubpart) {
+  EXPECT_EQ(utf8ToUtf16("a\xC0\xAF" "b"), u"a\uFFFD\uFFFDb");       // overlong lead is never valid
+  EXPECT_EQ(utf8ToUtf16("\xE0\x80"), u"\uFFFD\uFFFD");               // E0 needs A0..BF next
+  EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98"), u"\uFFFD");                 // truncated at the end
+  EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");     // encoded surrogate
+  EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
+  EXPECT_EQ(utf8ToUtf16("x\xE2\x82" "y"), u"x\uFFFDy");
+  EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+  EXPECT_EQ(multiByteToWide(CP_UTF8, "ok\xFF", ConversionMode::strict).status, ConversionStatus::invalidInput);
+}
+
+TEST(CodePageUtf8, EncodesPairsAndReplacesLoneSurrogates) {
+  EXPECT_EQ(utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+  const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+  EXPECT_EQ(utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  EXPECT_EQ(wideToMultiByte(CP_UTF8, lone, ConversionMode::strict).status, ConversionStatus::invalidInput);
+  // Embedded zeros are text like any other.
+  EXPECT_EQ(utf16ToUtf8(std::u16string_view(u"a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(CodePageOthers, DoubleByteCodePagesGoThroughIconv) {
+  const NarrowResult sjis = wideToMultiByte(932, u"\u65E5\u672Ca");
+  ASSERT_TRUE(sjis.ok());
+  EXPECT_EQ(sjis.text, "\x93\xFA\x96\x7B" "a");
+  EXPECT_EQ(multiByteToWide(932, sjis.text).text, u"\u65E5\u672Ca");
+  // A lone lead byte at the end is a truncated character.
+  EXPECT_EQ(multiByteToWide(932, "a\x93").text, u"a\uFFFD");
+  EXPECT_EQ(multiByteToWide(932, "a\x93", ConversionMode::strict).status, ConversionStatus::invalidInput);
+  const NarrowResult lossy = wideToMultiByte(936, u"x\u0E01y");  // Thai is not in GBK
+  EXPECT_EQ(lossy.text, "x?y");
+  EXPECT_TRUE(lossy.usedDefaultChar);
+}
+
+TEST(CodePageOthers, SingleByteFamilies) {
+  EXPECT_EQ(multiByteToWide(1251, "\xCF\xF0\xE8").text, u"\u041F\u0440\u0438");
+  EXPECT_EQ(wideToMultiByte(866, u"\u041F").text, "\x8F");
+  EXPECT_EQ(multiByteToWide(1250, "\x81").text, u"\u0081");  // undefined C1 byte kept as in 1252
+  EXPECT_EQ(multiByteToWide(1253, "\xAA").text, u"\uFFFD");  // undefined outside C1: replaced
+  EXPECT_EQ(multiByteToWide(1253, "\xAA", ConversionMode::strict).status, ConversionStatus::invalidInput);
+  EXPECT_EQ(multiByteToWide(20127, "a\x80").text, u"a\uFFFD");
+  EXPECT_EQ(multiByteToWide(28591, "\xFF").text, u"\u00FF");
+  EXPECT_EQ(wideToMultiByte(28605, u"\u20AC").text, "\xA4");
+}
+
+TEST(CodePageOthers, UnknownCodePagesFail) {
+  EXPECT_FALSE(isValidCodePage(12345));
+  EXPECT_EQ(multiByteToWide(12345, "abc").status, ConversionStatus::unknownCodePage);
+  EXPECT_EQ(wideToMultiByte(12345, u"abc").status, ConversionStatus::unknownCodePage);
+  EXPECT_TRUE(isValidCodePage(1252));
+  EXPECT_TRUE(isValidCodePage(CP_UTF8));
+  EXPECT_EQ(iconvName(950).value_or(""), "CP950");
+  EXPECT_TRUE(multiByteToWide(1252, "").ok());
+}
+
+TEST(CodePageAnsi, DefaultsTo1252AndFollowsTheEnvironment) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the variable anew
+  if (std::getenv(kAnsiCodePageVariable) == nullptr) {
+    EXPECT_EQ(ansiCodePage(), 1252u);
+    EXPECT_EQ(multiByteToWide(CP_ACP, "\x80").text, u"\u20AC");
+  }
+  setenv(kAnsiCodePageVariable, "65001", 1);
+  EXPECT_EXIT(std::exit(ansiCodePage() == 65001 && utf8ToUtf16("\xC3\xA9") == multiByteToWide(CP_ACP, "\xC3\xA9").text
+                            ? 0
+                            : 1),
+              testing::ExitedWithCode(0), "");
+  setenv(kAnsiCodePageVariable, "not a number", 1);
+  EXPECT_EXIT(std::exit(ansiCodePage() == 1252 ? 0 : 1), testing::ExitedWithCode(0), "");
+  unsetenv(kAnsiCodePageVariable);
+}
+
+}  // namespace
+}  // namespace codepage
