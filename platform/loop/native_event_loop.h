@@ -1,0 +1,94 @@
+// The native backend of the message loop: epoll for socket readiness and
+// wake-ups, a timer heap whose nearest deadline bounds each wait, and an
+// eventfd through which a signal handler can ask the loop to quit.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <queue>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "platform/loop/event_loop.h"
+
+namespace platform::loop {
+
+class NativeEventLoop final : public EventLoop {
+ public:
+  NativeEventLoop();
+  ~NativeEventLoop() override;
+  NativeEventLoop(const NativeEventLoop&) = delete;
+  NativeEventLoop& operator=(const NativeEventLoop&) = delete;
+
+  // False when the kernel refused the epoll or eventfd descriptor; every
+  // wait step then fails.
+  bool valid() const { return epollFd_ >= 0 && wakeFd_ >= 0; }
+
+  TargetId createTarget(MessageTarget& handler) override;
+  void destroyTarget(TargetId target) override;
+  bool targetExists(TargetId target) const override;
+  bool post(const Message& message) override;
+  bool setTimer(TargetId target, std::uintptr_t timerId, std::chrono::milliseconds interval) override;
+  bool killTimer(TargetId target, std::uintptr_t timerId) override;
+  bool watchSocket(int socket, TargetId target, std::uint32_t messageId, std::uint32_t events) override;
+  void rearmSocket(int socket, std::uint32_t events) override;
+  void forgetSocket(int socket) override;
+  WaitOutcome waitStep(std::chrono::milliseconds timeout, WaitOptions options = {}) override;
+  void postQuit(int exitCode) override;
+  void postQuitAsync(int exitCode) override;
+  bool quitPending() const override;
+  int run() override;
+  bool insideDispatch() const override { return dispatchDepth_ > 0; }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  using TimerKey = std::pair<TargetId, std::uintptr_t>;
+
+  struct SocketWatch {
+    TargetId target = kNoTarget;
+    std::uint32_t messageId = 0;
+    std::uint32_t armed = 0;          // events that may still be reported
+    std::uint32_t registered = 0;     // epoll interest currently installed
+    bool inEpoll = false;
+  };
+  struct Timer {
+    std::chrono::milliseconds interval{0};
+    Clock::time_point due;
+    std::uint64_t generation = 0;
+    bool tickQueued = false;
+  };
+  struct HeapEntry {
+    Clock::time_point due;
+    TimerKey key;
+    std::uint64_t generation;
+    bool operator>(const HeapEntry& other) const { return due > other.due; }
+  };
+
+  bool hasDispatchable(TargetId onlyTarget) const;
+  bool gather(std::chrono::milliseconds timeout);
+  void handleReadiness(int socket, std::uint32_t epollEvents);
+  void updateInterest(int socket, SocketWatch& watch);
+  void queueSocketEvent(int socket, const SocketWatch& watch, std::uint32_t event, int error);
+  void expireTimers();
+  std::optional<Clock::time_point> nearestTimer();
+  bool dispatchOne(TargetId onlyTarget, bool& sawClose);
+
+  int epollFd_ = -1;
+  int wakeFd_ = -1;
+  TargetId nextTarget_ = 1;
+  std::unordered_map<TargetId, MessageTarget*> targets_;
+  std::deque<Message> queue_;
+  std::unordered_map<int, SocketWatch> sockets_;
+  std::map<TimerKey, Timer> timers_;
+  std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<>> timerHeap_;
+  std::uint64_t timerGeneration_ = 0;
+  bool quit_ = false;
+  int quitCode_ = 0;
+  std::atomic<bool> asyncQuit_{false};
+  std::atomic<int> asyncQuitCode_{0};
+  int dispatchDepth_ = 0;
+};
+
+}  // namespace platform::loop
