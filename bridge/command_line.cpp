@@ -1,0 +1,98 @@
+#include "bridge/command_line.h"
+
+#include <functional>
+#include <map>
+
+namespace taltrix {
+
+namespace {
+
+using ValueSetter = std::function<void(CommandLine&, std::string)>;
+
+const std::map<std::string, ValueSetter>& valueOptions() {
+    static const std::map<std::string, ValueSetter> options = {
+        {"--home", [](CommandLine& c, std::string v) { c.home = std::move(v); }},
+        {"--bluetooth", [](CommandLine& c, std::string v) { c.bluetooth = std::move(v); }},
+        {"--tgc", [](CommandLine& c, std::string v) { c.tgc = std::move(v); }},
+        {"--relay-url", [](CommandLine& c, std::string v) { c.relayUrl = std::move(v); }},
+        {"--sim", [](CommandLine& c, std::string v) { c.sim = std::move(v); }},
+        {"--club", [](CommandLine& c, std::string v) { c.club = std::move(v); }},
+    };
+    return options;
+}
+
+}  // namespace
+
+CommandLineResult parseCommandLine(const std::vector<std::string>& args) {
+    CommandLineResult result;
+    CommandLine& c = result.options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::string inlineValue;
+        bool hasInlineValue = false;
+        if (auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            inlineValue = arg.substr(eq + 1);
+            arg.resize(eq);
+            hasInlineValue = true;
+        }
+        if (arg == "-h" || arg == "--help") {
+            c.help = true;
+        } else if (arg == "--version") {
+            c.version = true;
+        } else if (arg == "--headless") {
+            c.headless = true;
+        } else if (arg == "--convert") {
+            c.convert = true;
+        } else if (auto it = valueOptions().find(arg); it != valueOptions().end()) {
+            if (hasInlineValue) {
+                it->second(c, inlineValue);
+            } else if (i + 1 < args.size()) {
+                it->second(c, args[++i]);
+            } else {
+                result.error = "option " + arg + " needs a value";
+                return result;
+            }
+        } else {
+            result.error = "unknown option: " + args[i];
+            return result;
+        }
+    }
+    if (c.sim && *c.sim != "TGC" && *c.sim != "HalvexPlay") {
+        result.error = "--sim takes TGC or HalvexPlay, not \"" + *c.sim + "\"";
+    } else if (c.convert && !c.sim) {
+        result.error = "--convert needs --sim TGC or --sim HalvexPlay";
+    } else if (!c.convert && (c.sim || c.club)) {
+        result.error = "--sim and --club go with --convert";
+    }
+    return result;
+}
+
+std::string usageText(const std::string& programName) {
+    return "Usage: " + programName + R"( [OPTIONS]
+
+Taltrix bridges an Ernest Sports ES16 launch monitor and a golf simulator
+(TGC over TCP, or Halvex Play through its relay service).
+
+Options:
+  --headless              run without a window or tray icon; every status
+                          message is written to standard output as one line
+  --home DIR              program folder (Settings.pgs and log files live
+                          there); default: the folder of the executable
+  --bluetooth emulator:NAME@HOST:PORT[,NAME@HOST:PORT...]
+                          use emulated launch monitors: discovery finds these
+                          devices, and a connection is a TCP connection to
+                          HOST:PORT carrying the serial stream
+  --tgc HOST:PORT         TGC endpoint (default 127.0.0.1:3344)
+  --relay-url URL         relay endpoint, overriding the one built from the
+                          settings
+  --convert --sim TGC|HalvexPlay [--club CODE]
+                          read launch-monitor text from standard input and
+                          write one simulator message per shot to standard
+                          output; --club is the club the simulator last
+                          reported (used by the Halvex Play form)
+  --version               print the version and exit
+  -h, --help              print this help and exit
+)";
+}
+
+}  // namespace taltrix

@@ -1,0 +1,38 @@
+// Taltrix: bridge between an Ernest Sports ES16 launch monitor and a golf
+// simulator. This file only picks the front end the options ask for.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bridge/command_line.h"
+#include "bridge/convert_command.h"
+
+namespace {
+
+constexpr const char* versionText = "- Version 2.37";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string program = argc > 0 ? argv[0] : "taltrix";
+    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const taltrix::CommandLineResult parsed = taltrix::parseCommandLine(args);
+    if (!parsed.error.empty()) {
+        std::fprintf(stderr, "taltrix: %s\nTry '%s --help'.\n", parsed.error.c_str(), program.c_str());
+        return 2;
+    }
+    const taltrix::CommandLine& options = parsed.options;
+    if (options.help) {
+        std::fputs(taltrix::usageText(program).c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("Taltrix %s\n", versionText);
+        return 0;
+    }
+    if (options.convert) {
+        return taltrix::runConvert(options);
+    }
+    std::fprintf(stderr, "taltrix: this build has no window or headless front end yet; use --convert\n");
+    return 2;
+}

@@ -1,0 +1,28 @@
+// Builds the launch message a simulator understands from the shot record.
+//
+// The simulators read these texts as they are, blanks included, so they are
+// built exactly as the simulators have always received them: concatenated
+// in a fixed order, then respaced by two fixed replacements.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bridge/shot/shot_record.h"
+
+namespace taltrix {
+
+enum class Simulator { TGC, HalvexPlay };
+
+// "HalvexPlay" selects the relay game; every other text selects TGC.
+Simulator simulatorFromSetting(std::string_view setting);
+std::string_view simulatorSettingText(Simulator simulator);
+
+class ShotConverter {
+public:
+    // `currentClub` is the club the simulator last reported; only the Halvex
+    // Play form carries it.
+    static std::string convert(const ShotRecord& shot, Simulator simulator, std::string_view currentClub);
+};
+
+}  // namespace taltrix

@@ -1,0 +1,123 @@
+#include "bridge/shot/shot_parser.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "bridge/shot/launch_code.h"
+#include "bridge/shot/number_text.h"
+#include "bridge/shot/rounding.h"
+
+namespace taltrix {
+
+namespace {
+
+// Field tags in message order, then the terminator. A field's value runs from
+// its tag to the first occurrence of the tag that follows it.
+enum Field : std::size_t { CS, BS, CD, TD, LA, SP, SF, CL, SPA, DIR, LDA, AA, DL, MH, SC, ST, CPTH, CFAC, SPL, HT, BV, VER, END, fieldCount };
+
+constexpr std::array<std::string_view, fieldCount> tags = {
+    "CS", "BS", "CD", "TD", "LA", "SP", "SF", "CL", "SPA", "DIR", "LDA", "AA",
+    "DL", "MH", "SC", "ST", "CPTH", "CFAC", "SPL", "HT", "BV", "VER", "End"};
+
+constexpr double kmhPerMph = 1.609;
+
+class FieldReader {
+public:
+    explicit FieldReader(std::string_view message) : message_(message) {
+        // Each tag is looked for once: it is both one field's start and the
+        // previous field's end.
+        for (std::size_t i = 0; i < fieldCount; ++i) first_[i] = message.find(tags[i]);
+    }
+
+    // The field's text with its tag removed wherever it occurs, or nothing
+    // when the field or the tag after it is missing or out of order.
+    std::optional<std::string> value(Field field) const {
+        const std::size_t a = first_[field];
+        const std::size_t b = first_[field + 1];
+        if (a == std::string_view::npos || b == std::string_view::npos || b < a) return std::nullopt;
+        const std::string_view piece = message_.substr(a, b - a);
+        const std::string_view tag = tags[field];
+        std::string text;
+        text.reserve(piece.size());
+        std::size_t from = 0;
+        for (std::size_t at = piece.find(tag); at != std::string_view::npos; at = piece.find(tag, from)) {
+            text.append(piece.substr(from, at - from));
+            from = at + tag.size();
+        }
+        text.append(piece.substr(from));
+        return text;
+    }
+
+    // The field read as a number, or nothing when it cannot be located.
+    std::optional<double> number(Field field) const {
+        const auto text = value(field);
+        if (!text) return std::nullopt;
+        return readNumber(*text);
+    }
+
+private:
+    std::string_view message_;
+    std::array<std::size_t, fieldCount> first_{};
+};
+
+void readRounded(const FieldReader& reader, Field field, int decimals, double& target) {
+    if (const auto n = reader.number(field)) target = roundHalfEven(*n, decimals);
+}
+
+void readWhole(const FieldReader& reader, Field field, std::int32_t& target) {
+    if (const auto n = reader.number(field)) {
+        if (const auto whole = toInt32(*n)) target = *whole;
+    }
+}
+
+}  // namespace
+
+bool ShotParser::parse(std::string_view message, ShotRecord& record) {
+    record.clear();
+    const FieldReader reader(message);
+
+    if (const auto speed = reader.number(CS)) {
+        record.clubSpeedMPH = *speed;
+        record.clubSpeedKMH = roundHalfEven(*speed * kmhPerMph, 1);
+    }
+    if (const auto speed = reader.number(BS)) {
+        record.ballSpeedMPH = *speed;
+        record.ballSpeedKMH = roundHalfEven(*speed * kmhPerMph, 1);
+    }
+    readWhole(reader, SP, record.backSpin);
+    readWhole(reader, LA, record.ballAngle);
+    record.launchCode = computeLaunchCode(record.backSpin, record.ballAngle);
+
+    readRounded(reader, CD, 1, record.valueCD);
+    readRounded(reader, TD, 1, record.valueTD);
+    readRounded(reader, SF, 2, record.smashFactor);
+    if (auto club = reader.value(CL)) record.club = std::move(*club);
+
+    // The device's spin axis counts in whole degrees only: the fraction is
+    // cut off (not rounded) by reading up to the decimal point.
+    if (auto axis = reader.value(SPA)) {
+        for (char& c : *axis) {
+            if (c == '.') c = ',';
+        }
+        record.spinAxis = roundHalfEven(readNumber(*axis), 1);
+    }
+    if (const auto side = toInt32(record.spinAxis * record.backSpin / 45.0)) record.sideSpin = *side;
+
+    readRounded(reader, DIR, 1, record.ballDirection);
+    readRounded(reader, LDA, 1, record.valueLDA);
+    readRounded(reader, AA, 1, record.valueAA);
+    readRounded(reader, DL, 1, record.valueDL);
+    readRounded(reader, MH, 1, record.valueMH);
+    readRounded(reader, SC, 1, record.valueSC);
+    readRounded(reader, ST, 1, record.valueST);
+    readRounded(reader, CPTH, 1, record.swingPath);
+    readRounded(reader, CFAC, 1, record.clubFace);
+    readRounded(reader, SPL, 1, record.valueSPL);
+    readRounded(reader, HT, 2, record.valueHT);
+    readRounded(reader, BV, 2, record.valueBV);
+    if (auto version = reader.value(VER)) record.version = std::move(*version);
+    return true;
+}
+
+}  // namespace taltrix
