@@ -1,0 +1,31 @@
+// RFC 6455 base framing shared by the writer and the reader.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+namespace morvane::websocket {
+
+enum Opcode : std::uint8_t {
+  kOpContinuation = 0,
+  kOpText = 1,
+  kOpBinary = 2,
+  kOpClose = 8,
+  kOpPing = 9,
+  kOpPong = 10,
+};
+
+constexpr bool isControlOpcode(std::uint8_t opcode) { return (opcode & 0x8) != 0; }
+
+using MaskKey = std::array<std::uint8_t, 4>;
+
+// Largest header: 2 bytes, 8 bytes of extended length, 4 bytes of key.
+inline constexpr std::size_t kMaxFrameHeaderSize = 14;
+
+// XORs data with the key, starting at key byte `phase` (0..3), a machine
+// word at a time. Masking and unmasking are the same operation.
+void applyMask(std::span<std::uint8_t> data, const MaskKey& key, std::size_t phase = 0);
+
+}  // namespace morvane::websocket

@@ -1,0 +1,81 @@
+#include "control/websocket/frame_writer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace morvane::websocket {
+
+std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked) {
+  std::size_t size = 2;
+  if (payloadLength > 65535) {
+    size += 8;
+  } else if (payloadLength > 125) {
+    size += 2;
+  }
+  return size + (masked ? 4 : 0);
+}
+
+void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
+                 std::span<const std::uint8_t> payload) {
+  const std::uint64_t length = payload.size();
+  const std::size_t start = out.size();
+  out.resize(start + frameHeaderSize(length, header.masked) + payload.size());
+  std::uint8_t* p = out.data() + start;
+
+  *p++ = static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | (header.rsv1 ? 0x40 : 0) |
+                                   (header.rsv2 ? 0x20 : 0) | (header.rsv3 ? 0x10 : 0) |
+                                   (header.opcode & 0x0F));
+  const std::uint8_t maskBit = header.masked ? 0x80 : 0;
+  if (length <= 125) {
+    *p++ = static_cast<std::uint8_t>(maskBit | length);
+  } else if (length <= 65535) {
+    *p++ = maskBit | 126;
+    *p++ = static_cast<std::uint8_t>(length >> 8);
+    *p++ = static_cast<std::uint8_t>(length);
+  } else {
+    *p++ = maskBit | 127;
+    for (int shift = 56; shift >= 0; shift -= 8) *p++ = static_cast<std::uint8_t>(length >> shift);
+  }
+  if (header.masked) {
+    std::memcpy(p, header.key.data(), header.key.size());
+    p += header.key.size();
+  }
+  if (!payload.empty()) {
+    std::memcpy(p, payload.data(), payload.size());
+    if (header.masked) applyMask({p, payload.size()}, header.key);
+  }
+}
+
+int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,
+                  std::span<const std::uint8_t> payload, std::int64_t fragmentSize,
+                  RandomSource& random) {
+  const std::size_t chunk = fragmentSize < 1 || static_cast<std::uint64_t>(fragmentSize) >= payload.size()
+                                ? std::max<std::size_t>(payload.size(), 1)
+                                : static_cast<std::size_t>(fragmentSize);
+  const std::size_t frames = payload.empty() ? 1 : (payload.size() + chunk - 1) / chunk;
+
+  // One draw for every key of the message keeps the random source's cost per
+  // message, not per frame; the keys are still independent.
+  std::vector<std::uint8_t> keys(frames * 4);
+  if (!random.fill(keys)) return kRandomUnavailable;
+
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const std::size_t size = std::min(chunk, payload.size() - std::min(payload.size(), i * chunk));
+    total += frameHeaderSize(size, true) + size;
+  }
+  out.reserve(out.size() + total);
+
+  for (std::size_t i = 0; i < frames; ++i) {
+    const std::size_t offset = std::min(payload.size(), i * chunk);
+    const std::size_t size = std::min(chunk, payload.size() - offset);
+    FrameHeader header;
+    header.fin = i + 1 == frames;
+    header.opcode = i == 0 ? opcode : std::uint8_t{kOpContinuation};
+    std::memcpy(header.key.data(), keys.data() + i * 4, 4);
+    appendFrame(out, header, payload.subspan(offset, size));
+  }
+  return 0;
+}
+
+}  // namespace morvane::websocket

@@ -1,0 +1,42 @@
+// Serialises client frames and messages. Header and masked payload are
+// written into one buffer, so that each frame (and each message) can go to
+// the socket in a single write.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "control/websocket/frame.h"
+#include "control/websocket/random_source.h"
+
+namespace morvane::websocket {
+
+struct FrameHeader {
+  bool fin = true;
+  bool rsv1 = false;
+  bool rsv2 = false;
+  bool rsv3 = false;
+  std::uint8_t opcode = kOpText;
+  bool masked = true;
+  MaskKey key{};
+};
+
+// Bytes of header (with key) that a payload of this length needs.
+std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked);
+
+// Appends one frame: the header, the key when masked, then the payload
+// (masked on the copy; the caller's bytes are not touched).
+void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
+                 std::span<const std::uint8_t> payload);
+
+// Appends one message: the first min(length, fragmentSize) bytes with
+// `opcode`, each further chunk of at most fragmentSize bytes as a
+// continuation frame, FIN on the last one only, every frame masked with its
+// own new key. fragmentSize below 1 means no limit. An empty payload gives
+// one empty frame. Returns 0, or kRandomUnavailable with `out` unchanged.
+int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,
+                  std::span<const std::uint8_t> payload, std::int64_t fragmentSize,
+                  RandomSource& random);
+
+}  // namespace morvane::websocket
