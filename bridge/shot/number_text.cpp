@@ -1,5 +1,6 @@
 #include "bridge/shot/number_text.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 
@@ -11,16 +12,20 @@ namespace {
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
+constexpr std::array<double, 23> exactPowersOfTen = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
 }  // namespace
 
 double readNumber(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size() && text[i] == ' ') ++i;
-
-    // Short enough for the string's inline buffer in every real field.
-    std::string number;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
-        if (text[i] == '-') number.push_back('-');
+    // The number is read in place: a "+" is stepped over, a "-" is part of
+    // what the conversion reads.
+    std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        if (text[i] == '+') start = i + 1;
         ++i;
     }
     bool seenPoint = false;
@@ -34,12 +39,34 @@ double readNumber(std::string_view text) {
         } else {
             break;
         }
-        number.push_back(c);
     }
     if (!seenDigit) return 0.0;
 
+    // Device fields are a few digits long: as a whole number over a power
+    // of ten, both exact in a double, one division gives the correctly
+    // rounded value, as the general conversion below would.
+    std::uint64_t mantissa = 0;
+    int digits = 0;
+    int decimals = 0;
+    bool afterPoint = false;
+    for (std::size_t k = start; k < i; ++k) {
+        const char c = text[k];
+        if (c == '.') {
+            afterPoint = true;
+        } else if (c != '-') {
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(c - '0');
+            digits += mantissa != 0 || digits != 0 ? 1 : 0;
+            decimals += afterPoint ? 1 : 0;
+        }
+        if (digits > 15) break;
+    }
+    if (digits <= 15 && decimals < static_cast<int>(exactPowersOfTen.size())) {
+        const double magnitude = static_cast<double>(mantissa) / exactPowersOfTen[static_cast<std::size_t>(decimals)];
+        return text[start] == '-' ? -magnitude : magnitude;
+    }
+
     double value = 0.0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    const auto result = std::from_chars(text.data() + start, text.data() + i, value);
     // Out of a double's range: no value a field could use.
     if (result.ec != std::errc()) return 0.0;
     return value;

@@ -6,49 +6,53 @@ namespace taltrix {
 
 namespace {
 
-constexpr std::string_view tgcHeader = R"({"protocol":"HXLAUNCH", "DATA":{)";
-constexpr std::string_view halvexPlayHeader = R"(/launch {"protocol":"HXP", "DATA":{)";
+// The messages as the simulators receive them. Building them comes down to
+// concatenation followed by two fixed replacements: a blank right after a
+// quote goes, then every comma gets one blank after it; the commas that
+// already had one (after the header and before the launch code) end up with
+// two. The fixed parts below are written in that final form, and only the
+// values go through the replacements, so no second pass over the whole
+// message is needed.
+constexpr std::string_view tgcHeader = R"({"protocol":"HXLAUNCH",  "DATA":{)";
+constexpr std::string_view halvexPlayHeader = R"(/launch {"protocol":"HXP",  "DATA":{)";
 
 class MessageBuilder {
 public:
     explicit MessageBuilder(std::string_view header) {
-        text_.reserve(400);
+        text_.reserve(320);
         text_.append(header);
     }
 
     MessageBuilder& field(std::string_view key, std::string_view value) {
-        if (!first_) text_.push_back(',');
+        if (!first_) text_.append(", ");
         first_ = false;
         text_.push_back('"');
         text_.append(key);
         text_.append("\":\"");
-        text_.append(value);
+        appendValue(value);
         text_.push_back('"');
         return *this;
     }
 
     std::string finish(std::int32_t launchCode) {
-        text_.append(", \"launchCode\":\"");
+        text_.append(",  \"launchCode\":\"");
         text_.append(formatInteger(launchCode));
         text_.append("\"}}");
-        return respace(text_);
+        return std::move(text_);
     }
 
 private:
-    // A blank right after a quote goes, then every comma is followed by one
-    // blank. The two commas that already had a blank after them (after the
-    // header and before the launch code) end up with two: the simulators
-    // have always been sent it that way.
-    static std::string respace(const std::string& text) {
-        std::string out;
-        out.reserve(text.size() + 32);
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            const char c = text[i];
-            if (c == ' ' && i > 0 && text[i - 1] == '"') continue;
-            out.push_back(c);
-            if (c == ',') out.push_back(' ');
+    // A value comes right after a quote. Numbers never hold a blank or a
+    // comma; text (the simulator's club) goes through the replacements.
+    void appendValue(std::string_view value) {
+        char previous = '"';
+        for (const char c : value) {
+            const bool blankAfterQuote = c == ' ' && previous == '"';
+            previous = c;
+            if (blankAfterQuote) continue;
+            text_.push_back(c);
+            if (c == ',') text_.push_back(' ');
         }
-        return out;
     }
 
     std::string text_;

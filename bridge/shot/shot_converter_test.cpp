@@ -105,3 +105,16 @@ TEST_F(PipelineTest, NothingGoesToTheRelayFromTheLobby) {
 
 }  // namespace
 }  // namespace taltrix
+
+namespace taltrix {
+namespace {
+
+TEST(ShotConverter, ClubTextGoesThroughTheSameRespacing) {
+    // A blank right after a quote is dropped (once), a comma gains a blank.
+    const ShotRecord r;
+    const std::string m = ShotConverter::convert(r, Simulator::HalvexPlay, "  a,\" b");
+    EXPECT_NE(m.find(R"({"club":" a, "b", "ballSpeedMPH")"), std::string::npos) << m;
+}
+
+}  // namespace
+}  // namespace taltrix

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "bridge/shot/launch_code.h"
@@ -22,43 +23,84 @@ constexpr std::array<std::string_view, fieldCount> tags = {
 
 constexpr double kmhPerMph = 1.609;
 
+// Where each tag first occurs, found in one pass over the message. Each
+// tag is both one field's start and the previous field's end.
+class TagIndex {
+public:
+    explicit TagIndex(std::string_view message) {
+        first_.fill(std::string_view::npos);
+        for (std::size_t at = 0; at < message.size(); ++at) {
+            for (const Field field : candidates(message[at])) {
+                if (first_[field] == std::string_view::npos && message.substr(at).starts_with(tags[field])) {
+                    first_[field] = at;
+                }
+            }
+        }
+    }
+
+    std::size_t operator[](std::size_t field) const { return first_[field]; }
+
+private:
+    // The tags that may start with a given letter.
+    static std::span<const Field> candidates(char c) {
+        static constexpr Field a[] = {AA}, b[] = {BS, BV}, cTags[] = {CS, CD, CL, CPTH, CFAC}, d[] = {DIR, DL},
+                               e[] = {END}, h[] = {HT}, l[] = {LA, LDA}, m[] = {MH},
+                               sTags[] = {SP, SF, SPA, SC, ST, SPL}, t[] = {TD}, v[] = {VER};
+        switch (c) {
+            case 'A': return a;
+            case 'B': return b;
+            case 'C': return cTags;
+            case 'D': return d;
+            case 'E': return e;
+            case 'H': return h;
+            case 'L': return l;
+            case 'M': return m;
+            case 'S': return sTags;
+            case 'T': return t;
+            case 'V': return v;
+            default: return {};
+        }
+    }
+
+    std::array<std::size_t, fieldCount> first_{};
+};
+
 class FieldReader {
 public:
-    explicit FieldReader(std::string_view message) : message_(message) {
-        // Each tag is looked for once: it is both one field's start and the
-        // previous field's end.
-        for (std::size_t i = 0; i < fieldCount; ++i) first_[i] = message.find(tags[i]);
-    }
+    explicit FieldReader(std::string_view message) : message_(message), first_(message) {}
 
     // The field's text with its tag removed wherever it occurs, or nothing
     // when the field or the tag after it is missing or out of order.
-    std::optional<std::string> value(Field field) const {
+    // `scratch` holds the text when the tag occurs more than once.
+    std::optional<std::string_view> value(Field field, std::string& scratch) const {
         const std::size_t a = first_[field];
         const std::size_t b = first_[field + 1];
         if (a == std::string_view::npos || b == std::string_view::npos || b < a) return std::nullopt;
-        const std::string_view piece = message_.substr(a, b - a);
         const std::string_view tag = tags[field];
-        std::string text;
-        text.reserve(piece.size());
+        const std::string_view piece = message_.substr(a, b - a).substr(tag.size());
+        std::size_t at = piece.find(tag);
+        if (at == std::string_view::npos) return piece;
+        scratch.clear();
         std::size_t from = 0;
-        for (std::size_t at = piece.find(tag); at != std::string_view::npos; at = piece.find(tag, from)) {
-            text.append(piece.substr(from, at - from));
+        for (; at != std::string_view::npos; at = piece.find(tag, from)) {
+            scratch.append(piece.substr(from, at - from));
             from = at + tag.size();
         }
-        text.append(piece.substr(from));
-        return text;
+        scratch.append(piece.substr(from));
+        return std::string_view(scratch);
     }
 
     // The field read as a number, or nothing when it cannot be located.
     std::optional<double> number(Field field) const {
-        const auto text = value(field);
+        std::string scratch;
+        const auto text = value(field, scratch);
         if (!text) return std::nullopt;
         return readNumber(*text);
     }
 
 private:
     std::string_view message_;
-    std::array<std::size_t, fieldCount> first_{};
+    TagIndex first_;
 };
 
 void readRounded(const FieldReader& reader, Field field, int decimals, double& target) {
@@ -92,15 +134,15 @@ bool ShotParser::parse(std::string_view message, ShotRecord& record) {
     readRounded(reader, CD, 1, record.valueCD);
     readRounded(reader, TD, 1, record.valueTD);
     readRounded(reader, SF, 2, record.smashFactor);
-    if (auto club = reader.value(CL)) record.club = std::move(*club);
+    std::string scratch;
+    if (const auto club = reader.value(CL, scratch)) record.club = *club;
 
     // The device's spin axis counts in whole degrees only: the fraction is
     // cut off (not rounded) by reading up to the decimal point.
-    if (auto axis = reader.value(SPA)) {
-        for (char& c : *axis) {
-            if (c == '.') c = ',';
-        }
-        record.spinAxis = roundHalfEven(readNumber(*axis), 1);
+    if (const auto axis = reader.value(SPA, scratch)) {
+        // Reading stops at the decimal point, which is what a ","
+        // standing in its place would do.
+        record.spinAxis = roundHalfEven(readNumber(axis->substr(0, axis->find('.'))), 1);
     }
     if (const auto side = toInt32(record.spinAxis * record.backSpin / 45.0)) record.sideSpin = *side;
 
@@ -116,7 +158,7 @@ bool ShotParser::parse(std::string_view message, ShotRecord& record) {
     readRounded(reader, SPL, 1, record.valueSPL);
     readRounded(reader, HT, 2, record.valueHT);
     readRounded(reader, BV, 2, record.valueBV);
-    if (auto version = reader.value(VER)) record.version = std::move(*version);
+    if (const auto version = reader.value(VER, scratch)) record.version = *version;
     return true;
 }
 

@@ -21,9 +21,14 @@ constexpr CharTable table;
 }  // namespace
 
 void appendShotCharset(std::string& out, std::string_view text) {
+    const std::size_t before = out.size();
+    out.resize(before + text.size());
+    char* to = out.data() + before;
     for (const char c : text) {
-        if (table.shot[static_cast<unsigned char>(c)]) out.push_back(c);
+        *to = c;
+        to += table.shot[static_cast<unsigned char>(c)] ? 1 : 0;
     }
+    out.resize(static_cast<std::size_t>(to - out.data()));
 }
 
 std::string filterShotCharset(std::string_view text) {
