@@ -3,8 +3,8 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view plainScheme = "ws";
-constexpr std::string_view secureScheme = "wss";
+constexpr std::string_view wsScheme = "ws";
+constexpr std::string_view wssScheme = "wss";
 constexpr int normalClosure = 1000;
 constexpr std::string_view normalClosureName = "Normal Closure";
 
@@ -12,7 +12,7 @@ constexpr std::string_view normalClosureName = "Normal Closure";
 
 WebSocketLayer::WebSocketLayer(const EngineEnvironment& environment)
     : HttpLayer(environment), closeCode_(normalClosure), closeReason_(normalClosureName) {
-    setSchemes(plainScheme, secureScheme);
+    setSchemes(wsScheme, wssScheme);
 }
 
 std::span<const Setting<WebSocketLayer>> WebSocketLayer::settings() {

@@ -1,0 +1,53 @@
+// The engine's events, as the control surface receives them.
+//
+// The engine owns no COM: it reports through this interface, and the control
+// implements it by firing the matching event of _IMorvaneEvents. After the
+// first operation, which hands over the code page for text conversion, the
+// operations follow the event DISPIDs 1 to 11. Texts are 8-bit in that code
+// page. Every parameter lives only for the duration of the call; the two
+// `accept` answers are the only values the engine reads back.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace morvane {
+
+class EngineEvents {
+public:
+    virtual ~EngineEvents() = default;
+
+    virtual void useCodePage(int codePage) = 0;
+
+    // 1: the opening handshake succeeded, (0, "OK").
+    virtual void connected(std::int16_t statusCode, const std::string& description) = 0;
+    // 2
+    virtual void connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
+                                  const std::string& description) = 0;
+    // 3: `dataFormat` is the message's opcode; the payload keeps embedded zero bytes.
+    virtual void dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> text, bool eom) = 0;
+    // 4: the close code and reason.
+    virtual void disconnected(std::int16_t statusCode, const std::string& description) = 0;
+    // 5: a failure that no member call was there to return.
+    virtual void error(std::int16_t errorCode, const std::string& description) = 0;
+    // 6: once per header line of the handshake response.
+    virtual void header(const std::string& field, const std::string& value) = 0;
+    // 7
+    virtual void readyToSend() = 0;
+    // 8: `accept` enters as the redirect policy's verdict; what the handler leaves decides.
+    virtual void redirect(const std::string& location, bool& accept) = 0;
+    // 9: once per Set-Cookie header of the response.
+    virtual void setCookie(const std::string& name, const std::string& value,
+                           const std::string& expires, const std::string& domain,
+                           const std::string& path, bool secure) = 0;
+    // 10: the server's certificate; `accept` is read back.
+    virtual void sslServerAuthentication(std::span<const std::uint8_t> certEncoded,
+                                         const std::string& certSubject,
+                                         const std::string& certIssuer,
+                                         const std::string& status, bool& accept) = 0;
+    // 11: progress text of the secure channel.
+    virtual void sslStatus(const std::string& message) = 0;
+};
+
+}  // namespace morvane

@@ -1,0 +1,86 @@
+#include "control/engine/engine_common.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "control/com/engine_events.h"
+
+namespace morvane {
+namespace {
+
+using ::testing::InSequence;
+
+class CodePageSink : public EngineEvents {
+public:
+    MOCK_METHOD(void, useCodePage, (int), (override));
+    void connected(std::int16_t, const std::string&) override {}
+    void connectionStatus(const std::string&, std::int16_t, const std::string&) override {}
+    void dataIn(std::int16_t, std::span<const std::uint8_t>, bool) override {}
+    void disconnected(std::int16_t, const std::string&) override {}
+    void error(std::int16_t, const std::string&) override {}
+    void header(const std::string&, const std::string&) override {}
+    void readyToSend() override {}
+    void redirect(const std::string&, bool&) override {}
+    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
+                   const std::string&, bool) override {}
+    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
+                                 const std::string&, bool&) override {}
+    void sslStatus(const std::string&) override {}
+};
+
+std::string read(EngineCommon& engine, std::string_view name) {
+    std::string value;
+    EXPECT_EQ(engine.config(name, value), 0) << name;
+    return value;
+}
+
+TEST(EngineCommonTest, CharsetModeFollowsTheSystemCodePage) {
+    const std::pair<int, std::string_view> cases[] = {{1252, "0"}, {932, "1"}, {65001, "0"}};
+    for (const auto& [codePage, expected] : cases) {
+        EngineCommon engine(EngineEnvironment{.ansiCodePage = codePage});
+        EXPECT_EQ(read(engine, "CharsetMode"), expected) << codePage;
+    }
+}
+
+TEST(EngineCommonTest, UnknownNameFailsAndLeavesItsDescription) {
+    EngineCommon engine;
+    for (std::string_view text : {"NoSuchSetting", "NoSuchSetting=1", "", "=1", "Code Page", "LastError=x"}) {
+        std::string result = "stale";
+        EXPECT_EQ(engine.config(text, result), -1) << text;
+        EXPECT_EQ(result, "") << text;
+        EXPECT_EQ(engine.lastErrorCode(), -1);
+        EXPECT_EQ(engine.lastErrorText(), "Unknown config setting.");
+    }
+    EXPECT_EQ(read(engine, "LastError"), "Unknown config setting.");
+    engine.clearLastError();
+    EXPECT_EQ(read(engine, "lasterror"), "");
+}
+
+TEST(EngineCommonTest, SinkLearnsTheCodePageWhenAttachedAndWhenItChanges) {
+    EngineCommon engine(EngineEnvironment{.ansiCodePage = 1250});
+    CodePageSink sink;
+    {
+        InSequence order;
+        EXPECT_CALL(sink, useCodePage(1250));
+        EXPECT_CALL(sink, useCodePage(65001));
+        EXPECT_CALL(sink, useCodePage(1250));
+    }
+    engine.setEventSink(&sink);
+    std::string result;
+    EXPECT_EQ(engine.config("CodePage=65001", result), 0);
+    EXPECT_EQ(engine.config("codepage=0", result), 0);
+    EXPECT_EQ(read(engine, "CodePage"), "0");
+}
+
+TEST(EngineCommonTest, ZeroMemoryIsSharedByEveryInstance) {
+    EngineCommon first;
+    EngineCommon second;
+    std::string result;
+    ASSERT_EQ(first.config("ZeroMemory=yes", result), 0);
+    EXPECT_EQ(read(second, "ZeroMemory"), "True");
+    ASSERT_EQ(second.config("ZeroMemory=False", result), 0);
+    EXPECT_EQ(read(first, "ZeroMemory"), "False");
+}
+
+}  // namespace
+}  // namespace morvane

@@ -1,0 +1,32 @@
+#include "control/transport/socket_errors.h"
+
+#include <gtest/gtest.h>
+
+namespace morvane {
+namespace {
+
+TEST(SocketErrorsTest, DescribesKnownAndUnknownNumbers) {
+    const std::pair<int, std::string_view> cases[] = {
+        {10004, "[10004] Interrupted system call"},
+        {10054, "[10054] Connection reset by peer"},
+        {10066, "[10066] Directory not empt"},
+        {10093, "[10093] Winsock not loaded yet (WSANOTINITIALISED)"},
+        {11001, "[11001] Host not found"},
+        {11004, "[11004] Valid name, no data record (check DNS setup)"},
+        {10010, "[10010] (no description available)"},
+        {11005, "[11005] (no description available)"},
+    };
+    for (const auto& [code, expected] : cases) EXPECT_EQ(socketErrorDescription(code), expected);
+}
+
+TEST(SocketErrorsTest, SocketNumbersAreTheTenThousandsAndTheResolverRange) {
+    EXPECT_FALSE(isSocketErrorCode(301));
+    EXPECT_FALSE(isSocketErrorCode(4103));
+    EXPECT_TRUE(isSocketErrorCode(10035));
+    EXPECT_TRUE(isSocketErrorCode(11004));
+    EXPECT_FALSE(isSocketErrorCode(-1));
+    EXPECT_TRUE(socketErrorText(4001).empty());
+}
+
+}  // namespace
+}  // namespace morvane
