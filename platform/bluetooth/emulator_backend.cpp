@@ -1,0 +1,196 @@
+#include "platform/bluetooth/emulator_backend.h"
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace taltrix::bluetooth {
+
+namespace {
+
+// One discovery unit of the emulator, so that a discovery takes a moment
+// (as a real one does) without slowing tests down.
+constexpr int emulatedUnitMs = 20;
+
+class EmulatedRadio final : public Radio {
+public:
+    std::string address() const override { return "00:00:00:00:00:00"; }
+    std::string name() const override { return "Taltrix emulated radio"; }
+};
+
+class EmulatedDeviceEntry final : public Device {
+public:
+    explicit EmulatedDeviceEntry(EmulatedDevice device) : device_(std::move(device)) {}
+    std::string address() const override { return device_.address(); }
+    int readName(const Radio&, std::string& name) const override {
+        name = device_.name;
+        return resultOk;
+    }
+
+private:
+    EmulatedDevice device_;
+};
+
+// Runs `action` on the event loop, unless `guard` has gone by then.
+template <typename Action>
+void later(QObject* guard, int delayMs, Action action) {
+    QTimer::singleShot(delayMs, guard, std::move(action));
+}
+
+class EmulatedDiscovery final : public Discovery {
+public:
+    EmulatedDiscovery(std::shared_ptr<const std::vector<EmulatedDevice>> devices, RadioPtr radio)
+        : devices_(std::move(devices)), radio_(std::move(radio)) {}
+
+    int listRadios(std::vector<RadioPtr>& radios) override {
+        radios.assign(1, radio_);
+        return resultOk;
+    }
+
+    int start(const RadioPtr& radio, std::uint8_t duration, int) override {
+        if (!radio) return resultNoRadio;
+        if (running_) return resultBusy;
+        running_ = true;
+        later(&guard_, 0, [this, radio] {
+            if (onDiscoveryStarted) onDiscoveryStarted(radio);
+        });
+        later(&guard_, duration * emulatedUnitMs, [this, radio] {
+            running_ = false;
+            found_.clear();
+            for (const EmulatedDevice& d : *devices_) found_.push_back(std::make_shared<EmulatedDeviceEntry>(d));
+            if (onDiscoveryComplete) onDiscoveryComplete(radio, &found_);
+        });
+        return resultOk;
+    }
+
+private:
+    std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
+    RadioPtr radio_;
+    std::vector<DevicePtr> found_;
+    bool running_ = false;
+    QObject guard_;
+};
+
+class EmulatedClient final : public Client {
+public:
+    explicit EmulatedClient(std::shared_ptr<const std::vector<EmulatedDevice>> devices)
+        : devices_(std::move(devices)) {
+        QObject::connect(&socket_, &QTcpSocket::connected, &guard_, [this] {
+            state_ = clientConnected;
+            socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            if (onConnect) onConnect(resultOk);
+        });
+        QObject::connect(&socket_, &QTcpSocket::readyRead, &guard_, [this] {
+            const QByteArray bytes = socket_.readAll();
+            if (onData && !bytes.isEmpty()) {
+                onData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                 static_cast<std::size_t>(bytes.size())));
+            }
+        });
+        QObject::connect(&socket_, &QTcpSocket::errorOccurred, &guard_, [this](QAbstractSocket::SocketError) {
+            if (state_ == clientConnecting) {
+                state_ = clientIdle;
+                socket_.abort();
+                if (onConnect) onConnect(resultConnectFailed);
+            }
+        });
+        QObject::connect(&socket_, &QTcpSocket::disconnected, &guard_, [this] { linkLost(); });
+    }
+
+    ~EmulatedClient() override {
+        // No events for a client that is going away.
+        QObject::disconnect(&socket_, nullptr, &guard_, nullptr);
+        socket_.abort();
+    }
+
+    int state() const override { return state_; }
+
+    int connect() override {
+        if (state_ != clientIdle) return resultBusy;
+        const auto device = std::find_if(devices_->begin(), devices_->end(), [&](const EmulatedDevice& d) {
+            return d.address() == settings.address;
+        });
+        if (device == devices_->end()) {
+            // An address nobody answers at: fails the way a real link does.
+            state_ = clientConnecting;
+            later(&guard_, 0, [this] {
+                state_ = clientIdle;
+                if (onConnect) onConnect(resultBadAddress);
+            });
+            return resultOk;
+        }
+        state_ = clientConnecting;
+        socket_.connectToHost(QString::fromStdString(device->host), device->port);
+        return resultOk;
+    }
+
+    int disconnect() override {
+        if (state_ == clientIdle) return resultNotConnected;
+        socket_.disconnectFromHost();
+        if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
+        return resultOk;
+    }
+
+    int write(std::span<const std::uint8_t> bytes) override {
+        if (state_ != clientConnected) return resultNotConnected;
+        const qint64 written = socket_.write(reinterpret_cast<const char*>(bytes.data()),
+                                             static_cast<qint64>(bytes.size()));
+        return written == static_cast<qint64>(bytes.size()) ? resultOk : resultWriteFailed;
+    }
+
+private:
+    void linkLost() {
+        const bool wasConnected = state_ == clientConnected;
+        state_ = clientIdle;
+        if (wasConnected && onDisconnect) {
+            // Reported from the event loop, never from inside disconnect().
+            later(&guard_, 0, [this] {
+                if (onDisconnect) onDisconnect();
+            });
+        }
+    }
+
+    std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
+    QTcpSocket socket_;
+    int state_ = clientIdle;
+    QObject guard_;
+};
+
+class EmulatorManager final : public Manager {
+public:
+    explicit EmulatorManager(std::vector<EmulatedDevice> devices)
+        : devices_(std::make_shared<const std::vector<EmulatedDevice>>(std::move(devices))),
+          radio_(std::make_shared<EmulatedRadio>()) {}
+
+    int open() override { return resultOk; }
+    int close() override { return resultOk; }
+    std::unique_ptr<Discovery> createDiscovery() override {
+        return std::make_unique<EmulatedDiscovery>(devices_, radio_);
+    }
+    std::unique_ptr<Client> createClient() override { return std::make_unique<EmulatedClient>(devices_); }
+    int signalStrength(const std::string& address, const RadioPtr& radio, std::int32_t& rssi) override {
+        if (!radio) return resultNoRadio;
+        const bool known = std::any_of(devices_->begin(), devices_->end(),
+                                       [&](const EmulatedDevice& d) { return d.address() == address; });
+        if (!known) return resultNotConnected;
+        rssi = emulatedSignalStrength;
+        return resultOk;
+    }
+
+private:
+    std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
+    RadioPtr radio_;
+};
+
+}  // namespace
+
+std::unique_ptr<Manager> createEmulatorManager(std::vector<EmulatedDevice> devices) {
+    return std::make_unique<EmulatorManager>(std::move(devices));
+}
+
+}  // namespace taltrix::bluetooth
