@@ -17,6 +17,8 @@ const std::map<std::string, ValueSetter>& valueOptions() {
         {"--relay-url", [](CommandLine& c, std::string v) { c.relayUrl = std::move(v); }},
         {"--sim", [](CommandLine& c, std::string v) { c.sim = std::move(v); }},
         {"--club", [](CommandLine& c, std::string v) { c.club = std::move(v); }},
+        {"--answer", [](CommandLine& c, std::string v) { c.answer = std::move(v); }},
+        {"--input", [](CommandLine& c, std::string v) { c.input = std::move(v); }},
     };
     return options;
 }
@@ -63,6 +65,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args) {
         result.error = "--convert needs --sim TGC or --sim HalvexPlay";
     } else if (!c.convert && (c.sim || c.club)) {
         result.error = "--sim and --club go with --convert";
+    } else if (c.answer && *c.answer != "yes" && *c.answer != "no" && *c.answer != "cancel") {
+        result.error = "--answer takes yes, no or cancel, not \"" + *c.answer + "\"";
     }
     return result;
 }
@@ -76,6 +80,9 @@ Taltrix bridges an Ernest Sports ES16 launch monitor and a golf simulator
 Options:
   --headless              run without a window or tray icon; every status
                           message is written to standard output as one line
+                          (CR, LF and \ written as \r, \n and \\); message
+                          boxes go to standard error with their answers;
+                          SIGINT or SIGTERM stops it cleanly
   --home DIR              program folder (Settings.pgs and log files live
                           there); default: the folder of the executable
   --bluetooth emulator:NAME@HOST:PORT[,NAME@HOST:PORT...]
@@ -90,6 +97,13 @@ Options:
                           write one simulator message per shot to standard
                           output; --club is the club the simulator last
                           reported (used by the Halvex Play form)
+  --answer yes|no|cancel  answer every question box at once with this
+                          (environment: TALTRIX_ANSWER); boxes with only an
+                          OK button are answered OK. Without it the window
+                          asks, and --headless answers no
+  --input TEXT            enter TEXT in every input box at once (environment:
+                          TALTRIX_INPUT). Without it the window asks, and
+                          --headless (or --answer alone) cancels the box
   --version               print the version and exit
   -h, --help              print this help and exit
 )";

@@ -19,6 +19,8 @@ struct CommandLine {
     bool convert = false;                  // --convert
     std::optional<std::string> sim;        // --sim TGC|HalvexPlay (with --convert)
     std::optional<std::string> club;       // --club CODE (with --convert)
+    std::optional<std::string> answer;     // --answer yes|no|cancel (preset box answer)
+    std::optional<std::string> input;      // --input TEXT (preset input-box entry)
     std::vector<std::string> extra;        // options a front end may add later
 };
 

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/app/run_app.h"
 #include "bridge/command_line.h"
 #include "bridge/convert_command.h"
 
@@ -33,6 +34,5 @@ int main(int argc, char** argv) {
     if (options.convert) {
         return taltrix::runConvert(options);
     }
-    std::fprintf(stderr, "taltrix: this build has no window or headless front end yet; use --convert\n");
-    return 2;
+    return taltrix::app::runApplication(options, argc, argv);
 }

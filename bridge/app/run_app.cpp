@@ -1,0 +1,98 @@
+#include "bridge/app/run_app.h"
+
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+#include "bridge/app/app_texts.h"
+#include "bridge/app/dialog_answers.h"
+#include "bridge/app/fm_main.h"
+#include "bridge/app/headless_front.h"
+#include "bridge/app/process_priority.h"
+#include "bridge/app/qt_dialogs.h"
+#include "bridge/app/single_instance.h"
+#include "bridge/app/stop_signals.h"
+#include "bridge/app/window_pictures.h"
+
+namespace taltrix::app {
+
+namespace {
+
+std::string programFolder(const CommandLine& options) {
+    if (options.home) {
+        return *options.home;
+    }
+    return QCoreApplication::applicationDirPath().toStdString();
+}
+
+void warnIfMissing(const std::string& folder) {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "taltrix: program folder %s does not exist; settings cannot be kept\n",
+                     folder.c_str());
+    }
+}
+
+// Attaches the links, loads the window and runs the loop; the same for both
+// front ends.
+int runCore(AppCore& core, const CommandLine& options, const LinksFactory& makeLinks) {
+    std::unique_ptr<BridgeHooks> links;
+    if (makeLinks) {
+        links = makeLinks(core, options);
+        if (links) {
+            core.setHooks(*links);
+        }
+    }
+    StopSignals stopSignals([&core] { core.terminate(); });
+    core.load();
+    int status = 0;
+    if (!core.ended()) {
+        status = QCoreApplication::exec();
+    }
+    core.unload();
+    return status;
+}
+
+}  // namespace
+
+int runApplication(const CommandLine& options, int& argc, char** argv, const LinksFactory& makeLinks) {
+    // Window initialisation: priority first, then the single-instance check.
+    setProcessPriority(0, HIGH_PRIORITY_CLASS);
+    const DialogAnswers answers = dialogAnswers(options.answer, options.input);
+    SingleInstance instance(applicationTitle);
+
+    if (options.headless) {
+        QCoreApplication application(argc, argv);
+        StreamDialogs dialogs(answers);
+        if (instance.anotherInstanceRuns()) {
+            dialogs.messageBox(alreadyStartedText, alreadyStartedTitle, BoxButtons::ok, BoxIcon::critical);
+            return exitAlreadyRunning;
+        }
+        const std::string folder = programFolder(options);
+        warnIfMissing(folder);
+        HeadlessView view;
+        AppCore core(view, dialogs, folder);
+        return runCore(core, options, makeLinks);
+    }
+
+    QApplication application(argc, argv);
+    // Hidden in the tray is the normal state; closing a message box while
+    // the window is hidden must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(windowIcon(WindowIcon::ico3));
+    QtDialogs dialogs(answers);
+    if (instance.anotherInstanceRuns()) {
+        dialogs.messageBox(alreadyStartedText, alreadyStartedTitle, BoxButtons::ok, BoxIcon::critical);
+        return exitAlreadyRunning;
+    }
+    const std::string folder = programFolder(options);
+    warnIfMissing(folder);
+    fmMain window(dialogs, folder);
+    dialogs.setParent(&window);
+    return runCore(window.core(), options, makeLinks);
+}
+
+}  // namespace taltrix::app

@@ -1,0 +1,84 @@
+// The bridge's persistent choices in "Settings.pgs", section "Software",
+// and the two option buttons through which the user changes them.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "bridge/app/dialogs.h"
+
+namespace taltrix::app {
+
+// How the main window shows the simulator choice.
+struct SimulatorChoice {
+    bool relay = false;          // optHalvexPlay selected, else optTGC
+    std::string nameCaption;     // lblName
+    bool nameItalic = false;
+    std::string windowCaption;
+};
+
+// What the settings need of the window around them.
+class SettingsHost {
+public:
+    virtual ~SettingsHost() = default;
+    // Selects the option button and sets the name label and caption. Selecting
+    // the button this way does not run its click handler.
+    virtual void applySimulatorChoice(const SimulatorChoice& choice) = 0;
+    virtual void letEventsRun() = 0;
+    virtual void resetPointer() = 0;
+    virtual Dialogs& dialogs() = 0;
+};
+
+struct SettingsValues {
+    std::string HalvexPlay_key;
+    std::string Sim_software;
+    std::string BT_Connected_device;
+    std::string Debug_mode;
+    double Chipping_mode_distance = 0.0;
+};
+
+class Settings {
+public:
+    static constexpr std::string_view fileName = "Settings.pgs";
+    static constexpr std::string_view section = "Software";
+
+    explicit Settings(SettingsHost& host) : host_(host) {}
+
+    // Fixes the settings file for the life of the process.
+    void setProgramFolder(std::string_view folder);
+    const std::string& path() const { return path_; }
+
+    // One value through the private-profile functions. Reading gives at most
+    // 254 characters; a longer value comes back cut.
+    std::string readValue(std::string_view sectionName, std::string_view key) const;
+    // The profile write's result, or -1 (nothing written, the user told) when
+    // the key or the value has 256 characters or more.
+    int writeValue(std::string_view sectionName, std::string_view key, std::string_view value);
+
+    void fn_load_constants();
+    void optHalvexPlay_Click(bool selected);
+    void optTGC_Click(bool selected);
+
+    const SettingsValues& values() const { return values_; }
+    bool relayMode() const { return relayMode_; }
+    // Only the exact text "True" turns the debug layout and the trace on.
+    bool debugMode() const { return values_.Debug_mode == "True"; }
+
+private:
+    struct RuntimeError {
+        int number;
+        std::string description;
+    };
+
+    std::string readOrDefault(std::string_view key, std::string_view fallback);
+    void applyChoice();
+    bool loadChippingDistance(RuntimeError& error);
+    void showLoaderError(const RuntimeError& error);
+
+    SettingsHost& host_;
+    std::string path_;
+    SettingsValues values_;
+    bool relayMode_ = false;
+};
+
+}  // namespace taltrix::app
