@@ -150,11 +150,11 @@ std::optional<FrameEvent> FrameReader::finishFrame(std::span<const std::uint8_t>
   const std::span<const std::uint8_t> payload = isDirect ? direct : std::span<const std::uint8_t>(message_);
 
   if (target_ == Target::kSingle) {
-    clearMessage_ = true;
     FrameEvent event = eventFor(opcode_, true, payload);
     // An empty data message has nothing to deliver; empty pings and closes
     // still need their answer.
     if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
+    clearMessage_ = true;
     return event;
   }
 
@@ -165,19 +165,20 @@ std::optional<FrameEvent> FrameReader::finishFrame(std::span<const std::uint8_t>
   if (options_.bufferMessage || isControlOpcode(messageOpcode_)) {
     // Control messages are acted on whole, never in parts.
     if (!last) return std::nullopt;
-    clearMessage_ = true;
     FrameEvent event = eventFor(messageOpcode_, true, payload);
     if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
+    clearMessage_ = true;
     return event;
   }
-  clearMessage_ = true;
-  if (!payload.empty()) {
-    deliveredPart_ = true;
+  // Payload handed out with an event is released when the caller comes back;
+  // parsing may go on in this same call only when there was no event.
+  if (!payload.empty() || (last && deliveredPart_)) {
+    // An empty last fragment still has to tell the receiver that the message
+    // it has been given in parts is over.
+    deliveredPart_ = deliveredPart_ || !payload.empty();
+    clearMessage_ = true;
     return eventFor(messageOpcode_, last, payload);
   }
-  // An empty last fragment still has to tell the receiver that the message
-  // it has been given in parts is over.
-  if (last && deliveredPart_) return eventFor(messageOpcode_, true, payload);
   return std::nullopt;
 }
 
