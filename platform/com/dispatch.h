@@ -61,7 +61,7 @@ struct EXCEPINFO {
 };
 
 struct IDispatch : IUnknown {
-  static constexpr const IID& iid = IID_IDispatch;
+  static constexpr const IID& uuid = IID_IDispatch;
 
   virtual HRESULT GetTypeInfoCount(UINT* count) = 0;
   virtual HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) = 0;
@@ -96,5 +96,10 @@ DISPID dispidOfName(IDispatch* object, std::u16string_view name, HRESULT* hr = n
 // record when the call fails with DISP_E_EXCEPTION.
 HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<VARIANT> args, VARIANT* result,
                ExcepInfo* exception = nullptr, UINT* argumentError = nullptr);
+inline HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<Variant> args, VARIANT* result,
+                      ExcepInfo* exception = nullptr, UINT* argumentError = nullptr) {
+  return invoke(object, member, flags, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()), result, exception,
+                argumentError);
+}
 
 }  // namespace com

@@ -4,7 +4,7 @@
 // the real interfaces, so their vtables have the layout of the binary
 // convention. Their destructors are protected and non-virtual: an interface
 // pointer is never deleted, only released, and a virtual destructor would add
-// vtable slots. Each interface names its own IID as the static member `iid`.
+// vtable slots. Each interface names its own IID as the static member `uuid`.
 #pragma once
 
 #include <cstddef>
@@ -15,7 +15,7 @@
 inline constexpr IID IID_IUnknown = com::makeGuid("{00000000-0000-0000-C000-000000000046}");
 
 struct IUnknown {
-  static constexpr const IID& iid = IID_IUnknown;
+  static constexpr const IID& uuid = IID_IUnknown;
 
   virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
   virtual ULONG AddRef() = 0;
@@ -23,7 +23,7 @@ struct IUnknown {
 
   template <class Q>
   HRESULT QueryInterface(Q** object) {
-    return QueryInterface(Q::iid, reinterpret_cast<void**>(object));
+    return QueryInterface(Q::uuid, reinterpret_cast<void**>(object));
   }
 
  protected:
@@ -88,7 +88,7 @@ class ComPtr {
   template <class U>
   ComPtr<U> as() const {
     ComPtr<U> result;
-    if (p_) p_->QueryInterface(U::iid, result.putVoid());
+    if (p_) p_->QueryInterface(U::uuid, result.putVoid());
     return result;
   }
 

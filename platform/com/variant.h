@@ -53,6 +53,11 @@ enum VARENUM : VARTYPE {
   VT_TYPEMASK = 0x0FFF,
 };
 
+// So that VT_BYREF | VT_I4 is a VARTYPE, usable in tables without casts.
+constexpr VARTYPE operator|(VARENUM a, VARENUM b) {
+  return static_cast<VARTYPE>(static_cast<VARTYPE>(a) | static_cast<VARTYPE>(b));
+}
+
 struct VariantRecord {
   PVOID pvRecord;
   PVOID pRecInfo;
