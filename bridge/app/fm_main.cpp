@@ -89,48 +89,50 @@ void fmMain::buildControls() {
 
     lblBluetooth_ = make<QLabel>("lblBluetooth");
     lblBluetooth_->setText(QStringLiteral("Ernest Sports devices:"));
-    lblBluetooth_->setGeometry(8, 34, 204, 18);
+    lblBluetooth_->setGeometry(8, 34, 190, 18);
 
     lvDevices_ = make<QTreeWidget>("lvDevices");
     lvDevices_->setHeaderLabels({QStringLiteral("Address"), QStringLiteral("Bluetooth Device")});
     lvDevices_->setRootIsDecorated(false);
     lvDevices_->setUniformRowHeights(true);
-    lvDevices_->header()->resizeSection(0, 110);
-    lvDevices_->setGeometry(8, 54, 204, 84);
+    lvDevices_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lvDevices_->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+    lvDevices_->header()->setStretchLastSection(true);
+    lvDevices_->setGeometry(8, 54, 190, 84);
 
     cbServices_ = make<QComboBox>("cbServices");
     cbServices_->addItems(serviceEntries);
-    cbServices_->setGeometry(8, 144, 204, 26);
+    cbServices_->setGeometry(8, 144, 190, 26);
 
     frameConnectTo_ = make<QGroupBox>("frameConnectTo");
     frameConnectTo_->setTitle(QStringLiteral("Connect to"));
-    frameConnectTo_->setGeometry(224, 34, 208, 46);
+    frameConnectTo_->setGeometry(206, 34, 226, 46);
     optTGC_ = make<QRadioButton>("optTGC", frameConnectTo_);
     optTGC_->setText(QStringLiteral("TGC"));
     optTGC_->setGeometry(12, 20, 70, 22);
     optHalvexPlay_ = make<QRadioButton>("optHalvexPlay", frameConnectTo_);
     optHalvexPlay_->setText(QStringLiteral("Halvex Play"));
-    optHalvexPlay_->setGeometry(90, 20, 112, 22);
+    optHalvexPlay_->setGeometry(100, 20, 116, 22);
 
     btDiscover_ = make<QPushButton>("btDiscover");
     btDiscover_->setText(QStringLiteral("Discover"));
-    btDiscover_->setGeometry(224, 86, 66, 26);
+    btDiscover_->setGeometry(206, 86, 72, 26);
     btConnect_ = make<QPushButton>("btConnect");
     btConnect_->setText(QStringLiteral("Connect"));
-    btConnect_->setGeometry(295, 86, 66, 26);
+    btConnect_->setGeometry(283, 86, 72, 26);
     btDisconnect_ = make<QPushButton>("btDisconnect");
     btDisconnect_->setText(QStringLiteral("Disconnect"));
-    btDisconnect_->setGeometry(366, 86, 66, 26);
+    btDisconnect_->setGeometry(360, 86, 72, 26);
 
     edCommand_ = make<QLineEdit>("edCommand");
     edCommand_->setPlaceholderText(QStringLiteral("AT command"));
-    edCommand_->setGeometry(224, 116, 116, 26);
+    edCommand_->setGeometry(206, 116, 130, 26);
     btSend_ = make<QPushButton>("btSend");
     btSend_->setText(QStringLiteral("Send"));
-    btSend_->setGeometry(344, 116, 42, 26);
+    btSend_->setGeometry(340, 116, 44, 26);
     btGetRSSI_ = make<QPushButton>("btGetRSSI");
     btGetRSSI_->setText(QStringLiteral("RSSI"));
-    btGetRSSI_->setGeometry(390, 116, 42, 26);
+    btGetRSSI_->setGeometry(388, 116, 44, 26);
 
     // Test buttons of the original form; they stay hidden for good.
     btTestToTGC_ = make<QPushButton>("btTestToTGC");
@@ -141,19 +143,19 @@ void fmMain::buildControls() {
     btTestToES_->setText(QStringLiteral("Test to ES"));
 
     // The lights, from left to right: Bluetooth, received, sent.
-    const int lightX[] = {368, 296, 224};
+    const int lightX[] = {362, 284, 206};
     for (const Light light : allLights) {
         const std::size_t i = lightIndex(light);
         const LightNames& names = lightNames[i];
         lines_[i] = make<QFrame>(names.line);
         lines_[i]->setAutoFillBackground(true);
-        lines_[i]->setGeometry(lightX[i], 152, 64, 5);
+        lines_[i]->setGeometry(lightX[i], 152, 70, 5);
         auto* caption = new QLabel(QString::fromLatin1(names.caption), this);
         QFont small = caption->font();
         small.setPointSizeF(small.pointSizeF() * 0.8);
         caption->setFont(small);
         caption->setAlignment(Qt::AlignCenter);
-        caption->setGeometry(lightX[i], 158, 64, 14);
+        caption->setGeometry(lightX[i], 158, 70, 14);
 
         onPictures_[i] = make<QLabel>(names.on);
         onPictures_[i]->setPixmap(lightPicture(light, true));
@@ -162,7 +164,7 @@ void fmMain::buildControls() {
         offPictures_[i]->setPixmap(lightPicture(light, false));
         offPictures_[i]->hide();
         statusPictures_[i] = make<QLabel>(names.picture);
-        statusPictures_[i]->setGeometry(lightX[i] + 20, 124, 24, 24);
+        statusPictures_[i]->setGeometry(lightX[i] + 23, 124, 24, 24);
     }
     for (const WindowIcon icon : allIcons) {
         const auto i = static_cast<std::size_t>(icon);

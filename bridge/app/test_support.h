@@ -25,7 +25,9 @@ inline void ensureCoreApplication() {
         static int argc = 1;
         static char name[] = "taltrix_app_test";
         static char* argv[] = {name, nullptr};
-        static QCoreApplication app(argc, argv);
+        // Never destroyed, so that it outlives every test's timers.
+        static auto* app = new QCoreApplication(argc, argv);
+        (void)app;
     }
 }
 
