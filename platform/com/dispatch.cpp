@@ -40,6 +40,9 @@ HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<VARIANT> 
     params.cNamedArgs = 1;
   }
   if (exception) exception->clear();
+  // The result is [out]: the callee overwrites it without freeing, so a
+  // variant reused from an earlier call must let go of its value first.
+  if (result) VariantClear(result);
   // The variants are handed over as they are: the callee reads them, and
   // writes through the by-reference ones into the caller's storage.
   return object->Invoke(member, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, exception, argumentError);

@@ -92,8 +92,9 @@ DISPID dispidOfName(IDispatch* object, std::u16string_view name, HRESULT* hr = n
 
 // Calls `member` with `args` in declaration order (this reverses them). For a
 // property put the last argument is the new value, passed as the named
-// argument DISPID_PROPERTYPUT. `result` may be null; `exception` receives the
-// record when the call fails with DISP_E_EXCEPTION.
+// argument DISPID_PROPERTYPUT. `result` may be null, and is cleared before
+// the call; `exception` receives the record when the call fails with
+// DISP_E_EXCEPTION.
 HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<VARIANT> args, VARIANT* result,
                ExcepInfo* exception = nullptr, UINT* argumentError = nullptr);
 inline HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<Variant> args, VARIANT* result,
