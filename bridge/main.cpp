@@ -7,6 +7,7 @@
 #include "bridge/app/run_app.h"
 #include "bridge/command_line.h"
 #include "bridge/convert_command.h"
+#include "bridge/links/bridge_links.h"
 
 namespace {
 
@@ -34,5 +35,9 @@ int main(int argc, char** argv) {
     if (options.convert) {
         return taltrix::runConvert(options);
     }
-    return taltrix::app::runApplication(options, argc, argv);
+    if (const std::string error = taltrix::links::checkLinkOptions(options); !error.empty()) {
+        std::fprintf(stderr, "taltrix: %s\nTry '%s --help'.\n", error.c_str(), program.c_str());
+        return 2;
+    }
+    return taltrix::app::runApplication(options, argc, argv, taltrix::links::makeBridgeLinks);
 }

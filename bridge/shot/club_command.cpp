@@ -53,7 +53,7 @@ double chippingDistanceFromSetting(std::string_view setting) {
 }
 
 std::string ClubCommandSender::send() {
-    const std::string command = clubCommandFor(state_, chippingDistance_);
+    const std::string command = clubCommandFor(state_, chippingDistance());
     if (rawBox_ != nullptr && rawBox_->isVisible()) rawBox_->prepend(command + "\r\n\r\n");
     if (command == clubNotRecognized) return command;
 

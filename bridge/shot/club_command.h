@@ -2,6 +2,7 @@
 // player's hands, with the chipping mode for short lob-wedge shots.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -32,8 +33,12 @@ public:
 
     void setWriter(CommandWriter* writer) { writer_ = writer; }
     void setRawDataBox(RawDataBox* rawBox) { rawBox_ = rawBox; }
-    void setChippingDistance(double distance) { chippingDistance_ = distance; }
-    double chippingDistance() const { return chippingDistance_; }
+    void setChippingDistance(double distance) {
+        chippingDistance_ = [distance] { return distance; };
+    }
+    // Where the distance comes from when it can change (the settings).
+    void setChippingDistanceSource(std::function<double()> source) { chippingDistance_ = std::move(source); }
+    double chippingDistance() const { return chippingDistance_(); }
 
     // Sends the command for the current club and returns the text to show:
     // "Send: CLUB...", "Error sending: CLUB..." or "Club not recognized".
@@ -46,7 +51,7 @@ private:
     StatusDisplay& status_;
     CommandWriter* writer_;
     RawDataBox* rawBox_;
-    double chippingDistance_ = maxChippingDistance;
+    std::function<double()> chippingDistance_ = [] { return maxChippingDistance; };
 };
 
 }  // namespace taltrix

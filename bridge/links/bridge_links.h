@@ -1,0 +1,73 @@
+// Everything that connects the bridge to the world, attached to the window:
+// the launch monitor over Bluetooth, TGC over TCP, and the shot road and
+// simulator messages between them.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "bridge/app/app_core.h"
+#include "bridge/app/bridge_hooks.h"
+#include "bridge/command_line.h"
+#include "bridge/links/bluetooth_link.h"
+#include "bridge/links/link_shell.h"
+#include "bridge/links/tgc_link.h"
+#include "bridge/shot/club_command.h"
+#include "bridge/shot/shot_pipeline.h"
+#include "bridge/shot/simulator_receivers.h"
+#include "bridge/shot/simulator_state.h"
+#include "platform/bluetooth/bluetooth.h"
+
+namespace taltrix::links {
+
+struct LinkOptions {
+    std::string tgcHost{defaultTgcHost};
+    std::int32_t tgcPort = defaultTgcPort;
+};
+
+class BridgeLinks final : public app::BridgeHooks {
+public:
+    BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell, std::unique_ptr<bluetooth::Manager> manager,
+                LinkOptions options);
+    ~BridgeLinks() override;
+
+    void createDeviceObjects() override;
+    void resetLinkState() override;
+    void prepareLinks() override;
+    void setTgcEndpoint() override;
+    void discover() override { bluetooth_.btDiscover_Click(); }
+    void connectDevice() override { bluetooth_.btConnect_Click(); }
+    void disconnectDevice() override { bluetooth_.btDisconnect_Click(); }
+    void querySignalStrength() override { bluetooth_.btGetRSSI_Click(); }
+    void sendCommand(std::string_view command) override { bluetooth_.btSend_Click(command); }
+    void checkTgcLink() override;
+    void checkRelayLink() override {}
+    bool quitRequested() const override { return state_.quitRequested; }
+    void closeSimulatorLinks() override { tgc_.close(); }
+    void releaseDeviceObjects() override { bluetooth_.releaseObjects(); }
+
+    const SimulatorState& simulatorState() const { return state_; }
+
+private:
+    void receiveFromDevice(std::string_view chunk);
+
+    app::AppCore& core_;
+    std::unique_ptr<LinkShell> shell_;
+    std::unique_ptr<bluetooth::Manager> manager_;
+    LinkOptions options_;
+    SimulatorState state_;
+    ShotPipeline pipeline_;
+    ClubCommandSender clubCommand_;
+    TcpReceiver tcpReceiver_;
+    TgcLink tgc_;
+    BluetoothLink bluetooth_;
+};
+
+// Why the link options (--tgc, --bluetooth) cannot be used, or "".
+std::string checkLinkOptions(const CommandLine& options);
+
+// What main() hands the front end: builds the links from options that
+// checkLinkOptions accepted.
+std::unique_ptr<app::BridgeHooks> makeBridgeLinks(app::AppCore& core, const CommandLine& options);
+
+}  // namespace taltrix::links

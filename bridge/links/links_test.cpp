@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "bridge/links/bluetooth_link.h"
+#include "bridge/links/device_list.h"
+#include "bridge/links/tgc_link.h"
+#include "platform/bluetooth/bluetooth.h"
+#include "tests/support/shot_fakes.h"
+
+namespace taltrix::links {
+namespace {
+
+void pumpFor(int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+bool runUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class RecordingList final : public DeviceListView {
+public:
+    std::vector<std::string> names;
+    int selected = -1;
+    int focused = 0;
+    void clearRows() override { names.clear(); }
+    void addRow(std::string_view, std::string_view name) override { names.emplace_back(name); }
+    void selectRow(int row) override { selected = row; }
+    void focusList() override { ++focused; }
+};
+
+class RecordingShell final : public LinkShell {
+public:
+    std::vector<std::string> shown;
+    std::vector<std::string> labels;
+    std::vector<std::pair<app::WindowIcon, std::string>> trayIcons;
+    bool hourglass = false;
+    bool tray = true;
+    int blinkInterval = 0;  // 0: not blinking
+    bool light = false;
+    std::string remembered = "ES16";
+    RecordingList list;
+
+    void showStatus(std::string_view m) override { shown.emplace_back(m); }
+    void showLabelOnly(std::string_view t) override { labels.emplace_back(t); }
+    void replaceTrayIcon(app::WindowIcon icon, std::string_view tip) override { trayIcons.emplace_back(icon, tip); }
+    void letEventsRun() override { QCoreApplication::processEvents(); }
+    void setHourglass(bool on) override { hourglass = on; }
+    bool inTray() const override { return tray; }
+    void startBluetoothBlink(int ms) override { blinkInterval = ms; }
+    void setBluetoothBlinkInterval(int ms) override {
+        if (blinkInterval != 0) blinkInterval = ms;
+    }
+    void stopBluetoothBlink() override { blinkInterval = 0; }
+    void setBluetoothLight(bool on) override { light = on; }
+    std::string preselectedDevice() const override { return remembered; }
+    DeviceListView& deviceList() override { return list; }
+
+    bool saw(std::string_view text) const { return std::find(shown.begin(), shown.end(), text) != shown.end(); }
+};
+
+TEST(DeviceList, AcceptsOnlyErnestSportsNames) {
+    for (const char* yes : {"ES16", "ES16-123", "MY-ES14", "POEPIE 2", "xPLASSIE"}) EXPECT_TRUE(isErnestSportsDevice(yes)) << yes;
+    for (const char* no : {"es16", "HEADSET", "ES1 6", ""}) EXPECT_FALSE(isErnestSportsDevice(no)) << no;
+}
+
+TEST(DeviceList, SelectsTheRememberedDeviceOrTheFirstRow) {
+    RecordingList view;
+    DeviceList list(view);
+    list.add("a1", "ES14 B");
+    list.add("a2", "ES16");
+    list.selectRemembered("ES16");
+    EXPECT_EQ(view.selected, 1);
+    EXPECT_EQ(list.selected()->address, "a2");
+    list.selectRemembered("PLASSIE");
+    EXPECT_EQ(view.selected, 0);
+    EXPECT_TRUE(beginsWithWholeWord("ES16-123", "ES16"));
+    EXPECT_TRUE(beginsWithWholeWord("es16 lab", "ES16"));
+    EXPECT_FALSE(beginsWithWholeWord("ES160", "ES16"));
+    view.onUserSelected(0);
+    EXPECT_EQ(list.selected()->name, "ES14 B");
+    list.clear();
+    EXPECT_FALSE(list.selected().has_value());
+}
+
+class BluetoothLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(device.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&device, &QTcpServer::newConnection, [this] { peer = device.nextPendingConnection(); });
+    }
+
+    void start(const std::string& devices) {
+        std::string error;
+        manager = bluetooth::createManager("emulator:" + devices, error);
+        ASSERT_NE(manager, nullptr) << error;
+        link = std::make_unique<BluetoothLink>(shell, *manager, [this](std::string_view c) { received += c; },
+                                               [this] { ++connectedCalls; });
+        link->createObjects();
+    }
+
+    std::string endpoint() const { return "127.0.0.1:" + std::to_string(device.serverPort()); }
+
+    void discover() {
+        link->btDiscover_Click();
+        ASSERT_TRUE(runUntil([&] { return !shell.hourglass; }));
+    }
+
+    QTcpServer device;
+    QTcpSocket* peer = nullptr;
+    RecordingShell shell;
+    std::unique_ptr<bluetooth::Manager> manager;
+    std::unique_ptr<BluetoothLink> link;
+    std::string received;
+    int connectedCalls = 0;
+};
+
+TEST_F(BluetoothLinkTest, DiscoveryListsOnlyOurDevicesAndSelectsTheRememberedOne) {
+    start("HEADSET@127.0.0.1:9,ES14 B@127.0.0.1:10," "ES16@" + endpoint());
+    discover();
+    EXPECT_EQ(shell.list.names, (std::vector<std::string>{"ES14 B", "ES16"}));
+    EXPECT_EQ(shell.list.selected, 1);
+    EXPECT_TRUE(shell.saw("Discovery started"));
+    EXPECT_TRUE(shell.saw("Device added to list: ES16"));
+    EXPECT_EQ(shell.shown.back(), "Discovery ended");
+    EXPECT_EQ(shell.blinkInterval, 400);
+    EXPECT_EQ(shell.list.focused, 0);  // hidden in the tray: no focus
+}
+
+TEST_F(BluetoothLinkTest, NoOwnDeviceFoundSaysSo) {
+    start("HEADSET@127.0.0.1:9");
+    discover();
+    EXPECT_TRUE(shell.list.names.empty());
+    EXPECT_EQ(shell.labels.back(), "No Ernest Sports devices available");
+    link->btConnect_Click();
+    EXPECT_EQ(shell.shown.back(), "Select Ernest Sports device");
+}
+
+TEST_F(BluetoothLinkTest, ConnectsWritesCommandsAndComesBackAfterALoss) {
+    start("ES16@" + endpoint());
+    discover();
+    link->btConnect_Click();
+    ASSERT_TRUE(runUntil([&] { return link->btConnected() && peer != nullptr; }));
+    EXPECT_TRUE(shell.saw("Connected to ES16"));
+    EXPECT_TRUE(shell.light);
+    EXPECT_EQ(connectedCalls, 1);
+    EXPECT_EQ(shell.trayIcons.back(), std::make_pair(app::WindowIcon::ico2, std::string("Connected")));
+
+    link->btConnect_Click();  // already connected: nothing changes
+    link->btSend_Click("AT+X");
+    EXPECT_EQ(link->writeCommand("CLUB7IrLOFT000").code, 0);
+    ASSERT_TRUE(runUntil([&] { return peer->bytesAvailable() >= 20; }));
+    EXPECT_EQ(peer->readAll().toStdString(), "AT+X\rCLUB7IrLOFT000\r");
+    link->btSend_Click("");
+    EXPECT_EQ(shell.labels.back(), "Enter AT command");
+
+    peer->write("ES16Prt");
+    ASSERT_TRUE(runUntil([&] { return received == "ES16Prt"; }));
+
+    // The user's Disconnect does not stop the timer from reconnecting.
+    link->btDisconnect_Click();
+    ASSERT_TRUE(runUntil([&] { return !link->btConnected() && link->clientState() == bluetooth::clientIdle; }));
+    EXPECT_FALSE(shell.light);
+    peer = nullptr;
+    link->btConnect_Click();
+    ASSERT_TRUE(runUntil([&] { return link->btConnected() && peer != nullptr; }));
+    EXPECT_EQ(connectedCalls, 2);
+
+    // The device dropping the link.
+    peer->close();
+    ASSERT_TRUE(runUntil([&] { return !link->btConnected(); }));
+    EXPECT_EQ(shell.trayIcons.back(), std::make_pair(app::WindowIcon::ico1, std::string("Disconnected")));
+    EXPECT_EQ(shell.blinkInterval, 400);
+}
+
+TEST_F(BluetoothLinkTest, FailedConnectAndSignalStrength) {
+    start("ES16@" + endpoint());
+    discover();
+    link->btGetRSSI_Click();
+    EXPECT_EQ(shell.labels.back(), "Client not connected");
+    device.close();
+    link->btConnect_Click();
+    ASSERT_TRUE(runUntil([&] { return shell.saw("Unable to connect to ES16"); }));
+    EXPECT_EQ(shell.trayIcons.back(), std::make_pair(app::WindowIcon::ico1, std::string("Unable to connect to ES16")));
+    EXPECT_FALSE(link->btConnected());
+}
+
+class TgcLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(tgc.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&tgc, &QTcpServer::newConnection, [this] { peer = tgc.nextPendingConnection(); });
+        link.setEndpoint("127.0.0.1", tgc.serverPort());
+    }
+
+    void connectAndReady() {
+        link.fn_connect_to_TGC();
+        ASSERT_TRUE(link.tgcSocketOpen());
+        ASSERT_TRUE(runUntil([&] { return peer != nullptr && link.state() == sckConnected; }));
+        peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"203"}})" "\r\n");
+        ASSERT_TRUE(runUntil([&] { return state.tgcConnected; }));
+    }
+
+    std::string readLine() {
+        runUntil([&] { return peer->canReadLine(); });
+        return peer->readLine().toStdString();
+    }
+
+    QTcpServer tgc;
+    QTcpSocket* peer = nullptr;
+    RecordingShell shell;
+    SimulatorState state;
+    testing::RecordingStatus status;
+    testing::RecordingWriter device;
+    ClubCommandSender clubCommand{state, status, &device};
+    TcpReceiver receiver{state, status, clubCommand, [this] { return link.tgcSocketOpen(); }};
+    TgcLink link{shell, state, receiver};
+};
+
+TEST_F(TgcLinkTest, SendsPrintableLinesOnlyWhileTgcIsReady) {
+    connectAndReady();
+    EXPECT_EQ(status.shown.back(), "TGC connected");
+    link.fnSend("  {\"a\":\"1\"}\t\xC8 ");
+    EXPECT_EQ(readLine(), "{\"a\":\"1\"}\r\n");
+    EXPECT_EQ(shell.shown.back(), tgcDataSentText);
+    link.fnSend("   ");
+    EXPECT_EQ(readLine(), "\r\n");
+
+    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"204"}})" "\r\n");
+    ASSERT_TRUE(runUntil([&] { return !state.tgcConnected; }));
+    link.fnSend("shot");
+    pumpFor(200);  // time for a stray line to arrive
+    EXPECT_FALSE(peer->canReadLine());
+}
+
+TEST_F(TgcLinkTest, ClubChangeFromTgcReachesTheDevice) {
+    connectAndReady();
+    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"150", "playerClub":"I7"}})" "\r\n");
+    ASSERT_TRUE(runUntil([&] { return !device.written.empty(); }));
+    EXPECT_EQ(device.written.front(), "CLUB7IrLOFT000");
+}
+
+TEST_F(TgcLinkTest, TgcGoingAwayLowersReadinessAtOnce) {
+    connectAndReady();
+    peer->close();
+    ASSERT_TRUE(runUntil([&] { return !state.tgcConnected && link.state() == sckClosed; }));
+    tgc.close();
+    link.fn_connect_to_TGC();
+    // Refused: the error event lowers everything, the tip told "Connected"
+    // only while the attempt was under way.
+    ASSERT_TRUE(runUntil([&] { return link.state() == sckClosed; }));
+    EXPECT_FALSE(state.tgcConnected);
+}
+
+TEST(TgcEndpoint, ReadsHostAndPort) {
+    std::string host;
+    std::int32_t port = 0;
+    EXPECT_TRUE(parseTgcEndpoint("127.0.0.1:3344", host, port));
+    EXPECT_EQ(host, "127.0.0.1");
+    EXPECT_EQ(port, 3344);
+    EXPECT_TRUE(parseTgcEndpoint("[::1]:9", host, port));
+    EXPECT_EQ(host, "::1");
+    for (const char* bad : {"", "host", ":1", "h:0", "h:70000", "h:x"}) EXPECT_FALSE(parseTgcEndpoint(bad, host, port)) << bad;
+}
+
+}  // namespace
+}  // namespace taltrix::links
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
