@@ -9,6 +9,7 @@ when told to on standard input.
 Output, one line per event:
   listening HOST PORT | connected PEER | disconnected PEER
   launch ok {...} | launch BAD <reason> {...} | received TEXT (anything else)
+  (a line not ended by CR LF is reported as "received BAD-LINE-END TEXT")
 Commands on standard input, one per line:
   club CODE [SURFACE [YARDS]]   status 150 with playerClub, playerSurface, playerDistanceToFlag
   status CODE                   a status message (203 ready, 204/205 not ready, ...)
@@ -58,7 +59,7 @@ class Simulator:
             await self.send(sdk_message(status="203"))
         try:
             while line := await reader.readline():
-                self.report(line.decode("latin-1").rstrip("\r\n"))
+                self.report(line)
         except ConnectionError:
             pass
         finally:
@@ -67,7 +68,12 @@ class Simulator:
             writer.close()
             self.say("disconnected", f"{peer[0]}:{peer[1]}")
 
-    def report(self, text: str):
+    def report(self, line: bytes):
+        text = line.decode("latin-1").rstrip("\r\n")
+        if not line.endswith(b"\r\n"):
+            # Every message is one line ended by CR LF.
+            self.say("received", "BAD-LINE-END", text)
+            return
         try:
             message = json.loads(text)
         except ValueError:

@@ -1,0 +1,105 @@
+#!/usr/bin/python3
+"""Taltrix demonstration: an emulated ES16 hits a shot every few seconds,
+Taltrix carries it to an emulated TGC, and TGC's club changes come back to
+the ES16 as club commands. Runs until Ctrl-C.
+
+Usage: demo.py TALTRIX [--headless] [--relay]
+"""
+
+import argparse
+import itertools
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+EMULATORS = os.path.join(HERE, "emulators")
+COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "taltrix": "\033[32m", "demo": "\033[35m"}
+# What the golfer does in the simulator between shots.
+CLUB_CHANGES = ["club DR Tee 380", "club I7 Fairway 150", "club LW Rough 25", "club LW Green 8", "club PW Fairway 95"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def show(name, line):
+    colour = COLOURS[name] if sys.stdout.isatty() else ""
+    reset = "\033[0m" if colour else ""
+    print(f"{colour}[{name:>7}]{reset} {line}", flush=True)
+
+
+def start(name, args, env=None):
+    process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                               text=True, encoding="latin-1", env=env)
+
+    def pump():
+        for line in process.stdout:
+            show(name, line.rstrip("\n"))
+    threading.Thread(target=pump, daemon=True).start()
+    return process
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("taltrix", help="path of the taltrix program")
+    parser.add_argument("--headless", action="store_true", help="no window even when a display exists")
+    parser.add_argument("--interval", type=float, default=4.0, help="seconds between shots (default 4)")
+    args = parser.parse_args()
+
+    device_port, tgc_port = free_port(), free_port()
+    home = tempfile.mkdtemp(prefix="taltrix-demo-")
+    headless = args.headless or not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+    processes = [
+        start("es16", ["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--port", str(device_port),
+                       "--interval", str(args.interval)]),
+        start("tgc", ["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"), "--port", str(tgc_port)]),
+    ]
+    time.sleep(0.5)
+    taltrix_args = [args.taltrix, "--home", home, "--bluetooth", f"emulator:ES16 Demo@127.0.0.1:{device_port}",
+                    "--tgc", f"127.0.0.1:{tgc_port}"]
+    if headless:
+        taltrix_args.append("--headless")
+    show("demo", f"Taltrix {'headless' if headless else 'in the tray (left-click its icon)'}; home {home}")
+    show("demo", "The first connection comes at the first timer tick (4.5 s). Ctrl-C ends the demo.")
+    env = dict(os.environ, XDG_RUNTIME_DIR=home)
+    processes.append(start("taltrix", taltrix_args, env=env))
+
+    stop = threading.Event()
+
+    def golfer():
+        for change in itertools.cycle(CLUB_CHANGES):
+            if stop.wait(7):
+                return
+            show("demo", f"TGC: {change}")
+            processes[1].stdin.write(change + "\n")
+            processes[1].stdin.flush()
+    threading.Thread(target=golfer, daemon=True).start()
+
+    try:
+        while all(p.poll() is None for p in processes):
+            time.sleep(0.5)
+        show("demo", "a process ended; stopping")
+    except KeyboardInterrupt:
+        pass
+    finally:
+        stop.set()
+        for p in reversed(processes):
+            if p.poll() is None:
+                p.send_signal(signal.SIGTERM)
+        for p in processes:
+            try:
+                p.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+
+
+if __name__ == "__main__":
+    main()
