@@ -1,5 +1,7 @@
 #include "platform/bluetooth/emulator_backend.h"
 
+#include "platform/bluetooth/socket_client.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -76,54 +78,18 @@ private:
     QObject guard_;
 };
 
-class EmulatedClient final : public Client {
+class EmulatedClient final : public SocketClient<QTcpSocket> {
 public:
     explicit EmulatedClient(std::shared_ptr<const std::vector<EmulatedDevice>> devices)
-        : devices_(std::move(devices)) {
-        QObject::connect(&socket_, &QTcpSocket::connected, &guard_, [this] {
-            state_ = clientConnected;
-            socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            if (onConnect) onConnect(resultOk);
-        });
-        QObject::connect(&socket_, &QTcpSocket::readyRead, &guard_, [this] {
-            const QByteArray bytes = socket_.readAll();
-            if (onData && !bytes.isEmpty()) {
-                onData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                 static_cast<std::size_t>(bytes.size())));
-            }
-        });
-        QObject::connect(&socket_, &QTcpSocket::errorOccurred, &guard_, [this](QAbstractSocket::SocketError) {
-            if (state_ == clientConnecting) {
-                state_ = clientIdle;
-                socket_.abort();
-                if (onConnect) onConnect(resultConnectFailed);
-            }
-        });
-        QObject::connect(&socket_, &QTcpSocket::disconnected, &guard_, [this] { linkLost(); });
-    }
-
-    ~EmulatedClient() override {
-        // No events for a client that is going away.
-        QObject::disconnect(&socket_, nullptr, &guard_, nullptr);
-        socket_.abort();
-    }
-
-    int state() const override { return state_; }
+        : devices_(std::move(devices)) {}
 
     int connect() override {
         if (state_ != clientIdle) return resultBusy;
         const auto device = std::find_if(devices_->begin(), devices_->end(), [&](const EmulatedDevice& d) {
             return d.address() == settings.address;
         });
-        if (device == devices_->end()) {
-            // An address nobody answers at: fails the way a real link does.
-            state_ = clientConnecting;
-            later(&guard_, 0, [this] {
-                state_ = clientIdle;
-                if (onConnect) onConnect(resultBadAddress);
-            });
-            return resultOk;
-        }
+        // An address nobody answers at fails the way a real link does.
+        if (device == devices_->end()) return failLater(resultBadAddress);
         state_ = clientConnecting;
         socket_.connectToHost(QString::fromStdString(device->host), device->port);
         return resultOk;
@@ -136,29 +102,10 @@ public:
         return resultOk;
     }
 
-    int write(std::span<const std::uint8_t> bytes) override {
-        if (state_ != clientConnected) return resultNotConnected;
-        const qint64 written = socket_.write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<qint64>(bytes.size()));
-        return written == static_cast<qint64>(bytes.size()) ? resultOk : resultWriteFailed;
-    }
-
 private:
-    void linkLost() {
-        const bool wasConnected = state_ == clientConnected;
-        state_ = clientIdle;
-        if (wasConnected && onDisconnect) {
-            // Reported from the event loop, never from inside disconnect().
-            later(&guard_, 0, [this] {
-                if (onDisconnect) onDisconnect();
-            });
-        }
-    }
+    void linkUp() override { socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1); }
 
     std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
-    QTcpSocket socket_;
-    int state_ = clientIdle;
-    QObject guard_;
 };
 
 class EmulatorManager final : public Manager {

@@ -1,5 +1,7 @@
 #include "platform/bluetooth/system_backend.h"
 
+#include "platform/bluetooth/socket_client.h"
+
 #include <QBluetoothAddress>
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothDeviceInfo>
@@ -100,40 +102,9 @@ private:
     bool completed_ = false;
 };
 
-class SystemClient final : public Client {
+class SystemClient final : public SocketClient<QBluetoothSocket> {
 public:
-    SystemClient() : socket_(QBluetoothServiceInfo::RfcommProtocol) {
-        QObject::connect(&socket_, &QBluetoothSocket::connected, &socket_, [this] {
-            state_ = clientConnected;
-            if (onConnect) onConnect(resultOk);
-        });
-        QObject::connect(&socket_, &QBluetoothSocket::readyRead, &socket_, [this] {
-            const QByteArray bytes = socket_.readAll();
-            if (onData && !bytes.isEmpty()) {
-                onData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                                 static_cast<std::size_t>(bytes.size())));
-            }
-        });
-        QObject::connect(&socket_, &QBluetoothSocket::errorOccurred, &socket_, [this](QBluetoothSocket::SocketError) {
-            if (state_ == clientConnecting) {
-                state_ = clientIdle;
-                socket_.abort();
-                if (onConnect) onConnect(resultConnectFailed);
-            }
-        });
-        QObject::connect(&socket_, &QBluetoothSocket::disconnected, &socket_, [this] {
-            const bool wasConnected = state_ == clientConnected;
-            state_ = clientIdle;
-            if (wasConnected && onDisconnect) onDisconnect();
-        });
-    }
-
-    ~SystemClient() override {
-        QObject::disconnect(&socket_, nullptr, &socket_, nullptr);
-        socket_.abort();
-    }
-
-    int state() const override { return state_; }
+    SystemClient() : SocketClient(QBluetoothServiceInfo::RfcommProtocol) {}
 
     int connect() override {
         if (state_ != clientIdle) return resultBusy;
@@ -149,17 +120,6 @@ public:
         socket_.disconnectFromService();
         return resultOk;
     }
-
-    int write(std::span<const std::uint8_t> bytes) override {
-        if (state_ != clientConnected) return resultNotConnected;
-        const qint64 written = socket_.write(reinterpret_cast<const char*>(bytes.data()),
-                                             static_cast<qint64>(bytes.size()));
-        return written == static_cast<qint64>(bytes.size()) ? resultOk : resultWriteFailed;
-    }
-
-private:
-    QBluetoothSocket socket_;
-    int state_ = clientIdle;
 };
 
 class SystemManager final : public Manager {
