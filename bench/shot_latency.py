@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""The time Taltrix adds to a shot.
+
+Measures, for each shot, the time from the device side writing a shot
+message (one write) to the TGC side having read the whole launch message, with
+taltrix --headless between the two; then the same with the device side wired
+straight to the TGC side (a socket pair carrying the shot itself). Prints one
+JSON line with the medians and 99th percentiles (nearest rank) of both paths
+and what Taltrix adds.
+
+Usage: shot_latency.py TALTRIX [--shots N]
+"""
+
+import argparse
+import json
+import math
+import os
+import select
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+SHOT = ("ES16Prt001CS093.0BS{speed:05.1f}CD000.0TD000.0LA13.1SP04217SF1.40CL5IrSPA-01.4DIR-04.8LDA00.0"
+        "AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0CFAC+00.0SPL00.0HT00.00BV0.00VER109End\r\n")
+READY = b'{"protocol":"HXSDK", "INFO":{"status":"203"}}\r\n'
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[max(0, math.ceil(fraction * len(ordered)) - 1)]
+
+
+def read_line(sock, pending):
+    """Reads until CR LF; returns the line and what followed it."""
+    while b"\r\n" not in pending:
+        chunk = sock.recv(65536)
+        if not chunk:
+            raise RuntimeError("connection closed")
+        pending += chunk
+    line, _, rest = pending.partition(b"\r\n")
+    return line, rest
+
+
+def timed_shots(device, tgc, shots, check):
+    samples, pending = [], b""
+    for i in range(shots):
+        message = SHOT.format(speed=100 + (i % 500) / 10).encode()
+        # The device's write is counted in both paths alike.
+        start = time.perf_counter_ns()
+        device.sendall(message)
+        line, pending = read_line(tgc, pending)
+        samples.append((time.perf_counter_ns() - start) / 1000.0)
+        check(line, message)
+    return samples
+
+
+def through_taltrix(taltrix, shots):
+    device_server = socket.create_server(("127.0.0.1", 0))
+    tgc_server = socket.create_server(("127.0.0.1", 0))
+    home = tempfile.mkdtemp(prefix="taltrix-bench-")
+    env = dict(os.environ, XDG_RUNTIME_DIR=home, QT_QPA_PLATFORM="offscreen")
+    process = subprocess.Popen(
+        [taltrix, "--headless", "--home", home,
+         "--bluetooth", f"emulator:ES16@127.0.0.1:{device_server.getsockname()[1]}",
+         "--tgc", f"127.0.0.1:{tgc_server.getsockname()[1]}"],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=env)
+    try:
+        device_server.settimeout(30)
+        tgc_server.settimeout(30)
+        device, _ = device_server.accept()
+        # The bridge opens TGC once the device is up; the first timer tick
+        # may open it too, so take the last connection that arrives.
+        tgc, _ = tgc_server.accept()
+        tgc_server.settimeout(2)
+        try:
+            while True:
+                newer, _ = tgc_server.accept()
+                tgc.close()
+                tgc = newer
+        except socket.timeout:
+            pass
+        for s in (device, tgc):
+            s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        tgc.sendall(READY)
+        time.sleep(0.5)
+
+        def check(line, message):
+            speed = message[message.index(b"BS") + 2:message.index(b"CD")]
+            if b'"ballSpeedMPH":"' + speed + b'"' not in line:
+                raise RuntimeError(f"unexpected launch message {line[:80]!r}")
+        return timed_shots(device, tgc, shots, check)
+    finally:
+        process.terminate()
+        process.wait(timeout=10)
+        shutil.rmtree(home, ignore_errors=True)
+
+
+def wired_straight(shots):
+    a = socket.create_server(("127.0.0.1", 0))
+    device = socket.create_connection(a.getsockname())
+    tgc, _ = a.accept()
+    for s in (device, tgc):
+        s.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+
+    def check(line, message):
+        if line + b"\r\n" != message:
+            raise RuntimeError("shot changed on the wire")
+    return timed_shots(device, tgc, shots, check)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("taltrix")
+    parser.add_argument("--shots", type=int, default=1000)
+    args = parser.parse_args()
+    direct = wired_straight(args.shots)
+    bridged = through_taltrix(args.taltrix, args.shots)
+    result = {
+        "shots": args.shots,
+        "direct_median_us": round(percentile(direct, 0.5), 1),
+        "direct_p99_us": round(percentile(direct, 0.99), 1),
+        "taltrix_median_us": round(percentile(bridged, 0.5), 1),
+        "taltrix_p99_us": round(percentile(bridged, 0.99), 1),
+    }
+    result["added_median_us"] = round(result["taltrix_median_us"] - result["direct_median_us"], 1)
+    result["added_p99_us"] = round(result["taltrix_p99_us"] - result["direct_p99_us"], 1)
+    print(json.dumps(result))
+
+
+if __name__ == "__main__":
+    main()
