@@ -38,6 +38,42 @@ public:
     // Takes the payload kept by SinglePacketMode and lets reception go on.
     std::string takeDataInText();
 
+    // The operations behind the control's methods. Each returns 0 or an error
+    // code and leaves the description in the last-error text; events reach
+    // the sink as they happen. Texts are 8-bit in the code page unless said
+    // otherwise. The bodies live in websocket_operations.cpp.
+
+    // Connect(URL): parses the ws/wss URL and opens the connection with the
+    // opening handshake, blocking until it ends (Timeout is the limit).
+    // 104 when already open, 143 while an HTTP action runs, 152 without a
+    // host, the handshake's and the transport's codes otherwise.
+    int connect(std::string_view url);
+    // The Connected put: True opens the URL of the last connect (as connect
+    // does after parsing), False runs disconnect.
+    int setConnected(bool connected);
+    // Starts or completes the close handshake; 0 and nothing else when the
+    // connection is not open. 10035 while output is queued, 4002 when the
+    // close frame cannot be written, 301 when a wait step fails.
+    int disconnect();
+    // Send, DataToSend and DataToSendB: one message of type DataFormat (text
+    // or binary chosen from the bytes for 0); with Timeout 0 a payload longer
+    // than MaxFrameSize travels as several messages. Sets BytesSent.
+    int send(std::span<const std::uint8_t> data);
+    // SendText: one text message. The text arrives as UTF-8: the control
+    // converts its caller's text straight to UTF-8, so nothing is lost to the
+    // code page on the way. Written with the blocking writer whatever Timeout
+    // is; sets BytesSent to the UTF-8 length.
+    int sendText(std::string_view utf8Text);
+    // SendFile: the file's contents as one message, read in MaxFrameSize
+    // chunks. 3 without a name or when the file cannot be opened, 4103 with
+    // Timeout 0.
+    int sendFile(std::string_view fileName);
+    // DoEvents: one wait step of message processing; always 0.
+    int doEvents();
+    // Interrupt: ends the blocking operation in progress (it returns 301
+    // "Interrupted."); does nothing when none is running. Always 0.
+    int interrupt();
+
 protected:
     std::optional<int> configure(const ConfigText& request, std::string& result) override;
 

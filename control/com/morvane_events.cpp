@@ -1,0 +1,131 @@
+#include "control/com/morvane_events.h"
+
+#include <utility>
+
+#include "control/include/morvane.h"
+#include "platform/text/code_page.h"
+
+namespace morvane {
+namespace {
+
+std::string_view view(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// Sets an event-data slot for the duration of one event; a nested event
+// (a handler that pumps messages) gets its own and hands the outer one back.
+class SlotScope {
+public:
+    SlotScope(std::span<const std::uint8_t>& slot, std::span<const std::uint8_t> bytes)
+        : slot_(slot), previous_(std::exchange(slot, bytes)) {}
+    SlotScope(const SlotScope&) = delete;
+    SlotScope& operator=(const SlotScope&) = delete;
+    ~SlotScope() { slot_ = previous_; }
+
+private:
+    std::span<const std::uint8_t>& slot_;
+    std::span<const std::uint8_t> previous_;
+};
+
+com::Variant integer(std::int16_t value) { return com::Variant(static_cast<SHORT>(value)); }
+
+}  // namespace
+
+MorvaneEvents::MorvaneEvents(com::ObjectRoot& owner, const com::ConnectionPoint& point)
+    : owner_(owner), point_(point) {}
+
+com::Variant MorvaneEvents::text(std::string_view bytes) const {
+    // Counted, so embedded zero bytes are kept.
+    return com::Variant(codepage::multiByteToWide(static_cast<unsigned>(codePage_), bytes).text);
+}
+
+com::ComPtr<IUnknown> MorvaneEvents::holdOwner() const { return com::ComPtr<IUnknown>(owner_.controllingUnknown()); }
+
+void MorvaneEvents::fire(DISPID id, std::span<com::Variant> args) { com::fireEvent(point_, id, args); }
+
+void MorvaneEvents::connected(std::int16_t statusCode, const std::string& description) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {integer(statusCode), text(description)};
+    fire(DISPID_MORVANEEVENT_CONNECTED, args);
+}
+
+void MorvaneEvents::connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
+                                     const std::string& description) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {text(connectionEvent), integer(statusCode), text(description)};
+    fire(DISPID_MORVANEEVENT_CONNECTIONSTATUS, args);
+}
+
+void MorvaneEvents::dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> payload, bool eom) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    const SlotScope slot(dataInText_, payload);
+    com::Variant args[] = {integer(dataFormat), text(view(payload)), com::Variant::fromBool(eom)};
+    fire(DISPID_MORVANEEVENT_DATAIN, args);
+}
+
+void MorvaneEvents::disconnected(std::int16_t statusCode, const std::string& description) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {integer(statusCode), text(description)};
+    fire(DISPID_MORVANEEVENT_DISCONNECTED, args);
+}
+
+void MorvaneEvents::error(std::int16_t errorCode, const std::string& description) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {integer(errorCode), text(description)};
+    fire(DISPID_MORVANEEVENT_ERROR, args);
+}
+
+void MorvaneEvents::header(const std::string& field, const std::string& value) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {text(field), text(value)};
+    fire(DISPID_MORVANEEVENT_HEADER, args);
+}
+
+void MorvaneEvents::readyToSend() {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    fire(DISPID_MORVANEEVENT_READYTOSEND, {});
+}
+
+void MorvaneEvents::redirect(const std::string& location, bool& accept) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {text(location), com::Variant::fromBool(accept)};
+    fire(DISPID_MORVANEEVENT_REDIRECT, args);
+    accept = args[1].boolVal != VARIANT_FALSE;
+}
+
+void MorvaneEvents::setCookie(const std::string& name, const std::string& value, const std::string& expires,
+                              const std::string& domain, const std::string& path, bool secure) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {text(name), text(value), text(expires), text(domain), text(path),
+                           com::Variant::fromBool(secure)};
+    fire(DISPID_MORVANEEVENT_SETCOOKIE, args);
+}
+
+void MorvaneEvents::sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& certSubject,
+                                            const std::string& certIssuer, const std::string& status, bool& accept) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    const SlotScope slot(certEncoded_, certEncoded);
+    com::Variant args[] = {text(view(certEncoded)), text(certSubject), text(certIssuer), text(status),
+                           com::Variant::fromBool(accept)};
+    fire(DISPID_MORVANEEVENT_SSLSERVERAUTHENTICATION, args);
+    accept = args[4].boolVal != VARIANT_FALSE;
+}
+
+void MorvaneEvents::sslStatus(const std::string& message) {
+    if (point_.empty()) return;
+    const auto keepAlive = holdOwner();
+    com::Variant args[] = {text(message)};
+    fire(DISPID_MORVANEEVENT_SSLSTATUS, args);
+}
+
+}  // namespace morvane

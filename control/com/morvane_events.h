@@ -1,0 +1,59 @@
+// The control's side of EngineEvents: every engine event becomes the event of
+// _IMorvaneEvents with the same number, fired at each connected sink with its
+// arguments by reference; the two Accept answers are read back, and the
+// payload of DataIn and the certificate of SSLServerAuthentication are held
+// in the event-data slots while their event is being fired.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "control/com/engine_events.h"
+#include "platform/com/connection_point.h"
+#include "platform/com/object.h"
+
+namespace morvane {
+
+class MorvaneEvents final : public EngineEvents {
+public:
+    // `owner` is kept alive while a sink runs, since a handler may drop the
+    // last reference its host holds.
+    MorvaneEvents(com::ObjectRoot& owner, const com::ConnectionPoint& point);
+
+    // DataInTextB and SSLServerAuthenticationCertEncodedB: the bytes of the
+    // event being fired, empty outside it.
+    std::span<const std::uint8_t> dataInText() const { return dataInText_; }
+    std::span<const std::uint8_t> certEncoded() const { return certEncoded_; }
+
+    void useCodePage(int codePage) override { codePage_ = codePage; }
+    void connected(std::int16_t statusCode, const std::string& description) override;
+    void connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
+                          const std::string& description) override;
+    void dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> text, bool eom) override;
+    void disconnected(std::int16_t statusCode, const std::string& description) override;
+    void error(std::int16_t errorCode, const std::string& description) override;
+    void header(const std::string& field, const std::string& value) override;
+    void readyToSend() override;
+    void redirect(const std::string& location, bool& accept) override;
+    void setCookie(const std::string& name, const std::string& value, const std::string& expires,
+                   const std::string& domain, const std::string& path, bool secure) override;
+    void sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& certSubject,
+                                 const std::string& certIssuer, const std::string& status, bool& accept) override;
+    void sslStatus(const std::string& message) override;
+
+private:
+    com::Variant text(std::string_view bytes) const;
+    // Taken first thing in every event and dropped last: the slots and the
+    // arguments are the owner's until the event has returned.
+    com::ComPtr<IUnknown> holdOwner() const;
+    void fire(DISPID id, std::span<com::Variant> args);
+
+    com::ObjectRoot& owner_;
+    const com::ConnectionPoint& point_;
+    int codePage_ = 0;
+    std::span<const std::uint8_t> dataInText_;
+    std::span<const std::uint8_t> certEncoded_;
+};
+
+}  // namespace morvane

@@ -1,0 +1,15 @@
+// MORVANELib as the component runtime reads it: the dual interface IMorvane,
+// the event interface _IMorvaneEvents, the six enumerations and the class,
+// built once from the interface tables. Invoke and GetIDsOfNames of the
+// control are served from it, and hosts may list it.
+#pragma once
+
+#include "platform/com/type_description.h"
+
+namespace morvane {
+
+const com::TypeLibraryDescription& morvaneTypeLibrary();
+const com::InterfaceDescription& morvaneDispatchType();
+const com::InterfaceDescription& morvaneEventType();
+
+}  // namespace morvane
