@@ -1,9 +1,15 @@
 #include "control/transport/socket_engine.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 
 #include "control/engine/engine_errors.h"
 #include "control/transport/socket_errors.h"
+#include "platform/loop/thread_loop.h"
 
 namespace morvane {
 namespace {
@@ -24,8 +30,12 @@ constexpr std::string_view defaultCertStore = "MY";
 
 // The receive buffer never grows past 64 KiB; below one byte it could never
 // hold a line and would deliver nothing forever.
-constexpr std::int64_t largestLineLength = 65536;
+constexpr std::int64_t largestLineLength = LineBuffer::largestCapacity;
 constexpr std::int64_t smallestLineLength = 1;
+
+// Debug-log lines carry the number of the engine that wrote them; numbers
+// are handed out in creation order and never reused within a process.
+std::atomic<int> nextInstanceNumber{1};
 
 // The socket library this engine presents: started without error, version 2.2.
 constexpr int winsockStatus = 0;
@@ -65,7 +75,20 @@ SocketEngine::SocketEngine(const EngineEnvironment& environment)
       outBufferSize_(isModernSystem(environment) ? 262144 : 65536),
       sslProvider_(defaultSslProvider),
       sslCertStore_(defaultCertStore),
-      extendedProtection_(hasExtendedProtection(environment)) {}
+      extendedProtection_(hasExtendedProtection(environment)),
+      instanceNumber_(nextInstanceNumber.fetch_add(1)) {
+    target_ = platform::loop::threadLoop().createTarget(*this);
+}
+
+SocketEngine::~SocketEngine() {
+    // No events from here: the layers above are already gone.
+    if (socketOpen()) {
+        stopNotifications();
+        if (!keepHandle_) ::close(socketHandle_);
+        socketHandle_ = -1;
+    }
+    platform::loop::threadLoop().destroyTarget(target_);
+}
 
 std::span<const Setting<SocketEngine>> SocketEngine::settings() {
     using E = SocketEngine;
@@ -116,9 +139,11 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
          .integer = &E::maxLineLength_,
          .write = [](E& e, std::string_view v) { return e.setMaxLineLength(configInteger(v)); }},
         {.name = "SocketHandle", .access = A::ReadOnly, .read = [](E& e) { return std::to_string(e.socketHandle_); }},
-        {.name = "LocalHost", .text = &E::localHost_},
+        {.name = "LocalHost",
+         .text = &E::localHost_,
+         .write = [](E& e, std::string_view v) { return e.setLocalHost(v); }},
         {.name = "LocalPort",
-         .integer = &E::localPort_,
+         .read = [](E& e) { return std::to_string(e.localPort()); },
          .write = [](E& e, std::string_view v) { return e.setLocalPort(configInteger32(v)); }},
         {.name = "FirewallAutoDetect",
          .boolean = &E::firewallAutoDetect_,
@@ -197,7 +222,26 @@ int SocketEngine::setRemoteHost(std::string_view host) {
         return fail(errc::remoteHostLocked, remoteHostLockedText);
     }
     remoteHost_ = host;
-    return 0;
+    remoteAddress_ = {};
+    // The firewall or the proxy resolves the name at the far side.
+    if (firewallType_ != firewall_kind::none) return 0;
+    const int code = resolveHost(host, {useIPv6(), useGetAddrInfo_}, remoteAddress_);
+    return code == 0 ? 0 : failSocket(code);
+}
+
+int SocketEngine::setLocalHost(std::string_view host) {
+    localHost_ = host;
+    const int code = resolveHost(host, {useIPv6(), useGetAddrInfo_}, localAddress_);
+    return code == 0 ? 0 : failSocket(code);
+}
+
+int SocketEngine::localPort() const {
+    if (!socketOpen()) return localPort_;
+    sockaddr_storage bound{};
+    socklen_t length = sizeof bound;
+    if (::getsockname(socketHandle_, reinterpret_cast<sockaddr*>(&bound), &length) != 0) return localPort_;
+    if (bound.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&bound)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&bound)->sin_port);
 }
 
 int SocketEngine::setRemotePort(int port) {

@@ -1,12 +1,21 @@
 // The control's transport: one SocketEngine per control instance.
 //
-// It carries the TCP endpoint and socket options, the receive line settings,
-// timeouts and rate limit, the debug log and recording switches, and the
-// settings of the two parts that ride on it: the firewall and proxy passage
-// and the secure channel with its certificates. The layers above (HttpLayer,
-// WebSocketLayer) extend it.
+// It owns one TCP socket: it resolves the remote host, connects without
+// blocking, turns socket readiness into notifications on the owner's thread,
+// buffers received bytes and hands them up (in lines when an end-of-line
+// string is set), sends with back-pressure, keeps the deadline of blocking
+// operations and the send-rate limit, writes the debug log and the session
+// recording, and closes in an orderly or abortive way.
+//
+// It also carries the settings of the two parts that ride on it: the firewall
+// and proxy passage, which sits between TCP connect and the layers above, and
+// the secure channel, which sits directly on the socket's bytes. The layers
+// above (HttpLayer, WebSocketLayer) extend it and hear from it through the
+// protected on... hooks.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -14,10 +23,13 @@
 #include <string_view>
 
 #include "control/engine/engine_common.h"
+#include "control/transport/line_buffer.h"
+#include "control/transport/name_resolution.h"
+#include "control/transport/traffic_log.h"
+#include "control/transport/transfer_timing.h"
+#include "platform/loop/event_loop.h"
 
 namespace morvane {
-
-enum class IPv6Mode : std::int32_t { Off = 0, Only = 1, Prefer = 2 };
 
 // Kinds of passage through a firewall or proxy. The public FirewallType values
 // are 0 to 3; the others are chosen internally from the proxy settings.
@@ -31,9 +43,14 @@ inline constexpr int tunnelNegotiate = 5;
 inline constexpr int tunnelDigest = 6;
 }  // namespace firewall_kind
 
-class SocketEngine : public EngineCommon {
+class SocketEngine : public EngineCommon, private platform::loop::MessageTarget {
 public:
+    // The message number of socket notifications (WM_USER + 101), as the
+    // engine's own readiness messages have always been numbered.
+    static constexpr std::uint32_t socketMessage = platform::loop::kMsgUser + 101;
+
     explicit SocketEngine(const EngineEnvironment& environment = {});
+    ~SocketEngine() override;
 
     static std::span<const Setting<SocketEngine>> settings();
 
@@ -46,6 +63,68 @@ public:
     bool socketOpen() const { return socketHandle_ >= 0; }
     bool socketConnected() const { return socketOpen() && connected_; }
     int socketHandle() const { return socketHandle_; }
+    // The transport is up: socket connected, passage negotiated, channel
+    // established. Cleared when a connect starts.
+    bool transportEstablished() const { return transportEstablished_ && socketConnected(); }
+    // The per-instance number that marks this engine's debug-log lines.
+    int instanceNumber() const { return instanceNumber_; }
+
+    // Operations. Each returns 0 or an error code and leaves the description
+    // in the last-error text.
+
+    // Starts a non-blocking connect to RemoteHost:RemotePort; completion is
+    // reported later through onConnectionComplete.
+    int connect();
+    // Connect as the control's blocking operations use it: starts the
+    // connect and runs wait steps until the transport is established or has
+    // failed. ConnectionTimeout, when set, bounds this phase instead of
+    // Timeout. A failed wait step closes the socket and returns 301.
+    int connectAndWait();
+    // Closes the connection. `errorCode` is the socket error that ends it (0
+    // for an orderly end); it is what the layer above hears. Returns the
+    // socket error of the close itself, if any.
+    int disconnect(int errorCode = 0);
+
+    // Hands bytes to the socket without waiting. `accepted` (optional) gets
+    // how many went out. Returns 0 when all did, 10035 when only part (or
+    // nothing) could be taken and the rest must wait for ReadyToSend, 10057
+    // when not connected, or another socket error.
+    int send(std::span<const std::uint8_t> data, std::size_t* accepted = nullptr);
+    // Sends the whole block, keeping the rate limit and running wait steps
+    // while the socket cannot take more. 301 when a wait step fails.
+    int sendBlocking(std::span<const std::uint8_t> data);
+
+    // One turn of event processing (at most SelectWaitMillis long). False on
+    // timeout ("Timeout."), interruption ("Interrupted."), or when the
+    // thread's loop is ending; the description is left in the last error.
+    bool waitStep();
+    // The control's DoEvents: one wait step whose outcome is not reported.
+    void doEvents();
+    // Ends the blocking operation in progress at its next wait step; does
+    // nothing when none is running.
+    void interrupt();
+    bool interrupted() const { return interrupted_; }
+    bool insideDispatch() const;
+
+    // The deadline of the blocking operation in progress: now + Timeout, or
+    // none with Timeout 0.
+    void armDeadline();
+
+    // Marks a blocking operation for its lifetime: Interrupt applies while
+    // one runs, and the outermost one arms the deadline when it starts.
+    class BlockingOperation {
+    public:
+        explicit BlockingOperation(SocketEngine& engine);
+        ~BlockingOperation();
+        BlockingOperation(const BlockingOperation&) = delete;
+        BlockingOperation& operator=(const BlockingOperation&) = delete;
+
+    private:
+        SocketEngine& engine_;
+    };
+
+    // Appends an information line to the debug log, when one is kept.
+    void logDebugText(std::string_view text);
 
     // Endpoints. The setters refuse while a socket is open, as a live
     // connection cannot move.
@@ -53,16 +132,20 @@ public:
     int setRemoteHost(std::string_view host);
     int remotePort() const { return remotePort_; }
     int setRemotePort(int port);
+    const HostAddress& remoteAddress() const { return remoteAddress_; }
     const std::string& localHost() const { return localHost_; }
-    void setLocalHost(std::string_view host) { localHost_ = host; }
-    int localPort() const { return localPort_; }
+    int setLocalHost(std::string_view host);
+    // While a socket is open, the port it is actually bound to.
+    int localPort() const;
     int setLocalPort(int port);
 
     // Reception.
+    // False holds received bytes back in the socket; True resumes delivery
+    // and, while connected, delivers what arrived meanwhile.
     bool acceptData() const { return acceptData_; }
-    void setAcceptData(bool accept) { acceptData_ = accept; }
-    const std::string& endOfLine() const { return endOfLine_; }
-    void setEndOfLine(std::string_view endOfLine) { endOfLine_ = endOfLine; }
+    void setAcceptData(bool accept);
+    const std::string& endOfLine() const { return receiveBuffer_.endOfLine(); }
+    void setEndOfLine(std::string_view endOfLine);
     bool splitCrlf() const { return splitCrlf_; }
     int maxLineLength() const { return maxLineLength_; }
     int setMaxLineLength(std::int64_t length);
@@ -133,6 +216,30 @@ public:
 protected:
     std::optional<int> configure(const ConfigText& request, std::string& result) override;
 
+    // What the engine tells the layer above. The defaults do nothing beyond
+    // raising ReadyToSend; the layers override what they take part in.
+
+    // The transport connection is complete (0) or has failed (a code).
+    virtual void onConnectionComplete(int code);
+    // Received bytes: a line without its terminator (endOfLine true), or
+    // bytes as they came. Returning 200 reports that the layer could not
+    // store them.
+    virtual int onDataReceived(std::span<const std::uint8_t> data, bool endOfLine);
+    // The socket can take data again.
+    virtual void onReadyToSend();
+    // An established connection ended; `code` is the socket error, 0 for an
+    // orderly end.
+    virtual void onDisconnected(int code, const std::string& description);
+    // Runs after every close, also when no socket was open.
+    virtual void onAfterClose();
+    // A blocking send handed its whole block to the socket.
+    virtual void onSendProgress(std::size_t bytes);
+
+    void raiseConnectionStatus(std::string_view text, int code);
+    void raiseError(int code, std::string_view description);
+    // fail() with the socket error's own text.
+    int failSocket(int code);
+
     std::int64_t unitMillis(std::int64_t value) const {
         return timeoutInMilliseconds_ ? value : value * 1000;
     }
@@ -142,13 +249,15 @@ protected:
     bool connecting_ = false;
     bool connected_ = false;
     std::string remoteHost_;
+    HostAddress remoteAddress_;
     std::int32_t remotePort_ = 0;
     std::string localHost_;
+    HostAddress localAddress_;
     std::int32_t localPort_ = 0;
 
-    // Reception: the receive buffer's line settings and delivery switch.
+    // Reception: the receive buffer and its delivery switch.
+    LineBuffer receiveBuffer_;
     bool acceptData_ = true;
-    std::string endOfLine_;
     bool splitCrlf_ = false;
     std::int32_t maxLineLength_ = 2048;
     std::int32_t maxReceiveDataTime_ = 0;
@@ -229,6 +338,69 @@ protected:
     bool useSystemSspi_ = true;
     bool extendedProtection_;
     std::string kerberosSpn_;
+
+private:
+    // How the read handler stopped.
+    enum class ReadEnd { WouldBlock, PeerClosed, Failed, Paused };
+    // A close that arrived while the read handler ran, done when it returns.
+    enum class PendingClose { None, Local, Peer };
+
+    void onMessage(const platform::loop::Message& message) override;
+    void handleNotification(std::uint32_t event, int error);
+    void handleConnectNotification(int error);
+    void handleCloseNotification(int error);
+
+    // The road from TCP connect to "connected" up above. The firewall
+    // passage negotiates between the first two steps when a firewall kind is
+    // set; the secure channel runs its handshake between the last two for a
+    // secure connection.
+    void socketConnected(int error);
+    void transportConnected(int error);
+    void connectionComplete(int code);
+
+    ReadEnd runReadHandler(bool draining);
+    ReadEnd readSocket(bool draining, int& error);
+    bool deliverReady();
+    void deliverRest(bool finalRest);
+    void deliver(const LineBuffer::Piece& piece);
+    void peerClosed(int error);
+    void requestRead();
+    void postClose(int error);
+
+    void selectTurn(std::chrono::milliseconds step);
+    bool interruptStep();
+    void applySocketOptions(int socket);
+    void applyLinger(int socket) const;
+    void stopNotifications();
+    void releaseSocket();
+    void logTraffic(TrafficDirection direction, std::span<const std::uint8_t> data);
+
+    platform::loop::TargetId target_ = platform::loop::kNoTarget;
+    int instanceNumber_;
+
+    // Flags of the connection in progress.
+    bool reading_ = false;
+    PendingClose pendingClose_ = PendingClose::None;
+    int pendingCloseCode_ = 0;
+    bool writable_ = false;
+    bool readyToSend_ = false;
+    bool interruptRequested_ = false;
+    bool interrupted_ = false;
+    bool keepHandle_ = false;
+    bool transportEstablished_ = false;
+    bool connectFinished_ = false;
+    int connectResult_ = 0;
+    int blockingDepth_ = 0;
+
+    // The select-loop emulation: events still wanted, a read the engine
+    // asked of itself, and the last error the read handler met.
+    std::uint32_t wantedEvents_ = 0;
+    bool selfReadRequested_ = false;
+    int lastReadError_ = 0;
+
+    Deadline deadline_;
+    RateWindow rateWindow_;
+    std::string recordingPath_;
 };
 
 }  // namespace morvane

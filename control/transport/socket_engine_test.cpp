@@ -1,17 +1,19 @@
 #include "control/transport/socket_engine.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <functional>
 
 namespace morvane {
 namespace {
 
-// An engine whose socket is open, as it is between connect and close.
+// An engine whose socket is open, as it is between connect and close. The
+// socket is real (and unconnected), since the engine closes it.
 class ConnectedEngine : public SocketEngine {
 public:
     ConnectedEngine() {
-        socketHandle_ = 7;
+        socketHandle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         connected_ = true;
     }
 };
@@ -46,7 +48,7 @@ TEST(SocketEngineTest, OpenSocketRefusesEndpointAndBufferChanges) {
          "You cannot change the LocalPort at this time. A connection is in progress.", "LocalPort", "0"},
         {"RemotePort", [](SocketEngine& e) { return e.setRemotePort(443); }, 100,
          "You cannot change the RemotePort at this time. A connection is in progress.", {}, {}},
-        {"RemoteHost", [](SocketEngine& e) { return e.setRemoteHost("example.org"); }, 101,
+        {"RemoteHost", [](SocketEngine& e) { return e.setRemoteHost("127.0.0.2"); }, 101,
          "You cannot change the RemoteHost at this time. A connection is in progress.", "RemoteHostName", ""},
     };
     for (const auto& c : cases) {
@@ -68,7 +70,8 @@ TEST(SocketEngineTest, RemoteHostMayChangeBehindAFirewall) {
     write(engine, "FirewallType=2");
     EXPECT_EQ(engine.setRemoteHost("*relay.example"), 0);
     EXPECT_EQ(read(engine, "RemoteHostName"), "*relay.example");
-    EXPECT_EQ(read(engine, "SocketHandle"), "7");
+    EXPECT_EQ(read(engine, "SocketHandle"), std::to_string(engine.socketHandle()));
+    EXPECT_GE(engine.socketHandle(), 0);
 }
 
 TEST(SocketEngineTest, TimeoutUnitSwitchKeepsTheNumber) {

@@ -1,6 +1,9 @@
 #include "control/transport/socket_errors.h"
 
+#include <netdb.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <iterator>
 
 namespace morvane {
@@ -85,6 +88,86 @@ std::string socketErrorDescription(int code) {
     std::string description = "[" + std::to_string(code) + "] ";
     description += text;
     return description;
+}
+
+int socketErrorFromErrno(int systemError) {
+    if (isSocketErrorCode(systemError)) return systemError;
+    switch (systemError) {
+        case 0: return 0;
+        case EINTR: return 10004;
+        case EBADF: return 10009;
+        case EACCES:
+        case EPERM: return 10013;
+        case EFAULT: return 10014;
+        case EINVAL: return 10022;
+        case EMFILE:
+        case ENFILE: return 10024;
+        case EWOULDBLOCK: return 10035;
+        case EINPROGRESS: return 10036;
+        case EALREADY: return 10037;
+        case ENOTSOCK: return 10038;
+        case EDESTADDRREQ: return 10039;
+        case EMSGSIZE: return 10040;
+        case EPROTOTYPE: return 10041;
+        case ENOPROTOOPT: return 10042;
+        case EPROTONOSUPPORT: return 10043;
+        case ESOCKTNOSUPPORT: return 10044;
+        case EOPNOTSUPP: return 10045;
+        case EPFNOSUPPORT: return 10046;
+        case EAFNOSUPPORT: return 10047;
+        case EADDRINUSE: return 10048;
+        case EADDRNOTAVAIL: return 10049;
+        case ENETDOWN: return 10050;
+        case ENETUNREACH: return 10051;
+        case ENETRESET: return 10052;
+        case ECONNABORTED: return 10053;
+        // A send into a connection the peer has reset is a reset to the caller.
+        case ECONNRESET:
+        case EPIPE: return 10054;
+        case ENOBUFS:
+        case ENOMEM: return 10055;
+        case EISCONN: return 10056;
+        case ENOTCONN: return 10057;
+        case ESHUTDOWN: return 10058;
+        case ETOOMANYREFS: return 10059;
+        case ETIMEDOUT: return 10060;
+        case ECONNREFUSED: return 10061;
+        case ELOOP: return 10062;
+        case ENAMETOOLONG: return 10063;
+        case EHOSTDOWN: return 10064;
+        case EHOSTUNREACH: return 10065;
+        case ENOTEMPTY: return 10066;
+        case EUSERS: return 10068;
+        case EDQUOT: return 10069;
+        case ESTALE: return 10070;
+        case EREMOTE: return 10071;
+        default: return 10100 + systemError;
+    }
+}
+
+int resolverErrorCode(int resolverError, bool fromHostErrno) {
+    constexpr int hostNotFound = 11001;
+    constexpr int tryAgain = 11002;
+    constexpr int noRecovery = 11003;
+    constexpr int noData = 11004;
+    if (fromHostErrno) {
+        switch (resolverError) {
+            case HOST_NOT_FOUND: return hostNotFound;
+            case TRY_AGAIN: return tryAgain;
+            case NO_DATA: return noData;
+            default: return noRecovery;
+        }
+    }
+    switch (resolverError) {
+        case 0: return 0;
+        case EAI_NONAME: return hostNotFound;
+        case EAI_AGAIN: return tryAgain;
+        case EAI_NODATA:
+        case EAI_ADDRFAMILY: return noData;
+        case EAI_MEMORY: return 10055;
+        case EAI_SYSTEM: return socketErrorFromErrno(errno);
+        default: return noRecovery;
+    }
 }
 
 }  // namespace morvane

@@ -1,0 +1,337 @@
+// SocketEngine: opening and closing the connection, and the notifications
+// that move it between closed, connecting and connected.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "control/com/engine_events.h"
+#include "control/engine/engine_errors.h"
+#include "control/transport/socket_engine.h"
+#include "control/transport/socket_errors.h"
+#include "platform/loop/thread_loop.h"
+
+namespace morvane {
+namespace {
+
+using platform::loop::kSocketClose;
+using platform::loop::kSocketConnect;
+using platform::loop::kSocketRead;
+using platform::loop::kSocketWrite;
+
+constexpr std::uint32_t allNotifications = kSocketRead | kSocketWrite | kSocketConnect | kSocketClose;
+
+constexpr std::string_view connectionCompleteText = "Remote host connection complete.";
+constexpr std::string_view connectionFailedText = "Remote host connection failed.";
+constexpr std::string_view remoteDisconnectedText = "Remote host disconnected.";
+constexpr std::string_view invalidRemoteAddressText = "The RemoteHost address is invalid (0.0.0.0).";
+constexpr std::string_view invalidFirewallAddressText = "The FirewallHost address is invalid (0.0.0.0).";
+constexpr std::string_view zeroRemotePortText =
+    "RemotePort can't be zero. Please specify a valid service port number.";
+constexpr std::string_view zeroFirewallPortText = "The FirewallPort is invalid (0).";
+constexpr std::string_view noFirewallPassageText =
+    "Connections through a firewall or proxy are not available in this version.";
+constexpr std::string_view successDescription = "OK";
+
+// Keep-alive values that stand in for a zero setting when the other is set.
+constexpr int defaultKeepAliveTimeMillis = 7200000;
+constexpr int defaultKeepAliveIntervalMillis = 1000;
+
+void setIntOption(int socket, int level, int name, int value) {
+    ::setsockopt(socket, level, name, &value, sizeof value);
+}
+
+int readIntOption(int socket, int level, int name, int fallback) {
+    int value = 0;
+    socklen_t length = sizeof value;
+    return ::getsockopt(socket, level, name, &value, &length) == 0 ? value : fallback;
+}
+
+int lastSocketError() { return socketErrorFromErrno(errno); }
+
+}  // namespace
+
+int SocketEngine::failSocket(int code) { return fail(code, socketErrorDescription(code)); }
+
+void SocketEngine::raiseConnectionStatus(std::string_view text, int code) {
+    if (!events_) return;
+    events_->connectionStatus(std::string(text), static_cast<std::int16_t>(code),
+                              code == 0 ? std::string(successDescription) : socketErrorDescription(code));
+}
+
+void SocketEngine::raiseError(int code, std::string_view description) {
+    if (events_) events_->error(static_cast<std::int16_t>(code), std::string(description));
+}
+
+void SocketEngine::onConnectionComplete(int) {}
+int SocketEngine::onDataReceived(std::span<const std::uint8_t>, bool) { return 0; }
+void SocketEngine::onReadyToSend() {
+    if (events_) events_->readyToSend();
+}
+void SocketEngine::onDisconnected(int, const std::string&) {}
+void SocketEngine::onAfterClose() {}
+void SocketEngine::onSendProgress(std::size_t) {}
+
+int SocketEngine::connect() {
+    if (socketOpen()) return fail(errc::alreadyConnected, errtext::alreadyConnected);
+
+    pendingClose_ = PendingClose::None;
+    pendingCloseCode_ = 0;
+    receiveBuffer_.setCapacity(static_cast<std::size_t>(maxLineLength_));
+    transportEstablished_ = false;
+    connectFinished_ = false;
+    connectResult_ = 0;
+    writable_ = false;
+    readyToSend_ = false;
+    interrupted_ = false;
+    lastReadError_ = 0;
+    selfReadRequested_ = false;
+
+    // The firewall passage connects to the firewall instead, unless the
+    // remote host is on a bypass list; the passage itself is negotiated
+    // after TCP connect (socketConnected).
+    const bool viaFirewall = firewallType_ != firewall_kind::none;
+    HostAddress target = remoteAddress_;
+    int port = remotePort_;
+    if (viaFirewall) {
+        resolveHost(firewallHost_, {useIPv6(), useGetAddrInfo_}, target);
+        port = firewallPort_;
+    }
+    if (target.empty()) {
+        return fail(errc::invalidAddress, viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
+    }
+    if (port == 0) return fail(errc::zeroPort, viaFirewall ? zeroFirewallPortText : zeroRemotePortText);
+    if (viaFirewall) return fail(errc::firewallFailure, noFirewallPassageText);
+
+    const int family = target.isIPv6() ? AF_INET6 : AF_INET;
+    const int socket = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket < 0) return failSocket(lastSocketError());
+
+    int bindResult = 0;
+    if (family == AF_INET) {
+        if (shareLocalPort_) setIntOption(socket, SOL_SOCKET, SO_REUSEADDR, 1);
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<std::uint16_t>(localPort_));
+        local.sin_addr.s_addr = localAddress_.isIPv6() ? INADDR_ANY : localAddress_.ipv4;
+        bindResult = ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    } else if (bindIPv6Address_) {
+        sockaddr_in6 local{};
+        if (localAddress_.isIPv6()) local = *localAddress_.ipv6;
+        local.sin6_family = AF_INET6;
+        local.sin6_port = htons(static_cast<std::uint16_t>(localPort_));
+        bindResult = ::bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local);
+    }
+    if (bindResult != 0) {
+        const int code = lastSocketError();
+        ::close(socket);
+        return failSocket(code);
+    }
+
+    applySocketOptions(socket);
+
+    socketHandle_ = socket;
+    if (useWindowsMessages_) {
+        platform::loop::threadLoop().watchSocket(socket, target_, socketMessage, allNotifications);
+    } else {
+        wantedEvents_ = allNotifications;
+    }
+
+    connecting_ = true;
+    int result;
+    if (family == AF_INET6) {
+        sockaddr_in6 remote = *target.ipv6;
+        remote.sin6_port = htons(static_cast<std::uint16_t>(port));
+        result = ::connect(socket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    } else {
+        sockaddr_in remote{};
+        remote.sin_family = AF_INET;
+        remote.sin_port = htons(static_cast<std::uint16_t>(port));
+        remote.sin_addr.s_addr = target.ipv4;
+        result = ::connect(socket, reinterpret_cast<const sockaddr*>(&remote), sizeof remote);
+    }
+    if (result != 0 && errno != EINPROGRESS) {
+        const int code = lastSocketError();
+        connecting_ = false;
+        releaseSocket();
+        return failSocket(code);
+    }
+    return 0;
+}
+
+void SocketEngine::applySocketOptions(int socket) {
+    if (tcpKeepAlive_) {
+        setIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1);
+        if (keepAliveTime_ != 0 || keepAliveInterval_ != 0) {
+            const int time = keepAliveTime_ != 0 ? keepAliveTime_ : defaultKeepAliveTimeMillis;
+            const int interval = keepAliveInterval_ != 0 ? keepAliveInterval_ : defaultKeepAliveIntervalMillis;
+            // The system counts in whole seconds.
+            setIntOption(socket, IPPROTO_TCP, TCP_KEEPIDLE, std::max(1, time / 1000));
+            setIntOption(socket, IPPROTO_TCP, TCP_KEEPINTVL, std::max(1, interval / 1000));
+        }
+        tcpKeepAlive_ = readIntOption(socket, SOL_SOCKET, SO_KEEPALIVE, 1) != 0;
+    }
+    applyLinger(socket);
+    // The system reports twice the size it was given (the rest is its own
+    // bookkeeping), so half of what it reports is the size in force.
+    if (inBufferSize_ > 0) {
+        setIntOption(socket, SOL_SOCKET, SO_RCVBUF, inBufferSize_);
+        inBufferSize_ = readIntOption(socket, SOL_SOCKET, SO_RCVBUF, inBufferSize_ * 2) / 2;
+    }
+    if (outBufferSize_ > 0) {
+        setIntOption(socket, SOL_SOCKET, SO_SNDBUF, outBufferSize_);
+        outBufferSize_ = readIntOption(socket, SOL_SOCKET, SO_SNDBUF, outBufferSize_ * 2) / 2;
+    }
+    setIntOption(socket, SOL_SOCKET, SO_OOBINLINE, 1);
+    if (tcpNoDelay_) setIntOption(socket, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+void SocketEngine::applyLinger(int socket) const {
+    // Linger with no time: close returns at once and the system finishes
+    // sending. Linger with a time: close waits that long. No linger: reset.
+    ::linger option{};
+    option.l_onoff = !linger_ || lingerTime_ > 0 ? 1 : 0;
+    option.l_linger = linger_ ? lingerTime_ : 0;
+    ::setsockopt(socket, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+}
+
+void SocketEngine::stopNotifications() {
+    if (socketOpen()) platform::loop::threadLoop().forgetSocket(socketHandle_);
+    wantedEvents_ = 0;
+    selfReadRequested_ = false;
+}
+
+void SocketEngine::releaseSocket() {
+    if (!socketOpen()) return;
+    stopNotifications();
+    if (!keepHandle_) ::close(socketHandle_);
+    socketHandle_ = -1;
+    connected_ = false;
+    connecting_ = false;
+}
+
+void SocketEngine::onMessage(const platform::loop::Message& message) {
+    if (message.id != socketMessage || !socketOpen()) return;
+    if (static_cast<int>(message.wParam) != socketHandle_) return;
+    handleNotification(platform::loop::socketEventOf(message.lParam),
+                       socketErrorFromErrno(platform::loop::socketErrorOf(message.lParam)));
+}
+
+void SocketEngine::handleNotification(std::uint32_t event, int error) {
+    switch (event) {
+        case kSocketRead:
+            if (!acceptData_ || reading_) return;
+            runReadHandler(false);
+            return;
+        case kSocketWrite:
+            writable_ = true;
+            // The secure channel sends its queued records here first, and
+            // while its handshake runs, the rest of this step waits for it.
+            readyToSend_ = true;
+            onReadyToSend();
+            return;
+        case kSocketConnect:
+            handleConnectNotification(error);
+            return;
+        case kSocketClose:
+            handleCloseNotification(error);
+            return;
+        default:
+            return;
+    }
+}
+
+void SocketEngine::handleConnectNotification(int error) {
+    if (!connecting_) return;
+    connecting_ = false;
+    if (error == 0) {
+        connected_ = true;
+        setIntOption(socketHandle_, SOL_SOCKET, SO_OOBINLINE, 1);
+        recordingPath_ = recordToFile_;
+        socketConnected(0);
+        return;
+    }
+    releaseSocket();
+    socketConnected(error);
+}
+
+void SocketEngine::handleCloseNotification(int error) {
+    if (connecting_) {
+        runReadHandler(false);
+        return;
+    }
+    peerClosed(error);
+}
+
+void SocketEngine::socketConnected(int error) {
+    // The firewall passage starts its negotiation here when a firewall kind
+    // is set, and continues with transportConnected once the passage stands.
+    transportConnected(error);
+}
+
+void SocketEngine::transportConnected(int error) {
+    // A secure connection starts its TLS handshake here; the channel reports
+    // connectionComplete once it is established.
+    raiseConnectionStatus(error == 0 ? connectionCompleteText : connectionFailedText, error);
+    connectionComplete(error);
+}
+
+void SocketEngine::connectionComplete(int code) {
+    connectFinished_ = true;
+    connectResult_ = code;
+    transportEstablished_ = code == 0;
+    if (code != 0) failSocket(code);
+    onConnectionComplete(code);
+}
+
+void SocketEngine::peerClosed(int error) {
+    if (!socketOpen()) return;
+    if (reading_) {
+        pendingClose_ = PendingClose::Peer;
+        pendingCloseCode_ = error;
+        return;
+    }
+    // While reception is paused, an orderly end waits behind the bytes that
+    // came before it: the read handler meets it once reception resumes.
+    if (!acceptData_ && error == 0) return;
+    raiseConnectionStatus(remoteDisconnectedText, error);
+    disconnect(error);
+}
+
+int SocketEngine::disconnect(int errorCode) {
+    if (!socketOpen()) {
+        onAfterClose();
+        return 0;
+    }
+    stopNotifications();
+    if (reading_) {
+        pendingClose_ = PendingClose::Local;
+        pendingCloseCode_ = errorCode;
+        return 0;
+    }
+    if (acceptData_ && connected_) runReadHandler(true);
+    pendingClose_ = PendingClose::None;
+
+    const bool wasConnected = connected_;
+    connected_ = false;
+    connecting_ = false;
+    transportEstablished_ = false;
+    int closeError = 0;
+    if (!keepHandle_) {
+        applyLinger(socketHandle_);
+        if (::close(socketHandle_) != 0) closeError = lastSocketError();
+    }
+    socketHandle_ = -1;
+    if (wasConnected) {
+        onDisconnected(errorCode, errorCode == 0 ? std::string() : socketErrorDescription(errorCode));
+        recordingPath_.clear();
+    }
+    onAfterClose();
+    return closeError;
+}
+
+}  // namespace morvane

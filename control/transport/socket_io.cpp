@@ -1,0 +1,228 @@
+// SocketEngine: moving bytes. The read handler that takes received bytes
+// through the receive buffer to the layer above, and the sends.
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+
+#include "control/engine/engine_errors.h"
+#include "control/transport/socket_engine.h"
+#include "control/transport/socket_errors.h"
+#include "platform/loop/thread_loop.h"
+
+namespace morvane {
+namespace {
+
+using platform::loop::kSocketClose;
+using platform::loop::kSocketRead;
+using platform::loop::kSocketWrite;
+
+constexpr std::string_view outOfMemoryInDataInText = "Out of memory in DataIn [TCXMsg].";
+
+// The read errors that end a connection; the close that follows reports them.
+bool endsConnection(int code) { return code == 10038 || code == 10053 || code == 10054; }
+
+std::tm localNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    return local;
+}
+
+}  // namespace
+
+void SocketEngine::setAcceptData(bool accept) {
+    acceptData_ = accept;
+    if (accept && socketConnected()) requestRead();
+}
+
+void SocketEngine::setEndOfLine(std::string_view endOfLine) {
+    receiveBuffer_.setEndOfLine(endOfLine);
+    if (socketConnected()) requestRead();
+}
+
+void SocketEngine::requestRead() {
+    if (!socketOpen()) return;
+    if (!useWindowsMessages_) {
+        selfReadRequested_ = true;
+        return;
+    }
+    platform::loop::threadLoop().post({target_, socketMessage, static_cast<std::uintptr_t>(socketHandle_),
+                                       platform::loop::makeSocketLParam(kSocketRead, 0)});
+}
+
+void SocketEngine::postClose(int error) {
+    // Queued behind whatever the loop has already gathered for the socket,
+    // so a close notification that carries the peer's error comes first.
+    if (!socketOpen() || !useWindowsMessages_) return;
+    platform::loop::threadLoop().post({target_, socketMessage, static_cast<std::uintptr_t>(socketHandle_),
+                                       platform::loop::makeSocketLParam(kSocketClose, error)});
+}
+
+void SocketEngine::deliver(const LineBuffer::Piece& piece) {
+    if (onDataReceived(piece.bytes, piece.endOfLine) == errc::outOfMemory) {
+        raiseError(errc::outOfMemory, outOfMemoryInDataInText);
+    }
+}
+
+bool SocketEngine::deliverReady() {
+    receiveBuffer_.setSplitCrlf(splitCrlf_);
+    while (socketOpen() && acceptData_) {
+        const auto piece = receiveBuffer_.next();
+        if (!piece) return true;
+        deliver(*piece);
+    }
+    return false;
+}
+
+void SocketEngine::deliverRest(bool finalRest) {
+    if (!deliverReady()) return;
+    if (const auto rest = receiveBuffer_.takeRest(finalRest)) deliver(*rest);
+}
+
+SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
+    const std::int64_t started = tickCountMillis();
+    while (socketOpen() && acceptData_ && !interruptRequested_) {
+        if (!deliverReady()) break;
+        std::span<std::uint8_t> space = receiveBuffer_.freeSpace();
+        if (space.empty()) {
+            // Full, and no line in it: the content goes up as it is.
+            deliverRest(false);
+            continue;
+        }
+        const ssize_t received = ::recv(socketHandle_, space.data(), space.size(), 0);
+        if (received < 0) {
+            if (errno == EINTR) continue;
+            error = socketErrorFromErrno(errno);
+            if (error == errc::wouldBlock) {
+                error = 0;
+                return ReadEnd::WouldBlock;
+            }
+            return ReadEnd::Failed;
+        }
+        if (received == 0) {
+            deliverRest(true);
+            // A layer that paused reception mid-way keeps the rest, and the
+            // end of the stream is met again when reception resumes.
+            return receiveBuffer_.empty() ? ReadEnd::PeerClosed : ReadEnd::Paused;
+        }
+        // The secure channel takes received bytes here instead (and logs
+        // what it decrypts); the buffer then holds its plaintext.
+        logTraffic(TrafficDirection::Receive, space.first(static_cast<std::size_t>(received)));
+        receiveBuffer_.commit(static_cast<std::size_t>(received));
+        if (!draining && maxReceiveDataTime_ > 0 && tickCountMillis() - started > maxReceiveDataTime_) {
+            // Let the caller's other events run; delivery goes on from here.
+            requestRead();
+            return ReadEnd::Paused;
+        }
+    }
+    if (!draining && interruptRequested_ && socketConnected()) requestRead();
+    return ReadEnd::Paused;
+}
+
+SocketEngine::ReadEnd SocketEngine::runReadHandler(bool draining) {
+    reading_ = true;
+    int error = 0;
+    const ReadEnd end = readSocket(draining, error);
+    reading_ = false;
+    if (draining) return end;
+
+    switch (end) {
+        case ReadEnd::WouldBlock:
+            if (socketOpen() && useWindowsMessages_) platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketRead);
+            break;
+        case ReadEnd::PeerClosed:
+            lastReadError_ = 0;
+            // A reset may have been read as the end of the stream; the
+            // loop's own close notification carries its error and comes
+            // first. Select mode has no such notification.
+            if (useWindowsMessages_) postClose(0);
+            else if (pendingClose_ == PendingClose::None) peerClosed(0);
+            break;
+        case ReadEnd::Failed:
+            lastReadError_ = error;
+            if (endsConnection(error)) {
+                postClose(error);
+            } else {
+                char text[48];
+                std::snprintf(text, sizeof text, "socket error in recv: %d", error);
+                raiseError(error, text);
+                fail(error, text);
+            }
+            break;
+        case ReadEnd::Paused:
+            break;
+    }
+
+    if (pendingClose_ != PendingClose::None && socketOpen()) {
+        const PendingClose kind = pendingClose_;
+        pendingClose_ = PendingClose::None;
+        if (kind == PendingClose::Peer) peerClosed(pendingCloseCode_);
+        else disconnect(pendingCloseCode_);
+    }
+    return end;
+}
+
+int SocketEngine::send(std::span<const std::uint8_t> data, std::size_t* accepted) {
+    if (accepted) *accepted = 0;
+    if (!socketConnected()) return failSocket(10057);
+    if (data.empty()) return 0;
+
+    // On an established secure channel the bytes are sealed into records
+    // here, and what the socket does not take waits in the channel.
+    ssize_t sent;
+    do {
+        sent = ::send(socketHandle_, data.data(), data.size(), MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    const std::size_t taken = sent > 0 ? static_cast<std::size_t>(sent) : 0;
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failSocket(socketErrorFromErrno(errno));
+
+    if (taken > 0) {
+        if (accepted) *accepted = taken;
+        logTraffic(TrafficDirection::Send, data.first(taken));
+        rateWindow_.recordSend(taken, systemTimeMillis());
+        // Progress keeps a blocking operation alive.
+        if (!absoluteTimeout_) armDeadline();
+    }
+    if (taken == data.size()) return 0;
+
+    readyToSend_ = false;
+    if (useWindowsMessages_) platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketWrite);
+    else wantedEvents_ |= kSocketWrite;
+    return failSocket(errc::wouldBlock);
+}
+
+int SocketEngine::sendBlocking(std::span<const std::uint8_t> data) {
+    BlockingOperation operation(*this);
+    std::size_t offset = 0;
+    while (offset < data.size()) {
+        while (!rateWindow_.allows(maxTransferRate_, systemTimeMillis())) {
+            if (!waitStep()) return lastErrorCode_;
+        }
+        const std::size_t chunk = rateWindow_.allowance(maxTransferRate_, data.size() - offset);
+        std::size_t accepted = 0;
+        const int code = send(data.subspan(offset, chunk), &accepted);
+        offset += accepted;
+        if (code == 0) continue;
+        if (code != errc::wouldBlock) return code;
+        if (!waitStep()) return lastErrorCode_;
+    }
+    onSendProgress(data.size());
+    return 0;
+}
+
+void SocketEngine::logTraffic(TrafficDirection direction, std::span<const std::uint8_t> data) {
+    if (!logDebugFile_.empty() && !(logDebugOption_ & logDebugNoTraffic)) {
+        appendToFile(logDebugFile_, formatDebugLogBlock(instanceNumber_, localNow(), direction, data, logDebugOption_));
+    }
+    if (recordToString_) recordedText_ += formatRecording(direction, data);
+    if (!recordingPath_.empty()) appendToFile(recordingPath_, formatRecording(direction, data));
+}
+
+void SocketEngine::logDebugText(std::string_view text) {
+    if (logDebugFile_.empty()) return;
+    appendToFile(logDebugFile_, formatDebugLogLine(instanceNumber_, localNow(), text));
+}
+
+}  // namespace morvane
