@@ -316,7 +316,7 @@ TEST_F(MorvaneControlTest, AboutBoxGoesToTheHostsHook) {
     void* library = ::dlopen(MORVANE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(library, nullptr);
     auto setHook = reinterpret_cast<void (*)(void (*)(const char*, const char*))>(
-        ::dlsym(library, "MorvaneSetAboutBoxHook"));
+        ::dlsym(library, kSetAboutBoxHookExport));
     ASSERT_NE(setHook, nullptr);
     setHook(&recordAbout);
     EXPECT_EQ(control.dispid(u"AboutBox"), DISPID_ABOUTBOX);

@@ -3,6 +3,8 @@
 // when the library may be unloaded.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "control/com/morvane_test_support.h"
 #include "platform/com/type_description.h"
 
@@ -90,6 +92,34 @@ TEST(MorvaneRegistration, MachineWideAndPerUserRegistrationUseTheirOwnHive) {
     }
 }
 
+// What the platform's registration program does with the library.
+std::string runComreg(const std::string& arguments) {
+    std::string output;
+    FILE* pipe = ::popen((std::string(COMREG_PROGRAM) + " " + arguments + " 2>&1").c_str(), "r");
+    if (pipe == nullptr) return "cannot start comreg";
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
+    const int status = ::pclose(pipe);
+    return status == 0 ? output : "comreg failed: " + output;
+}
+
+TEST(MorvaneRegistration, ComregRegistersListsAndUnregistersTheLibrary) {
+    TemporaryRegistry registry;
+    const std::string library = MORVANE_LIBRARY;
+    EXPECT_EQ(runComreg("register --user " + library), "Registered " + library + " for the current user\n");
+    const std::string listed = runComreg("list");
+    EXPECT_NE(listed.find(com::formatGuid(CLSID_Morvane) + " (user) QuillonWS Morvane WebSocket Control"),
+              std::string::npos)
+        << listed;
+    EXPECT_NE(listed.find("ProgIDs: QuillonWS.Morvane.1 QuillonWS.Morvane QuillonWS16.Morvane"), std::string::npos)
+        << listed;
+    com::ComPtr<IDispatch> control;
+    EXPECT_EQ(com::createInstance("QuillonWS16.Morvane", control), S_OK);
+    control.reset();
+    EXPECT_EQ(runComreg("unregister --user " + library), "Unregistered " + library + " for the current user\n");
+    EXPECT_EQ(runComreg("list"), "");
+}
+
 using MorvaneServerTest = ControlTest;
 
 TEST_F(MorvaneServerTest, TheLibraryStaysWhileAnythingHoldsIt) {
@@ -130,7 +160,7 @@ TEST_F(MorvaneServerTest, OnlyTheMorvaneClassIsServed) {
     EXPECT_EQ(object, nullptr);
 
     // The library describes MORVANELib to whoever asks.
-    auto describe = reinterpret_cast<const com::TypeLibraryDescription* (*)()>(::dlsym(library, "MorvaneTypeLibrary"));
+    auto describe = reinterpret_cast<const com::TypeLibraryDescription* (*)()>(::dlsym(library, kTypeLibraryExport));
     ASSERT_NE(describe, nullptr);
     const com::TypeLibraryDescription& lib = *describe();
     EXPECT_EQ(lib.name, "MORVANELib");

@@ -28,6 +28,18 @@ inline constexpr const char* kProgId = "QuillonWS.Morvane.1";
 inline constexpr const char* kVersionIndependentProgId = "QuillonWS.Morvane";
 inline constexpr const char* kLegacyProgId = "QuillonWS16.Morvane";
 
+// Besides the four standard entry points, libmorvane.so exports (look them
+// up with dlsym on the library the runtime loaded):
+//   void MorvaneSetAboutBoxHook(MorvaneAboutBoxHook hook)
+//     AboutBox hands its caption and text to `hook` (null: one line on
+//     standard error); process-wide.
+//   const com::TypeLibraryDescription* MorvaneTypeLibrary()
+//     MORVANELib as data (platform/com/type_description.h): members,
+//     parameters, help contexts and enumeration values.
+using MorvaneAboutBoxHook = void (*)(const char* caption, const char* text);
+inline constexpr const char* kSetAboutBoxHookExport = "MorvaneSetAboutBoxHook";
+inline constexpr const char* kTypeLibraryExport = "MorvaneTypeLibrary";
+
 }  // namespace morvane
 
 enum AuthSchemes : LONG {
