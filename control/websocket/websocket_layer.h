@@ -10,7 +10,10 @@
 #include <string>
 #include <string_view>
 
+#include "control/websocket/close.h"
+#include "control/websocket/frame_reader.h"
 #include "control/websocket/http_layer.h"
+#include "control/websocket/response_reader.h"
 
 namespace morvane {
 
@@ -77,6 +80,12 @@ public:
 protected:
     std::optional<int> configure(const ConfigText& request, std::string& result) override;
 
+    // The transport's reports (websocket_transport.cpp): the upgrade
+    // response while connecting, frames once open, the end of the socket.
+    int onDataReceived(std::span<const std::uint8_t> data, bool endOfLine) override;
+    void onReadyToSend() override;
+    void onDisconnected(int code, const std::string& description) override;
+
     State state_ = State::Closed;
 
     // The close this side started: what it sent, and what it reports when the
@@ -104,6 +113,28 @@ protected:
 
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;
+
+private:
+    // The handshake's GET transaction and the 101 check.
+    int runUpgrade();
+    void parseFrames();
+    void applyCloseAction(const websocket::CloseAction& action);
+    void raiseCloseEvents(const websocket::CloseRecord& record);
+    // One serialised message (or control frame) to the socket with the
+    // blocking writer.
+    int writeBlocking(std::span<const std::uint8_t> frames);
+    int sendControl(std::uint8_t opcode, std::span<const std::uint8_t> payload);
+    int flushPendingOutput();
+
+    // The request path with query of the current URL.
+    std::string requestPath_ = "/";
+    bool requestHostIsIPv6_ = false;
+    websocket::ResponseReader response_;
+    websocket::FrameReader frames_;
+    websocket::CloseHandshake close_;
+    // receiveBuffer_ bytes before this offset are parsed; the buffer is cut
+    // once per delivery, so many frames in one read cost linear time.
+    std::size_t parsedOffset_ = 0;
 };
 
 }  // namespace morvane
