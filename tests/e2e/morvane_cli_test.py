@@ -1,0 +1,76 @@
+"""The morvane tool as a host sees it: the control registered with comreg in
+a registry of the test's own, created by ProgID, driven through IDispatch."""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+MORVANE = os.environ["MORVANE"]
+COMREG = os.environ["COMREG"]
+LIBRARY = os.environ["MORVANE_LIBRARY"]
+
+
+class MorvaneToolTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="morvane-registry-")
+        cls.env = dict(os.environ,
+                       TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
+                       TALTRIX_COM_USER_HIVE=os.path.join(cls.folder, "user.reg"))
+        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def morvane(self, *args):
+        result = subprocess.run([MORVANE, *args], env=self.env, capture_output=True, text=True, timeout=30)
+        lines = [json.loads(line) for line in result.stdout.splitlines()]
+        return result.returncode, lines, result.stderr
+
+    def test_config_through_the_dispatch_interface(self):
+        status, lines, _ = self.morvane("--config", "maxframesize=0x1000", "--config", "MaxFrameSize")
+        self.assertEqual(status, 0)
+        self.assertEqual(lines, [{"config": "MaxFrameSize", "value": "4096"}])
+
+    def test_failed_member_is_reported_with_its_error(self):
+        status, lines, _ = self.morvane("--set", "FollowRedirects=3", "--get", "Timeout")
+        self.assertEqual(status, 1)
+        self.assertEqual(lines, [
+            {"error": {"member": "FollowRedirects", "hresult": "0x800A017C",
+                       "description": "Value is out of range.", "helpContext": 22021}},
+            {"get": "Timeout", "value": 60}])
+        status, lines, _ = self.morvane("--config", "NoSuchSetting")
+        self.assertEqual(status, 1)
+        self.assertEqual(lines[0]["error"]["member"], "Config")
+        self.assertEqual(lines[0]["error"]["description"], "Unknown config setting.")
+
+    def test_properties_methods_and_indexes(self):
+        status, lines, _ = self.morvane("--set", "Timeout=30", "--get", "Timeout", "--call", "AddCookie",
+                                        "--get", "CookieCount", "--get", "CookieName(5)")
+        self.assertEqual(status, 1)  # AddCookie needs its arguments; CookieName(5) is out of range
+        self.assertEqual(lines[0], {"get": "Timeout", "value": 30})
+        self.assertEqual(lines[1]["error"]["member"], "AddCookie")
+        self.assertEqual(lines[2], {"get": "CookieCount", "value": 0})
+        self.assertEqual(lines[3]["error"]["description"], "Invalid array index.")
+
+    def test_usage_errors(self):
+        for args in (["--bogus"], ["--set", "Timeout"], ["--get", "CookieName(x)"], ["--bench", "latency"],
+                     ["--accept-cert", "maybe"]):
+            status, _, err = self.morvane(*args)
+            self.assertEqual(status, 2, args)
+            self.assertIn("--help", err)
+
+    def test_unregistered_control_is_a_clear_error(self):
+        env = dict(self.env, TALTRIX_COM_MACHINE_HIVE=os.path.join(self.folder, "empty-m.reg"),
+                   TALTRIX_COM_USER_HIVE=os.path.join(self.folder, "empty-u.reg"))
+        result = subprocess.run([MORVANE, "--get", "Timeout"], env=env, capture_output=True, text=True, timeout=30)
+        self.assertEqual(result.returncode, 1)
+        self.assertEqual(json.loads(result.stdout)["error"]["member"], "CreateObject")
+
+
+if __name__ == "__main__":
+    unittest.main()

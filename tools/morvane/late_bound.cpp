@@ -1,0 +1,54 @@
+#include "tools/morvane/late_bound.h"
+
+#include "platform/com/bstr.h"
+#include "platform/com/error_info.h"
+#include "platform/text/code_page.h"
+#include "tools/morvane/json_text.h"
+
+namespace morvane::cli {
+
+CallResult LateBound::get(std::string_view name, std::optional<long> index) {
+    std::vector<com::Variant> args;
+    if (index) args.emplace_back(static_cast<LONG>(*index));
+    return invoke(name, DISPATCH_PROPERTYGET, std::move(args));
+}
+
+CallResult LateBound::put(std::string_view name, com::Variant value) {
+    std::vector<com::Variant> args;
+    args.push_back(std::move(value));
+    return invoke(name, DISPATCH_PROPERTYPUT, std::move(args));
+}
+
+CallResult LateBound::call(std::string_view name, std::vector<com::Variant> args) {
+    return invoke(name, DISPATCH_METHOD, std::move(args));
+}
+
+CallResult LateBound::invoke(std::string_view name, WORD flags, std::vector<com::Variant> args) {
+    CallResult result;
+    const std::u16string wideName = codepage::utf8ToUtf16(name);
+    HRESULT lookup = S_OK;
+    const DISPID id = com::dispidOfName(object_.get(), wideName, &lookup);
+    if (id == DISPID_UNKNOWN) {
+        result.hr = FAILED(lookup) ? lookup : DISP_E_UNKNOWNNAME;
+        result.description = u"Unknown name.";
+        return result;
+    }
+    com::ExcepInfo exception;
+    const HRESULT hr = com::invoke(object_.get(), id, flags, std::span<com::Variant>(args), &result.value, &exception);
+    if (hr == DISP_E_EXCEPTION) {
+        result.hr = exception.error();
+        result.description = com::bstrView(exception.bstrDescription);
+        result.helpContext = exception.dwHelpContext;
+    } else {
+        result.hr = hr;
+    }
+    return result;
+}
+
+std::string errorLine(std::string_view member, const CallResult& result) {
+    return "{\"error\":{\"member\":" + jsonString(member) + ",\"hresult\":" + jsonString(hresultText(result.hr)) +
+           ",\"description\":" + jsonString(result.description) +
+           ",\"helpContext\":" + std::to_string(result.helpContext) + "}}";
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,104 @@
+// morvane: a WebSocket client on the Morvane control, driven the way any
+// late-binding host drives it.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "control/include/morvane.h"
+#include "platform/com/creation.h"
+#include "platform/text/code_page.h"
+#include "tools/morvane/event_printer.h"
+#include "tools/morvane/json_text.h"
+#include "tools/morvane/late_bound.h"
+#include "tools/morvane/options.h"
+#include "tools/morvane/session.h"
+
+namespace {
+
+using namespace morvane::cli;
+
+void printLine(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string valueFields(const CallResult& result) {
+    if (isByteArray(result.value)) return ",\"value\":null,\"Hex\":" + jsonString(hexOfBytes(result.value));
+    return ",\"value\":" + jsonValue(result.value);
+}
+
+// Runs one option; false when the member call failed.
+bool run(LateBound& control, const Action& action) {
+    CallResult result;
+    switch (action.kind) {
+        case Action::Kind::Set:
+            result = control.put(action.name, com::Variant(codepage::utf8ToUtf16(*action.value)));
+            break;
+        case Action::Kind::Get:
+            result = control.get(action.name, action.index);
+            if (result.ok()) {
+                std::string name = action.name;
+                if (action.index) name += "(" + std::to_string(*action.index) + ")";
+                printLine("{\"get\":" + jsonString(name) + valueFields(result) + "}");
+            }
+            break;
+        case Action::Kind::Config: {
+            result = control.call("Config", {com::Variant(codepage::utf8ToUtf16(action.name))});
+            // A setting that was written returns nothing worth a line.
+            if (result.ok() && action.name.find('=') == std::string::npos) {
+                printLine("{\"config\":" + jsonString(action.name) + valueFields(result) + "}");
+            }
+            break;
+        }
+        case Action::Kind::Call: {
+            std::vector<com::Variant> args;
+            if (action.value) args.emplace_back(codepage::utf8ToUtf16(*action.value));
+            result = control.call(action.name, std::move(args));
+            if (result.ok()) {
+                const bool hasValue = result.value.vt != VT_EMPTY;
+                printLine("{\"call\":" + jsonString(action.name) + (hasValue ? valueFields(result) : "") + "}");
+            }
+            break;
+        }
+    }
+    if (!result.ok()) printLine(errorLine(action.kind == Action::Kind::Config ? "Config" : action.name, result));
+    return result.ok();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string error;
+    const Options options = parseOptions(std::vector<std::string>(argv + 1, argv + argc), error);
+    if (!error.empty()) {
+        std::fprintf(stderr, "morvane: %s\nTry 'morvane --help'.\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(usage().c_str(), stdout);
+        return 0;
+    }
+
+    com::ComPtr<IDispatch> object;
+    const HRESULT created = com::createInstance(morvane::kVersionIndependentProgId, object);
+    if (FAILED(created)) {
+        CallResult failure;
+        failure.hr = created;
+        failure.description = codepage::utf8ToUtf16(com::lastLoadError());
+        printLine(errorLine("CreateObject", failure));
+        return 1;
+    }
+    LateBound control(object);
+    auto* events = new EventPrinter(control, options.acceptRedirects, options.acceptCert);
+    DWORD cookie = 0;
+    const bool advised = SUCCEEDED(adviseEvents(object.get(), events, cookie));
+
+    bool ok = true;
+    for (const Action& action : options.actions) ok = run(control, action) && ok;
+    if (options.url) ok = runSession(control, *events, options) == 0 && ok;
+
+    if (advised) unadviseEvents(object.get(), cookie);
+    events->Release();
+    return ok ? 0 : 1;
+}

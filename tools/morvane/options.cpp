@@ -1,0 +1,149 @@
+#include "tools/morvane/options.h"
+
+#include <charconv>
+
+namespace morvane::cli {
+
+namespace {
+
+bool readAnswer(const std::string& text, Answer& answer) {
+    if (text == "yes") {
+        answer = Answer::Yes;
+    } else if (text == "no") {
+        answer = Answer::No;
+    } else if (text == "policy") {
+        answer = Answer::Policy;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+bool readNumber(const std::string& text, long& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+}  // namespace
+
+Options parseOptions(const std::vector<std::string>& args, std::string& error) {
+    Options options;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        std::string text;
+        if (arg == "-h" || arg == "--help") {
+            options.help = true;
+        } else if (arg == "--set") {
+            if (!value(text)) return options;
+            const auto eq = text.find('=');
+            if (eq == std::string::npos || eq == 0) {
+                error = "--set takes NAME=VALUE";
+                return options;
+            }
+            options.actions.push_back({Action::Kind::Set, text.substr(0, eq), text.substr(eq + 1), {}});
+        } else if (arg == "--get") {
+            if (!value(text)) return options;
+            Action action{Action::Kind::Get, text, {}, {}};
+            if (const auto open = text.find('('); open != std::string::npos) {
+                long index = 0;
+                if (text.back() != ')' || !readNumber(text.substr(open + 1, text.size() - open - 2), index)) {
+                    error = "--get takes NAME or NAME(INDEX)";
+                    return options;
+                }
+                action.name = text.substr(0, open);
+                action.index = index;
+            }
+            options.actions.push_back(std::move(action));
+        } else if (arg == "--config") {
+            if (!value(text)) return options;
+            options.actions.push_back({Action::Kind::Config, text, {}, {}});
+        } else if (arg == "--call") {
+            if (!value(text)) return options;
+            Action action{Action::Kind::Call, text, {}, {}};
+            if (const auto eq = text.find('='); eq != std::string::npos) {
+                action.name = text.substr(0, eq);
+                action.value = text.substr(eq + 1);
+            }
+            options.actions.push_back(std::move(action));
+        } else if (arg == "--send-file") {
+            if (!value(text)) return options;
+            options.sendFile = text;
+        } else if (arg == "--accept-redirects" || arg == "--accept-cert") {
+            if (!value(text)) return options;
+            Answer& answer = arg == "--accept-redirects" ? options.acceptRedirects : options.acceptCert;
+            if (!readAnswer(text, answer)) {
+                error = arg + " takes yes, no or policy";
+                return options;
+            }
+        } else if (arg == "--bench") {
+            if (i + 4 >= args.size()) {
+                error = "--bench takes WORKLOAD URL COUNT SIZE";
+                return options;
+            }
+            Bench bench{args[i + 1], args[i + 2], 0, 0};
+            if (!readNumber(args[i + 3], bench.count) || !readNumber(args[i + 4], bench.size) || bench.count < 1 ||
+                bench.size < 0) {
+                error = "--bench COUNT and SIZE are whole numbers (COUNT at least 1)";
+                return options;
+            }
+            if (bench.workload != "latency" && bench.workload != "throughput" && bench.workload != "burst") {
+                error = "--bench WORKLOAD is latency, throughput or burst";
+                return options;
+            }
+            options.bench = bench;
+            i += 4;
+        } else if (!arg.empty() && arg[0] == '-') {
+            error = "unknown option " + arg;
+            return options;
+        } else if (!options.url) {
+            options.url = arg;
+        } else {
+            error = "only one URL may be given";
+            return options;
+        }
+    }
+    if (options.url && options.bench) error = "--bench takes its own URL";
+    return options;
+}
+
+std::string usage() {
+    return R"(Usage: morvane [OPTIONS] [URL]
+       morvane --bench latency|throughput|burst URL COUNT SIZE
+
+A WebSocket client built on the Morvane control, which it creates by ProgID
+and drives through IDispatch only. Options run in the order given, before
+the URL. Every result and event is one JSON object per line on standard
+output.
+
+  --set NAME=VALUE        put a property
+  --get NAME[(INDEX)]     read a property
+  --config TEXT           call Config(TEXT)
+  --call METHOD[=ARG]     call a method
+  --send-file FILE        with a URL: send FILE as one message instead of
+                          standard input
+  --accept-redirects yes|no|policy
+  --accept-cert yes|no|policy
+                          how the Redirect and SSLServerAuthentication
+                          handlers answer (default: the control's verdict)
+  --bench WORKLOAD URL COUNT SIZE
+                          run a benchmark workload; prints one JSON line
+  -h, --help              this text
+
+With a URL, morvane connects, sends each line of standard input as one
+message (through DataToSend), prints events until the peer closes or
+standard input ends, then disconnects.
+
+Exit status: 0 when every member call succeeded, 1 when one failed, 2 for a
+usage error.
+)";
+}
+
+}  // namespace morvane::cli

@@ -1,0 +1,43 @@
+// The morvane tool's command line: options that run in the order given,
+// then an optional URL.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace morvane::cli {
+
+struct Action {
+    enum class Kind { Set, Get, Config, Call } kind;
+    std::string name;                 // property, method or configuration text
+    std::optional<std::string> value;  // --set value, --call argument
+    std::optional<long> index;         // --get NAME(INDEX)
+};
+
+// How a handler that answers (Redirect, SSLServerAuthentication) answers.
+enum class Answer { Yes, No, Policy };
+
+struct Bench {
+    std::string workload;  // latency, throughput, burst
+    std::string url;
+    long count = 0;
+    long size = 0;
+};
+
+struct Options {
+    std::vector<Action> actions;
+    std::optional<std::string> url;
+    std::optional<std::string> sendFile;
+    Answer acceptRedirects = Answer::Policy;
+    Answer acceptCert = Answer::Policy;
+    std::optional<Bench> bench;
+    bool help = false;
+};
+
+// Fills `error` (and returns what was read so far) for a usage error.
+Options parseOptions(const std::vector<std::string>& args, std::string& error);
+
+std::string usage();
+
+}  // namespace morvane::cli

@@ -1,0 +1,116 @@
+#include "tools/morvane/session.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+#include "platform/loop/thread_loop.h"
+#include "platform/text/code_page.h"
+
+namespace morvane::cli {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr DISPID disconnectedEvent = 4;
+// After standard input ends, replies still on their way are waited for
+// until the line has been quiet this long (at most `settleLimit`).
+constexpr milliseconds quietBeforeClosing{300};
+constexpr milliseconds settleLimit{5000};
+constexpr milliseconds closeLimit{10000};
+constexpr milliseconds step{20};
+
+bool report(std::string_view member, const CallResult& result) {
+    if (result.ok()) return true;
+    const std::string line = errorLine(member, result) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    return false;
+}
+
+com::Variant textArgument(std::string_view utf8) { return com::Variant(codepage::utf8ToUtf16(utf8)); }
+
+// Standard input, line by line, without blocking the loop.
+class InputLines {
+public:
+    // Appends complete lines to `lines`; false once input has ended (a last
+    // line without its line end is handed over then).
+    bool read(std::vector<std::string>& lines) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        while (!ended_ && ::poll(&input, 1, 0) > 0) {
+            char buffer[65536];
+            const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (got <= 0) {
+                ended_ = true;
+                if (!pending_.empty()) lines.push_back(std::move(pending_));
+                break;
+            }
+            pending_.append(buffer, static_cast<std::size_t>(got));
+            for (std::size_t end; (end = pending_.find('\n')) != std::string::npos;) {
+                std::string line = pending_.substr(0, end);
+                if (!line.empty() && line.back() == '\r') line.pop_back();
+                lines.push_back(std::move(line));
+                pending_.erase(0, end + 1);
+            }
+        }
+        return !ended_;
+    }
+
+private:
+    std::string pending_;
+    bool ended_ = false;
+};
+
+}  // namespace
+
+int runSession(LateBound& control, EventPrinter& events, const Options& options) {
+    bool closed = false;
+    Clock::time_point lastEvent = Clock::now();
+    events.onEvent = [&](DISPID event, DISPPARAMS&) {
+        lastEvent = Clock::now();
+        if (event == disconnectedEvent) closed = true;
+    };
+    auto& loop = platform::loop::threadLoop();
+    auto pump = [&] { loop.waitStep(step); };
+
+    bool ok = report("Connect", control.call("Connect", {textArgument(*options.url)}));
+    if (!ok) return 1;
+
+    if (options.sendFile) ok = report("SendFile", control.call("SendFile", {textArgument(*options.sendFile)})) && ok;
+    InputLines input;
+    bool reading = true;
+    while (!closed && reading) {
+        std::vector<std::string> lines;
+        reading = input.read(lines);
+        if (!options.sendFile) {
+            for (const std::string& line : lines) {
+                ok = report("DataToSend", control.put("DataToSend", textArgument(line))) && ok;
+            }
+        }
+        pump();
+    }
+    if (!closed) {
+        const Clock::time_point settleStart = Clock::now();
+        while (!closed && Clock::now() - lastEvent < quietBeforeClosing && Clock::now() - settleStart < settleLimit) {
+            pump();
+        }
+    }
+    if (!closed) {
+        ok = report("Disconnect", control.call("Disconnect")) && ok;
+        const Clock::time_point closeStart = Clock::now();
+        while (!closed && Clock::now() - closeStart < closeLimit) {
+            const CallResult connected = control.get("Connected");
+            if (connected.ok() && connected.value.vt == VT_BOOL && !connected.value.boolVal) break;
+            pump();
+        }
+    }
+    events.onEvent = nullptr;
+    return ok ? 0 : 1;
+}
+
+}  // namespace morvane::cli
