@@ -93,7 +93,12 @@ bool elementType(SAFEARRAY* array, VARTYPE& vt) {
 }
 
 void releaseElements(SAFEARRAY* array) {
-  if (array->pvData == nullptr) return;
+  // Plain data (bytes, numbers) owns nothing; a megabyte of it must not be
+  // walked element by element on every release.
+  if (array->pvData == nullptr ||
+      !(array->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT))) {
+    return;
+  }
   std::size_t count = 0;
   if (!elementCount(array, count)) return;
   auto* data = static_cast<char*>(array->pvData);
