@@ -7,6 +7,7 @@
 #include "control/include/morvane.h"
 #include "platform/com/creation.h"
 #include "platform/text/code_page.h"
+#include "tools/morvane/bench.h"
 #include "tools/morvane/event_printer.h"
 #include "tools/morvane/json_text.h"
 #include "tools/morvane/late_bound.h"
@@ -96,6 +97,7 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     for (const Action& action : options.actions) ok = run(control, action) && ok;
+    if (options.bench) ok = runBench(control, *events, *options.bench) == 0 && ok;
     if (options.url) ok = runSession(control, *events, options) == 0 && ok;
 
     if (advised) unadviseEvents(object.get(), cookie);
