@@ -256,18 +256,23 @@ WideResult multiByteToWide(unsigned codePage, std::string_view bytes, Conversion
       result.status = ConversionStatus::unknownCodePage;
       return result;
     }
+    // One branch-free pass (received payloads run to megabytes), then a
+    // second one only when a byte had no mapping.
     result.text.resize(bytes.size());
+    bool unmapped = false;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
       const std::uint32_t wide = table->toWide[static_cast<std::uint8_t>(bytes[i])];
-      if (wide == kUnmapped) {
-        if (strict) {
-          result.text.clear();
-          result.status = ConversionStatus::invalidInput;
-          return result;
-        }
-        result.text[i] = kReplacement;
-      } else {
-        result.text[i] = static_cast<char16_t>(wide);
+      unmapped |= wide == kUnmapped;
+      result.text[i] = static_cast<char16_t>(wide);
+    }
+    if (unmapped) {
+      if (strict) {
+        result.text.clear();
+        result.status = ConversionStatus::invalidInput;
+        return result;
+      }
+      for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (table->toWide[static_cast<std::uint8_t>(bytes[i])] == kUnmapped) result.text[i] = kReplacement;
       }
     }
     return result;

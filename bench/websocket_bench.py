@@ -1,0 +1,74 @@
+#!/usr/bin/python3
+"""Morvane against the physical reference: the three client workloads,
+several runs each, through morvane --bench (the control's dispatch interface
+and events) against websocket_bench_server, and through tcp_reference (plain
+TCP, no framing). Prints one JSON line per workload with the medians and
+the ratios.
+
+W1 latency 20,000 x 64 B, W2 throughput 200 x 1 MiB, W3 burst 1,000,000 x 16 B.
+
+Usage: websocket_bench.py BUILD_DIR [--runs N]
+(the control must be registered where morvane finds it; this script
+registers it into a registry of its own)
+"""
+
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import tempfile
+
+WORKLOADS = [("latency", 20000, 64), ("throughput", 200, 1 << 20), ("burst", 1000000, 16)]
+
+
+def run(command, env=None):
+    out = subprocess.run(command, capture_output=True, text=True, env=env, timeout=600)
+    result = json.loads(out.stdout.strip().splitlines()[-1])
+    if not result.get("ok"):
+        raise RuntimeError(f"{command[0]}: {result}")
+    return result
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("build")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    build = os.path.abspath(args.build)
+    registry = tempfile.mkdtemp(prefix="morvane-bench-")
+    env = dict(os.environ, TALTRIX_COM_MACHINE_HIVE=os.path.join(registry, "m.reg"),
+               TALTRIX_COM_USER_HIVE=os.path.join(registry, "u.reg"))
+    subprocess.run([os.path.join(build, "tools/comreg/comreg"), "register",
+                    os.path.join(build, "control/com/libmorvane.so")], env=env, check=True, capture_output=True)
+
+    for workload, count, size in WORKLOADS:
+        server = subprocess.Popen([os.path.join(build, "bench/websocket_bench_server"), "0", str(count), str(size)],
+                                  stdout=subprocess.PIPE, text=True)
+        port = server.stdout.readline().split()[1]
+        morvane, tcp = [], []
+        try:
+            for _ in range(args.runs):
+                morvane.append(run([os.path.join(build, "tools/morvane/morvane"), "--bench", workload,
+                                    f"ws://127.0.0.1:{port}/", str(count), str(size)], env))
+                tcp.append(run([os.path.join(build, "bench/tcp_reference"), workload, str(count), str(size)]))
+        finally:
+            server.kill()
+        line = {"workload": workload, "count": count, "size": size, "runs": args.runs}
+        for name, results in (("morvane", morvane), ("tcp", tcp)):
+            seconds = statistics.median(r["seconds"] for r in results)
+            line[f"{name}_seconds"] = round(seconds, 4)
+            line[f"{name}_messages_per_s"] = round(count / seconds)
+            line[f"{name}_MB_per_s"] = round(count * size / seconds / 1e6, 1)
+            if workload == "latency":
+                line[f"{name}_median_us"] = statistics.median(r["median_us"] for r in results)
+                line[f"{name}_p99_us"] = statistics.median(r["p99_us"] for r in results)
+        if workload == "latency":
+            line["median_ratio"] = round(line["morvane_median_us"] / line["tcp_median_us"], 2)
+        else:
+            line["throughput_ratio"] = round(line["tcp_seconds"] / line["morvane_seconds"], 2)
+        print(json.dumps(line), flush=True)
+
+
+if __name__ == "__main__":
+    main()
