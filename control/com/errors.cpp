@@ -52,7 +52,7 @@ std::int32_t hresultFromCode(int code) {
     const int offset = code <= highCodeThreshold ? lowCodeOffset : highCodeOffset;
     // Only the low 16 bits carry the number; anything wider would spill into
     // the facility and severity bits.
-    const auto number = static_cast<std::uint32_t>(code + offset) & 0xFFFFu;
+    const auto number = static_cast<std::uint32_t>(static_cast<std::int64_t>(code) + offset) & 0xFFFFu;
     return static_cast<std::int32_t>(automationFacility | number);
 }
 
