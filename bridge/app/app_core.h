@@ -78,6 +78,8 @@ public:
     Indicator& indicatorRx() { return rxIndicator_; }
     Indicator& indicatorTx() { return txIndicator_; }
     StatusDisplay& statusDisplay() { return status_; }
+    // The message boxes, for the links' questions (the relay's certificate).
+    Dialogs& dialogBoxes() { return dialogs_; }
 
     Settings& settings() { return settings_; }
     const StatusBoard& status() const { return status_; }

@@ -16,6 +16,8 @@
 #include "bridge/app/single_instance.h"
 #include "bridge/app/stop_signals.h"
 #include "bridge/app/window_pictures.h"
+#include "platform/loop/qt_event_loop.h"
+#include "platform/loop/thread_loop.h"
 
 namespace taltrix::app {
 
@@ -36,9 +38,37 @@ void warnIfMissing(const std::string& folder) {
     }
 }
 
+// The thread's message loop runs on Qt's for as long as the bridge runs, so
+// that the WebSocket control's sockets, timers and the waits of its blocking
+// calls keep the window, the tray and the timers alive. It is put back before
+// the application object goes, whose event dispatcher it uses.
+class QtThreadLoop {
+public:
+    QtThreadLoop() {
+        auto loop = std::make_unique<platform::loop::QtEventLoop>();
+        if (!loop->valid()) {
+            std::fprintf(stderr, "taltrix: Qt cannot carry the message loop; the relay link would stall it\n");
+            return;
+        }
+        platform::loop::installThreadLoop(std::move(loop));
+        installed_ = true;
+    }
+    ~QtThreadLoop() {
+        if (installed_) platform::loop::installThreadLoop(nullptr);
+    }
+    QtThreadLoop(const QtThreadLoop&) = delete;
+    QtThreadLoop& operator=(const QtThreadLoop&) = delete;
+
+private:
+    bool installed_ = false;
+};
+
 // Attaches the links, loads the window and runs the loop; the same for both
 // front ends.
 int runCore(AppCore& core, const CommandLine& options, const LinksFactory& makeLinks) {
+    // Before the links, whose control uses the loop from its creation on,
+    // and gone after them.
+    QtThreadLoop threadLoop;
     std::unique_ptr<BridgeHooks> links;
     if (makeLinks) {
         links = makeLinks(core, options);

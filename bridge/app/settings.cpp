@@ -18,6 +18,7 @@ constexpr std::string_view keySimSoftware = "Sim_software";
 constexpr std::string_view keyDevice = "BT_Connected_device";
 constexpr std::string_view keyDebug = "Debug_mode";
 constexpr std::string_view keyChipping = "Chipping_mode_distance";
+constexpr std::string_view keyRelayHost = "HalvexPlay_host";
 
 constexpr std::string_view simRelay = "HalvexPlay";
 constexpr std::string_view simTgc = "TGC";
@@ -188,6 +189,10 @@ void Settings::fn_load_constants() {
         showLoaderError(error);
         return;
     }
+    // Read after the original keys, so that their order in a new file stays
+    // as it always was; a missing host is not written back.
+    const std::string relayHost = readValue(section, keyRelayHost);
+    values_.HalvexPlay_host = relayHost.empty() || relayHost == noneValue ? std::string(relayDefaultHost) : relayHost;
     host_.letEventsRun();
 }
 

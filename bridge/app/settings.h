@@ -29,12 +29,17 @@ public:
     virtual Dialogs& dialogs() = 0;
 };
 
+// The relay host when Settings.pgs names none (key HalvexPlay_host, read but
+// never written back: the file of a first start holds the five keys above).
+inline constexpr std::string_view relayDefaultHost = "relay.halvexplay.com";
+
 struct SettingsValues {
     std::string HalvexPlay_key;
     std::string Sim_software;
     std::string BT_Connected_device;
     std::string Debug_mode;
     double Chipping_mode_distance = 0.0;
+    std::string HalvexPlay_host{relayDefaultHost};  // the relay service's host
 };
 
 class Settings {

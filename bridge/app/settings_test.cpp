@@ -90,6 +90,20 @@ TEST_F(SettingsTest, RelayGameSelectedOnlyByItsExactName) {
     }
 }
 
+TEST_F(SettingsTest, RelayHostComesFromTheFileAndIsNeverWrittenBack) {
+    settings.fn_load_constants();
+    EXPECT_EQ(settings.values().HalvexPlay_host, "relay.halvexplay.com");
+    EXPECT_EQ(file().find("HalvexPlay_host"), std::string::npos);
+
+    store("HalvexPlay_host=relay.test\r\n");
+    settings.fn_load_constants();
+    EXPECT_EQ(settings.values().HalvexPlay_host, "relay.test");
+    store("HalvexPlay_host=None\r\n");
+    settings.fn_load_constants();
+    EXPECT_EQ(settings.values().HalvexPlay_host, "relay.halvexplay.com");
+    EXPECT_NE(file().find("HalvexPlay_host=None"), std::string::npos);
+}
+
 TEST_F(SettingsTest, DebugModeIsOnlyTheExactTextTrue) {
     store("Debug_mode=true\r\n");
     settings.fn_load_constants();

@@ -1,8 +1,12 @@
 #include "bridge/links/bridge_links.h"
 
+#include <QCoreApplication>
+
 #include <cstdio>
 
 #include "bridge/links/app_core_shell.h"
+#include "bridge/links/control_registration.h"
+#include "bridge/links/morvane_client.h"
 #include "bridge/links/qt_device_list.h"
 
 namespace taltrix::links {
@@ -13,19 +17,27 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
       shell_(std::move(shell)),
       manager_(std::move(manager)),
       options_(std::move(options)),
-      pipeline_(state_, SimulatorOutlets{&tgc_, nullptr, &core.indicatorTx()}, &core.rawDataBox(),
+      pipeline_(state_, SimulatorOutlets{nullptr, nullptr, &core.indicatorTx()}, &core.rawDataBox(),
                 &core.indicatorRx()),
       clubCommand_(state_, core.statusDisplay(), &bluetooth_, &core.rawDataBox()),
       tcpReceiver_(state_, core.statusDisplay(), clubCommand_, [this] { return tgc_.tgcSocketOpen(); }),
+      relayReceiver_(state_, core.statusDisplay(), clubCommand_),
       tgc_(*shell_, state_, tcpReceiver_),
+      relay_(*shell_, core.dialogBoxes(), relayReceiver_,
+             RelaySettings{[&core] { return core.settings().relayMode(); },
+                           [&core] { return core.settings().values().HalvexPlay_key; },
+                           [this] { return relayEndpoint(); }}),
       bluetooth_(*shell_, *manager_, [this](std::string_view chunk) { receiveFromDevice(chunk); },
                  [this] { tgc_.fn_connect_to_TGC(); }) {
+    // The links exist only now.
+    pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx()});
     clubCommand_.setChippingDistanceSource([&core] { return core.settings().values().Chipping_mode_distance; });
 }
 
 BridgeLinks::~BridgeLinks() {
     bluetooth_.releaseObjects();
     tgc_.close();
+    relay_.shutdown();
 }
 
 void BridgeLinks::createDeviceObjects() { bluetooth_.createObjects(); }
@@ -37,7 +49,34 @@ void BridgeLinks::resetLinkState() {
     pipeline_.framer().reset();
 }
 
-void BridgeLinks::prepareLinks() { bluetooth_.openManager(); }
+void BridgeLinks::prepareLinks() {
+    createRelayControl();
+    bluetooth_.openManager();
+}
+
+void BridgeLinks::createRelayControl() {
+    const std::string registration = registerBundledControl(QCoreApplication::applicationDirPath().toStdString());
+    if (!registration.empty()) shell_->showStatus(registration);
+    std::string problem;
+    std::unique_ptr<MorvaneClient> control = MorvaneClient::create(problem);
+    if (control) {
+        relay_.attachControl(std::move(control));
+        return;
+    }
+    // The bridge goes on without the relay: TGC does not need the control.
+    relay_.controlUnavailable(problem);
+    shell_->showStatus(std::string(controlUnavailablePrefix) + problem);
+}
+
+std::string BridgeLinks::relayEndpoint() const {
+    if (options_.relayUrl) return *options_.relayUrl;
+    return relayUrl(core_.settings().values().HalvexPlay_host);
+}
+
+void BridgeLinks::closeSimulatorLinks() {
+    tgc_.close();
+    relay_.shutdown();
+}
 
 void BridgeLinks::setTgcEndpoint() { tgc_.setEndpoint(options_.tgcHost, options_.tgcPort); }
 
@@ -57,6 +96,7 @@ std::string checkLinkOptions(const CommandLine& options) {
     if (options.tgc && !parseTgcEndpoint(*options.tgc, linkOptions.tgcHost, linkOptions.tgcPort)) {
         return "--tgc takes HOST:PORT, not \"" + *options.tgc + "\"";
     }
+    if (options.relayUrl && options.relayUrl->empty()) return "--relay-url takes a URL";
     std::string error;
     if (options.bluetooth && !bluetooth::createManager(options.bluetooth, error)) return error;
     return {};
@@ -68,6 +108,7 @@ std::unique_ptr<app::BridgeHooks> makeBridgeLinks(app::AppCore& core, const Comm
         std::fprintf(stderr, "taltrix: --tgc takes HOST:PORT, not \"%s\"\n", options.tgc->c_str());
         return nullptr;
     }
+    linkOptions.relayUrl = options.relayUrl;
     std::string error;
     std::unique_ptr<bluetooth::Manager> manager = bluetooth::createManager(options.bluetooth, error);
     if (!manager) {

@@ -1,9 +1,10 @@
 // Everything that connects the bridge to the world, attached to the window:
-// the launch monitor over Bluetooth, TGC over TCP, and the shot road and
-// simulator messages between them.
+// the launch monitor over Bluetooth, TGC over TCP, the relay through the
+// WebSocket control, and the shot road and simulator messages between them.
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bridge/app/app_core.h"
@@ -11,6 +12,7 @@
 #include "bridge/command_line.h"
 #include "bridge/links/bluetooth_link.h"
 #include "bridge/links/link_shell.h"
+#include "bridge/links/relay_link.h"
 #include "bridge/links/tgc_link.h"
 #include "bridge/shot/club_command.h"
 #include "bridge/shot/shot_pipeline.h"
@@ -23,6 +25,9 @@ namespace taltrix::links {
 struct LinkOptions {
     std::string tgcHost{defaultTgcHost};
     std::int32_t tgcPort = defaultTgcPort;
+    // --relay-url: the whole relay URL instead of the one built from the
+    // HalvexPlay_host setting.
+    std::optional<std::string> relayUrl;
 };
 
 class BridgeLinks final : public app::BridgeHooks {
@@ -41,15 +46,17 @@ public:
     void querySignalStrength() override { bluetooth_.btGetRSSI_Click(); }
     void sendCommand(std::string_view command) override { bluetooth_.btSend_Click(command); }
     void checkTgcLink() override;
-    void checkRelayLink() override {}
+    void checkRelayLink() override { relay_.checkConnection(); }
     bool quitRequested() const override { return state_.quitRequested; }
-    void closeSimulatorLinks() override { tgc_.close(); }
+    void closeSimulatorLinks() override;
     void releaseDeviceObjects() override { bluetooth_.releaseObjects(); }
 
     const SimulatorState& simulatorState() const { return state_; }
 
 private:
     void receiveFromDevice(std::string_view chunk);
+    void createRelayControl();
+    std::string relayEndpoint() const;
 
     app::AppCore& core_;
     std::unique_ptr<LinkShell> shell_;
@@ -59,11 +66,13 @@ private:
     ShotPipeline pipeline_;
     ClubCommandSender clubCommand_;
     TcpReceiver tcpReceiver_;
+    RelayReceiver relayReceiver_;
     TgcLink tgc_;
+    RelayLink relay_;
     BluetoothLink bluetooth_;
 };
 
-// Why the link options (--tgc, --bluetooth) cannot be used, or "".
+// Why the link options (--tgc, --bluetooth, --relay-url) cannot be used, or "".
 std::string checkLinkOptions(const CommandLine& options);
 
 // What main() hands the front end: builds the links from options that
