@@ -29,10 +29,11 @@ std::string requestTarget(const Url& url, const RequestFields& fields) {
   return url.path;
 }
 
-std::string buildUpgradeRequest(const Url& url, const RequestFields& fields, std::string_view key) {
+std::string buildGetRequest(const Url& url, const RequestFields& fields, std::string_view protocolLines) {
   const std::string otherHeaders = normalizeOtherHeaders(fields.otherHeaders);
   std::string out;
-  out.reserve(512 + otherHeaders.size() + fields.httpCookies.size() + fields.cookieList.size());
+  out.reserve(384 + protocolLines.size() + otherHeaders.size() + fields.httpCookies.size() +
+              fields.cookieList.size());
 
   out.append("GET ").append(requestTarget(url, fields)).append(" HTTP/").append(fields.httpVersion);
   if (!fields.absoluteUri && !otherHeaders.starts_with("Host:")) {
@@ -55,16 +56,25 @@ std::string buildUpgradeRequest(const Url& url, const RequestFields& fields, std
     header(out, "Connection", "Keep-Alive");
   }
   out.append("\r\n");
+  out.append(protocolLines);
+  out.append(otherHeaders);
+  out.append("\r\n");
+  return out;
+}
 
+std::string upgradeLines(const RequestFields& fields, std::string_view key) {
+  std::string out;
   out.append("Upgrade: websocket\r\n");
   out.append("Connection: Upgrade\r\n");
   out.append("Sec-WebSocket-Key: ").append(key).append("\r\n");
   out.append("Sec-WebSocket-Version: ").append(kWebSocketVersion).append("\r\n");
   if (!fields.subProtocols.empty()) out.append("Sec-WebSocket-Protocol: ").append(fields.subProtocols).append("\r\n");
   out.append("Origin: ").append(fields.origin.empty() ? std::string_view("null") : fields.origin).append("\r\n");
-  out.append(otherHeaders);
-  out.append("\r\n");
   return out;
+}
+
+std::string buildUpgradeRequest(const Url& url, const RequestFields& fields, std::string_view key) {
+  return buildGetRequest(url, fields, upgradeLines(fields, key));
 }
 
 }  // namespace morvane::websocket

@@ -44,8 +44,17 @@ std::string normalizeOtherHeaders(std::string_view otherHeaders);
 // scheme://host[:port]path through an HTTP proxy.
 std::string requestTarget(const Url& url, const RequestFields& fields);
 
-// The whole request for `key` (see makeWebSocketKey). The caller clears
-// HttpCookies after sending when it was used, since it is sent only once.
+// A GET request: the request line, the ordinary headers in their order, then
+// `protocolLines` (each ending in CR LF), OtherHeaders and the empty line.
+// The caller clears HttpCookies after sending when it was used, since it is
+// sent only once.
+std::string buildGetRequest(const Url& url, const RequestFields& fields, std::string_view protocolLines);
+
+// The upgrade lines for `key` (see makeWebSocketKey): Upgrade, Connection,
+// the key, the version, the offered subprotocols and Origin.
+std::string upgradeLines(const RequestFields& fields, std::string_view key);
+
+// The whole upgrade request for `key`.
 std::string buildUpgradeRequest(const Url& url, const RequestFields& fields, std::string_view key);
 
 }  // namespace morvane::websocket

@@ -1,7 +1,10 @@
-// The HTTP client layer of the engine: what the opening handshake sends and
-// what it received. It keeps the request fields and switches, the cookie
-// list, the server-authentication settings, the last response, and the
-// accounting of redirects and authentication retries.
+// The HTTP client layer of the engine: the GET transaction of the opening
+// handshake. It keeps the current URL, the request fields and switches, the
+// cookie list, the server-authentication settings, the last response, and the
+// accounting of redirects and authentication retries; it sends the request,
+// reads the response as it arrives (raising Header and SetCookie), judges the
+// status and follows redirects. The layer above supplies the request's
+// protocol lines and decides what a final response means.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +15,11 @@
 #include <vector>
 
 #include "control/transport/socket_engine.h"
+#include "control/websocket/handshake_request.h"
+#include "control/websocket/redirect_policy.h"
+#include "control/websocket/response_reader.h"
+#include "control/websocket/upgrade_check.h"
+#include "control/websocket/url.h"
 
 namespace morvane {
 
@@ -95,14 +103,48 @@ protected:
     void setSchemes(std::string_view plain, std::string_view secure);
     void clearResponse();
 
+    // The transaction (http_transaction.cpp).
+
+    // Makes `text` the current URL: a Connect URL, or with `relative` a
+    // redirect's Location, which uses up one redirect of the allowance and
+    // may not repeat the current URL. A move to another endpoint closes the
+    // socket; a new host or port drops the cookies the server set. 0, or
+    // 151 / 310 for a refused redirect target.
+    int applyUrl(std::string_view text, bool relative);
+    // Runs the GET transaction until a final answer: connects when needed,
+    // sends the request, reads the response, judges its status and follows
+    // redirects. 0 when the final status is 101 or 2xx (the response is then
+    // in the status and header fields), else the error code with its text.
+    int runGetTransaction();
+    // Takes received bytes while the response is being read; returns how
+    // many belong to it. Raises Header and SetCookie as lines complete.
+    std::size_t feedResponse(std::string_view bytes);
+    const websocket::ResponseReader& response() const { return response_; }
+    bool readingResponse() const {
+        return action_ == Action::Get && !response_.complete() && !response_.failed();
+    }
+    // The request of one attempt. The default is a plain GET; the WebSocket
+    // layer adds its upgrade lines with a new key.
+    virtual int composeRequest(std::string& request);
+    // 401 or 407 with a challenge-answering scheme, first time round: true
+    // when an answer for the retry has been prepared. Without one the status
+    // fails the transaction as any other would.
+    virtual bool prepareChallengeAnswer(bool proxy);
+    websocket::Url currentUrl() const;
+    websocket::RequestFields requestFields() const;
+
     std::string plainScheme_;
     std::string secureScheme_;
     static constexpr int plainDefaultPort = 80;
     static constexpr int secureDefaultPort = 443;
 
-    // The URL as given and the default port of its scheme.
+    // The URL as given (a followed redirect's as resolved), its scheme, the
+    // default port of that scheme, and the request target it gives.
     std::string url_;
+    std::string scheme_;
     int defaultPort_ = plainDefaultPort;
+    std::string requestPath_ = "/";
+    bool requestHostIsIPv6_ = false;
 
     // Request fields; an empty one is not sent.
     std::string authorization_;
@@ -132,13 +174,15 @@ protected:
     std::int32_t authScheme_ = 0;
     std::string user_;
     std::string password_;
-    int authRetry401_ = 0;
-    int authRetry407_ = 0;
+    websocket::AuthRetries authRetries_;
+    // The challenges of the last response, kept for the answer to them.
+    std::vector<std::string> serverChallenges_;
+    std::vector<std::string> proxyChallenges_;
 
     // Redirects.
     std::int32_t followRedirects_ = 0;
     std::int32_t maxRedirectAttempts_ = 20;
-    int redirectsLeft_ = 20;
+    websocket::RedirectAllowance redirectAllowance_;
     bool allowIdenticalRedirectUrl_ = false;
     bool getOn302Redirect_ = false;
 
@@ -162,6 +206,21 @@ protected:
     bool responseComplete_ = false;
     std::string negotiatedHttpVersion_;
     std::int64_t bytesTransferred_ = 0;
+
+private:
+    int runGetAttempt();
+    int followRedirect();
+    void takeNewHeaders();
+    void keepResponseBody();
+    void logTransaction();
+    // A wait step failed (Timeout or Interrupt): the transaction is
+    // abandoned with the connection, and returns 301 with the step's text.
+    int abandonTransaction();
+
+    websocket::ResponseReader response_;
+    std::size_t headersTaken_ = 0;
+    // The server ends the connection after this response.
+    bool serverCloses_ = false;
 };
 
 }  // namespace morvane

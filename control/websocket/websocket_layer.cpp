@@ -20,6 +20,7 @@ std::span<const Setting<WebSocketLayer>> WebSocketLayer::settings() {
     using A = SettingAccess;
     static const Setting<W> table[] = {
         {.name = "MaxFrameSize", .integer = &W::maxFrameSize_},
+        {.name = "MaxMessageSize", .integer = &W::maxMessageSize_},
         {.name = "DisconnectStatusCode", .integer = &W::disconnectStatusCode_},
         {.name = "DisconnectStatusDescription", .text = &W::disconnectStatusDescription_},
         {.name = "BufferMessage", .boolean = &W::bufferMessage_},
@@ -46,6 +47,9 @@ std::string WebSocketLayer::takeDataInText() {
     std::string payload = std::move(keptPayload_);
     keptPayload_.clear();
     setAcceptData(true);
+    // Frames that arrived behind the kept message are already here; they
+    // need no new bytes to be delivered.
+    parseFrames();
     return payload;
 }
 

@@ -13,7 +13,6 @@
 #include "control/websocket/close.h"
 #include "control/websocket/frame_reader.h"
 #include "control/websocket/http_layer.h"
-#include "control/websocket/response_reader.h"
 
 namespace morvane {
 
@@ -37,8 +36,16 @@ public:
     bool bufferMessage() const { return bufferMessage_; }
     bool singlePacketMode() const { return singlePacketMode_; }
     std::size_t pendingOutputSize() const { return pendingOutput_.size(); }
+    // MaxMessageSize: the most bytes one incoming message (all its fragments
+    // together) may announce or carry; below 1, no cap. A larger message is
+    // refused before any of it is stored: Error 4004 "Message Too Big", a
+    // close frame with 1009, and the connection ends.
+    std::int32_t maxMessageSize() const { return maxMessageSize_; }
+    static constexpr std::int32_t defaultMaxMessageSize = 64 << 20;
 
-    // Takes the payload kept by SinglePacketMode and lets reception go on.
+    // DataInText: takes the payload kept by SinglePacketMode, lets reception
+    // go on and runs one receive pass over what is already buffered, which
+    // may deliver (and keep) the next message.
     std::string takeDataInText();
 
     // The operations behind the control's methods. Each returns 0 or an error
@@ -79,6 +86,8 @@ public:
 
 protected:
     std::optional<int> configure(const ConfigText& request, std::string& result) override;
+    // The upgrade request, with a new key kept for the check.
+    int composeRequest(std::string& request) override;
 
     // The transport's reports (websocket_transport.cpp): the upgrade
     // response while connecting, frames once open, the end of the socket.
@@ -94,6 +103,7 @@ protected:
     std::string closeReason_;
 
     std::int32_t maxFrameSize_ = 131072;
+    std::int32_t maxMessageSize_ = defaultMaxMessageSize;
     std::int32_t disconnectStatusCode_ = -1;
     std::string disconnectStatusDescription_;
     bool bufferMessage_ = false;
@@ -102,7 +112,7 @@ protected:
     std::int32_t bytesSent_ = 0;
 
     // Received and not yet parsed; the payload kept for DataInText.
-    std::string receiveBuffer_;
+    std::string frameBuffer_;
     std::string keptPayload_;
     bool dataInEom_ = false;
 
@@ -110,6 +120,9 @@ protected:
     std::string pendingOutput_;
     bool sending_ = false;
     bool flushing_ = false;
+    // Frames that came due while a message was on its way out (a pong, a
+    // close reply, a message sent from an event handler); they follow it.
+    std::string deferredOutput_;
 
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;
@@ -120,21 +133,29 @@ private:
     void parseFrames();
     void applyCloseAction(const websocket::CloseAction& action);
     void raiseCloseEvents(const websocket::CloseRecord& record);
-    // One serialised message (or control frame) to the socket with the
-    // blocking writer.
-    int writeBlocking(std::span<const std::uint8_t> frames);
+    // The message writer: queued output first, then the serialised frames,
+    // with the blocking send; while another message is on its way, the
+    // frames go out right behind it. 4001 when the socket fails, 301 when a
+    // wait step does.
+    int writeMessage(std::span<const std::uint8_t> frames);
+    // Ends a write: sends what was deferred behind it, lets the next writer
+    // in, and turns a socket failure into 4001.
+    int finishWriting(int code);
+    // A control frame: at once, or after the message being written.
     int sendControl(std::uint8_t opcode, std::span<const std::uint8_t> payload);
-    int flushPendingOutput();
+    // PendingOutput and its send: queued bytes first, then `data`; in
+    // non-blocking mode what the socket does not take is queued and 10035
+    // returned, and a send that went through raises ReadyToSend.
+    int sendThroughPendingOutput(std::span<const std::uint8_t> data);
 
-    // The request path with query of the current URL.
-    std::string requestPath_ = "/";
-    bool requestHostIsIPv6_ = false;
-    websocket::ResponseReader response_;
     websocket::FrameReader frames_;
     websocket::CloseHandshake close_;
-    // receiveBuffer_ bytes before this offset are parsed; the buffer is cut
+    // frameBuffer_ bytes before this offset are parsed; the buffer is cut
     // once per delivery, so many frames in one read cost linear time.
     std::size_t parsedOffset_ = 0;
+    // A receive pass is running; a pass asked for from inside one (by a
+    // handler reading DataInText) is left to the running one.
+    bool parsing_ = false;
 };
 
 }  // namespace morvane

@@ -42,7 +42,8 @@ int write(EngineCommon& engine, std::string_view text) {
 // a current system). Write-only settings are the ones missing here.
 const std::map<std::string, std::string> defaults = {
     // WebSocket layer
-    {"MaxFrameSize", "131072"}, {"DisconnectStatusCode", "-1"}, {"DisconnectStatusDescription", ""},
+    {"MaxFrameSize", "131072"}, {"MaxMessageSize", "67108864"}, {"DisconnectStatusCode", "-1"},
+    {"DisconnectStatusDescription", ""},
     {"BufferMessage", "False"}, {"SinglePacketMode", "False"}, {"DataInText", ""}, {"DataInEOM", "False"},
     {"URL", ""}, {"StatusLine", ""}, {"TransferredData", ""},
     // HTTP layer

@@ -49,186 +49,82 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
-// Clears the HTTP action mark on every way out of the transaction.
-class ActionMark {
-public:
-    ActionMark(HttpLayer::Action& action) : action_(action) { action_ = HttpLayer::Action::Get; }
-    ~ActionMark() { action_ = HttpLayer::Action::None; }
-    ActionMark(const ActionMark&) = delete;
-    ActionMark& operator=(const ActionMark&) = delete;
-
-private:
-    HttpLayer::Action& action_;
-};
-
 }  // namespace
 
 int WebSocketLayer::connect(std::string_view url) {
-    websocket::Url current;
-    current.text = url_;
-    current.scheme = std::string(websocket::schemeOf(url_));
-    current.host = remoteHost_;
-    current.port = static_cast<std::uint16_t>(remotePort_);
-    current.defaultPort = static_cast<std::uint16_t>(defaultPort_);
-    websocket::RedirectAllowance allowance;
-    const websocket::UrlOptions options{.relative = false,
-                                        .encodePath = encodeUrl_,
-                                        .encodeQuery = encodeQueryString_,
-                                        .allowIdentical = allowIdenticalRedirectUrl_,
-                                        .maxRedirectAttempts = maxRedirectAttempts_};
-    const websocket::UrlChange change = websocket::parseUrl(url, current, options, allowance);
-    if (change.code != 0) return fail(change.code, change.error);
-
-    // A name that does not resolve leaves no address; the transport reports
-    // that when it connects, as it reports every other unreachable host.
-    if (change.endpointChanged && socketOpen()) SocketEngine::disconnect(0);
-    setRemoteHost(current.host);
-    url_ = current.text;
-    requestPath_ = current.path;
-    requestHostIsIPv6_ = current.ipv6;
-    remotePort_ = current.port;
-    defaultPort_ = current.defaultPort;
-    if (change.hostOrPortChanged && !dontClearCookiesOnUrlChange_) {
-        std::erase_if(cookies_, [](const CookieRecord& cookie) { return !cookie.addedByCaller; });
-    }
-    if (change.credentialsGiven) {
-        user_ = current.user;
-        password_ = current.password;
-    }
+    // Checked before the URL is taken: a new URL may close the socket, and
+    // an open connection must survive a Connect that it refuses.
+    if (state_ == State::Open) return fail(errc::alreadyConnected, errtext::alreadyConnected);
+    if (const int code = applyUrl(url, false)) return code;
     return setConnected(true);
 }
 
 int WebSocketLayer::setConnected(bool connect) {
     if (!connect) return disconnect();
     if (state_ == State::Open) return fail(errc::alreadyConnected, errtext::alreadyConnected);
+    if (action_ != Action::None) return fail(errc::busy, errtext::busy);
 
     state_ = State::Connecting;
     followRedirects_ = websocket::frAlways;
     keepAlive_ = true;
-
-    // The GET transaction of the handshake.
-    if (action_ != Action::None) return fail(errc::busy, errtext::busy);
-    clearResponse();
-    if (remoteHost_.empty()) return fail(errc::noServer, errtext::noServer);
-    if (remotePort_ == 0) return fail(zeroPort, zeroPortText);
+    // The transport refuses port 0 too, but only after it has looked at the
+    // address; the URL's own fault is the clearer report.
+    if (!remoteHost_.empty() && remotePort_ == 0 && !socketOpen()) return fail(zeroPort, zeroPortText);
     return runUpgrade();
 }
 
-int WebSocketLayer::runUpgrade() {
-    const ActionMark mark(action_);
-    BlockingOperation operation(*this);
-    close_.beginConnecting();
-    frames_.reset();
-    frames_.setBufferMessage(bufferMessage_);
-    receiveBuffer_.clear();
-    parsedOffset_ = 0;
-    // The response reader takes the bytes as they come, so the transport
-    // delivers them unsplit.
-    setEndOfLine("");
-    if (!socketConnected()) {
-        if (const int code = connectAndWait()) return code;
-    }
-
+int WebSocketLayer::composeRequest(std::string& request) {
     const std::optional<std::string> key = websocket::makeWebSocketKey(websocket::systemRandom());
     if (!key) return fail(errc::randomUnavailable, "");
     handshakeKey_ = *key;
-    websocket::Url url;
-    url.text = url_;
-    url.scheme = std::string(websocket::schemeOf(url_));
-    url.host = remoteHost_;
-    url.ipv6 = requestHostIsIPv6_;
-    url.port = static_cast<std::uint16_t>(remotePort_);
-    url.defaultPort = static_cast<std::uint16_t>(defaultPort_);
-    url.path = requestPath_;
-    websocket::RequestFields fields;
-    fields.httpVersion = httpVersion_;
-    fields.absoluteUri = absoluteUri_;
-    fields.keepAlive = keepAlive_;
-    fields.authorization = authorization_;
-    fields.proxyAuthorization = proxyAuthorization_;
-    fields.accept = accept_;
-    fields.allowHttpCompression = allowHttpCompression_;
-    fields.acceptEncoding = acceptEncoding_;
-    fields.from = from_;
-    fields.userAgent = userAgent_;
-    fields.ifModifiedSince = ifModifiedSince_;
-    fields.referer = referer_;
-    fields.pragma = pragma_;
-    fields.range = range_;
-    fields.httpCookies = httpCookies_;
-    for (const CookieRecord& cookie : cookies_) {
-        if (!fields.cookieList.empty()) fields.cookieList += "; ";
-        fields.cookieList += cookie.name + "=" + cookie.value;
-    }
-    fields.otherHeaders = websocket::normalizeOtherHeaders(otherHeaders_);
-    fields.origin = origin_;
+    // OtherHeaders is kept as it is sent, with exactly one line end.
+    otherHeaders_ = websocket::normalizeOtherHeaders(otherHeaders_);
+    websocket::RequestFields fields = requestFields();
     fields.subProtocols = subProtocols_;
-    const std::string request = websocket::buildUpgradeRequest(url, fields, handshakeKey_);
-    sentHeaders_ = request;
-    if (recordTransferredRequest_) transferredRequest_ = request;
+    request = websocket::buildUpgradeRequest(currentUrl(), fields, handshakeKey_);
+    return 0;
+}
 
-    response_.reset();
-    if (const int code = sendBlocking(asBytes(request))) return code;
-    httpCookies_.clear();
-    setAcceptData(true);
-    std::size_t headersRaised = 0;
-    while (!response_.complete() && !response_.failed()) {
-        if (!socketOpen()) {
-            response_.endOfInput();
-            break;
-        }
-        if (!waitStep()) {
-            const std::string reason = lastErrorText();
-            SocketEngine::disconnect(0);
-            return fail(errc::interrupted, reason);
-        }
-        for (; events_ && headersRaised < response_.headers().size(); ++headersRaised) {
-            events_->header(response_.headers()[headersRaised].name, response_.headers()[headersRaised].value);
-        }
-    }
-    statusLine_ = response_.statusLine();
-    statusCode_ = response_.statusCode();
-    reasonPhrase_ = response_.reasonPhrase();
-    transferredHeaders_ = response_.transferredHeaders();
-    parsedHeaders_.clear();
-    for (const auto& header : response_.headers()) parsedHeaders_.push_back({header.name, header.value});
-    if (!response_.complete()) {
-        if (response_.failed()) return fail(response_.errorCode(), response_.errorText());
-        return failSocket(socketNotConnected);
-    }
+int WebSocketLayer::runUpgrade() {
+    close_.beginConnecting();
+    frames_.reset();
+    frameBuffer_.clear();
+    parsedOffset_ = 0;
+    keptPayload_.clear();
 
+    const int code = runGetTransaction();
+    // A socket that closed on the way (a redirect to another host) has
+    // reported itself closed; the handshake is still going on.
+    if (code != 0) return code;
     if (statusCode_ != 101) {
-        websocket::AuthRetries retries;
-        const websocket::StatusVerdict verdict = websocket::judgeStatus(
-            statusCode_, reasonPhrase_, {.followRedirects = static_cast<websocket::FollowRedirects>(followRedirects_)},
-            retries);
-        if (verdict.action == websocket::StatusAction::kSuccess) {
-            state_ = State::Closed;
-            close_.closedWithoutUpgrade();
-            if (events_) events_->connectionStatus(std::string(connectionBrokenText),
-                                                   static_cast<std::int16_t>(statusCode_), reasonPhrase_);
-            return 0;
+        state_ = State::Closed;
+        close_.closedWithoutUpgrade();
+        if (events_) {
+            events_->connectionStatus(std::string(connectionBrokenText), static_cast<std::int16_t>(statusCode_),
+                                      reasonPhrase_);
         }
-        // Redirects and authentication retries are not followed yet.
-        return fail(errc::httpProtocol, websocket::statusErrorText(statusCode_, reasonPhrase_));
+        return 0;
     }
 
-    if (!websocket::checkUpgradeResponse(response_.headers(), handshakeKey_, subProtocols_)) {
+    close_.opened();
+    if (!websocket::checkUpgradeResponse(response().headers(), handshakeKey_, subProtocols_)) {
         raiseError(websocket::kErrorInvalidHandshake, websocket::kInvalidHandshakeText);
         if (events_) events_->connectionStatus(std::string(connectionBrokenText), protocolError,
                                                std::string(protocolErrorText));
-        close_.opened();
-        applyCloseAction(close_.failUpgrade());
+        const websocket::CloseAction action = close_.failUpgrade();
         state_ = State::Closing;
+        const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
+                                                          action.send.reason);
+        if (const int sendCode = sendControl(websocket::kOpClose, payload)) return sendCode;
+        setAcceptData(true);
         return 0;
     }
-    close_.opened();
     state_ = State::Open;
     if (events_) {
         events_->connectionStatus(std::string(connectionCompleteText), 0, std::string(okText));
         events_->connected(0, std::string(okText));
-        events_->readyToSend();
     }
+    if (state_ == State::Open && events_) events_->readyToSend();
     setAcceptData(true);
     // Frames that came with the response.
     parseFrames();
@@ -238,7 +134,8 @@ int WebSocketLayer::runUpgrade() {
 int WebSocketLayer::disconnect() {
     if (state_ != State::Open) return 0;
     if (!pendingOutput_.empty() && (linger() || timeout() != 0)) {
-        return fail(errc::wouldBlock, errtext::disconnectWouldBlock);
+        sendThroughPendingOutput({});
+        if (!pendingOutput_.empty()) return fail(errc::wouldBlock, errtext::disconnectWouldBlock);
     }
     state_ = State::Closing;
     closeCode_ = disconnectStatusCode_ < 0 ? normalClosure : disconnectStatusCode_;
@@ -271,7 +168,7 @@ int WebSocketLayer::disconnect() {
 
 int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     bytesSent_ = 0;
-    if (!pendingOutput_.empty()) return fail(socketNotConnected, socketErrorDescription(socketNotConnected));
+    if (const int code = sendThroughPendingOutput({})) return code;
     if (data.empty()) return 0;
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
@@ -280,7 +177,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
         if (websocket::appendMessage(frames, opcode, data, maxFrameSize_, websocket::systemRandom()) != 0) {
             return fail(errc::randomUnavailable, "");
         }
-        if (const int code = writeBlocking(frames)) return code;
+        if (const int code = writeMessage(frames)) return code;
         bytesSent_ = static_cast<std::int32_t>(data.size());
         return 0;
     }
@@ -296,13 +193,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
         }
         bytesSent_ += static_cast<std::int32_t>(piece);
         offset += piece;
-        if (!socketConnected()) return failSocket(socketNotConnected);
-        std::size_t accepted = 0;
-        const int code = SocketEngine::send(frames, &accepted);
-        if (code == errc::wouldBlock) {
-            pendingOutput_.assign(reinterpret_cast<const char*>(frames.data()) + accepted, frames.size() - accepted);
-        }
-        if (code != 0) return code;
+        if (const int code = sendThroughPendingOutput(frames)) return code;
     }
     return 0;
 }
@@ -315,7 +206,7 @@ int WebSocketLayer::sendText(std::string_view utf8Text) {
                                  websocket::systemRandom()) != 0) {
         return fail(errc::randomUnavailable, "");
     }
-    if (const int code = writeBlocking(frames)) return code;
+    if (const int code = writeMessage(frames)) return code;
     bytesSent_ = static_cast<std::int32_t>(utf8Text.size());
     return 0;
 }
@@ -338,13 +229,21 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
     if (have == 0) return 0;  // an empty file sends nothing
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::kOpBinary;
+    // The file is one message: nothing else may go out between its frames.
+    if (sending_) return failSocket(errc::wouldBlock);
+    const BlockingOperation operation(*this);
+    sending_ = true;
+    int code = sendThroughPendingOutput({});
     bool first = true;
     std::vector<std::uint8_t> frame;
-    while (have > 0) {
+    while (code == 0 && have > 0) {
         // Reading one chunk ahead tells whether this one is the last.
         const std::size_t following = std::fread(next.data(), 1, next.size(), file.get());
         websocket::MaskKey key{};
-        if (!websocket::systemRandom().fill(key)) return fail(errc::randomUnavailable, "");
+        if (!websocket::systemRandom().fill(key)) {
+            finishWriting(0);
+            return fail(errc::randomUnavailable, "");
+        }
         frame.clear();
         websocket::appendFrame(frame,
                                {.fin = following == 0,
@@ -352,13 +251,13 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
                                 .masked = true,
                                 .key = key},
                                std::span<const std::uint8_t>(chunk.data(), have));
-        if (const int code = writeBlocking(frame)) return code;
-        bytesSent_ += static_cast<std::int32_t>(have);
+        code = sendBlocking(frame);
+        if (code == 0) bytesSent_ += static_cast<std::int32_t>(have);
         first = false;
         chunk.swap(next);
         have = following;
     }
-    return 0;
+    return finishWriting(code);
 }
 
 int WebSocketLayer::doEvents() {

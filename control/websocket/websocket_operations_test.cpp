@@ -51,6 +51,8 @@ TEST(WebSocketOperations, ConnectChecksTheUrlAndTheStateBeforeTheTransport) {
         {"ws:///chat", 152, "No server specified in URL"},
         {"", 152, "No server specified in URL"},
         {"ws://example.org:0/", 116, "RemotePort can't be zero. Please specify a valid service port number."},
+        // The name does not resolve, so no address is left to connect to.
+        {"ws://no-such-host.invalid/", 102, "The RemoteHost address is invalid (0.0.0.0)."},
     };
     for (const Case& c : cases) {
         Engine engine;

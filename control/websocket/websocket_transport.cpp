@@ -2,6 +2,7 @@
 // then frames), what the socket's readiness and its end mean for the
 // connection, and the writers that put frames on the wire.
 #include <algorithm>
+#include <limits>
 
 #include "control/com/engine_events.h"
 #include "control/engine/engine_errors.h"
@@ -19,28 +20,43 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
 }  // namespace
 
 int WebSocketLayer::onDataReceived(std::span<const std::uint8_t> data, bool) {
     std::string_view bytes = asText(data);
-    if (action_ == Action::Get && !response_.complete() && !response_.failed()) {
-        const std::size_t used = response_.feed(bytes);
-        bytes.remove_prefix(used);
-        // What follows the response belongs to the WebSocket layer; it waits
-        // until the upgrade has been checked.
-        receiveBuffer_.append(bytes);
+    if (readingResponse()) {
+        bytes.remove_prefix(feedResponse(bytes));
+        // What follows a 101 belongs to the WebSocket layer. It waits, here
+        // and in the transport, until the upgrade has been checked.
+        if (!readingResponse() && statusCode_ == 101) setAcceptData(false);
+        frameBuffer_.append(bytes);
+        return 0;
+    }
+    if (state_ == State::Connecting) {
+        frameBuffer_.append(bytes);
         return 0;
     }
     if (state_ != State::Open && state_ != State::Closing) return 0;
-    receiveBuffer_.append(bytes);
+    keptPayload_.clear();
+    frameBuffer_.append(bytes);
     parseFrames();
     return 0;
 }
 
 void WebSocketLayer::parseFrames() {
-    while (parsedOffset_ < receiveBuffer_.size() && acceptData() && socketOpen()) {
-        const auto* start = reinterpret_cast<const std::uint8_t*>(receiveBuffer_.data()) + parsedOffset_;
-        const auto step = frames_.feed({start, receiveBuffer_.size() - parsedOffset_});
+    if (parsing_) return;
+    parsing_ = true;
+    if (frames_.idle()) {
+        frames_.setBufferMessage(bufferMessage_);
+        frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(maxMessageSize_));
+    }
+    while (parsedOffset_ < frameBuffer_.size() && acceptData() && socketOpen()) {
+        const auto* start = reinterpret_cast<const std::uint8_t*>(frameBuffer_.data()) + parsedOffset_;
+        const auto step = frames_.feed({start, frameBuffer_.size() - parsedOffset_});
         parsedOffset_ += step.consumed;
         if (!step.event) {
             if (step.consumed == 0) break;
@@ -68,15 +84,18 @@ void WebSocketLayer::parseFrames() {
                 break;
             }
             case websocket::FrameEventKind::kMessageTooBig:
+                // Nothing of it has been stored, and nothing behind it can be
+                // read, so the connection ends here.
                 raiseError(websocket::kErrorMessageTooBig, websocket::kMessageTooBigText);
                 applyCloseAction(close_.startClose(websocket::kCloseMessageTooBig, websocket::kMessageTooBigText));
                 SocketEngine::disconnect(0);
                 break;
         }
     }
-    // Parsed bytes leave the buffer once per delivery, not once per frame.
-    receiveBuffer_.erase(0, std::min(parsedOffset_, receiveBuffer_.size()));
+    // Parsed bytes leave the buffer once per pass, not once per frame.
+    frameBuffer_.erase(0, std::min(parsedOffset_, frameBuffer_.size()));
     parsedOffset_ = 0;
+    parsing_ = false;
 }
 
 void WebSocketLayer::raiseCloseEvents(const websocket::CloseRecord& record) {
@@ -98,18 +117,47 @@ void WebSocketLayer::applyCloseAction(const websocket::CloseAction& action) {
 
 void WebSocketLayer::onReadyToSend() {
     if (state_ != State::Open) return;
-    flushPendingOutput();
+    sendThroughPendingOutput({});
     SocketEngine::onReadyToSend();
 }
 
 void WebSocketLayer::onDisconnected(int, const std::string&) {
     const State before = state_;
     applyCloseAction(close_.socketClosed());
-    if (before == State::Connecting) state_ = State::Closed;
+    if (before != State::Connecting) return;
+    if (action_ == Action::None) {
+        state_ = State::Closed;
+    } else {
+        // The connection a redirect came on has ended; the handshake goes
+        // on over a new one.
+        state_ = State::Connecting;
+        close_.beginConnecting();
+    }
 }
 
-int WebSocketLayer::writeBlocking(std::span<const std::uint8_t> frames) {
-    const int code = sendBlocking(frames);
+int WebSocketLayer::writeMessage(std::span<const std::uint8_t> frames) {
+    // A writer that starts while another is on its way runs inside one of
+    // that writer's wait steps, so it could never see it finish: its frames
+    // go out right behind the message instead, never into it.
+    if (sending_) {
+        deferredOutput_.append(asText(frames));
+        return 0;
+    }
+    const BlockingOperation operation(*this);
+    sending_ = true;
+    int code = sendThroughPendingOutput({});
+    if (code == 0) code = sendBlocking(frames);
+    return finishWriting(code);
+}
+
+int WebSocketLayer::finishWriting(int code) {
+    while (code == 0 && !deferredOutput_.empty()) {
+        const std::string deferred = std::move(deferredOutput_);
+        deferredOutput_.clear();
+        code = sendBlocking(asBytes(deferred));
+    }
+    deferredOutput_.clear();
+    sending_ = false;
     if (code == 0 || code == errc::interrupted) return code;
     return fail(errc::sendFailed, socketErrorDescription(code == errc::wouldBlock ? 10057 : code));
 }
@@ -119,17 +167,56 @@ int WebSocketLayer::sendControl(std::uint8_t opcode, std::span<const std::uint8_
     websocket::MaskKey key{};
     if (!websocket::systemRandom().fill(key)) return fail(errc::randomUnavailable, "");
     websocket::appendFrame(frame, {.fin = true, .opcode = opcode, .masked = true, .key = key}, payload);
-    return writeBlocking(frame);
+    if (!sending_ && !pendingOutput_.empty() && timeout() == 0) {
+        const int code = sendThroughPendingOutput(frame);
+        return code == errc::wouldBlock ? 0 : code;
+    }
+    return writeMessage(frame);
 }
 
-int WebSocketLayer::flushPendingOutput() {
-    while (!pendingOutput_.empty()) {
-        std::size_t accepted = 0;
-        const int code = SocketEngine::send(
-            {reinterpret_cast<const std::uint8_t*>(pendingOutput_.data()), pendingOutput_.size()}, &accepted);
-        pendingOutput_.erase(0, accepted);
-        if (code != 0) return code;
+int WebSocketLayer::sendThroughPendingOutput(std::span<const std::uint8_t> data) {
+    // Inside a writer's wait step: behind its message, not into it.
+    if (sending_ && !data.empty()) {
+        deferredOutput_.append(asText(data));
+        return 0;
     }
+    const bool nonBlocking = timeout() == 0;
+    bool wentOut = false;
+    if (!pendingOutput_.empty()) {
+        if (flushing_) {
+            pendingOutput_.append(asText(data));
+            return failSocket(errc::wouldBlock);
+        }
+        flushing_ = true;
+        int code = 0;
+        if (nonBlocking) {
+            std::size_t accepted = 0;
+            code = SocketEngine::send(asBytes(pendingOutput_), &accepted);
+            pendingOutput_.erase(0, accepted);
+            if (code == errc::wouldBlock && pendingOutput_.empty()) code = 0;
+        } else {
+            code = sendBlocking(asBytes(pendingOutput_));
+            if (code == 0) pendingOutput_.clear();
+        }
+        flushing_ = false;
+        if (code != 0) {
+            if (nonBlocking) pendingOutput_.append(asText(data));
+            return code;
+        }
+        wentOut = true;
+    }
+    if (!data.empty()) {
+        if (nonBlocking) {
+            std::size_t accepted = 0;
+            const int code = SocketEngine::send(data, &accepted);
+            if (code == errc::wouldBlock) pendingOutput_.assign(asText(data.subspan(accepted)));
+            if (code != 0) return code;
+        } else if (const int code = sendBlocking(data)) {
+            return code;
+        }
+        wentOut = true;
+    }
+    if (nonBlocking && wentOut && connected()) SocketEngine::onReadyToSend();
     return 0;
 }
 

@@ -1,0 +1,91 @@
+// Test support: an event sink that records what the engine raises, in order,
+// as short lines ("Header Location: /next"), with the payloads kept whole.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "control/com/engine_events.h"
+
+namespace morvane::testing {
+
+struct ReceivedData {
+    int format = 0;
+    std::string bytes;
+    bool eom = false;
+};
+
+class RecordingEvents : public EngineEvents {
+public:
+    std::vector<std::string> log;
+    std::vector<ReceivedData> data;
+    std::vector<std::pair<int, std::string>> disconnects;
+    std::vector<std::pair<int, std::string>> errors;
+    int readyToSendCount = 0;
+    // Answers Redirect; gets the verdict the engine offered.
+    std::function<bool(const std::string&, bool)> onRedirect = [](const std::string&, bool verdict) {
+        return verdict;
+    };
+    std::function<void(const ReceivedData&)> onDataIn;
+
+    bool logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
+    std::size_t count(std::string_view prefix) const {
+        return static_cast<std::size_t>(
+            std::count_if(log.begin(), log.end(), [&](const std::string& line) { return line.starts_with(prefix); }));
+    }
+
+    void useCodePage(int) override {}
+    void connected(std::int16_t code, const std::string& text) override {
+        log.push_back("Connected " + std::to_string(code) + " " + text);
+    }
+    void connectionStatus(const std::string& text, std::int16_t code, const std::string& description) override {
+        log.push_back("Status " + text + " " + std::to_string(code) + " " + description);
+    }
+    void dataIn(std::int16_t format, std::span<const std::uint8_t> bytes, bool eom) override {
+        data.push_back({format, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), eom});
+        log.push_back("DataIn " + std::to_string(format) + " " + std::to_string(bytes.size()) + (eom ? " EOM" : ""));
+        if (onDataIn) onDataIn(data.back());
+    }
+    void disconnected(std::int16_t code, const std::string& reason) override {
+        disconnects.emplace_back(code, reason);
+        log.push_back("Disconnected " + std::to_string(code) + " " + reason);
+    }
+    void error(std::int16_t code, const std::string& text) override {
+        errors.emplace_back(code, text);
+        log.push_back("Error " + std::to_string(code) + " " + text);
+    }
+    void header(const std::string& field, const std::string& value) override {
+        log.push_back("Header " + field + ": " + value);
+    }
+    void readyToSend() override { ++readyToSendCount; }
+    void redirect(const std::string& location, bool& accept) override {
+        log.push_back("Redirect " + location + (accept ? " True" : " False"));
+        accept = onRedirect(location, accept);
+    }
+    void setCookie(const std::string& name, const std::string& value, const std::string& expires,
+                   const std::string& domain, const std::string& path, bool secure) override {
+        log.push_back("SetCookie " + name + "|" + value + "|" + expires + "|" + domain + "|" + path + "|" +
+                      (secure ? "secure" : ""));
+    }
+    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
+                                 const std::string&, bool&) override {}
+    void sslStatus(const std::string&) override {}
+};
+
+// Runs the engine's wait steps until `done` holds; false after 20 s.
+template <class Engine, class Done>
+bool pumpUntil(Engine& engine, Done done) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        engine.doEvents();
+    }
+    return true;
+}
+
+}  // namespace morvane::testing
