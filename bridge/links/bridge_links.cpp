@@ -1,6 +1,7 @@
 #include "bridge/links/bridge_links.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -71,6 +72,23 @@ void BridgeLinks::createRelayControl() {
 std::string BridgeLinks::relayEndpoint() const {
     if (options_.relayUrl) return *options_.relayUrl;
     return relayUrl(core_.settings().values().HalvexPlay_host);
+}
+
+void BridgeLinks::checkRelayLink() {
+    // The check runs right after the tick rather than inside it: Qt does not
+    // fire a timer again while its own tick is being handled, so a Connect
+    // waiting inside the tick would stop the connection timer (and with it
+    // the launch monitor's reconnection) until it gave up. Run outside, the
+    // timer goes on ticking while Connect waits.
+    if (relayCheckPending_) return;
+    relayCheckPending_ = true;
+    QTimer::singleShot(0, &relayCheckContext_, [this] { runRelayCheck(); });
+}
+
+void BridgeLinks::runRelayCheck() {
+    relayCheckPending_ = false;
+    // The choice may have changed since the tick.
+    if (core_.settings().relayMode()) relay_.checkConnection();
 }
 
 void BridgeLinks::closeSimulatorLinks() {

@@ -3,6 +3,8 @@
 // WebSocket control, and the shot road and simulator messages between them.
 #pragma once
 
+#include <QObject>
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,7 +48,7 @@ public:
     void querySignalStrength() override { bluetooth_.btGetRSSI_Click(); }
     void sendCommand(std::string_view command) override { bluetooth_.btSend_Click(command); }
     void checkTgcLink() override;
-    void checkRelayLink() override { relay_.checkConnection(); }
+    void checkRelayLink() override;
     bool quitRequested() const override { return state_.quitRequested; }
     void closeSimulatorLinks() override;
     void releaseDeviceObjects() override { bluetooth_.releaseObjects(); }
@@ -57,6 +59,7 @@ private:
     void receiveFromDevice(std::string_view chunk);
     void createRelayControl();
     std::string relayEndpoint() const;
+    void runRelayCheck();
 
     app::AppCore& core_;
     std::unique_ptr<LinkShell> shell_;
@@ -70,6 +73,10 @@ private:
     TgcLink tgc_;
     RelayLink relay_;
     BluetoothLink bluetooth_;
+    // Owns the relay check posted by a connection tick, so that a check
+    // still pending when the links go is dropped with them.
+    QObject relayCheckContext_;
+    bool relayCheckPending_ = false;
 };
 
 // Why the link options (--tgc, --bluetooth, --relay-url) cannot be used, or "".
