@@ -3,6 +3,12 @@
 Taltrix carries it to an emulated TGC, and TGC's club changes come back to
 the ES16 as club commands. Runs until Ctrl-C.
 
+With --relay the simulator is Halvex Play behind the relay emulator instead:
+Taltrix signs in, sends every shot as a "/launch {...}" command, and the
+game's club, lie and distance come back to the ES16 as club commands. The
+Morvane control is registered with comreg into a registry in the demo's own
+folder, so the user's registry is left alone.
+
 Usage: demo.py TALTRIX [--headless] [--relay]
 """
 
@@ -19,9 +25,19 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATORS = os.path.join(HERE, "emulators")
-COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "taltrix": "\033[32m", "demo": "\033[35m"}
+COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "relay": "\033[33m", "taltrix": "\033[32m", "demo": "\033[35m"}
 # What the golfer does in the simulator between shots.
 CLUB_CHANGES = ["club DR Tee 380", "club I7 Fairway 150", "club LW Rough 25", "club LW Green 8", "club PW Fairway 95"]
+# The same round in Halvex Play, as the relay reports it.
+RELAY_CHANGES = [
+    "hxp status=200 gameName=Hole1 playerClub=DR distanceToFlag=380 playerSurface=Tee",
+    "hxp status=200 gameName=Hole1 playerClub=I7 distanceToFlag=150 playerSurface=Fairway",
+    "hyinfo club=LW surface=Rough distance=23",
+    "hxp status=200 gameName=Hole1 playerClub=LW distanceToFlag=8 playerSurface=Green",
+    'hystatus status=1 message="Hole 2"',
+    "hxp status=200 gameName=Hole2 playerClub=PW distanceToFlag=95 playerSurface=Fairway",
+]
+RELAY_KEY = "DEMO42"
 
 
 def free_port():
@@ -47,38 +63,67 @@ def start(name, args, env=None):
     return process
 
 
+def register_control(args, home, env):
+    """Registers the Morvane control in the demo's own registry; False when it cannot."""
+    build = os.path.dirname(os.path.dirname(os.path.abspath(args.taltrix)))
+    comreg = args.comreg or os.path.join(build, "tools", "comreg", "comreg")
+    control = args.control or os.path.join(build, "control", "com", "libmorvane.so")
+    env["TALTRIX_COM_USER_HIVE"] = os.path.join(home, "com", "user-classes.reg")
+    env["TALTRIX_COM_MACHINE_HIVE"] = os.path.join(home, "com", "machine-classes.reg")
+    done = subprocess.run([comreg, "register", "--user", control], env=env, capture_output=True, text=True)
+    show("demo", (done.stdout or done.stderr).strip())
+    return done.returncode == 0
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("taltrix", help="path of the taltrix program")
     parser.add_argument("--headless", action="store_true", help="no window even when a display exists")
     parser.add_argument("--interval", type=float, default=4.0, help="seconds between shots (default 4)")
+    parser.add_argument("--relay", action="store_true", help="play Halvex Play through the relay emulator")
+    parser.add_argument("--comreg", help="comreg program (--relay; default: beside TALTRIX in the build tree)")
+    parser.add_argument("--control", help="libmorvane.so (--relay; default: beside TALTRIX in the build tree)")
     args = parser.parse_args()
 
-    device_port, tgc_port = free_port(), free_port()
+    device_port, sim_port = free_port(), free_port()
     home = tempfile.mkdtemp(prefix="taltrix-demo-")
+    env = dict(os.environ, XDG_RUNTIME_DIR=home)
     headless = args.headless or not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+    if args.relay:
+        if not register_control(args, home, env):
+            sys.exit("demo: the Morvane control could not be registered")
+        with open(os.path.join(home, "Settings.pgs"), "w", newline="") as settings:
+            settings.write(f"[Software]\r\nHalvexPlay_key={RELAY_KEY}\r\nSim_software=HalvexPlay\r\n")
+        simulator = start("relay", ["/usr/bin/python3", os.path.join(EMULATORS, "relay_emulator.py"),
+                                    "--port", str(sim_port)])
+        link_args = ["--relay-url", f"ws://127.0.0.1:{sim_port}"]
+        changes = RELAY_CHANGES
+    else:
+        simulator = start("tgc", ["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
+                                  "--port", str(sim_port)])
+        link_args = ["--tgc", f"127.0.0.1:{sim_port}"]
+        changes = CLUB_CHANGES
     processes = [
         start("es16", ["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--port", str(device_port),
                        "--interval", str(args.interval)]),
-        start("tgc", ["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"), "--port", str(tgc_port)]),
+        simulator,
     ]
     time.sleep(0.5)
     taltrix_args = [args.taltrix, "--home", home, "--bluetooth", f"emulator:ES16 Demo@127.0.0.1:{device_port}",
-                    "--tgc", f"127.0.0.1:{tgc_port}"]
+                    *link_args]
     if headless:
         taltrix_args.append("--headless")
     show("demo", f"Taltrix {'headless' if headless else 'in the tray (left-click its icon)'}; home {home}")
     show("demo", "The first connection comes at the first timer tick (4.5 s). Ctrl-C ends the demo.")
-    env = dict(os.environ, XDG_RUNTIME_DIR=home)
     processes.append(start("taltrix", taltrix_args, env=env))
 
     stop = threading.Event()
 
     def golfer():
-        for change in itertools.cycle(CLUB_CHANGES):
+        for change in itertools.cycle(changes):
             if stop.wait(7):
                 return
-            show("demo", f"TGC: {change}")
+            show("demo", f"{'relay' if args.relay else 'TGC'}: {change}")
             processes[1].stdin.write(change + "\n")
             processes[1].stdin.flush()
     threading.Thread(target=golfer, daemon=True).start()
