@@ -99,6 +99,14 @@ public:
         return out;
     }
 
+    // Waits until `count` bytes have arrived, without taking them.
+    bool waitForBytes(std::size_t count) {
+        while (buffer_.size() < count) {
+            if (!fill()) return false;
+        }
+        return true;
+    }
+
     // An HTTP request head, up to and including the empty line.
     std::optional<std::string> readRequest() {
         for (;;) {
