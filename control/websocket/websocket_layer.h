@@ -88,6 +88,9 @@ protected:
     std::optional<int> configure(const ConfigText& request, std::string& result) override;
     // The upgrade request, with a new key kept for the check.
     int composeRequest(std::string& request) override;
+    // The upgrade has been accepted: from here the layer owns the
+    // connection, and frames are parsed from a clean start.
+    void beginOpenConnection();
 
     // The transport's reports (websocket_transport.cpp): the upgrade
     // response while connecting, frames once open, the end of the socket.

@@ -85,6 +85,13 @@ int WebSocketLayer::composeRequest(std::string& request) {
     return 0;
 }
 
+void WebSocketLayer::beginOpenConnection() {
+    close_.opened();
+    frames_.reset();
+    parsedOffset_ = 0;
+    state_ = State::Open;
+}
+
 int WebSocketLayer::runUpgrade() {
     close_.beginConnecting();
     frames_.reset();
@@ -119,7 +126,7 @@ int WebSocketLayer::runUpgrade() {
         setAcceptData(true);
         return 0;
     }
-    state_ = State::Open;
+    beginOpenConnection();
     if (events_) {
         events_->connectionStatus(std::string(connectionCompleteText), 0, std::string(okText));
         events_->connected(0, std::string(okText));
