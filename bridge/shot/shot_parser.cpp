@@ -77,7 +77,12 @@ public:
         const std::size_t b = first_[field + 1];
         if (a == std::string_view::npos || b == std::string_view::npos || b < a) return std::nullopt;
         const std::string_view tag = tags[field];
-        const std::string_view piece = message_.substr(a, b - a).substr(tag.size());
+        // The next tag may begin inside this one ("BVER": BV, then VER at
+        // the V), so the piece can be shorter than the tag itself.
+        std::string_view piece = message_.substr(a, b - a);
+        if (piece.starts_with(tag) && piece.find(tag, tag.size()) == std::string_view::npos) {
+            return piece.substr(tag.size());
+        }
         std::size_t at = piece.find(tag);
         if (at == std::string_view::npos) return piece;
         scratch.clear();

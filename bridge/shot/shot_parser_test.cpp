@@ -95,6 +95,17 @@ TEST(ShotParser, NeverRejectsAndClearsEverything) {
     EXPECT_DOUBLE_EQ(garbage.clubSpeedMPH, 0.0);
 }
 
+TEST(ShotParser, TagsThatOverlapAreReadAsThePiecesTheyLeave) {
+    // "BVER": the value tag BV, and the version tag VER starting at its V.
+    // The BV field is the single character "B", which holds no number.
+    std::string message(exampleShot);
+    message.replace(message.find("BV0.00VER"), 9, "BVER");
+    const ShotRecord r = parsed(message);
+    EXPECT_DOUBLE_EQ(r.valueBV, 0.0);
+    EXPECT_EQ(r.version, "109");
+    EXPECT_DOUBLE_EQ(parsed("ES16PrtSPASFSPA+1.0End").spinAxis, 0.0);  // SP and SPA share a start
+}
+
 TEST(ShotParser, LaunchCodeOverflowLeavesZero) {
     std::string message = withField("SP", "999999");
     message = message.substr(0, message.find("LA")) + "LA99" + message.substr(message.find("SP"));
