@@ -49,7 +49,7 @@ std::string WebSocketLayer::takeDataInText() {
     setAcceptData(true);
     // Frames that arrived behind the kept message are already here; they
     // need no new bytes to be delivered.
-    parseFrames();
+    if (state_ == State::Open || state_ == State::Closing) parseFrames();
     return payload;
 }
 

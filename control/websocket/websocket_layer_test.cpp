@@ -2,10 +2,14 @@
 #include "control/websocket/websocket_layer.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <cctype>
 #include <map>
 #include <set>
+#include <vector>
+
+#include "control/com/engine_events.h"
 
 namespace morvane {
 namespace {
@@ -23,6 +27,34 @@ public:
         acceptData_ = false;
     }
     void respond(std::string statusLine) { statusLine_ = std::move(statusLine); }
+    // Open over a real (unconnected) socket, with frames already received
+    // and waiting behind a kept payload.
+    void openWithBufferedFrames(std::string frames) {
+        socketHandle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        beginOpenConnection();
+        frameBuffer_ = std::move(frames);
+    }
+};
+
+class DataInLog : public EngineEvents {
+public:
+    std::vector<std::string> texts;
+    void useCodePage(int) override {}
+    void connected(std::int16_t, const std::string&) override {}
+    void connectionStatus(const std::string&, std::int16_t, const std::string&) override {}
+    void dataIn(std::int16_t, std::span<const std::uint8_t> bytes, bool) override {
+        texts.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    void disconnected(std::int16_t, const std::string&) override {}
+    void error(std::int16_t, const std::string&) override {}
+    void header(const std::string&, const std::string&) override {}
+    void readyToSend() override {}
+    void redirect(const std::string&, bool&) override {}
+    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
+                   const std::string&, bool) override {}
+    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
+                                 const std::string&, bool&) override {}
+    void sslStatus(const std::string&) override {}
 };
 
 std::string read(EngineCommon& engine, std::string_view name) {
@@ -244,6 +276,27 @@ TEST(WebSocketLayerTest, ReadingDataInTextTakesTheKeptPayloadAndResumes) {
     EXPECT_EQ(read(engine, "DataInText"), std::string("one\0two", 7));
     EXPECT_TRUE(engine.acceptData());
     EXPECT_EQ(read(engine, "DataInText"), "");
+}
+
+TEST(WebSocketLayerTest, ReadingDataInTextDeliversWhatIsAlreadyBuffered) {
+    EngineProbe engine;
+    DataInLog log;
+    engine.setEventSink(&log);
+    engine.keep("first", true);
+    // Two whole text frames that arrived while reception was held back.
+    engine.openWithBufferedFrames(std::string("\x81\x03two\x81\x05three", 12));
+    std::string ignored;
+    ASSERT_EQ(engine.config("SinglePacketMode=True", ignored), 0);
+
+    // No new bytes are needed: the read itself delivers (and keeps) the next.
+    EXPECT_EQ(read(engine, "DataInText"), "first");
+    EXPECT_EQ(log.texts, std::vector<std::string>{"two"});
+    EXPECT_FALSE(engine.acceptData());
+    EXPECT_EQ(read(engine, "DataInText"), "two");
+    EXPECT_EQ(log.texts, (std::vector<std::string>{"two", "three"}));
+    EXPECT_EQ(read(engine, "DataInText"), "three");
+    EXPECT_TRUE(engine.acceptData());
+    engine.setEventSink(nullptr);
 }
 
 TEST(WebSocketLayerTest, ServesTheWebSocketSchemes) {

@@ -160,9 +160,10 @@ int WebSocketLayer::disconnect() {
         SocketEngine::disconnect(0);
         return fail(errc::closeSendFailed, reason);
     }
-    // The server's reply completes the close; without Timeout there is no
-    // waiting for it.
-    if (timeout() == 0) return 0;
+    // The server's reply completes the close. Without Timeout there is no
+    // waiting for it, nor inside a writer's wait step, where the close frame
+    // waits behind the message that is going out.
+    if (timeout() == 0 || sending_) return 0;
     while (socketOpen() && state_ == State::Closing) {
         if (!waitStep()) {
             const std::string reason = lastErrorText();

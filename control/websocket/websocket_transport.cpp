@@ -31,13 +31,15 @@ int WebSocketLayer::onDataReceived(std::span<const std::uint8_t> data, bool) {
     if (readingResponse()) {
         bytes.remove_prefix(feedResponse(bytes));
         // What follows a 101 belongs to the WebSocket layer. It waits, here
-        // and in the transport, until the upgrade has been checked.
-        if (!readingResponse() && statusCode_ == 101) setAcceptData(false);
+        // and in the transport, until the upgrade has been checked. What
+        // follows any other answer is no frame at all.
+        if (readingResponse() || statusCode_ != 101) return 0;
+        setAcceptData(false);
         frameBuffer_.append(bytes);
         return 0;
     }
     if (state_ == State::Connecting) {
-        frameBuffer_.append(bytes);
+        if (responseComplete_ && statusCode_ == 101) frameBuffer_.append(bytes);
         return 0;
     }
     if (state_ != State::Open && state_ != State::Closing) return 0;
