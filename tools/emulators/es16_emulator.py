@@ -93,6 +93,8 @@ class Device:
                 self.recorded = [line.strip() for line in f if line.strip()]
         self.next_recorded = 0
         self.sent = 0
+        # The device writes whole lines: an answer never lands inside a shot.
+        self.output = asyncio.Lock()
 
     def say(self, *words):
         print(*words, flush=True)
@@ -109,10 +111,11 @@ class Device:
             self.say("not-connected")
             return
         message = message or self.next_message()
-        for piece in chunked(self.rng, message, self.args.noise):
-            self.writer.write(piece)
-            await self.writer.drain()
-            await asyncio.sleep(self.args.chunk_gap)
+        async with self.output:
+            for piece in chunked(self.rng, message, self.args.noise):
+                self.writer.write(piece)
+                await self.writer.drain()
+                await asyncio.sleep(self.args.chunk_gap)
         self.sent += 1
         self.say("sent", message)
 
@@ -131,10 +134,12 @@ class Device:
                 self.say("command", command)
                 if command.startswith("CLUB") and command.endswith("LOFT000") and len(command) == 14:
                     self.club = command[4:7]
-                    writer.write(b"OK\r\n")
+                    answer = b"OK\r\n"
                 else:
-                    writer.write(b"ERR\r\n")
-                await writer.drain()
+                    answer = b"ERR\r\n"
+                async with self.output:
+                    writer.write(answer)
+                    await writer.drain()
         except (asyncio.IncompleteReadError, ConnectionError, asyncio.LimitOverrunError):
             pass
         finally:
