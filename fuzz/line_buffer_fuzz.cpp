@@ -25,13 +25,13 @@ std::string withoutLineEnds(std::string text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  // Header: flags, capacity (2 bytes), end-of-line length, read-size seed.
+  // Header: flags, capacity (2 bytes), end-of-line length, read-size stir.
   if (size < 5) return 0;
   const bool splitCrlf = data[0] & 1;
   const bool lineMode = data[0] & 2;
   const std::size_t capacity = (static_cast<std::size_t>(data[1]) << 8 | data[2]) % 300 + 1;
   const std::size_t endOfLineLength = lineMode ? data[3] % 4 + 1 : 0;
-  std::size_t seed = data[4];
+  std::size_t stir = data[4];
   std::span<const std::uint8_t> rest(data + 5, size - 5);
   if (rest.size() < endOfLineLength) return 0;
   const std::string endOfLine(reinterpret_cast<const char*>(rest.data()), endOfLineLength);
@@ -59,8 +59,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       take(*piece);
       continue;
     }
-    seed = seed * 1103515245 + 12345;
-    const std::size_t read = std::min({space.size(), rest.size() - offset, (seed >> 8) % 17 + 1});
+    stir = stir * 1103515245 + 12345;
+    const std::size_t read = std::min({space.size(), rest.size() - offset, (stir >> 8) % 17 + 1});
     std::memcpy(space.data(), rest.data() + offset, read);
     buffer.commit(read);
     offset += read;

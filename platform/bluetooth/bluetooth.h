@@ -120,9 +120,9 @@ public:
     virtual int signalStrength(const std::string& address, const RadioPtr& radio, std::int32_t& rssi) = 0;
 };
 
-// The manager the options ask for: `spec` is the value of --bluetooth
+// The manager the options ask for: `option` is the value of --bluetooth
 // ("emulator:NAME@HOST:PORT[,NAME@HOST:PORT...]"), or nothing for the
-// system's stack. Returns null and fills `error` when the spec is malformed.
-std::unique_ptr<Manager> createManager(const std::optional<std::string>& spec, std::string& error);
+// system's stack. Returns null and fills `error` when the option is malformed.
+std::unique_ptr<Manager> createManager(const std::optional<std::string>& option, std::string& error);
 
 }  // namespace taltrix::bluetooth

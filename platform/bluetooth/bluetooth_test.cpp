@@ -10,7 +10,7 @@
 
 #include "platform/bluetooth/bluetooth.h"
 #include "platform/bluetooth/emulator_backend.h"
-#include "platform/bluetooth/emulator_spec.h"
+#include "platform/bluetooth/emulator_devices.h"
 
 namespace taltrix::bluetooth {
 namespace {
@@ -23,9 +23,9 @@ bool runUntil(const std::function<bool()>& done) {
     return done();
 }
 
-TEST(EmulatorSpec, ReadsDevicesAndRefusesMalformedOnes) {
+TEST(EmulatedDevices, ReadsDevicesAndRefusesMalformedOnes) {
     std::string error;
-    const auto devices = parseEmulatorSpec("ES16-A@127.0.0.1:4100,name@with@at@[::1]:4101", error);
+    const auto devices = parseEmulatedDevices("ES16-A@127.0.0.1:4100,name@with@at@[::1]:4101", error);
     ASSERT_EQ(devices.size(), 2u) << error;
     EXPECT_EQ(devices[0].name, "ES16-A");
     EXPECT_EQ(devices[0].address(), "127.0.0.1:4100");
@@ -35,7 +35,7 @@ TEST(EmulatorSpec, ReadsDevicesAndRefusesMalformedOnes) {
     for (const char* bad : {"", "ES16", "ES16@host", "@h:1", "ES16@h:0", "ES16@h:65536", "ES16@h:12x",
                             "ES16@::1:80", "A@h:1,"}) {
         error.clear();
-        EXPECT_TRUE(parseEmulatorSpec(bad, error).empty()) << bad;
+        EXPECT_TRUE(parseEmulatedDevices(bad, error).empty()) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
     EXPECT_EQ(createManager(std::string("serial:/dev/rfcomm0"), error), nullptr);
@@ -47,8 +47,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(device_.listen(QHostAddress::LocalHost, 0));
         std::string error;
-        spec_ = "emulator:ES16-7@127.0.0.1:" + std::to_string(device_.serverPort()) + ",HEADSET@127.0.0.1:9";
-        manager_ = createManager(spec_, error);
+        option_ = "emulator:ES16-7@127.0.0.1:" + std::to_string(device_.serverPort()) + ",HEADSET@127.0.0.1:9";
+        manager_ = createManager(option_, error);
         ASSERT_NE(manager_, nullptr) << error;
         QObject::connect(&device_, &QTcpServer::newConnection, [this] { peer_ = device_.nextPendingConnection(); });
     }
@@ -57,7 +57,7 @@ protected:
 
     QTcpServer device_;
     QTcpSocket* peer_ = nullptr;
-    std::string spec_;
+    std::string option_;
     std::unique_ptr<Manager> manager_;
 };
 

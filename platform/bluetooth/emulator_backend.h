@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/bluetooth/bluetooth.h"
-#include "platform/bluetooth/emulator_spec.h"
+#include "platform/bluetooth/emulator_devices.h"
 
 namespace taltrix::bluetooth {
 

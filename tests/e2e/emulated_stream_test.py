@@ -22,7 +22,7 @@ class EmulatedStreamTest(unittest.TestCase):
     def test_every_generated_shot_arrives_once_and_checks_out(self):
         shots = 25
         device = subprocess.Popen(
-            ["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--seed", "7", "--club", "Drv"],
+            ["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "7", "--club", "Drv"],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.addCleanup(device.kill)
         words = device.stdout.readline().split()

@@ -55,7 +55,7 @@ class RelayLinkTestBase(unittest.TestCase):
                            stdout=subprocess.DEVNULL)
         with open(os.path.join(self.home, "Settings.pgs"), "w", newline="") as settings:
             settings.write(f"[Software]\r\nHalvexPlay_key={self.key}\r\nSim_software=HalvexPlay\r\n")
-        self.device = self.start_emulator("es16_emulator.py", "--seed", "3")
+        self.device = self.start_emulator("es16_emulator.py", "--random", "3")
 
     def start_emulator(self, script, *options):
         process = Process(["/usr/bin/python3", os.path.join(EMULATORS, script), "--port", "0", *options])

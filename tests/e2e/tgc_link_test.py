@@ -44,7 +44,7 @@ class TgcEndToEndTest(unittest.TestCase):
         self.bridge.wait_for(lambda l: l == "TGC connected", 2 * TICK)
 
     def start_device(self):
-        device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--seed", "3"])
+        device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "3"])
         self.addCleanup(device.stop)
         words = device.wait_for(lambda l: l.startswith("listening"), 10).split()
         self.device_port = int(words[2])

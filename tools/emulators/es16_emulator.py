@@ -84,7 +84,7 @@ def chunked(rng: random.Random, message: str, noise: bool) -> list[bytes]:
 class Device:
     def __init__(self, args):
         self.args = args
-        self.rng = random.Random(args.seed)
+        self.rng = random.Random(args.random)
         self.club = args.club
         self.writer = None
         self.recorded = []
@@ -195,7 +195,8 @@ def parse_args(argv=None):
     parser.add_argument("--noise", action=argparse.BooleanOptionalAction, default=True,
                         help="chatter and broken lines around shots (default on)")
     parser.add_argument("--chunk-gap", type=float, default=0.002, help="seconds between chunks (default 0.002)")
-    parser.add_argument("--seed", type=int, help="random seed, for repeatable streams")
+    parser.add_argument("--random", type=int, metavar="N",
+                        help="start the random generator at N, for a stream that repeats")
     return parser.parse_args(argv)
 
 

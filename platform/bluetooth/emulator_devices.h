@@ -19,7 +19,7 @@ struct EmulatedDevice {
 
 // Reads the part after "emulator:". Fills `error` and returns an empty list
 // when any entry is malformed. Hosts may be names, IPv4 or [IPv6].
-std::vector<EmulatedDevice> parseEmulatorSpec(std::string_view spec, std::string& error);
+std::vector<EmulatedDevice> parseEmulatedDevices(std::string_view list, std::string& error);
 
 inline constexpr std::string_view emulatorScheme = "emulator:";
 

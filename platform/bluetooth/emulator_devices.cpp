@@ -1,4 +1,4 @@
-#include "platform/bluetooth/emulator_spec.h"
+#include "platform/bluetooth/emulator_devices.h"
 
 #include <charconv>
 
@@ -9,18 +9,18 @@ std::string EmulatedDevice::address() const {
     return (ipv6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
-std::vector<EmulatedDevice> parseEmulatorSpec(std::string_view spec, std::string& error) {
+std::vector<EmulatedDevice> parseEmulatedDevices(std::string_view list, std::string& error) {
     std::vector<EmulatedDevice> devices;
     auto fail = [&](std::string_view entry, std::string_view why) {
         error = "bad emulated device \"" + std::string(entry) + "\": " + std::string(why) +
                 " (expected NAME@HOST:PORT)";
         return std::vector<EmulatedDevice>{};
     };
-    if (spec.empty()) return fail(spec, "no devices given");
+    if (list.empty()) return fail(list, "no devices given");
 
     while (true) {
-        const std::size_t comma = spec.find(',');
-        const std::string_view entry = spec.substr(0, comma);
+        const std::size_t comma = list.find(',');
+        const std::string_view entry = list.substr(0, comma);
         // A name may hold "@"; the last one separates it from the endpoint.
         const std::size_t at = entry.rfind('@');
         if (at == std::string_view::npos || at == 0) return fail(entry, "missing NAME@");
@@ -41,7 +41,7 @@ std::vector<EmulatedDevice> parseEmulatorSpec(std::string_view spec, std::string
         }
         devices.push_back({std::string(entry.substr(0, at)), std::string(host), static_cast<std::uint16_t>(port)});
         if (comma == std::string_view::npos) break;
-        spec.remove_prefix(comma + 1);
+        list.remove_prefix(comma + 1);
     }
     return devices;
 }
