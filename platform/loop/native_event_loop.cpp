@@ -1,13 +1,6 @@
 #include "platform/loop/native_event_loop.h"
 
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdint>
 
 namespace platform::loop {
@@ -17,33 +10,11 @@ namespace {
 // clock jump or a missed wake-up costs at most this much.
 constexpr auto kLongestSleep = std::chrono::milliseconds(60'000);
 
-int pendingSocketError(int socket) {
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (::getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return errno;
-  return error;
-}
-
 }  // namespace
 
-NativeEventLoop::NativeEventLoop() {
-  epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (epollFd_ >= 0 && wakeFd_ >= 0) {
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.fd = wakeFd_;
-    if (::epoll_ctl(epollFd_, EPOLL_CTL_ADD, wakeFd_, &event) != 0) {
-      ::close(wakeFd_);
-      wakeFd_ = -1;
-    }
-  }
-}
+NativeEventLoop::NativeEventLoop() = default;
 
-NativeEventLoop::~NativeEventLoop() {
-  if (wakeFd_ >= 0) ::close(wakeFd_);
-  if (epollFd_ >= 0) ::close(epollFd_);
-}
+NativeEventLoop::~NativeEventLoop() = default;
 
 TargetId NativeEventLoop::createTarget(MessageTarget& handler) {
   const TargetId id = nextTarget_++;
@@ -55,11 +26,7 @@ void NativeEventLoop::destroyTarget(TargetId target) {
   if (targets_.erase(target) == 0) return;
   std::erase_if(queue_, [target](const Message& m) { return m.target == target; });
   std::erase_if(timers_, [target](const auto& entry) { return entry.first.first == target; });
-  std::vector<int> owned;
-  for (const auto& [socket, watch] : sockets_) {
-    if (watch.target == target) owned.push_back(socket);
-  }
-  for (int socket : owned) forgetSocket(socket);
+  for (int socket : readiness_.socketsOf(target)) forgetSocket(socket);
 }
 
 bool NativeEventLoop::targetExists(TargetId target) const { return targets_.contains(target); }
@@ -97,111 +64,19 @@ bool NativeEventLoop::watchSocket(int socket, TargetId target, std::uint32_t mes
     return true;
   }
   if (!targets_.contains(target) || socket < 0) return false;
-  SocketWatch& watch = sockets_[socket];
-  watch.target = target;
-  watch.messageId = messageId;
-  watch.armed = events;
-  updateInterest(socket, watch);
+  readiness_.watch(socket, target, messageId, events);
   return true;
 }
 
-void NativeEventLoop::rearmSocket(int socket, std::uint32_t events) {
-  auto found = sockets_.find(socket);
-  if (found == sockets_.end()) return;
-  found->second.armed |= events;
-  updateInterest(socket, found->second);
-}
+void NativeEventLoop::rearmSocket(int socket, std::uint32_t events) { readiness_.rearm(socket, events); }
 
 void NativeEventLoop::forgetSocket(int socket) {
-  auto found = sockets_.find(socket);
-  if (found == sockets_.end()) return;
-  if (found->second.inEpoll) ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, socket, nullptr);
-  const TargetId target = found->second.target;
-  const std::uint32_t messageId = found->second.messageId;
-  sockets_.erase(found);
+  const auto owner = readiness_.forget(socket);
+  if (!owner) return;
   std::erase_if(queue_, [&](const Message& m) {
-    return m.target == target && m.id == messageId && m.wParam == static_cast<std::uintptr_t>(socket);
+    return m.target == owner->target && m.id == owner->messageId &&
+           m.wParam == static_cast<std::uintptr_t>(socket);
   });
-}
-
-void NativeEventLoop::updateInterest(int socket, SocketWatch& watch) {
-  std::uint32_t wanted = 0;
-  if (watch.armed & (kSocketRead | kSocketAccept)) wanted |= EPOLLIN;
-  if (watch.armed & (kSocketWrite | kSocketConnect)) wanted |= EPOLLOUT;
-  if (watch.armed & kSocketClose) wanted |= EPOLLRDHUP;
-  if (wanted == 0) {
-    // Hang-ups are reported whatever the interest; a socket with nothing
-    // armed leaves the set so that a dead peer cannot make the loop spin.
-    if (watch.inEpoll) ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, socket, nullptr);
-    watch.inEpoll = false;
-    watch.registered = 0;
-    return;
-  }
-  if (watch.inEpoll && watch.registered == wanted) return;
-  epoll_event event{};
-  event.events = wanted;
-  event.data.fd = socket;
-  if (::epoll_ctl(epollFd_, watch.inEpoll ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) == 0) {
-    watch.inEpoll = true;
-    watch.registered = wanted;
-  }
-}
-
-void NativeEventLoop::queueSocketEvent(int socket, const SocketWatch& watch, std::uint32_t event, int error) {
-  queue_.push_back(Message{watch.target, watch.messageId, static_cast<std::uintptr_t>(socket),
-                           makeSocketLParam(event, error)});
-}
-
-void NativeEventLoop::handleReadiness(int socket, std::uint32_t epollEvents) {
-  auto found = sockets_.find(socket);
-  if (found == sockets_.end()) return;
-  SocketWatch& watch = found->second;
-  const bool failed = (epollEvents & (EPOLLERR | EPOLLHUP)) != 0;
-  bool reported = false;
-
-  if (watch.armed & kSocketConnect) {
-    if (epollEvents & (EPOLLOUT | EPOLLERR | EPOLLHUP)) {
-      const int error = pendingSocketError(socket);
-      watch.armed &= ~kSocketConnect;
-      queueSocketEvent(socket, watch, kSocketConnect, error);
-      reported = true;
-      if (error != 0) {
-        // A failed connect is reported once and nothing follows it.
-        watch.armed = 0;
-        updateInterest(socket, watch);
-        return;
-      }
-    } else {
-      // Readable before the connect completed cannot happen on a stream
-      // socket; wait for the completion before anything else.
-      return;
-    }
-  }
-  if ((epollEvents & (EPOLLIN | EPOLLHUP | EPOLLERR)) && (watch.armed & (kSocketRead | kSocketAccept))) {
-    const std::uint32_t event = (watch.armed & kSocketAccept) ? kSocketAccept : kSocketRead;
-    watch.armed &= ~event;
-    queueSocketEvent(socket, watch, event, 0);
-    reported = true;
-  }
-  if ((epollEvents & (EPOLLOUT | EPOLLERR)) && (watch.armed & kSocketWrite)) {
-    watch.armed &= ~kSocketWrite;
-    queueSocketEvent(socket, watch, kSocketWrite, 0);
-    reported = true;
-  }
-  if ((epollEvents & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && (watch.armed & kSocketClose)) {
-    watch.armed &= ~kSocketClose;
-    queueSocketEvent(socket, watch, kSocketClose, failed ? pendingSocketError(socket) : 0);
-    reported = true;
-  }
-  if (!reported) {
-    // Nothing the owner asked for; park the socket until it re-arms, rather
-    // than be woken by the same level-triggered condition again and again.
-    if (watch.inEpoll) ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, socket, nullptr);
-    watch.inEpoll = false;
-    watch.registered = 0;
-    return;
-  }
-  updateInterest(socket, watch);
 }
 
 std::optional<NativeEventLoop::Clock::time_point> NativeEventLoop::nearestTimer() {
@@ -244,21 +119,11 @@ bool NativeEventLoop::gather(std::chrono::milliseconds timeout) {
         std::chrono::ceil<std::chrono::milliseconds>(*due - Clock::now());
     wait = std::clamp(untilTimer, std::chrono::milliseconds(0), wait);
   }
-  std::array<epoll_event, 64> events{};
-  int count;
-  do {
-    count = ::epoll_wait(epollFd_, events.data(), static_cast<int>(events.size()),
-                         static_cast<int>(wait.count()));
-  } while (count < 0 && errno == EINTR && (wait = std::chrono::milliseconds(0), true));
-  if (count < 0) return false;
-  for (int i = 0; i < count; ++i) {
-    if (events[i].data.fd == wakeFd_) {
-      std::uint64_t drained = 0;
-      while (::read(wakeFd_, &drained, sizeof drained) > 0) {
-      }
-      continue;
-    }
-    handleReadiness(events[i].data.fd, events[i].events);
+  notices_.clear();
+  if (!readiness_.gather(wait, notices_)) return false;
+  for (const SocketReadiness::Notice& notice : notices_) {
+    queue_.push_back(Message{notice.target, notice.messageId, static_cast<std::uintptr_t>(notice.socket),
+                             makeSocketLParam(notice.event, notice.error)});
   }
   expireTimers();
   return true;
@@ -324,10 +189,7 @@ void NativeEventLoop::postQuit(int exitCode) {
 void NativeEventLoop::postQuitAsync(int exitCode) {
   asyncQuitCode_.store(exitCode, std::memory_order_relaxed);
   asyncQuit_.store(true, std::memory_order_release);
-  if (wakeFd_ >= 0) {
-    const std::uint64_t one = 1;
-    [[maybe_unused]] auto written = ::write(wakeFd_, &one, sizeof one);
-  }
+  readiness_.wake();
 }
 
 bool NativeEventLoop::quitPending() const {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/loop/event_loop.h"
+#include "platform/loop/socket_readiness.h"
 
 namespace platform::loop {
 
@@ -24,7 +25,7 @@ class NativeEventLoop final : public EventLoop {
 
   // False when the kernel refused the epoll or eventfd descriptor; every
   // wait step then fails.
-  bool valid() const { return epollFd_ >= 0 && wakeFd_ >= 0; }
+  bool valid() const { return readiness_.valid(); }
 
   TargetId createTarget(MessageTarget& handler) override;
   void destroyTarget(TargetId target) override;
@@ -46,13 +47,6 @@ class NativeEventLoop final : public EventLoop {
   using Clock = std::chrono::steady_clock;
   using TimerKey = std::pair<TargetId, std::uintptr_t>;
 
-  struct SocketWatch {
-    TargetId target = kNoTarget;
-    std::uint32_t messageId = 0;
-    std::uint32_t armed = 0;          // events that may still be reported
-    std::uint32_t registered = 0;     // epoll interest currently installed
-    bool inEpoll = false;
-  };
   struct Timer {
     std::chrono::milliseconds interval{0};
     Clock::time_point due;
@@ -68,19 +62,15 @@ class NativeEventLoop final : public EventLoop {
 
   bool hasDispatchable(TargetId onlyTarget) const;
   bool gather(std::chrono::milliseconds timeout);
-  void handleReadiness(int socket, std::uint32_t epollEvents);
-  void updateInterest(int socket, SocketWatch& watch);
-  void queueSocketEvent(int socket, const SocketWatch& watch, std::uint32_t event, int error);
   void expireTimers();
   std::optional<Clock::time_point> nearestTimer();
   bool dispatchOne(TargetId onlyTarget, bool& sawClose);
 
-  int epollFd_ = -1;
-  int wakeFd_ = -1;
+  SocketReadiness readiness_;
+  std::vector<SocketReadiness::Notice> notices_;
   TargetId nextTarget_ = 1;
   std::unordered_map<TargetId, MessageTarget*> targets_;
   std::deque<Message> queue_;
-  std::unordered_map<int, SocketWatch> sockets_;
   std::map<TimerKey, Timer> timers_;
   std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<>> timerHeap_;
   std::uint64_t timerGeneration_ = 0;
