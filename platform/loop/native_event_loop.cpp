@@ -16,29 +16,24 @@ NativeEventLoop::NativeEventLoop() = default;
 
 NativeEventLoop::~NativeEventLoop() = default;
 
-TargetId NativeEventLoop::createTarget(MessageTarget& handler) {
-  const TargetId id = nextTarget_++;
-  targets_.emplace(id, &handler);
-  return id;
-}
+TargetId NativeEventLoop::createTarget(MessageTarget& handler) { return messages_.create(handler); }
 
 void NativeEventLoop::destroyTarget(TargetId target) {
-  if (targets_.erase(target) == 0) return;
-  std::erase_if(queue_, [target](const Message& m) { return m.target == target; });
+  if (!messages_.destroy(target)) return;
   std::erase_if(timers_, [target](const auto& entry) { return entry.first.first == target; });
   for (int socket : readiness_.socketsOf(target)) forgetSocket(socket);
 }
 
-bool NativeEventLoop::targetExists(TargetId target) const { return targets_.contains(target); }
+bool NativeEventLoop::targetExists(TargetId target) const { return messages_.exists(target); }
 
 bool NativeEventLoop::post(const Message& message) {
-  if (!targets_.contains(message.target)) return false;
-  queue_.push_back(message);
+  if (!messages_.exists(message.target)) return false;
+  messages_.push(message);
   return true;
 }
 
 bool NativeEventLoop::setTimer(TargetId target, std::uintptr_t timerId, std::chrono::milliseconds interval) {
-  if (!targets_.contains(target)) return false;
+  if (!messages_.exists(target)) return false;
   interval = std::max(interval, std::chrono::milliseconds(1));
   Timer& timer = timers_[{target, timerId}];
   timer.interval = interval;
@@ -52,7 +47,7 @@ bool NativeEventLoop::killTimer(TargetId target, std::uintptr_t timerId) {
   // The heap entry stays behind and is skipped by its stale generation; a
   // tick already queued is dropped so that no tick arrives after the kill.
   if (timers_.erase({target, timerId}) == 0) return false;
-  std::erase_if(queue_, [&](const Message& m) {
+  messages_.dropIf([&](const Message& m) {
     return m.target == target && m.id == kMsgTimer && m.wParam == timerId;
   });
   return true;
@@ -63,7 +58,7 @@ bool NativeEventLoop::watchSocket(int socket, TargetId target, std::uint32_t mes
     forgetSocket(socket);
     return true;
   }
-  if (!targets_.contains(target) || socket < 0) return false;
+  if (!messages_.exists(target) || socket < 0) return false;
   readiness_.watch(socket, target, messageId, events);
   return true;
 }
@@ -73,7 +68,7 @@ void NativeEventLoop::rearmSocket(int socket, std::uint32_t events) { readiness_
 void NativeEventLoop::forgetSocket(int socket) {
   const auto owner = readiness_.forget(socket);
   if (!owner) return;
-  std::erase_if(queue_, [&](const Message& m) {
+  messages_.dropIf([&](const Message& m) {
     return m.target == owner->target && m.id == owner->messageId &&
            m.wParam == static_cast<std::uintptr_t>(socket);
   });
@@ -101,7 +96,7 @@ void NativeEventLoop::expireTimers() {
     Timer& timer = timers_[entry.key];
     if (!timer.tickQueued) {
       timer.tickQueued = true;
-      queue_.push_back(Message{entry.key.first, kMsgTimer, entry.key.second, 0});
+      messages_.push(Message{entry.key.first, kMsgTimer, entry.key.second, 0});
     }
     // Missed periods are skipped rather than delivered in a burst.
     timer.due += timer.interval;
@@ -122,38 +117,21 @@ bool NativeEventLoop::gather(std::chrono::milliseconds timeout) {
   notices_.clear();
   if (!readiness_.gather(wait, notices_)) return false;
   for (const SocketReadiness::Notice& notice : notices_) {
-    queue_.push_back(Message{notice.target, notice.messageId, static_cast<std::uintptr_t>(notice.socket),
+    messages_.push(Message{notice.target, notice.messageId, static_cast<std::uintptr_t>(notice.socket),
                              makeSocketLParam(notice.event, notice.error)});
   }
   expireTimers();
   return true;
 }
 
-bool NativeEventLoop::hasDispatchable(TargetId onlyTarget) const {
-  if (onlyTarget == kNoTarget) return !queue_.empty();
-  return std::any_of(queue_.begin(), queue_.end(),
-                     [onlyTarget](const Message& m) { return m.target == onlyTarget; });
-}
-
 bool NativeEventLoop::dispatchOne(TargetId onlyTarget, bool& sawClose) {
-  auto next = queue_.begin();
-  if (onlyTarget != kNoTarget) {
-    next = std::find_if(queue_.begin(), queue_.end(),
-                        [onlyTarget](const Message& m) { return m.target == onlyTarget; });
-  }
-  if (next == queue_.end()) return false;
-  const Message message = *next;
-  queue_.erase(next);
-  if (message.id == kMsgTimer) {
-    auto timer = timers_.find({message.target, message.wParam});
+  const auto message = messages_.take(onlyTarget);
+  if (!message) return false;
+  if (message->id == kMsgTimer) {
+    auto timer = timers_.find({message->target, message->wParam});
     if (timer != timers_.end()) timer->second.tickQueued = false;
   }
-  auto target = targets_.find(message.target);
-  if (target == targets_.end()) return true;
-  ++dispatchDepth_;
-  target->second->onMessage(message);
-  --dispatchDepth_;
-  if (message.id == kMsgClose) sawClose = true;
+  if (messages_.deliver(*message) && message->id == kMsgClose) sawClose = true;
   return true;
 }
 
@@ -162,7 +140,7 @@ WaitOutcome NativeEventLoop::waitStep(std::chrono::milliseconds timeout, WaitOpt
   if (options.onlyTarget != kNoTarget && !targetExists(options.onlyTarget)) {
     return WaitOutcome::kTargetClosed;
   }
-  const bool ready = hasDispatchable(options.onlyTarget);
+  const bool ready = messages_.hasDispatchable(options.onlyTarget);
   if (!gather(ready ? std::chrono::milliseconds(0) : timeout)) return WaitOutcome::kFailed;
   if (quitPending()) return WaitOutcome::kQuit;
 
@@ -170,7 +148,7 @@ WaitOutcome NativeEventLoop::waitStep(std::chrono::milliseconds timeout, WaitOpt
   // the round runs wait for the next one, so a handler that posts to itself
   // cannot keep a wait step from returning.
   bool sawClose = false;
-  for (std::size_t round = queue_.size(); round > 0; --round) {
+  for (std::size_t round = messages_.size(); round > 0; --round) {
     if (!dispatchOne(options.onlyTarget, sawClose)) break;
     if (quitPending()) return WaitOutcome::kQuit;
   }

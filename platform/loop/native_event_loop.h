@@ -4,15 +4,14 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <map>
 #include <queue>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket_readiness.h"
+#include "platform/loop/target_queue.h"
 
 namespace platform::loop {
 
@@ -41,7 +40,7 @@ class NativeEventLoop final : public EventLoop {
   void postQuitAsync(int exitCode) override;
   bool quitPending() const override;
   int run() override;
-  bool insideDispatch() const override { return dispatchDepth_ > 0; }
+  bool insideDispatch() const override { return messages_.insideDispatch(); }
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -60,7 +59,6 @@ class NativeEventLoop final : public EventLoop {
     bool operator>(const HeapEntry& other) const { return due > other.due; }
   };
 
-  bool hasDispatchable(TargetId onlyTarget) const;
   bool gather(std::chrono::milliseconds timeout);
   void expireTimers();
   std::optional<Clock::time_point> nearestTimer();
@@ -68,9 +66,7 @@ class NativeEventLoop final : public EventLoop {
 
   SocketReadiness readiness_;
   std::vector<SocketReadiness::Notice> notices_;
-  TargetId nextTarget_ = 1;
-  std::unordered_map<TargetId, MessageTarget*> targets_;
-  std::deque<Message> queue_;
+  TargetQueue messages_;
   std::map<TimerKey, Timer> timers_;
   std::priority_queue<HeapEntry, std::vector<HeapEntry>, std::greater<>> timerHeap_;
   std::uint64_t timerGeneration_ = 0;
@@ -78,7 +74,6 @@ class NativeEventLoop final : public EventLoop {
   int quitCode_ = 0;
   std::atomic<bool> asyncQuit_{false};
   std::atomic<int> asyncQuitCode_{0};
-  int dispatchDepth_ = 0;
 };
 
 }  // namespace platform::loop

@@ -52,15 +52,10 @@ bool QtEventLoop::valid() const { return pump_->ready() && !failed_; }
 
 // --- targets and messages ---------------------------------------------------
 
-TargetId QtEventLoop::createTarget(MessageTarget& handler) {
-  const TargetId id = nextTarget_++;
-  targets_.emplace(id, &handler);
-  return id;
-}
+TargetId QtEventLoop::createTarget(MessageTarget& handler) { return messages_.create(handler); }
 
 void QtEventLoop::destroyTarget(TargetId target) {
-  if (targets_.erase(target) == 0) return;
-  std::erase_if(queue_, [target](const Message& m) { return m.target == target; });
+  if (!messages_.destroy(target)) return;
   for (auto timer = timers_.begin(); timer != timers_.end();) {
     if (timer->first.first != target) {
       ++timer;
@@ -74,24 +69,18 @@ void QtEventLoop::destroyTarget(TargetId target) {
   updateDrain();
 }
 
-bool QtEventLoop::targetExists(TargetId target) const { return targets_.contains(target); }
+bool QtEventLoop::targetExists(TargetId target) const { return messages_.exists(target); }
 
 bool QtEventLoop::post(const Message& message) {
-  if (!targets_.contains(message.target)) return false;
+  if (!messages_.exists(message.target)) return false;
   enqueue(message);
   return true;
 }
 
 TargetId QtEventLoop::currentFilter() const { return steps_.empty() ? kNoTarget : steps_.back().onlyTarget; }
 
-bool QtEventLoop::hasDispatchable(TargetId onlyTarget) const {
-  if (onlyTarget == kNoTarget) return !queue_.empty();
-  return std::any_of(queue_.begin(), queue_.end(),
-                     [onlyTarget](const Message& m) { return m.target == onlyTarget; });
-}
-
 void QtEventLoop::enqueue(const Message& message) {
-  queue_.push_back(message);
+  messages_.push(message);
   const TargetId filter = currentFilter();
   if (drainTimer_ == 0 && !quitPending() && (filter == kNoTarget || filter == message.target)) {
     drainTimer_ = pump_->startTimer(0);
@@ -105,7 +94,7 @@ void QtEventLoop::enqueue(const Message& message) {
 // blocking call whose steps may not touch the pending messages would then
 // never sleep. Starting and stopping a timer wakes nothing.
 void QtEventLoop::updateDrain() {
-  const bool wanted = !quitPending() && hasDispatchable(currentFilter());
+  const bool wanted = !quitPending() && messages_.hasDispatchable(currentFilter());
   if (wanted && drainTimer_ == 0) {
     drainTimer_ = pump_->startTimer(0);
   } else if (!wanted && drainTimer_ != 0) {
@@ -132,7 +121,7 @@ void QtEventLoop::runRound() {
   const TargetId filter = currentFilter();
   if (depth > 0) steps_[depth - 1].roundDone = true;
   bool sawClose = false;
-  for (std::size_t round = queue_.size(); round > 0 && !quitPending(); --round) {
+  for (std::size_t round = messages_.size(); round > 0 && !quitPending(); --round) {
     if (!dispatchOne(filter, sawClose)) break;
   }
   // Nested steps have come and gone by now; the index is this round's step.
@@ -140,31 +129,20 @@ void QtEventLoop::runRound() {
 }
 
 bool QtEventLoop::dispatchOne(TargetId onlyTarget, bool& sawClose) {
-  auto next = queue_.begin();
-  if (onlyTarget != kNoTarget) {
-    next = std::find_if(queue_.begin(), queue_.end(),
-                        [onlyTarget](const Message& m) { return m.target == onlyTarget; });
-  }
-  if (next == queue_.end()) return false;
-  const Message message = *next;
-  queue_.erase(next);
-  if (message.id == kMsgTimer) {
-    auto timer = timers_.find({message.target, message.wParam});
+  const auto message = messages_.take(onlyTarget);
+  if (!message) return false;
+  if (message->id == kMsgTimer) {
+    auto timer = timers_.find({message->target, message->wParam});
     if (timer != timers_.end()) timer->second.tickQueued = false;
   }
-  auto target = targets_.find(message.target);
-  if (target == targets_.end()) return true;
-  ++dispatchDepth_;
-  target->second->onMessage(message);
-  --dispatchDepth_;
-  if (message.id == kMsgClose) sawClose = true;
+  if (messages_.deliver(*message) && message->id == kMsgClose) sawClose = true;
   return true;
 }
 
 // --- timers -----------------------------------------------------------------
 
 bool QtEventLoop::setTimer(TargetId target, std::uintptr_t timerId, std::chrono::milliseconds interval) {
-  if (!targets_.contains(target)) return false;
+  if (!messages_.exists(target)) return false;
   Timer& timer = timers_[{target, timerId}];
   if (timer.qtTimer != 0) {
     timerKeys_.erase(timer.qtTimer);
@@ -188,7 +166,7 @@ bool QtEventLoop::killTimer(TargetId target, std::uintptr_t timerId) {
   pump_->killTimer(found->second.qtTimer);
   timers_.erase(found);
   // No tick may arrive after the kill, not even one already queued.
-  std::erase_if(queue_, [&](const Message& m) {
+  messages_.dropIf([&](const Message& m) {
     return m.target == target && m.id == kMsgTimer && m.wParam == timerId;
   });
   updateDrain();
@@ -215,7 +193,7 @@ bool QtEventLoop::watchSocket(int socket, TargetId target, std::uint32_t message
     forgetSocket(socket);
     return true;
   }
-  if (!targets_.contains(target) || socket < 0) return false;
+  if (!messages_.exists(target) || socket < 0) return false;
   readiness_.watch(socket, target, messageId, events);
   return true;
 }
@@ -225,7 +203,7 @@ void QtEventLoop::rearmSocket(int socket, std::uint32_t events) { readiness_.rea
 void QtEventLoop::forgetSocket(int socket) {
   const auto owner = readiness_.forget(socket);
   if (!owner) return;
-  std::erase_if(queue_, [&](const Message& m) {
+  messages_.dropIf([&](const Message& m) {
     return m.target == owner->target && m.id == owner->messageId &&
            m.wParam == static_cast<std::uintptr_t>(socket);
   });
@@ -269,7 +247,7 @@ WaitOutcome QtEventLoop::waitStep(std::chrono::milliseconds timeout, WaitOptions
   }
   // What the pass produced (readiness, ticks) but did not get to deliver is
   // this step's round, as it would be after a native wait.
-  if (!steps_.back().roundDone && !quitPending() && hasDispatchable(options.onlyTarget)) runRound();
+  if (!steps_.back().roundDone && !quitPending() && messages_.hasDispatchable(options.onlyTarget)) runRound();
   const Step step = steps_.back();
   steps_.pop_back();
   updateDrain();

@@ -17,7 +17,6 @@
 #pragma once
 
 #include <atomic>
-#include <deque>
 #include <map>
 #include <memory>
 #include <unordered_map>
@@ -26,6 +25,7 @@
 
 #include "platform/loop/event_loop.h"
 #include "platform/loop/socket_readiness.h"
+#include "platform/loop/target_queue.h"
 
 namespace platform::loop {
 
@@ -54,7 +54,7 @@ class QtEventLoop final : public EventLoop {
   void postQuitAsync(int exitCode) override;
   bool quitPending() const override;
   int run() override;
-  bool insideDispatch() const override { return dispatchDepth_ > 0; }
+  bool insideDispatch() const override { return messages_.insideDispatch(); }
 
  private:
   class Pump;  // the QObject through which Qt hands this loop its events
@@ -74,7 +74,6 @@ class QtEventLoop final : public EventLoop {
   };
 
   TargetId currentFilter() const;
-  bool hasDispatchable(TargetId onlyTarget) const;
   void enqueue(const Message& message);
   void updateDrain();
   bool gatherSockets();
@@ -87,9 +86,7 @@ class QtEventLoop final : public EventLoop {
   SocketReadiness readiness_;
   std::unique_ptr<Pump> pump_;
   std::vector<SocketReadiness::Notice> notices_;
-  TargetId nextTarget_ = 1;
-  std::unordered_map<TargetId, MessageTarget*> targets_;
-  std::deque<Message> queue_;
+  TargetQueue messages_;
   std::map<TimerKey, Timer> timers_;
   std::unordered_map<int, TimerKey> timerKeys_;  // Qt's timer id -> ours
   std::vector<Step> steps_;
@@ -99,7 +96,6 @@ class QtEventLoop final : public EventLoop {
   int quitCode_ = 0;
   std::atomic<bool> asyncQuit_{false};
   std::atomic<int> asyncQuitCode_{0};
-  int dispatchDepth_ = 0;
 };
 
 }  // namespace platform::loop
