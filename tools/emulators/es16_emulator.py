@@ -17,7 +17,8 @@ Commands on standard input (one per line): "shot" sends one shot now,
 import argparse
 import asyncio
 import random
-import sys
+
+from console import stdin_lines
 
 CLUB_RANGES = {
     # device club: (club speed mph, smash factor, launch angle, spin rpm)
@@ -155,11 +156,8 @@ class Device:
                 await self.send_shot()
 
     async def commands(self):
-        loop = asyncio.get_running_loop()
-        reader = asyncio.StreamReader()
-        await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
-        while line := await reader.readline():
-            words = line.decode().strip().split(" ", 1)
+        async for line in stdin_lines():
+            words = line.strip().split(" ", 1)
             if words[0] == "shot":
                 await self.send_shot(words[1] if len(words) > 1 else None)
             elif words[0] == "drop" and self.writer is not None:

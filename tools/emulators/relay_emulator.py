@@ -38,11 +38,11 @@ import asyncio
 import json
 import shlex
 import ssl
-import sys
 
 import websockets
 from websockets.frames import Opcode
 
+from console import stdin_lines
 from launch_code import check_launch
 
 PASSWORD_COMMAND = "/password simHoldaVK731"
@@ -260,11 +260,7 @@ class Relay:
             raise ValueError(command)
 
     async def commands(self):
-        loop = asyncio.get_running_loop()
-        reader = asyncio.StreamReader()
-        await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
-        while raw := await reader.readline():
-            line = raw.decode("utf-8", "replace").rstrip("\r\n")
+        async for line in stdin_lines():
             if not line.strip():
                 continue
             if line.strip() == "exit":

@@ -23,8 +23,8 @@ Commands on standard input, one per line:
 import argparse
 import asyncio
 import json
-import sys
 
+from console import stdin_lines
 from launch_code import check_launch
 
 
@@ -86,11 +86,8 @@ class Simulator:
         self.say("launch", "ok" if ok else f"BAD {reason}", text)
 
     async def commands(self):
-        loop = asyncio.get_running_loop()
-        reader = asyncio.StreamReader()
-        await loop.connect_read_pipe(lambda: asyncio.StreamReaderProtocol(reader), sys.stdin)
-        while line := await reader.readline():
-            command, _, rest = line.decode().strip().partition(" ")
+        async for line in stdin_lines():
+            command, _, rest = line.strip().partition(" ")
             words = rest.split()
             if command == "club" and words:
                 info = {"status": "150", "playerClub": words[0]}
