@@ -88,6 +88,11 @@ INT SysReAllocString(BSTR* target, const OLECHAR* text) {
 
 namespace com {
 
+BSTR allocBstrUnfilled(std::size_t length) {
+  if (length > kMaxBytes / sizeof(OLECHAR)) return nullptr;
+  return allocateBytes(length * sizeof(OLECHAR));
+}
+
 BSTR allocBstr(std::u16string_view text) {
   if (text.size() > kMaxBytes / sizeof(OLECHAR)) return nullptr;
   return SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));

@@ -35,6 +35,11 @@ inline std::u16string_view bstrView(BSTR text) {
 // Null only when memory runs out (an empty view gives an empty, non-null BSTR).
 BSTR allocBstr(std::u16string_view text);
 
+// A BSTR of `length` characters whose content the caller writes at once
+// (Windows leaves SysAllocStringLen(NULL, n) unfilled too; this form is the
+// one that says so). Null when memory runs out or the length is too large.
+BSTR allocBstrUnfilled(std::size_t length);
+
 // Owns one BSTR.
 class BStr {
  public:

@@ -157,7 +157,11 @@ HRESULT copyElement(SAFEARRAY* array, const void* from, void* to) {
 
 }  // namespace
 
-SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds) {
+namespace {
+
+// SafeArrayCreate, with the choice of leaving the data unzeroed for a caller
+// that overwrites all of it at once.
+SAFEARRAY* createArray(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds, bool zeroed) {
   const ULONG size = elementSize(vt);
   if (size == 0 || cDims == 0 || cDims > 0xFFFF || bounds == nullptr) return nullptr;
   const std::size_t descriptor = offsetof(SAFEARRAY, rgsabound) + std::size_t{cDims} * sizeof(SAFEARRAYBOUND);
@@ -175,13 +179,19 @@ SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds)
     return nullptr;
   }
   if (count != 0) {
-    array->pvData = std::calloc(count, size);
+    array->pvData = zeroed ? std::calloc(count, size) : std::malloc(count * size);
     if (array->pvData == nullptr) {
       std::free(block);
       return nullptr;
     }
   }
   return array;
+}
+
+}  // namespace
+
+SAFEARRAY* SafeArrayCreate(VARTYPE vt, UINT cDims, const SAFEARRAYBOUND* bounds) {
+  return createArray(vt, cDims, bounds, true);
 }
 
 SAFEARRAY* SafeArrayCreateVector(VARTYPE vt, LONG lowerBound, ULONG elements) {
@@ -286,10 +296,17 @@ HRESULT SafeArrayCopy(SAFEARRAY* array, SAFEARRAY** copy) {
   if (!elementType(array, vt) || elementSize(vt) != array->cbElements) return E_INVALIDARG;
   std::vector<SAFEARRAYBOUND> bounds(array->cDims);
   for (UINT d = 0; d < array->cDims; ++d) bounds[d] = boundOf(array, d);
-  SAFEARRAY* result = SafeArrayCreate(vt, array->cDims, bounds.data());
+  const bool plain = (array->fFeatures & (FADF_BSTR | FADF_UNKNOWN | FADF_DISPATCH | FADF_VARIANT)) == 0;
+  SAFEARRAY* result = createArray(vt, array->cDims, bounds.data(), !plain);
   if (result == nullptr) return E_OUTOFMEMORY;
   std::size_t count = 0;
   elementCount(array, count);
+  if (plain) {
+    // Plain values: one copy of the whole block.
+    if (count != 0) std::memcpy(result->pvData, array->pvData, count * array->cbElements);
+    *copy = result;
+    return S_OK;
+  }
   for (std::size_t i = 0; i < count; ++i) {
     const std::size_t offset = i * array->cbElements;
     const HRESULT hr = copyElement(array, static_cast<char*>(array->pvData) + offset,
@@ -307,7 +324,8 @@ namespace com {
 
 SAFEARRAY* byteArrayFrom(std::span<const std::uint8_t> bytes) {
   if (bytes.size() > kMaxDataBytes) return nullptr;
-  SAFEARRAY* array = SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+  const SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+  SAFEARRAY* array = createArray(VT_UI1, 1, &bound, false);
   if (array != nullptr && !bytes.empty()) std::memcpy(array->pvData, bytes.data(), bytes.size());
   return array;
 }

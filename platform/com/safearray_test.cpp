@@ -93,6 +93,22 @@ TEST(SafeArray, VariantAndInterfaceElementsBalanceReferences) {
   EXPECT_EQ(object.references(), 0u);
 }
 
+TEST(SafeArray, CopiesOfPlainValuesKeepShapeAndEveryElement) {
+  const SAFEARRAYBOUND bounds[] = {{3, -1}, {2, 5}};
+  SafeArrayPtr array(SafeArrayCreate(VT_I4, 2, bounds));
+  for (LONG cell = 0; cell < 6; ++cell) static_cast<LONG*>(array.get()->pvData)[cell] = 1000 + cell;
+  SafeArrayPtr copy;
+  ASSERT_EQ(SafeArrayCopy(array.get(), copy.put()), S_OK);
+  EXPECT_NE(copy.get()->pvData, array.get()->pvData);
+  for (LONG cell = 0; cell < 6; ++cell) EXPECT_EQ(static_cast<LONG*>(copy.get()->pvData)[cell], 1000 + cell);
+  LONG lower = 0;
+  SafeArrayGetLBound(copy.get(), 1, &lower);
+  EXPECT_EQ(lower, -1);
+  VARTYPE vt = VT_EMPTY;
+  SafeArrayGetVartype(copy.get(), &vt);
+  EXPECT_EQ(vt, VT_I4);
+}
+
 TEST(SafeArray, RefusesImpossibleShapes) {
   EXPECT_EQ(SafeArrayCreateVector(VT_RECORD, 0, 1), nullptr);
   EXPECT_EQ(SafeArrayCreate(VT_UI1, 0, nullptr), nullptr);

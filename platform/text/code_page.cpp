@@ -16,6 +16,7 @@
 #include <unordered_map>
 
 #include "platform/text/utf8.h"
+#include "platform/text/widen.h"
 
 static_assert(std::endian::native == std::endian::little,
               "char16_t buffers are handed to iconv as UTF-16LE");
@@ -86,6 +87,8 @@ class Iconv {
 struct SingleByteTable {
   std::array<std::uint32_t, 256> toWide{};
   std::unordered_map<char16_t, std::uint8_t> toByte;
+  // Bytes below 0x80 decode to themselves, so ASCII runs can skip the table.
+  bool asciiIdentity = false;
 };
 
 std::unique_ptr<SingleByteTable> buildTable(const CodePageName& cp) {
@@ -116,6 +119,8 @@ std::unique_ptr<SingleByteTable> buildTable(const CodePageName& cp) {
     const std::uint32_t wide = table->toWide[b];
     if (wide != kUnmapped) table->toByte.emplace(static_cast<char16_t>(wide), static_cast<std::uint8_t>(b));
   }
+  table->asciiIdentity = true;
+  for (unsigned b = 0; b < 0x80; ++b) table->asciiIdentity = table->asciiIdentity && table->toWide[b] == b;
   return table;
 }
 
@@ -126,6 +131,34 @@ const SingleByteTable* singleByteTable(const CodePageName& cp) {
   auto it = tables.find(cp.number);
   if (it == tables.end()) it = tables.emplace(cp.number, buildTable(cp)).first;
   return it->second.get();
+}
+
+// Decodes `bytes` into out[0, bytes.size()), a byte with no mapping as
+// U+FFFD. False when there was such a byte. Received payloads run to
+// megabytes: ASCII blocks skip the table where the code page allows it, and
+// the table loop has no branch but the one that ends it.
+bool decodeSingleBytes(const SingleByteTable& table, std::string_view bytes, char16_t* out) {
+  const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  const std::size_t n = bytes.size();
+  std::uint32_t unmapped = 0;
+  std::size_t i = 0;
+  auto lookUp = [&](std::size_t end) {
+    for (; i < end; ++i) {
+      const std::uint32_t wide = table.toWide[in[i]];
+      unmapped |= wide == kUnmapped;
+      out[i] = wide == kUnmapped ? kReplacement : static_cast<char16_t>(wide);
+    }
+  };
+  while (i + detail::kWidenBlock <= n) {
+    if (table.asciiIdentity && detail::asciiBlock(in + i)) {
+      detail::widenBlock(in + i, out + i);
+      i += detail::kWidenBlock;
+    } else {
+      lookUp(i + detail::kWidenBlock);
+    }
+  }
+  lookUp(n);
+  return unmapped == 0;
 }
 
 bool multiByteIconvUsable(const CodePageName& cp) {
@@ -234,6 +267,18 @@ bool isValidCodePage(unsigned codePage) {
   return cp->singleByte ? singleByteTable(*cp) != nullptr : multiByteIconvUsable(*cp);
 }
 
+bool widenOneToOne(unsigned codePage, std::string_view bytes, char16_t* out) {
+  codePage = resolveCodePage(codePage);
+  const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
+  if (codePage == CP_UTF8) return detail::widenAscii(in, bytes.size(), out) == bytes.size();
+  const CodePageName* cp = findCodePage(codePage);
+  if (cp == nullptr || !cp->singleByte) return false;
+  const SingleByteTable* table = singleByteTable(*cp);
+  if (table == nullptr) return false;
+  decodeSingleBytes(*table, bytes, out);
+  return true;
+}
+
 WideResult multiByteToWide(unsigned codePage, std::string_view bytes, ConversionMode mode) {
   WideResult result;
   const bool strict = mode == ConversionMode::strict;
@@ -256,24 +301,10 @@ WideResult multiByteToWide(unsigned codePage, std::string_view bytes, Conversion
       result.status = ConversionStatus::unknownCodePage;
       return result;
     }
-    // One branch-free pass (received payloads run to megabytes), then a
-    // second one only when a byte had no mapping.
     result.text.resize(bytes.size());
-    bool unmapped = false;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-      const std::uint32_t wide = table->toWide[static_cast<std::uint8_t>(bytes[i])];
-      unmapped |= wide == kUnmapped;
-      result.text[i] = static_cast<char16_t>(wide);
-    }
-    if (unmapped) {
-      if (strict) {
-        result.text.clear();
-        result.status = ConversionStatus::invalidInput;
-        return result;
-      }
-      for (std::size_t i = 0; i < bytes.size(); ++i) {
-        if (table->toWide[static_cast<std::uint8_t>(bytes[i])] == kUnmapped) result.text[i] = kReplacement;
-      }
+    if (!decodeSingleBytes(*table, bytes, result.text.data()) && strict) {
+      result.text.clear();
+      result.status = ConversionStatus::invalidInput;
     }
     return result;
   }

@@ -69,6 +69,14 @@ std::optional<std::string_view> iconvName(unsigned codePage);
 WideResult multiByteToWide(unsigned codePage, std::string_view bytes,
                            ConversionMode mode = ConversionMode::replace);
 
+// For callers that provide the destination themselves (a BSTR, say): when
+// every byte of `bytes` becomes exactly one UTF-16 unit in this code page (a
+// single-byte code page, or UTF-8 text that is all ASCII), writes those
+// bytes.size() units to `out` as multiByteToWide would in replace mode and
+// returns true. Otherwise returns false, having written anything or nothing
+// to `out`, and the caller takes multiByteToWide.
+bool widenOneToOne(unsigned codePage, std::string_view bytes, char16_t* out);
+
 NarrowResult wideToMultiByte(unsigned codePage, std::u16string_view text,
                              ConversionMode mode = ConversionMode::replace);
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
+#include <vector>
 
 namespace codepage {
 namespace {
@@ -84,6 +86,57 @@ TEST(CodePageOthers, UnknownCodePagesFail) {
   EXPECT_TRUE(isValidCodePage(CP_UTF8));
   EXPECT_EQ(iconvName(950).value_or(""), "CP950");
   EXPECT_TRUE(multiByteToWide(1252, "").ok());
+}
+
+// Long texts go through block-wise fast paths; whatever the alignment of the
+// ASCII runs and the other bytes, they must read exactly as piece by piece.
+std::string mixedText(std::mt19937& random, const std::vector<std::string>& pieces, std::size_t count,
+                      std::vector<std::size_t>* cuts = nullptr) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) {
+    text += pieces[random() % pieces.size()];
+    if (cuts) cuts->push_back(text.size());
+  }
+  return text;
+}
+
+TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
+  std::mt19937 random(7);
+  // 1253 leaves 0xAA, 0xD2 and 0xFF unmapped; 437 and 866 map every byte.
+  const std::vector<std::string> singleBytePieces = {"a", "0123456789abcdefghij", std::string(33, 'x'), "\x80",
+                                                     "\xAA", "\xD2\xFF", "\x7F\x80\x81", std::string(1, '\0')};
+  for (const unsigned cp : {1252u, 1253u, 437u, 866u}) {
+    const std::string text = mixedText(random, singleBytePieces, 400);
+    std::u16string expected;
+    for (const char byte : text) expected += multiByteToWide(cp, std::string_view(&byte, 1)).text;
+    EXPECT_EQ(multiByteToWide(cp, text).text, expected) << cp;
+    std::u16string direct(text.size(), u'#');
+    ASSERT_TRUE(widenOneToOne(cp, text, direct.data())) << cp;
+    EXPECT_EQ(direct, expected) << cp;
+    EXPECT_EQ(multiByteToWide(cp, text, ConversionMode::strict).ok(), expected.find(u'\uFFFD') == std::u16string::npos);
+  }
+
+  const std::vector<std::string> utf8Pieces = {"a", "0123456789abcdefghijk", std::string(40, 'y'), "\xC3\xA9",
+                                               "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "\xE2\x82"};
+  std::vector<std::size_t> cuts;
+  const std::string text = mixedText(random, utf8Pieces, 400, &cuts);
+  std::u16string expected;
+  std::size_t from = 0;
+  for (const std::size_t cut : cuts) {
+    expected += utf8ToUtf16(std::string_view(text).substr(from, cut - from));
+    from = cut;
+  }
+  EXPECT_EQ(utf8ToUtf16(text), expected);
+  std::u16string direct(text.size(), u'#');
+  EXPECT_FALSE(widenOneToOne(CP_UTF8, text, direct.data()));
+
+  const std::string ascii = mixedText(random, {"a", std::string(21, 'b'), "\x01"}, 300);
+  std::u16string wideAscii(ascii.size(), u'#');
+  ASSERT_TRUE(widenOneToOne(CP_UTF8, ascii, wideAscii.data()));
+  EXPECT_EQ(wideAscii, utf8ToUtf16(ascii));
+  // Double-byte code pages always take the general path.
+  EXPECT_FALSE(widenOneToOne(932, "abc", wideAscii.data()));
+  EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));
 }
 
 TEST(CodePageAnsi, DefaultsTo1252AndFollowsTheEnvironment) {

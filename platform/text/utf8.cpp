@@ -5,35 +5,43 @@
 
 #include <cstdint>
 
+#include "platform/text/widen.h"
+
 namespace codepage::detail {
 
 namespace {
 
 constexpr char16_t kReplacement = 0xFFFD;
 
-void appendCodePoint(std::u16string& out, char32_t cp) {
+// Returns the number of units written (1 or 2).
+std::size_t putCodePoint(char16_t* out, char32_t cp) {
   if (cp < 0x10000) {
-    out.push_back(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    out[0] = static_cast<char16_t>(cp);
+    return 1;
   }
+  cp -= 0x10000;
+  out[0] = static_cast<char16_t>(0xD800 + (cp >> 10));
+  out[1] = static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+  return 2;
 }
 
 }  // namespace
 
 bool decodeUtf8(std::string_view bytes, std::u16string& out, bool strict) {
-  out.clear();
-  out.reserve(bytes.size());
+  // No input byte yields more than one UTF-16 unit (a four-byte sequence
+  // yields two), so the result fits in bytes.size() units.
+  out.resize(bytes.size());
+  char16_t* const o = out.data();
+  std::size_t w = 0;
   const auto* s = reinterpret_cast<const std::uint8_t*>(bytes.data());
   const std::size_t n = bytes.size();
   std::size_t i = 0;
   while (i < n) {
     const std::uint8_t b = s[i];
     if (b < 0x80) {
-      out.push_back(b);
-      ++i;
+      const std::size_t run = widenAscii(s + i, n - i, o + w);
+      i += run;
+      w += run;
       continue;
     }
     std::size_t length = 0;
@@ -55,7 +63,7 @@ bool decodeUtf8(std::string_view bytes, std::u16string& out, bool strict) {
       if (b == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
       if (strict) return false;
-      out.push_back(kReplacement);
+      o[w++] = kReplacement;
       ++i;
       continue;
     }
@@ -70,13 +78,14 @@ bool decodeUtf8(std::string_view bytes, std::u16string& out, bool strict) {
     if (k < length) {
       // The valid prefix so far is one maximal subpart: one replacement.
       if (strict) return false;
-      out.push_back(kReplacement);
+      o[w++] = kReplacement;
       i += k;
       continue;
     }
-    appendCodePoint(out, cp);
+    w += putCodePoint(o + w, cp);
     i += length;
   }
+  out.resize(w);
   return true;
 }
 
