@@ -66,20 +66,44 @@ std::optional<std::uint8_t> lowByteOfVariant(const VARIANT& element) {
     return static_cast<std::uint8_t>(static_cast<std::uint32_t>(number.lVal));
 }
 
-}  // namespace
+// The one-dimensional array a value holds, with the element type that
+// counts: the array's own wins over what the variant claims, and its element
+// size must be that type's, or the data cannot be walked.
+struct OneDimensionalArray {
+    SAFEARRAY* array = nullptr;
+    VARTYPE elementType = VT_EMPTY;
+    ULONG size = 0;
+};
 
-std::optional<std::string> bytesFromVariant(const VARIANT& given) {
+std::optional<OneDimensionalArray> oneDimensionalArray(const VARIANT& given) {
     const VARIANT& value = dereferenced(given);
     if ((value.vt & VT_ARRAY) == 0) return std::nullopt;
     SAFEARRAY* array = (value.vt & VT_BYREF) ? (value.pparray ? *value.pparray : nullptr) : value.parray;
     if (array == nullptr || SafeArrayGetDim(array) != 1) return std::nullopt;
-
-    // The array's own element type wins over what the variant claims, and
-    // its element size must be that type's, or the data cannot be walked.
     VARTYPE elementType = static_cast<VARTYPE>(value.vt & VT_TYPEMASK);
     if (VARTYPE own = 0; SUCCEEDED(SafeArrayGetVartype(array, &own))) elementType = own;
     const ULONG size = SafeArrayGetElemsize(array);
     if (size != elementSize(elementType)) return std::nullopt;
+    return OneDimensionalArray{array, elementType, size};
+}
+
+}  // namespace
+
+bool useBytesInPlace(const VARIANT& value, const std::function<void(std::span<const std::uint8_t>)>& use) {
+    const std::optional<OneDimensionalArray> found = oneDimensionalArray(value);
+    if (!found || (found->elementType != VT_UI1 && found->elementType != VT_I1)) return false;
+    com::SafeArrayAccess access(found->array);
+    if (!access.ok()) return false;
+    use({static_cast<const std::uint8_t*>(access.data()), found->array->rgsabound[0].cElements});
+    return true;
+}
+
+std::optional<std::string> bytesFromVariant(const VARIANT& value) {
+    const std::optional<OneDimensionalArray> found = oneDimensionalArray(value);
+    if (!found) return std::nullopt;
+    SAFEARRAY* const array = found->array;
+    const VARTYPE elementType = found->elementType;
+    const ULONG size = found->size;
     const ULONG count = array->rgsabound[0].cElements;
     com::SafeArrayAccess access(array);
     if (!access.ok()) return std::nullopt;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -21,6 +22,13 @@ namespace morvane {
 // that is not a number) gives no value: "Property accepts only
 // one-dimensional byte arrays.".
 std::optional<std::string> bytesFromVariant(const VARIANT& value);
+
+// When the value holds a one-dimensional array of VT_UI1 or VT_I1 elements,
+// calls `use` with its bytes where they lie (the array locked meanwhile) and
+// returns true: a payload of megabytes need not be copied to be sent. Any
+// other value gives false and `use` is not called; bytesFromVariant then
+// says what it holds.
+bool useBytesInPlace(const VARIANT& value, const std::function<void(std::span<const std::uint8_t>)>& use);
 
 // A one-dimensional VT_UI1 array, lower bound 0, holding exactly `bytes`;
 // E_OUTOFMEMORY when it cannot be allocated.

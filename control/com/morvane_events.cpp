@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "control/include/morvane.h"
+#include "platform/com/bstr.h"
 #include "platform/text/code_page.h"
 
 namespace morvane {
@@ -35,7 +36,15 @@ MorvaneEvents::MorvaneEvents(com::ObjectRoot& owner, const com::ConnectionPoint&
     : owner_(owner), point_(point) {}
 
 com::Variant MorvaneEvents::text(std::string_view bytes) const {
-    // Counted, so embedded zero bytes are kept.
+    // Counted, so embedded zero bytes are kept. Payloads run to megabytes:
+    // where each byte is one character they are widened straight into the
+    // BSTR the event carries.
+    if (BSTR direct = com::allocBstrUnfilled(bytes.size())) {
+        if (codepage::widenOneToOne(static_cast<unsigned>(codePage_), bytes, direct)) {
+            return com::Variant::fromBstr(direct);
+        }
+        SysFreeString(direct);
+    }
     return com::Variant(codepage::multiByteToWide(static_cast<unsigned>(codePage_), bytes).text);
 }
 

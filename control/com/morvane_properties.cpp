@@ -118,6 +118,12 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
                                                            : com::BstrExtent::toFirstZero);
             break;
         case AutomationType::ByteArray: {
+            if (dispid == DISPID_MORVANE_DATATOSENDB) {
+                int code = 0;
+                if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) { code = engine_.send(bytes); })) {
+                    return raiseEngineCode(code, help);
+                }
+            }
             std::optional<std::string> bytes = bytesFromVariant(value);
             if (!bytes) return raise(accessor_error::notOneDimensional, help);
             converted.text = std::move(*bytes);

@@ -18,10 +18,8 @@ std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked) {
 void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
                  std::span<const std::uint8_t> payload) {
   const std::uint64_t length = payload.size();
-  const std::size_t start = out.size();
-  out.resize(start + frameHeaderSize(length, header.masked) + payload.size());
-  std::uint8_t* p = out.data() + start;
-
+  std::uint8_t head[14];
+  std::uint8_t* p = head;
   *p++ = static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | (header.rsv1 ? 0x40 : 0) |
                                    (header.rsv2 ? 0x20 : 0) | (header.rsv3 ? 0x10 : 0) |
                                    (header.opcode & 0x0F));
@@ -40,10 +38,13 @@ void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
     std::memcpy(p, header.key.data(), header.key.size());
     p += header.key.size();
   }
-  if (!payload.empty()) {
-    std::memcpy(p, payload.data(), payload.size());
-    if (header.masked) applyMask({p, payload.size()}, header.key);
-  }
+  // Appended, not resized and overwritten: a payload of megabytes is
+  // written once by the copy and once by the mask, never zeroed first.
+  out.reserve(out.size() + static_cast<std::size_t>(p - head) + payload.size());
+  out.insert(out.end(), head, p);
+  const std::size_t start = out.size();
+  out.insert(out.end(), payload.begin(), payload.end());
+  if (header.masked && !payload.empty()) applyMask({out.data() + start, payload.size()}, header.key);
 }
 
 int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,

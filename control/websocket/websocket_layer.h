@@ -127,13 +127,22 @@ protected:
     // close reply, a message sent from an event handler); they follow it.
     std::string deferredOutput_;
 
+    // The buffer messages are framed in, kept for the next message so that
+    // payloads of megabytes do not cost a fresh allocation (and fresh pages)
+    // each time. A writer running inside another's wait step finds it lent
+    // out and frames in one of its own.
+    std::vector<std::uint8_t> spareFrames_;
+
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;
 
 private:
     // The handshake's GET transaction and the 101 check.
     int runUpgrade();
-    void parseFrames();
+    // A receive pass: the fresh bytes where they lie, then what waits in
+    // frameBuffer_; whatever cannot be parsed yet stays there.
+    void parseFrames(std::span<const std::uint8_t> fresh = {});
+    void handleFrameEvent(const websocket::FrameEvent& event);
     void applyCloseAction(const websocket::CloseAction& action);
     void raiseCloseEvents(const websocket::CloseRecord& record);
     // The message writer: queued output first, then the serialised frames,

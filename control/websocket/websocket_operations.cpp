@@ -49,6 +49,32 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+// Larger framing buffers are given back to the allocator after their message.
+constexpr std::size_t keptFrameBufferBytes = 8u << 20;
+
+// Lends the layer's spare framing buffer for one message and takes it back,
+// emptied, when the message is done.
+class LentFrames {
+public:
+    explicit LentFrames(std::vector<std::uint8_t>& spare) : spare_(spare), frames_(std::move(spare)) {
+        spare_.clear();
+        frames_.clear();
+    }
+    LentFrames(const LentFrames&) = delete;
+    LentFrames& operator=(const LentFrames&) = delete;
+    ~LentFrames() {
+        if (frames_.capacity() <= keptFrameBufferBytes && frames_.capacity() > spare_.capacity()) {
+            frames_.clear();
+            spare_ = std::move(frames_);
+        }
+    }
+    std::vector<std::uint8_t>& operator*() { return frames_; }
+
+private:
+    std::vector<std::uint8_t>& spare_;
+    std::vector<std::uint8_t> frames_;
+};
+
 }  // namespace
 
 int WebSocketLayer::connect(std::string_view url) {
@@ -180,7 +206,8 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     if (data.empty()) return 0;
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
-    std::vector<std::uint8_t> frames;
+    LentFrames lent(spareFrames_);
+    std::vector<std::uint8_t>& frames = *lent;
     if (timeout() > 0) {
         if (websocket::appendMessage(frames, opcode, data, maxFrameSize_, websocket::systemRandom()) != 0) {
             return fail(errc::randomUnavailable, "");
@@ -209,7 +236,8 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
 int WebSocketLayer::sendText(std::string_view utf8Text) {
     if (utf8Text.empty()) return 0;
     bytesSent_ = 0;
-    std::vector<std::uint8_t> frames;
+    LentFrames lent(spareFrames_);
+    std::vector<std::uint8_t>& frames = *lent;
     if (websocket::appendMessage(frames, websocket::kOpText, asBytes(utf8Text), maxFrameSize_,
                                  websocket::systemRandom()) != 0) {
         return fail(errc::randomUnavailable, "");

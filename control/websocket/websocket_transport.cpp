@@ -44,60 +44,75 @@ int WebSocketLayer::onDataReceived(std::span<const std::uint8_t> data, bool) {
     }
     if (state_ != State::Open && state_ != State::Closing) return 0;
     keptPayload_.clear();
-    frameBuffer_.append(bytes);
-    parseFrames();
+    if (!parsing_ && frameBuffer_.empty()) {
+        // Parsed where the bytes lie: only what cannot be parsed yet is kept.
+        parseFrames(data);
+    } else {
+        frameBuffer_.append(bytes);
+        parseFrames();
+    }
     return 0;
 }
 
-void WebSocketLayer::parseFrames() {
+void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
     if (parsing_) return;
     parsing_ = true;
     if (frames_.idle()) {
         frames_.setBufferMessage(bufferMessage_);
         frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(maxMessageSize_));
     }
+    std::size_t used = 0;
+    while (used < fresh.size() && acceptData() && socketOpen()) {
+        const auto step = frames_.feed(fresh.subspan(used));
+        used += step.consumed;
+        if (step.event) handleFrameEvent(*step.event);
+        else if (step.consumed == 0) break;
+    }
+    // What is left goes ahead of anything a handler let in meanwhile.
+    if (used < fresh.size()) frameBuffer_.insert(0, asText(fresh.subspan(used)));
+
     while (parsedOffset_ < frameBuffer_.size() && acceptData() && socketOpen()) {
         const auto* start = reinterpret_cast<const std::uint8_t*>(frameBuffer_.data()) + parsedOffset_;
         const auto step = frames_.feed({start, frameBuffer_.size() - parsedOffset_});
         parsedOffset_ += step.consumed;
-        if (!step.event) {
-            if (step.consumed == 0) break;
-            continue;
-        }
-        const websocket::FrameEvent& event = *step.event;
-        switch (event.kind) {
-            case websocket::FrameEventKind::kData:
-                if (event.payload.empty() && !event.complete) break;
-                if (events_) events_->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
-                if (singlePacketMode_) {
-                    dataInEom_ = event.complete;
-                    keptPayload_.assign(asText(event.payload));
-                    setAcceptData(false);
-                }
-                break;
-            case websocket::FrameEventKind::kPing: {
-                const std::vector<std::uint8_t> payload(event.payload.begin(), event.payload.end());
-                sendControl(websocket::kOpPong, payload);
-                break;
-            }
-            case websocket::FrameEventKind::kClose: {
-                const std::vector<std::uint8_t> payload(event.payload.begin(), event.payload.end());
-                applyCloseAction(close_.closeReceived(payload));
-                break;
-            }
-            case websocket::FrameEventKind::kMessageTooBig:
-                // Nothing of it has been stored, and nothing behind it can be
-                // read, so the connection ends here.
-                raiseError(websocket::kErrorMessageTooBig, websocket::kMessageTooBigText);
-                applyCloseAction(close_.startClose(websocket::kCloseMessageTooBig, websocket::kMessageTooBigText));
-                SocketEngine::disconnect(0);
-                break;
-        }
+        if (step.event) handleFrameEvent(*step.event);
+        else if (step.consumed == 0) break;
     }
     // Parsed bytes leave the buffer once per pass, not once per frame.
     frameBuffer_.erase(0, std::min(parsedOffset_, frameBuffer_.size()));
     parsedOffset_ = 0;
     parsing_ = false;
+}
+
+void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
+    switch (event.kind) {
+        case websocket::FrameEventKind::kData:
+            if (event.payload.empty() && !event.complete) break;
+            if (events_) events_->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
+            if (singlePacketMode_) {
+                dataInEom_ = event.complete;
+                keptPayload_.assign(asText(event.payload));
+                setAcceptData(false);
+            }
+            break;
+        case websocket::FrameEventKind::kPing: {
+            const std::vector<std::uint8_t> payload(event.payload.begin(), event.payload.end());
+            sendControl(websocket::kOpPong, payload);
+            break;
+        }
+        case websocket::FrameEventKind::kClose: {
+            const std::vector<std::uint8_t> payload(event.payload.begin(), event.payload.end());
+            applyCloseAction(close_.closeReceived(payload));
+            break;
+        }
+        case websocket::FrameEventKind::kMessageTooBig:
+            // Nothing of it has been stored, and nothing behind it can be
+            // read, so the connection ends here.
+            raiseError(websocket::kErrorMessageTooBig, websocket::kMessageTooBigText);
+            applyCloseAction(close_.startClose(websocket::kCloseMessageTooBig, websocket::kMessageTooBigText));
+            SocketEngine::disconnect(0);
+            break;
+    }
 }
 
 void WebSocketLayer::raiseCloseEvents(const websocket::CloseRecord& record) {
