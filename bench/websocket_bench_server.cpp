@@ -15,6 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -32,34 +34,80 @@ bool writeAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-void appendFrame(std::string& out, unsigned opcode, const char* payload, std::size_t size) {
-    out.push_back(static_cast<char>(0x80 | opcode));
-    if (size < 126) {
-        out.push_back(static_cast<char>(size));
-    } else if (size < 65536) {
-        out.push_back(126);
-        out.push_back(static_cast<char>(size >> 8));
-        out.push_back(static_cast<char>(size & 0xFF));
-    } else {
-        out.push_back(127);
-        for (int shift = 56; shift >= 0; shift -= 8) out.push_back(static_cast<char>((size >> shift) & 0xFF));
+// A byte buffer that grows without zeroing what it adds: every byte the
+// server appends is written once, by the copy that puts it there.
+class Bytes {
+public:
+    std::size_t size() const { return size_; }
+    char* data() { return data_.get(); }
+    // Room for `n` more bytes at the end, counted as used.
+    char* extend(std::size_t n) {
+        if (size_ + n > capacity_) {
+            const std::size_t capacity = std::max(size_ + n, capacity_ * 2);
+            std::unique_ptr<char[]> grown(new char[capacity]);
+            if (size_ > 0) std::memcpy(grown.get(), data_.get(), size_);
+            data_ = std::move(grown);
+            capacity_ = capacity;
+        }
+        char* at = data_.get() + size_;
+        size_ += n;
+        return at;
     }
-    out.append(payload, size);
+    void clear() { size_ = 0; }
+    // Forgets the bytes past `size` (never grows).
+    void shrink(std::size_t size) { size_ = std::min(size, size_); }
+
+private:
+    std::unique_ptr<char[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// The header of an unmasked server frame, written to end just before `end`;
+// returns its length.
+std::size_t headerBefore(char* end, unsigned opcode, bool fin, std::uint64_t size) {
+    char header[10];
+    std::size_t length = 2;
+    header[0] = static_cast<char>((fin ? 0x80 : 0) | opcode);
+    if (size < 126) {
+        header[1] = static_cast<char>(size);
+    } else if (size < 65536) {
+        header[1] = 126;
+        header[2] = static_cast<char>(size >> 8);
+        header[3] = static_cast<char>(size & 0xFF);
+        length = 4;
+    } else {
+        header[1] = 127;
+        for (int i = 0; i < 8; ++i) header[2 + i] = static_cast<char>((size >> (56 - 8 * i)) & 0xFF);
+        length = 10;
+    }
+    std::memcpy(end - length, header, length);
+    return length;
 }
 
-// Unmasks eight bytes at a time: the server must not be what a client
-// benchmark measures.
-void unmask(std::string& payload, const unsigned char* mask) {
-    std::uint64_t word = 0;
-    for (int i = 0; i < 8; ++i) word |= std::uint64_t{mask[i % 4]} << (8 * i);
+void appendFrame(Bytes& out, unsigned opcode, const char* payload, std::size_t size) {
+    char header[10];
+    const std::size_t length = headerBefore(header + sizeof header, opcode, true, size);
+    char* at = out.extend(length + size);
+    std::memcpy(at, header + sizeof header - length, length);
+    if (size > 0) std::memcpy(at + length, payload, size);
+}
+
+// Copies a masked payload, unmasking it on the way, eight bytes at a time:
+// the server must not be what a client benchmark measures.
+void unmaskInto(char* to, const char* from, std::size_t size, const unsigned char* mask, std::size_t phase) {
+    unsigned char key[8];
+    for (std::size_t i = 0; i < 8; ++i) key[i] = mask[(phase + i) % 4];
+    std::uint64_t word;
+    std::memcpy(&word, key, 8);
     std::size_t i = 0;
-    for (; i + 8 <= payload.size(); i += 8) {
+    for (; i + 8 <= size; i += 8) {
         std::uint64_t chunk;
-        std::memcpy(&chunk, payload.data() + i, 8);
+        std::memcpy(&chunk, from + i, 8);
         chunk ^= word;
-        std::memcpy(payload.data() + i, &chunk, 8);
+        std::memcpy(to + i, &chunk, 8);
     }
-    for (; i < payload.size(); ++i) payload[i] = static_cast<char>(payload[i] ^ mask[i % 4]);
+    for (; i < size; ++i) to[i] = static_cast<char>(from[i] ^ key[i % 8]);
 }
 
 // Answers the upgrade; false when the request is not one.
@@ -87,17 +135,25 @@ bool handshake(int fd, std::string& pending) {
 void serve(int fd, long burstCount, long burstSize) {
     std::string pending;
     if (!handshake(fd, pending)) return;
-    std::vector<char> buffer(1 << 20);
-    std::string message;  // a fragmented message being joined
+    constexpr std::size_t readSize = 1 << 20;
+    constexpr std::size_t headerRoom = 10;
+    // Received bytes, read straight into place; those before `begin` are handled.
+    Bytes in;
+    std::size_t begin = 0;
+    if (!pending.empty()) std::memcpy(in.extend(pending.size()), pending.data(), pending.size());
+    // The echo of the data message being received: room for its header, then
+    // its payload, unmasked on the way in, so that it goes out in one write.
+    Bytes reply;
+    bool inMessage = false;
     unsigned messageOpcode = 0;
-    std::string out;
+    Bytes out;  // answers to pings and closes, and the burst
+    std::string control;
     for (;;) {
-        // Handle every whole frame in what has arrived.
-        std::size_t used = 0;
+        bool replyReady = false;
         for (;;) {
-            const std::size_t left = pending.size() - used;
+            const std::size_t left = in.size() - begin;
             if (left < 2) break;
-            const auto* p = reinterpret_cast<const unsigned char*>(pending.data() + used);
+            const auto* p = reinterpret_cast<const unsigned char*>(in.data() + begin);
             const bool fin = (p[0] & 0x80) != 0;
             const unsigned opcode = p[0] & 0x0F;
             std::size_t header = 2;
@@ -113,40 +169,70 @@ void serve(int fd, long burstCount, long burstSize) {
                 header = 10;
             }
             const bool masked = (p[1] & 0x80) != 0;
-            if (left < header + (masked ? 4 : 0) + size) break;
+            const std::size_t keyLength = masked ? 4 : 0;
+            if (left < header + keyLength + size) break;
             const unsigned char* mask = p + header;
-            std::string payload(reinterpret_cast<const char*>(p + header + (masked ? 4 : 0)), size);
-            if (masked) unmask(payload, mask);
-            used += header + (masked ? 4 : 0) + size;
-            if (opcode == 8) {
-                appendFrame(out, 8, payload.data(), payload.size());
-                writeAll(fd, out.data(), out.size());
-                return;
-            }
-            if (opcode == 9) {
-                appendFrame(out, 10, payload.data(), payload.size());
+            const char* payload = reinterpret_cast<const char*>(p + header + keyLength);
+            begin += header + keyLength + size;
+            auto unmasked = [&](char* to) {
+                if (masked) unmaskInto(to, payload, size, mask, 0);
+                else if (size > 0) std::memcpy(to, payload, size);
+            };
+            if (opcode >= 8) {
+                control.resize(size);
+                unmasked(control.data());
+                if (opcode == 8) {
+                    appendFrame(out, 8, control.data(), control.size());
+                    writeAll(fd, out.data(), out.size());
+                    return;
+                }
+                if (opcode == 9) appendFrame(out, 10, control.data(), control.size());
                 continue;
             }
-            if (opcode == 10) continue;
-            if (opcode != 0) messageOpcode = opcode;
-            message += payload;
+            if (!inMessage) {
+                reply.clear();
+                reply.extend(headerRoom);
+                messageOpcode = opcode;
+                inMessage = true;
+            }
+            unmasked(reply.extend(size));
             if (!fin) continue;
-            if (messageOpcode == 1 && message == "go" && burstCount > 0) {
+            inMessage = false;
+            const std::size_t length = reply.size() - headerRoom;
+            if (messageOpcode == 1 && length == 2 && std::memcmp(reply.data() + headerRoom, "go", 2) == 0 &&
+                burstCount > 0) {
                 const std::string body(static_cast<std::size_t>(burstSize), 'x');
                 for (long i = 0; i < burstCount; ++i) appendFrame(out, 1, body.data(), body.size());
             } else {
-                appendFrame(out, messageOpcode, message.data(), message.size());
+                replyReady = true;
+                break;  // the echo goes out before anything else is read
             }
-            message.clear();
         }
-        pending.erase(0, used);
-        if (!out.empty()) {
+        if (out.size() > 0) {
             if (!writeAll(fd, out.data(), out.size())) return;
             out.clear();
         }
-        const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), 0);
+        if (replyReady) {
+            const std::size_t length = reply.size() - headerRoom;
+            const std::size_t header = headerBefore(reply.data() + headerRoom, messageOpcode, true, length);
+            if (!writeAll(fd, reply.data() + headerRoom - header, header + length)) return;
+            continue;
+        }
+        // Unhandled bytes move to the front only when there is no room behind them.
+        if (begin == in.size()) {
+            in.clear();
+            begin = 0;
+        } else if (begin > 0) {
+            const std::size_t rest = in.size() - begin;
+            std::memmove(in.data(), in.data() + begin, rest);
+            in.shrink(rest);
+            begin = 0;
+        }
+        const std::size_t had = in.size();
+        char* room = in.extend(readSize);
+        const ssize_t n = ::recv(fd, room, readSize, 0);
         if (n <= 0) return;
-        pending.append(buffer.data(), static_cast<std::size_t>(n));
+        in.shrink(had + static_cast<std::size_t>(n));
     }
 }
 

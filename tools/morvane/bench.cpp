@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,18 @@ constexpr std::chrono::seconds patience{30};
 struct Message {
     short format = 0;
     std::u16string text;             // text messages
-    std::vector<std::uint8_t> bytes;  // binary messages, from DataInTextB
+    // Binary messages: a message that came in one part keeps the array its
+    // DataInTextB gave; one that came in parts is joined in `joined`.
+    com::Variant array;
+    std::vector<std::uint8_t> joined;
+
+    std::span<const std::uint8_t> bytes() const {
+        if (array.vt == (VT_ARRAY | VT_UI1) && array.parray != nullptr) {
+            return {static_cast<const std::uint8_t*>(array.parray->pvData), array.parray->rgsabound[0].cElements};
+        }
+        return joined;
+    }
+    bool empty() const { return text.empty() && joined.empty() && array.vt == VT_EMPTY; }
 };
 
 // Collects whole messages from DataIn events (parts joined until EOM).
@@ -45,7 +57,7 @@ public:
     ~Inbox() { events_.onEvent = nullptr; }
 
     // Runs the loop until a whole message is there; false on time-out,
-    // close or error.
+    // close or error. What `message` held is reused for later messages.
     bool next(Message& message) {
         const Clock::time_point deadline = Clock::now() + patience;
         auto& loop = platform::loop::threadLoop();
@@ -53,6 +65,7 @@ public:
             if (closed_ || !failure_.empty() || Clock::now() > deadline) return false;
             loop.waitStep(std::chrono::milliseconds(100));
         }
+        if (message.joined.capacity() > spare_.capacity()) spare_ = std::move(message.joined);
         message = std::move(messages_.front());
         messages_.pop_front();
         return true;
@@ -71,18 +84,25 @@ private:
         } else if (event == errorEvent && params.cArgs == 2) {
             failure_ = "Error event: " + codepage::utf16ToUtf8(com::bstrView(*argument(1).pbstrVal));
         } else if (event == dataInEvent && params.cArgs == 3) {
-            partial_.format = partial_.text.empty() && partial_.bytes.empty() ? *argument(0).piVal : partial_.format;
+            const bool first = partial_.empty();
+            const bool last = *argument(2).pboolVal != VARIANT_FALSE;
+            if (first) partial_.format = *argument(0).piVal;
             if (partial_.format == binaryFormat) {
-                const CallResult bytes = control_.get("DataInTextB");
+                CallResult bytes = control_.get("DataInTextB");
                 if (isByteArray(bytes.value)) {
-                    const auto* data = static_cast<const std::uint8_t*>(bytes.value.parray->pvData);
-                    partial_.bytes.insert(partial_.bytes.end(), data,
-                                          data + bytes.value.parray->rgsabound[0].cElements);
+                    if (first && last) {
+                        partial_.array = std::move(bytes.value);
+                    } else {
+                        if (first) partial_.joined = std::move(spare_);
+                        const auto* data = static_cast<const std::uint8_t*>(bytes.value.parray->pvData);
+                        partial_.joined.insert(partial_.joined.end(), data,
+                                               data + bytes.value.parray->rgsabound[0].cElements);
+                    }
                 }
             } else {
                 partial_.text.append(com::bstrView(*argument(1).pbstrVal));
             }
-            if (*argument(2).pboolVal) messages_.push_back(std::exchange(partial_, Message{}));
+            if (last) messages_.push_back(std::exchange(partial_, Message{}));
         }
     }
 
@@ -90,17 +110,18 @@ private:
     EventPrinter& events_;
     std::deque<Message> messages_;
     Message partial_;
+    std::vector<std::uint8_t> spare_;
     bool closed_ = false;
     std::string failure_;
 };
 
-// Message i of a run: its number, then letters, exactly `size` ASCII bytes,
-// so that no two messages of a run are alike.
-std::string makeMessage(long i, long size) {
-    std::string text = std::to_string(i) + ":";
-    text.resize(static_cast<std::size_t>(size), static_cast<char>('a' + i % 26));
-    text.resize(static_cast<std::size_t>(size));
-    return text;
+// Message i of a run: its number, then letters, exactly out.size() ASCII
+// bytes, so that no two messages of a run are alike.
+void makeMessage(long i, std::span<char> out) {
+    const std::string number = std::to_string(i) + ":";
+    const std::size_t head = std::min(number.size(), out.size());
+    std::memcpy(out.data(), number.data(), head);
+    std::memset(out.data() + head, 'a' + static_cast<int>(i % 26), out.size() - head);
 }
 
 bool sameText(const std::u16string& received, const std::string& sent) {
@@ -156,28 +177,41 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
                "DataFormat")) {
         return;
     }
+    const auto size = static_cast<std::size_t>(bench.size);
+    // Binary messages are written straight into one array that is lent to
+    // the control for each put, as a host that sends much would do.
+    SAFEARRAY* outgoing = binary ? com::byteArrayFrom(std::vector<std::uint8_t>(size)) : nullptr;
+    const com::Variant holder = outgoing ? com::Variant::fromArray(VT_UI1, outgoing) : com::Variant();
+    if (binary && outgoing == nullptr) {
+        outcome.ok = false;
+        outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
+        return;
+    }
+    std::string textBuffer(binary ? 0 : size, '\0');
+    Message echo;
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < bench.count && outcome.ok; ++i) {
-        const std::string sent = makeMessage(i, bench.size);
+        const std::span<char> sent = binary ? std::span<char>(static_cast<char*>(outgoing->pvData), size)
+                                            : std::span<char>(textBuffer);
+        makeMessage(i, sent);
         const Clock::time_point sendTime = Clock::now();
         if (binary) {
-            const std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(sent.data()), sent.size());
-            if (!check(outcome, control.put("DataToSendB", com::Variant::fromArray(VT_UI1, com::byteArrayFrom(bytes))),
+            if (!check(outcome, control.putLent("DataToSendB", holder),
                        "DataToSendB")) {
                 return;
             }
-        } else if (!check(outcome, control.put("DataToSend", com::Variant(codepage::utf8ToUtf16(sent))), "DataToSend")) {
+        } else if (!check(outcome, control.put("DataToSend", com::Variant(codepage::utf8ToUtf16(textBuffer))),
+                          "DataToSend")) {
             return;
         }
-        Message echo;
         if (!inbox.next(echo)) {
             outcome.ok = false;
             outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
             return;
         }
-        const bool same = binary ? echo.bytes.size() == sent.size() &&
-                                       std::memcmp(echo.bytes.data(), sent.data(), sent.size()) == 0
-                                 : sameText(echo.text, sent);
+        const std::span<const std::uint8_t> got = echo.bytes();
+        const bool same = binary ? got.size() == sent.size() && std::memcmp(got.data(), sent.data(), sent.size()) == 0
+                                 : sameText(echo.text, textBuffer);
         if (!same) {
             outcome.ok = false;
             outcome.error = "echo " + std::to_string(i) + " differs from what was sent";

@@ -10,20 +10,29 @@ namespace morvane::cli {
 CallResult LateBound::get(std::string_view name, std::optional<long> index) {
     std::vector<com::Variant> args;
     if (index) args.emplace_back(static_cast<LONG>(*index));
-    return invoke(name, DISPATCH_PROPERTYGET, std::move(args));
+    return invoke(name, DISPATCH_PROPERTYGET, args);
 }
 
 CallResult LateBound::put(std::string_view name, com::Variant value) {
     std::vector<com::Variant> args;
     args.push_back(std::move(value));
-    return invoke(name, DISPATCH_PROPERTYPUT, std::move(args));
+    return invoke(name, DISPATCH_PROPERTYPUT, args);
+}
+
+CallResult LateBound::putLent(std::string_view name, const VARIANT& value) {
+    com::Variant lent;
+    static_cast<VARIANT&>(lent) = value;
+    CallResult result = invoke(name, DISPATCH_PROPERTYPUT, std::span<com::Variant>(&lent, 1));
+    // Handed back untouched: the owner frees it.
+    VariantInit(&lent);
+    return result;
 }
 
 CallResult LateBound::call(std::string_view name, std::vector<com::Variant> args) {
-    return invoke(name, DISPATCH_METHOD, std::move(args));
+    return invoke(name, DISPATCH_METHOD, args);
 }
 
-CallResult LateBound::invoke(std::string_view name, WORD flags, std::vector<com::Variant> args) {
+CallResult LateBound::invoke(std::string_view name, WORD flags, std::span<com::Variant> args) {
     CallResult result;
     const std::u16string wideName = codepage::utf8ToUtf16(name);
     HRESULT lookup = S_OK;
@@ -34,7 +43,7 @@ CallResult LateBound::invoke(std::string_view name, WORD flags, std::vector<com:
         return result;
     }
     com::ExcepInfo exception;
-    const HRESULT hr = com::invoke(object_.get(), id, flags, std::span<com::Variant>(args), &result.value, &exception);
+    const HRESULT hr = com::invoke(object_.get(), id, flags, args, &result.value, &exception);
     if (hr == DISP_E_EXCEPTION) {
         result.hr = exception.error();
         result.description = com::bstrView(exception.bstrDescription);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,12 +28,15 @@ public:
 
     CallResult get(std::string_view name, std::optional<long> index = std::nullopt);
     CallResult put(std::string_view name, com::Variant value);
+    // The same, with `value` lent for the call: it stays the caller's, as
+    // every argument does under the automation rules, and is not copied.
+    CallResult putLent(std::string_view name, const VARIANT& value);
     CallResult call(std::string_view name, std::vector<com::Variant> args = {});
 
     IDispatch* object() const { return object_.get(); }
 
 private:
-    CallResult invoke(std::string_view name, WORD flags, std::vector<com::Variant> args);
+    CallResult invoke(std::string_view name, WORD flags, std::span<com::Variant> args);
 
     com::ComPtr<IDispatch> object_;
 };
