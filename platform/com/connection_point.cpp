@@ -1,6 +1,7 @@
 #include "platform/com/connection_point.h"
 
 #include <algorithm>
+#include <array>
 
 #include "platform/com/object.h"
 
@@ -154,6 +155,10 @@ std::vector<ComPtr<IDispatch>> ConnectionPoint::sinks() const {
   return result;
 }
 
+void ConnectionPoint::copySinks(std::span<ComPtr<IDispatch>> out) const {
+  for (std::size_t i = 0; i < sinks_.size() && i < out.size(); ++i) out[i] = sinks_[i].second;
+}
+
 void ConnectionPointContainerImpl::addConnectionPoint(const IID& events) {
   points_.push_back(std::make_unique<ConnectionPoint>(*this, events));
 }
@@ -183,9 +188,26 @@ HRESULT ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints
 
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args) {
   if (point.empty()) return 0;
+  // Events can come a million a second: the usual few sinks and arguments
+  // are kept on the stack, more go to the heap.
+  constexpr std::size_t inlineCount = 8;
   // A snapshot: handlers may connect or disconnect sinks while we call them.
-  const std::vector<ComPtr<IDispatch>> sinks = point.sinks();
-  std::vector<VARIANTARG> references(args.size());
+  std::array<ComPtr<IDispatch>, inlineCount> fewSinks;
+  std::vector<ComPtr<IDispatch>> manySinks;
+  std::span<ComPtr<IDispatch>> sinks(fewSinks.data(), point.sinkCount());
+  if (point.sinkCount() > inlineCount) {
+    manySinks.resize(point.sinkCount());
+    sinks = manySinks;
+  }
+  point.copySinks(sinks);
+
+  std::array<VARIANTARG, inlineCount> fewReferences;
+  std::vector<VARIANTARG> manyReferences;
+  std::span<VARIANTARG> references(fewReferences.data(), args.size());
+  if (args.size() > inlineCount) {
+    manyReferences.resize(args.size());
+    references = manyReferences;
+  }
   for (std::size_t i = 0; i < args.size(); ++i) {
     VARIANTARG& ref = references[args.size() - 1 - i];
     VariantInit(&ref);

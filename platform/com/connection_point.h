@@ -98,6 +98,9 @@ class ConnectionPoint final : public IConnectionPoint {
   bool empty() const { return sinks_.empty(); }
   // The sinks as they are now, in connection order, each with a reference.
   std::vector<ComPtr<IDispatch>> sinks() const;
+  std::size_t sinkCount() const { return sinks_.size(); }
+  // The same into `out`, which must hold sinkCount() entries.
+  void copySinks(std::span<ComPtr<IDispatch>> out) const;
 
  private:
   IConnectionPointContainer& container_;

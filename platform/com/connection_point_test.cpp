@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 #include "platform/com/testdata/widget_fixture.h"
 
 namespace com::testing {
@@ -61,6 +64,25 @@ TEST_F(ConnectionPointTest, EventsReachSinksInConnectionOrderByReference) {
   EXPECT_EQ(second.seen.size(), 2u);
   EXPECT_EQ(point_->Unadvise(cookie2), S_OK);
   EXPECT_EQ(ping(u"nobody"), VARIANT_FALSE);
+}
+
+TEST_F(ConnectionPointTest, ManySinksAllHearEveryEventInOrder) {
+  // More sinks than the event keeps at hand.
+  std::vector<std::unique_ptr<EventSink>> sinks;
+  std::vector<DWORD> cookies(11);
+  std::vector<int> order;
+  for (int i = 0; i < 11; ++i) {
+    sinks.push_back(std::make_unique<EventSink>());
+    sinks.back()->onPinged = [&order, i](BSTR*, VARIANT_BOOL* accept) {
+      order.push_back(i);
+      *accept = i == 10 ? VARIANT_TRUE : VARIANT_FALSE;
+    };
+    ASSERT_EQ(point_->Advise(sinks.back().get(), &cookies[static_cast<std::size_t>(i)]), S_OK);
+  }
+  EXPECT_EQ(ping(u"all"), VARIANT_TRUE);
+  EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+  for (const DWORD cookie : cookies) EXPECT_EQ(point_->Unadvise(cookie), S_OK);
+  for (const auto& sink : sinks) EXPECT_EQ(sink->references, 0u);
 }
 
 TEST_F(ConnectionPointTest, SinkMayDisconnectItselfDuringTheEvent) {
