@@ -47,35 +47,49 @@ void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
   if (header.masked && !payload.empty()) applyMask({out.data() + start, payload.size()}, header.key);
 }
 
+MessageFramer::MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize)
+    : opcode_(opcode),
+      payload_(payload),
+      chunk_(fragmentSize < 1 || static_cast<std::uint64_t>(fragmentSize) >= payload.size()
+                 ? std::max<std::size_t>(payload.size(), 1)
+                 : static_cast<std::size_t>(fragmentSize)),
+      frames_(payload.empty() ? 1 : (payload.size() + chunk_ - 1) / chunk_) {}
+
+bool MessageFramer::drawKeys(RandomSource& random) {
+  // One draw for every key of the message keeps the random source's cost per
+  // message, not per frame; the keys are still independent.
+  keys_.resize(frames_ * 4);
+  if (random.fill(keys_)) return true;
+  keys_.clear();
+  return false;
+}
+
+std::size_t MessageFramer::totalSize() const {
+  std::size_t total = 0;
+  for (std::size_t i = 0; i < frames_; ++i) {
+    const std::size_t size = std::min(chunk_, payload_.size() - std::min(payload_.size(), i * chunk_));
+    total += frameHeaderSize(size, true) + size;
+  }
+  return total;
+}
+
+void MessageFramer::appendNext(std::vector<std::uint8_t>& out) {
+  const std::size_t i = next_++;
+  const std::size_t offset = std::min(payload_.size(), i * chunk_);
+  FrameHeader header;
+  header.fin = i + 1 == frames_;
+  header.opcode = i == 0 ? opcode_ : std::uint8_t{kOpContinuation};
+  std::memcpy(header.key.data(), keys_.data() + i * 4, 4);
+  appendFrame(out, header, payload_.subspan(offset, std::min(chunk_, payload_.size() - offset)));
+}
+
 int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,
                   std::span<const std::uint8_t> payload, std::int64_t fragmentSize,
                   RandomSource& random) {
-  const std::size_t chunk = fragmentSize < 1 || static_cast<std::uint64_t>(fragmentSize) >= payload.size()
-                                ? std::max<std::size_t>(payload.size(), 1)
-                                : static_cast<std::size_t>(fragmentSize);
-  const std::size_t frames = payload.empty() ? 1 : (payload.size() + chunk - 1) / chunk;
-
-  // One draw for every key of the message keeps the random source's cost per
-  // message, not per frame; the keys are still independent.
-  std::vector<std::uint8_t> keys(frames * 4);
-  if (!random.fill(keys)) return kRandomUnavailable;
-
-  std::size_t total = 0;
-  for (std::size_t i = 0; i < frames; ++i) {
-    const std::size_t size = std::min(chunk, payload.size() - std::min(payload.size(), i * chunk));
-    total += frameHeaderSize(size, true) + size;
-  }
-  out.reserve(out.size() + total);
-
-  for (std::size_t i = 0; i < frames; ++i) {
-    const std::size_t offset = std::min(payload.size(), i * chunk);
-    const std::size_t size = std::min(chunk, payload.size() - offset);
-    FrameHeader header;
-    header.fin = i + 1 == frames;
-    header.opcode = i == 0 ? opcode : std::uint8_t{kOpContinuation};
-    std::memcpy(header.key.data(), keys.data() + i * 4, 4);
-    appendFrame(out, header, payload.subspan(offset, size));
-  }
+  MessageFramer framer(opcode, payload, fragmentSize);
+  if (!framer.drawKeys(random)) return kRandomUnavailable;
+  out.reserve(out.size() + framer.totalSize());
+  while (!framer.done()) framer.appendNext(out);
   return 0;
 }
 

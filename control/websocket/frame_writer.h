@@ -30,6 +30,37 @@ std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked);
 void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
                  std::span<const std::uint8_t> payload);
 
+// The frames of one message, one at a time, so that a writer can send each
+// as soon as it is serialised: the first min(length, fragmentSize) bytes
+// with `opcode`, each further chunk of at most fragmentSize bytes as a
+// continuation frame, FIN on the last one only, every frame masked with its
+// own new key. fragmentSize below 1 means no limit; an empty payload is one
+// empty frame. The payload must stay unchanged while the framer is used.
+class MessageFramer {
+ public:
+  MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize);
+
+  // Draws the keys of every frame at once; false when the random source
+  // fails (nothing can be framed then).
+  bool drawKeys(RandomSource& random);
+
+  std::size_t frameCount() const { return frames_; }
+  // Bytes that all frames together take.
+  std::size_t totalSize() const;
+  bool done() const { return next_ == frames_; }
+  // Appends the next frame to `out`; call only after drawKeys and while
+  // not done().
+  void appendNext(std::vector<std::uint8_t>& out);
+
+ private:
+  std::uint8_t opcode_;
+  std::span<const std::uint8_t> payload_;
+  std::size_t chunk_;
+  std::size_t frames_;
+  std::size_t next_ = 0;
+  std::vector<std::uint8_t> keys_;
+};
+
 // Appends one message: the first min(length, fragmentSize) bytes with
 // `opcode`, each further chunk of at most fragmentSize bytes as a
 // continuation frame, FIN on the last one only, every frame masked with its

@@ -12,6 +12,7 @@
 
 #include "control/websocket/close.h"
 #include "control/websocket/frame_reader.h"
+#include "control/websocket/frame_writer.h"
 #include "control/websocket/http_layer.h"
 
 namespace morvane {
@@ -150,6 +151,10 @@ private:
     // frames go out right behind it. 4001 when the socket fails, 301 when a
     // wait step does.
     int writeMessage(std::span<const std::uint8_t> frames);
+    // The same for a message still to be framed: each frame goes out as soon
+    // as it is serialised, so a large message is on the wire while the rest
+    // of it is being masked.
+    int writeMessage(websocket::MessageFramer& framer);
     // Ends a write: sends what was deferred behind it, lets the next writer
     // in, and turns a socket failure into 4001.
     int finishWriting(int code);

@@ -49,6 +49,10 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
 }
 
+std::string_view asText(std::span<const std::uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
 // Larger framing buffers are given back to the allocator after their message.
 constexpr std::size_t keptFrameBufferBytes = 8u << 20;
 
@@ -200,24 +204,44 @@ int WebSocketLayer::disconnect() {
     return 0;
 }
 
+int WebSocketLayer::writeMessage(websocket::MessageFramer& framer) {
+    if (!framer.drawKeys(websocket::systemRandom())) return fail(errc::randomUnavailable, "");
+    LentFrames lent(spareFrames_);
+    std::vector<std::uint8_t>& frame = *lent;
+    if (sending_) {
+        // Behind the message on its way, whole (see the other writer).
+        frame.reserve(framer.totalSize());
+        while (!framer.done()) framer.appendNext(frame);
+        deferredOutput_.append(asText(frame));
+        return 0;
+    }
+    const BlockingOperation operation(*this);
+    sending_ = true;
+    int code = sendThroughPendingOutput({});
+    while (code == 0 && !framer.done()) {
+        frame.clear();
+        framer.appendNext(frame);
+        code = sendBlocking(frame);
+    }
+    return finishWriting(code);
+}
+
 int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     bytesSent_ = 0;
     if (const int code = sendThroughPendingOutput({})) return code;
     if (data.empty()) return 0;
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
-    LentFrames lent(spareFrames_);
-    std::vector<std::uint8_t>& frames = *lent;
     if (timeout() > 0) {
-        if (websocket::appendMessage(frames, opcode, data, maxFrameSize_, websocket::systemRandom()) != 0) {
-            return fail(errc::randomUnavailable, "");
-        }
-        if (const int code = writeMessage(frames)) return code;
+        websocket::MessageFramer framer(opcode, data, maxFrameSize_);
+        if (const int code = writeMessage(framer)) return code;
         bytesSent_ = static_cast<std::int32_t>(data.size());
         return 0;
     }
     // Non-blocking: each piece of MaxFrameSize travels as a message of its
     // own; what the socket does not take waits in PendingOutput.
+    LentFrames lent(spareFrames_);
+    std::vector<std::uint8_t>& frames = *lent;
     std::size_t offset = 0;
     while (offset < data.size() && pendingOutput_.empty()) {
         const std::size_t piece = maxFrameSize_ < 1 ? data.size() - offset
@@ -236,13 +260,8 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
 int WebSocketLayer::sendText(std::string_view utf8Text) {
     if (utf8Text.empty()) return 0;
     bytesSent_ = 0;
-    LentFrames lent(spareFrames_);
-    std::vector<std::uint8_t>& frames = *lent;
-    if (websocket::appendMessage(frames, websocket::kOpText, asBytes(utf8Text), maxFrameSize_,
-                                 websocket::systemRandom()) != 0) {
-        return fail(errc::randomUnavailable, "");
-    }
-    if (const int code = writeMessage(frames)) return code;
+    websocket::MessageFramer framer(websocket::kOpText, asBytes(utf8Text), maxFrameSize_);
+    if (const int code = writeMessage(framer)) return code;
     bytesSent_ = static_cast<std::int32_t>(utf8Text.size());
     return 0;
 }
