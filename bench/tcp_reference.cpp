@@ -1,6 +1,7 @@
 // The physical reference for the client benchmarks: the same workloads as
-// morvane --bench over plain TCP on loopback, a client and an echo server in
-// two threads of this process, no framing at all.
+// morvane --bench over plain TCP on loopback, no framing at all. The echo
+// server is a process of its own, as the WebSocket server is for morvane,
+// so that both pay the same cost for every wake-up across processes.
 //
 // Usage: tcp_reference latency|throughput|burst COUNT SIZE
 // Prints one JSON line in the format morvane --bench uses.
@@ -8,6 +9,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -77,7 +78,12 @@ int main(int argc, char** argv) {
     socklen_t length = sizeof address;
     ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
 
-    std::thread echo([&] {
+    const pid_t echo = ::fork();
+    if (echo < 0) {
+        std::perror("tcp_reference: fork");
+        return 1;
+    }
+    if (echo == 0) {
         const int fd = ::accept(server, nullptr, nullptr);
         noDelay(fd);
         std::vector<char> buffer(std::max<std::size_t>(size, 2));
@@ -90,7 +96,9 @@ int main(int argc, char** argv) {
             for (long i = 0; i < count && readAll(fd, buffer.data(), size); ++i) writeAll(fd, buffer.data(), size);
         }
         ::close(fd);
-    });
+        ::_exit(0);
+    }
+    ::close(server);
 
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
@@ -117,7 +125,7 @@ int main(int argc, char** argv) {
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::close(fd);
-    echo.join();
+    ::waitpid(echo, nullptr, 0);
     std::printf("{\"client\":\"tcp\",\"workload\":\"%s\",\"ok\":%s,\"messages\":%ld,\"bytes\":%ld,\"seconds\":%.6f",
                 workload.c_str(), ok ? "true" : "false", checked, checked * static_cast<long>(size), seconds);
     if (workload == "latency") {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -59,15 +60,25 @@ public:
     // Runs the loop until a whole message is there; false on time-out,
     // close or error. What `message` held is reused for later messages.
     bool next(Message& message) {
-        const Clock::time_point deadline = Clock::now() + patience;
-        auto& loop = platform::loop::threadLoop();
-        while (messages_.empty()) {
-            if (closed_ || !failure_.empty() || Clock::now() > deadline) return false;
-            loop.waitStep(std::chrono::milliseconds(100));
-        }
+        if (messages_.empty() && !runUntil([this] { return !messages_.empty(); })) return false;
         if (message.joined.capacity() > spare_.capacity()) spare_ = std::move(message.joined);
         message = std::move(messages_.front());
         messages_.pop_front();
+        return true;
+    }
+
+    // Whole messages go to `consumer` as they complete, instead of waiting
+    // in the queue for next(); it may keep nothing of what it is shown.
+    void consumeWith(std::function<void(const Message&)> consumer) { consumer_ = std::move(consumer); }
+
+    // Runs the loop until `done` says so; false on time-out, close or error.
+    bool runUntil(const std::function<bool()>& done) {
+        const Clock::time_point deadline = Clock::now() + patience;
+        auto& loop = platform::loop::threadLoop();
+        while (!done()) {
+            if (closed_ || !failure_.empty() || Clock::now() > deadline) return false;
+            loop.waitStep(std::chrono::milliseconds(100));
+        }
         return true;
     }
 
@@ -102,13 +113,23 @@ private:
             } else {
                 partial_.text.append(com::bstrView(*argument(1).pbstrVal));
             }
-            if (last) messages_.push_back(std::exchange(partial_, Message{}));
+            if (!last) return;
+            if (consumer_) {
+                consumer_(partial_);
+                partial_.format = 0;
+                partial_.text.clear();  // its room serves the next message
+                partial_.joined.clear();
+                partial_.array = com::Variant();
+            } else {
+                messages_.push_back(std::exchange(partial_, Message{}));
+            }
         }
     }
 
     LateBound& control_;
     EventPrinter& events_;
     std::deque<Message> messages_;
+    std::function<void(const Message&)> consumer_;
     Message partial_;
     std::vector<std::uint8_t> spare_;
     bool closed_ = false;
@@ -226,32 +247,37 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
 
 void burst(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
     if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(textFormat))), "DataFormat")) return;
-    const Clock::time_point start = Clock::now();
-    if (!check(outcome, control.put("DataToSend", com::Variant(std::u16string_view(u"go"))), "DataToSend")) return;
-    for (long i = 0; i < bench.count; ++i) {
-        Message message;
-        if (!inbox.next(message)) {
-            outcome.ok = false;
-            outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
-            return;
-        }
+    // Each message is checked in its event, as a host that streams would.
+    inbox.consumeWith([&](const Message& message) {
+        if (!outcome.ok || outcome.messages == bench.count) return;
         if (message.format != textFormat || message.text.size() != static_cast<std::size_t>(bench.size)) {
             outcome.ok = false;
-            outcome.error = "message " + std::to_string(i) + " is not a text message of " +
+            outcome.error = "message " + std::to_string(outcome.messages) + " is not a text message of " +
                             std::to_string(bench.size) + " bytes";
             return;
         }
         ++outcome.messages;
         outcome.bytes += bench.size;
-    }
+    });
+    const Clock::time_point start = Clock::now();
+    if (!check(outcome, control.put("DataToSend", com::Variant(std::u16string_view(u"go"))), "DataToSend")) return;
+    const bool finished = inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    inbox.consumeWith(nullptr);
+    if (!finished && outcome.ok) {
+        outcome.ok = false;
+        outcome.error = "message " + std::to_string(outcome.messages) + ": " + inbox.failure();
+    }
 }
 
 }  // namespace
 
-int runBench(LateBound& control, EventPrinter& events, const Bench& bench) {
+int runBench(LateBound& control, EventPrinter& events, const Bench& bench, bool configuredNoDelay) {
     Outcome outcome;
     Inbox inbox(control, events);
+    // The workloads measure the round trip, not the system's wait for more
+    // bytes to send; a --config given before may still say otherwise.
+    if (!configuredNoDelay) control.call("Config", {com::Variant(std::u16string_view(u"TcpNoDelay=True"))});
     if (check(outcome, control.call("Connect", {com::Variant(codepage::utf8ToUtf16(bench.url))}), "Connect")) {
         if (bench.workload == "burst") {
             burst(control, inbox, bench, outcome);

@@ -8,7 +8,9 @@
 
 namespace morvane::cli {
 
-// Prints exactly one JSON line; returns 0 only when the run was ok.
-int runBench(LateBound& control, EventPrinter& events, const Bench& bench);
+// Prints exactly one JSON line; returns 0 only when the run was ok. Send
+// coalescing is turned off first unless `configuredNoDelay` says the caller
+// has set TcpNoDelay itself.
+int runBench(LateBound& control, EventPrinter& events, const Bench& bench, bool configuredNoDelay);
 
 }  // namespace morvane::cli

@@ -1,5 +1,7 @@
 // morvane: a WebSocket client on the Morvane control, driven the way any
 // late-binding host drives it.
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -97,7 +99,14 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     for (const Action& action : options.actions) ok = run(control, action) && ok;
-    if (options.bench) ok = runBench(control, *events, *options.bench) == 0 && ok;
+    if (options.bench) {
+        const bool configuredNoDelay = std::any_of(options.actions.begin(), options.actions.end(), [](const Action& a) {
+            return a.kind == Action::Kind::Config && a.name.size() >= 10 &&
+                   std::equal(a.name.begin(), a.name.begin() + 10, "tcpnodelay",
+                              [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) == y; });
+        });
+        ok = runBench(control, *events, *options.bench, configuredNoDelay) == 0 && ok;
+    }
     if (options.url) ok = runSession(control, *events, options) == 0 && ok;
 
     if (advised) unadviseEvents(object.get(), cookie);

@@ -134,7 +134,9 @@ output.
                           how the Redirect and SSLServerAuthentication
                           handlers answer (default: the control's verdict)
   --bench WORKLOAD URL COUNT SIZE
-                          run a benchmark workload; prints one JSON line
+                          run a benchmark workload with send coalescing off
+                          (TcpNoDelay, unless --config set it); prints one
+                          JSON line
   -h, --help              this text
 
 With a URL, morvane connects, sends each line of standard input as one
