@@ -12,15 +12,16 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "control/websocket/accept_key.h"
+#include "control/websocket/frame.h"
 
 namespace {
 
@@ -93,23 +94,6 @@ void appendFrame(Bytes& out, unsigned opcode, const char* payload, std::size_t s
     if (size > 0) std::memcpy(at + length, payload, size);
 }
 
-// Copies a masked payload, unmasking it on the way, eight bytes at a time:
-// the server must not be what a client benchmark measures.
-void unmaskInto(char* to, const char* from, std::size_t size, const unsigned char* mask, std::size_t phase) {
-    unsigned char key[8];
-    for (std::size_t i = 0; i < 8; ++i) key[i] = mask[(phase + i) % 4];
-    std::uint64_t word;
-    std::memcpy(&word, key, 8);
-    std::size_t i = 0;
-    for (; i + 8 <= size; i += 8) {
-        std::uint64_t chunk;
-        std::memcpy(&chunk, from + i, 8);
-        chunk ^= word;
-        std::memcpy(to + i, &chunk, 8);
-    }
-    for (; i < size; ++i) to[i] = static_cast<char>(from[i] ^ key[i % 8]);
-}
-
 // Answers the upgrade; false when the request is not one.
 bool handshake(int fd, std::string& pending) {
     char buffer[8192];
@@ -175,7 +159,14 @@ void serve(int fd, long burstCount, long burstSize) {
             const char* payload = reinterpret_cast<const char*>(p + header + keyLength);
             begin += header + keyLength + size;
             auto unmasked = [&](char* to) {
-                if (masked) unmaskInto(to, payload, size, mask, 0);
+                if (masked) {
+                    morvane::websocket::MaskKey key;
+                    std::memcpy(key.data(), mask, key.size());
+                    // The control's own unmasking: the server must not be
+                    // what a client benchmark measures.
+                    morvane::websocket::copyMasked(reinterpret_cast<std::uint8_t*>(to),
+                                                   {reinterpret_cast<const std::uint8_t*>(payload), size}, key);
+                }
                 else if (size > 0) std::memcpy(to, payload, size);
             };
             if (opcode >= 8) {

@@ -3,24 +3,71 @@
 #include <array>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace morvane::websocket {
 
-void applyMask(std::span<std::uint8_t> data, const MaskKey& key, std::size_t phase) {
-  // Rotate the key so that data[0] meets key[phase]; then every block of
-  // data meets the same block of key bytes all the way through. The block
-  // loop has a fixed length, which the compiler turns into vector XORs.
-  constexpr std::size_t block = 64;
-  std::array<std::uint8_t, block> pattern{};
-  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = key[(phase + i) & 3];
+namespace {
 
+constexpr std::size_t kMaskBlock = 64;
+
+// The key rotated so that the first byte meets key[phase], repeated over a
+// block: then every block of data meets the same block of key bytes. The
+// block loops below have a fixed length, which the compiler turns into
+// vector XORs.
+std::array<std::uint8_t, kMaskBlock> maskPattern(const MaskKey& key, std::size_t phase) {
+  std::array<std::uint8_t, kMaskBlock> pattern{};
+  for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = key[(phase + i) & 3];
+  return pattern;
+}
+
+}  // namespace
+
+void applyMask(std::span<std::uint8_t> data, const MaskKey& key, std::size_t phase) {
+  const auto pattern = maskPattern(key, phase);
   std::uint8_t* p = data.data();
   std::size_t n = data.size();
-  while (n >= block) {
-    for (std::size_t i = 0; i < block; ++i) p[i] ^= pattern[i];
-    p += block;
-    n -= block;
+  while (n >= kMaskBlock) {
+    for (std::size_t i = 0; i < kMaskBlock; ++i) p[i] ^= pattern[i];
+    p += kMaskBlock;
+    n -= kMaskBlock;
   }
   for (std::size_t i = 0; i < n; ++i) p[i] ^= pattern[i];
+}
+
+void copyMasked(std::uint8_t* to, std::span<const std::uint8_t> from, const MaskKey& key, std::size_t phase) {
+  const auto pattern = maskPattern(key, phase);
+  const std::uint8_t* p = from.data();
+  std::size_t n = from.size();
+#if defined(__SSE2__)
+  // Four vectors a block, held in registers (a byte loop through a local
+  // block would be kept on the stack, as `to` and `from` might overlap).
+  const __m128i keys = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pattern.data()));
+  while (n >= kMaskBlock) {
+    for (std::size_t k = 0; k < kMaskBlock; k += 16) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + k));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(to + k), _mm_xor_si128(bytes, keys));
+    }
+    p += kMaskBlock;
+    to += kMaskBlock;
+    n -= kMaskBlock;
+  }
+#else
+  std::uint64_t keyWord;
+  std::memcpy(&keyWord, pattern.data(), sizeof keyWord);
+  while (n >= sizeof keyWord) {
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    word ^= keyWord;
+    std::memcpy(to, &word, sizeof word);
+    p += sizeof word;
+    to += sizeof word;
+    n -= sizeof word;
+  }
+#endif
+  for (std::size_t i = 0; i < n; ++i) to[i] = p[i] ^ pattern[i];
 }
 
 }  // namespace morvane::websocket

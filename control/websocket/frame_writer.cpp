@@ -38,13 +38,15 @@ void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
     std::memcpy(p, header.key.data(), header.key.size());
     p += header.key.size();
   }
-  // Appended, not resized and overwritten: a payload of megabytes is
-  // written once by the copy and once by the mask, never zeroed first.
-  out.reserve(out.size() + static_cast<std::size_t>(p - head) + payload.size());
   out.insert(out.end(), head, p);
+  if (!header.masked) {
+    out.insert(out.end(), payload.begin(), payload.end());
+    return;
+  }
+  // Masked as it is copied: one pass over the payload.
   const std::size_t start = out.size();
-  out.insert(out.end(), payload.begin(), payload.end());
-  if (header.masked && !payload.empty()) applyMask({out.data() + start, payload.size()}, header.key);
+  out.resize(start + payload.size());
+  copyMasked(out.data() + start, payload, header.key);
 }
 
 MessageFramer::MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize)

@@ -98,14 +98,23 @@ TEST(FrameWriter, UnmaskedFrameWithReservedBitsAppendsToExistingBytes) {
 
 // --- masking -----------------------------------------------------------------
 
-TEST(Masking, WordWiseMaskAgreesWithTheBytewiseDefinitionAtEveryPhaseAndLength) {
+TEST(Masking, BlockwiseMaskAgreesWithTheBytewiseDefinitionAtEveryPhaseAndLength) {
   const MaskKey key = {0x37, 0xFA, 0x21, 0x3D};
-  for (std::size_t length = 0; length < 40; ++length) {
+  std::vector<std::size_t> lengths;
+  for (std::size_t length = 0; length < 40; ++length) lengths.push_back(length);
+  // Around whole blocks, and several blocks with a tail.
+  for (const std::size_t length : {63, 64, 65, 127, 128, 129, 200, 1000}) lengths.push_back(length);
+  for (const std::size_t length : lengths) {
     for (std::size_t phase = 0; phase < 4; ++phase) {
       Bytes data(length);
       for (std::size_t i = 0; i < length; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
       Bytes expected = data;
       for (std::size_t i = 0; i < length; ++i) expected[i] ^= key[(i + phase) % 4];
+      Bytes copied(length + 1, 0xEE);
+      copyMasked(copied.data(), data, key, phase);
+      EXPECT_EQ(copied.back(), 0xEE) << "wrote past the end at " << length;
+      copied.pop_back();
+      EXPECT_EQ(copied, expected) << length << "/" << phase;
       applyMask(data, key, phase);
       EXPECT_EQ(data, expected) << length << "/" << phase;
     }
