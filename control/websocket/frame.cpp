@@ -38,9 +38,16 @@ void applyMask(std::span<std::uint8_t> data, const MaskKey& key, std::size_t pha
 }
 
 void copyMasked(std::uint8_t* to, std::span<const std::uint8_t> from, const MaskKey& key, std::size_t phase) {
-  const auto pattern = maskPattern(key, phase);
   const std::uint8_t* p = from.data();
   std::size_t n = from.size();
+  // Byte by byte up to a 16-byte boundary of the destination (a payload
+  // starts 6 to 14 bytes into its frame): stores that split cache lines cost
+  // dearly.
+  while (n > 0 && (reinterpret_cast<std::uintptr_t>(to) & 15) != 0) {
+    *to++ = *p++ ^ key[phase++ & 3];
+    --n;
+  }
+  const auto pattern = maskPattern(key, phase & 3);
 #if defined(__SSE2__)
   // Four vectors a block, held in registers (a byte loop through a local
   // block would be kept on the stack, as `to` and `from` might overlap).

@@ -149,6 +149,8 @@ bool decodeSingleBytes(const SingleByteTable& table, std::string_view bytes, cha
       out[i] = wide == kUnmapped ? kReplacement : static_cast<char16_t>(wide);
     }
   };
+  // Unit by unit up to a 16-byte boundary of the output (see widenAscii).
+  while (i < n && !detail::outputAligned(out + i)) lookUp(i + 1);
   while (i + detail::kWidenBlock <= n) {
     if (table.asciiIdentity && detail::asciiBlock(in + i)) {
       detail::widenBlock(in + i, out + i);

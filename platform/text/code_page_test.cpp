@@ -110,9 +110,14 @@ TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
     std::u16string expected;
     for (const char byte : text) expected += multiByteToWide(cp, std::string_view(&byte, 1)).text;
     EXPECT_EQ(multiByteToWide(cp, text).text, expected) << cp;
-    std::u16string direct(text.size(), u'#');
-    ASSERT_TRUE(widenOneToOne(cp, text, direct.data())) << cp;
-    EXPECT_EQ(direct, expected) << cp;
+    // At every alignment of the destination (a BSTR's text is 4 bytes in).
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+      std::u16string direct(text.size() + 8, u'#');
+      ASSERT_TRUE(widenOneToOne(cp, text, direct.data() + offset)) << cp;
+      EXPECT_EQ(direct.substr(offset, text.size()), expected) << cp << " at " << offset;
+      EXPECT_EQ(direct.substr(0, offset), std::u16string(offset, u'#'));
+      EXPECT_EQ(direct.substr(offset + text.size()), std::u16string(8 - offset, u'#'));
+    }
     EXPECT_EQ(multiByteToWide(cp, text, ConversionMode::strict).ok(), expected.find(u'\uFFFD') == std::u16string::npos);
   }
 
@@ -131,9 +136,11 @@ TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
   EXPECT_FALSE(widenOneToOne(CP_UTF8, text, direct.data()));
 
   const std::string ascii = mixedText(random, {"a", std::string(21, 'b'), "\x01"}, 300);
-  std::u16string wideAscii(ascii.size(), u'#');
-  ASSERT_TRUE(widenOneToOne(CP_UTF8, ascii, wideAscii.data()));
-  EXPECT_EQ(wideAscii, utf8ToUtf16(ascii));
+  std::u16string wideAscii(ascii.size() + 8, u'#');
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    ASSERT_TRUE(widenOneToOne(CP_UTF8, ascii, wideAscii.data() + offset));
+    EXPECT_EQ(wideAscii.substr(offset, ascii.size()), utf8ToUtf16(ascii)) << offset;
+  }
   // Double-byte code pages always take the general path.
   EXPECT_FALSE(widenOneToOne(932, "abc", wideAscii.data()));
   EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));

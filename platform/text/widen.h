@@ -54,10 +54,18 @@ inline void widenBlock(const std::uint8_t* in, char16_t* out) {
 
 #endif
 
+inline bool outputAligned(const char16_t* out) { return (reinterpret_cast<std::uintptr_t>(out) & 15) == 0; }
+
 // Widens the leading ASCII bytes of in[0, n) into out and returns how many
 // it widened: all of them, or up to the first byte of 0x80 or above.
 inline std::size_t widenAscii(const std::uint8_t* in, std::size_t n, char16_t* out) {
   std::size_t i = 0;
+  // Unit by unit up to a 16-byte boundary of the output: stores that split
+  // cache lines (a BSTR's text starts 4 bytes into its block) cost dearly.
+  while (i < n && in[i] < 0x80 && !outputAligned(out + i)) {
+    out[i] = in[i];
+    ++i;
+  }
   while (i + kWidenBlock <= n && asciiBlock(in + i)) {
     widenBlock(in + i, out + i);
     i += kWidenBlock;
