@@ -111,6 +111,13 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
         // what it decrypts); the buffer then holds its plaintext.
         logTraffic(TrafficDirection::Receive, space.first(static_cast<std::size_t>(received)));
         receiveBuffer_.commit(static_cast<std::size_t>(received));
+        if (!draining && static_cast<std::size_t>(received) < space.size()) {
+            // The socket had less than there was room for, so it is most
+            // likely empty now: deliver, and let the next notification say
+            // otherwise rather than ask the socket once more for nothing.
+            if (!deliverReady()) break;
+            return ReadEnd::WouldBlock;
+        }
         if (!draining && maxReceiveDataTime_ > 0 && tickCountMillis() - started > maxReceiveDataTime_) {
             // Let the caller's other events run; delivery goes on from here.
             requestRead();

@@ -258,6 +258,7 @@ TEST_P(LoopContract, KilledTimersAndDestroyedTargetsTickNoMore) {
 
 // --- sockets ----------------------------------------------------------------
 
+
 class SocketPairContract : public LoopContract {
  protected:
   void SetUp() override {
@@ -277,8 +278,11 @@ TEST_P(SocketPairContract, ReadIsReportedOnceUntilRearmed) {
   EXPECT_EQ(recorder.seen[0].wParam, static_cast<std::uintptr_t>(mine.fd));
   EXPECT_EQ(socketEventOf(recorder.seen[0].lParam), kSocketRead);
   EXPECT_EQ(socketErrorOf(recorder.seen[0].lParam), 0);
-  // Unread data does not raise the event again until the owner re-arms.
-  for (int i = 0; i < 3; ++i) loop.waitStep(1ms);
+  // Unread data does not raise the event again until the owner re-arms,
+  // nor keep waking the loop meanwhile: the steps sleep their time out.
+  const auto before = std::chrono::steady_clock::now();
+  for (int i = 0; i < 10; ++i) loop.waitStep(10ms);
+  EXPECT_GE(std::chrono::steady_clock::now() - before, 80ms) << "the unread data keeps waking the loop";
   EXPECT_EQ(recorder.seen.size(), 1u);
   loop.rearmSocket(mine.fd, kSocketRead);
   ASSERT_TRUE(pumpUntil([&] { return recorder.seen.size() == 2; }));

@@ -134,12 +134,16 @@ void SocketReadiness::handle(int socket, std::uint32_t epollEvents, std::vector<
     report(kSocketClose, failed ? pendingSocketError(socket) : 0);
   }
   if (notices.size() == before) {
-    // Nothing the owner asked for: park the socket until it re-arms rather
-    // than be woken by the same level-triggered condition again and again.
-    park(socket, watch);
+    // Woken for nothing the owner still asks for: narrow the interest to
+    // what is armed (parking the socket when nothing is) rather than be woken
+    // by the same level-triggered condition again and again.
+    updateInterest(socket, watch);
     return;
   }
-  updateInterest(socket, watch);
+  // What was reported stays in the kernel's interest for now: the owner
+  // usually reads and re-arms before the next gather, and then neither the
+  // report nor the re-arm costs a system call. Should the condition wake a
+  // gather first, the branch above narrows the interest then.
 }
 
 bool SocketReadiness::gather(std::chrono::milliseconds timeout, std::vector<Notice>& notices) {
