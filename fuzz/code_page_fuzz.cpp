@@ -1,8 +1,8 @@
 // Received payloads become the Text of DataIn through the code-page layer,
 // which takes long texts a block at a time. Whatever the bytes, the code
 // page and the alignment of the destination: the block paths read exactly as
-// a byte at a time, never write outside their destination, and valid UTF-8
-// survives the round trip.
+// a byte at a time, never write outside their destination, and text read in
+// a code page (or valid UTF-8) is written back as it was.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,6 +39,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else if (cp != codepage::CP_UTF8 && cp != 932) {
     std::abort();  // every byte of a single-byte code page is one character
   }
+
+  // Code pages that map every byte to a character of its own read back as
+  // they were written.
+  if ((cp == 1252 || cp == 437 || cp == 866) && codepage::wideToMultiByte(cp, wide.text).text != text) std::abort();
 
   if (cp == codepage::CP_UTF8) {
     const codepage::WideResult strict = codepage::multiByteToWide(cp, text, codepage::ConversionMode::strict);

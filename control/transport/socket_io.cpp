@@ -82,7 +82,7 @@ void SocketEngine::deliverRest(bool finalRest) {
 }
 
 SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
-    const std::int64_t started = tickCountMillis();
+    const std::int64_t started = maxReceiveDataTime_ > 0 ? tickCountMillis() : 0;
     while (socketOpen() && acceptData_ && !interruptRequested_) {
         if (!deliverReady()) break;
         std::span<std::uint8_t> space = receiveBuffer_.freeSpace();
@@ -204,7 +204,7 @@ int SocketEngine::sendBlocking(std::span<const std::uint8_t> data) {
     BlockingOperation operation(*this);
     std::size_t offset = 0;
     while (offset < data.size()) {
-        while (!rateWindow_.allows(maxTransferRate_, systemTimeMillis())) {
+        while (maxTransferRate_ > 0 && !rateWindow_.allows(maxTransferRate_, systemTimeMillis())) {
             if (!waitStep()) return lastErrorCode_;
         }
         const std::size_t chunk = rateWindow_.allowance(maxTransferRate_, data.size() - offset);

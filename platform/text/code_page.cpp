@@ -16,7 +16,7 @@
 #include <unordered_map>
 
 #include "platform/text/utf8.h"
-#include "platform/text/widen.h"
+#include "platform/text/ascii_blocks.h"
 
 static_assert(std::endian::native == std::endian::little,
               "char16_t buffers are handed to iconv as UTF-16LE");
@@ -346,11 +346,20 @@ NarrowResult wideToMultiByte(unsigned codePage, std::u16string_view text, Conver
       result.status = ConversionStatus::unknownCodePage;
       return result;
     }
-    result.text.reserve(text.size());
+    // Every character is at most one byte: the result fits in text.size().
+    result.text.resize(text.size());
+    char* const out = result.text.data();
+    std::size_t w = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
+      if (table->asciiIdentity && text[i] < 0x80) {
+        const std::size_t run = detail::narrowAscii(text.data() + i, text.size() - i, out + w);
+        w += run;
+        i += run - 1;
+        continue;
+      }
       const auto it = table->toByte.find(text[i]);
       if (it != table->toByte.end()) {
-        result.text.push_back(static_cast<char>(it->second));
+        out[w++] = static_cast<char>(it->second);
         continue;
       }
       if (strict) {
@@ -363,9 +372,10 @@ NarrowResult wideToMultiByte(unsigned codePage, std::u16string_view text, Conver
           text[i + 1] <= 0xDFFF) {
         ++i;
       }
-      result.text.push_back(kDefaultChar);
+      out[w++] = kDefaultChar;
       result.usedDefaultChar = true;
     }
+    result.text.resize(w);
     return result;
   }
   if (!multiByteIconvUsable(*cp)) {

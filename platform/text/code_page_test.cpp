@@ -146,6 +146,29 @@ TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
   EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));
 }
 
+// The same for the way back: long texts narrowed block-wise must read as
+// their characters one at a time.
+TEST(CodePageFastPaths, LongTextsNarrowAsTheirCharacters) {
+  std::mt19937 random(11);
+  const std::vector<std::u16string> pieces = {u"a", u"0123456789abcdefghij", std::u16string(40, u'z'), u"\u00E9",
+                                              u"\u20AC", u"\u03A9", u"\U0001F600", u"\xD800", u"\x7F"};
+  for (const unsigned cp : {1252u, 1253u, CP_UTF8}) {
+    std::u16string text;
+    std::string expected;
+    bool defaulted = false;
+    for (int i = 0; i < 400; ++i) {
+      const std::u16string& piece = pieces[random() % pieces.size()];
+      text += piece;
+      const NarrowResult one = wideToMultiByte(cp, piece);
+      expected += one.text;
+      defaulted = defaulted || one.usedDefaultChar;
+    }
+    const NarrowResult whole = wideToMultiByte(cp, text);
+    EXPECT_EQ(whole.text, expected) << cp;
+    EXPECT_EQ(whole.usedDefaultChar, defaulted) << cp;
+  }
+}
+
 TEST(CodePageAnsi, DefaultsTo1252AndFollowsTheEnvironment) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the variable anew
   if (std::getenv(kAnsiCodePageVariable) == nullptr) {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/text/widen.h"
+#include "platform/text/ascii_blocks.h"
 
 namespace codepage::detail {
 
@@ -90,11 +90,20 @@ bool decodeUtf8(std::string_view bytes, std::u16string& out, bool strict) {
 }
 
 bool encodeUtf8(std::u16string_view text, std::string& out, bool strict) {
-  out.clear();
-  out.reserve(text.size() + text.size() / 2);
+  // A unit becomes at most three bytes (a pair of units four), so the result
+  // fits in three bytes a unit.
   const std::size_t n = text.size();
+  out.resize(3 * n);
+  char* const o = out.data();
+  std::size_t w = 0;
   for (std::size_t i = 0; i < n; ++i) {
     char32_t cp = text[i];
+    if (cp < 0x80) {
+      const std::size_t run = narrowAscii(text.data() + i, n - i, o + w);
+      w += run;
+      i += run - 1;
+      continue;
+    }
     if (cp >= 0xD800 && cp <= 0xDFFF) {
       const bool pairs = cp <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF;
       if (pairs) {
@@ -105,22 +114,21 @@ bool encodeUtf8(std::u16string_view text, std::string& out, bool strict) {
         cp = kReplacement;
       }
     }
-    if (cp < 0x80) {
-      out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    if (cp < 0x800) {
+      o[w++] = static_cast<char>(0xC0 | (cp >> 6));
+      o[w++] = static_cast<char>(0x80 | (cp & 0x3F));
     } else if (cp < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      o[w++] = static_cast<char>(0xE0 | (cp >> 12));
+      o[w++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      o[w++] = static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-      out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+      o[w++] = static_cast<char>(0xF0 | (cp >> 18));
+      o[w++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      o[w++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      o[w++] = static_cast<char>(0x80 | (cp & 0x3F));
     }
   }
+  out.resize(w);
   return true;
 }
 

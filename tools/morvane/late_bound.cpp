@@ -34,14 +34,18 @@ CallResult LateBound::call(std::string_view name, std::vector<com::Variant> args
 
 CallResult LateBound::invoke(std::string_view name, WORD flags, std::span<com::Variant> args) {
     CallResult result;
-    const std::u16string wideName = codepage::utf8ToUtf16(name);
-    HRESULT lookup = S_OK;
-    const DISPID id = com::dispidOfName(object_.get(), wideName, &lookup);
-    if (id == DISPID_UNKNOWN) {
-        result.hr = FAILED(lookup) ? lookup : DISP_E_UNKNOWNNAME;
-        result.description = u"Unknown name.";
-        return result;
+    auto known = dispids_.find(std::string(name));
+    if (known == dispids_.end()) {
+        HRESULT lookup = S_OK;
+        const DISPID id = com::dispidOfName(object_.get(), codepage::utf8ToUtf16(name), &lookup);
+        if (id == DISPID_UNKNOWN) {
+            result.hr = FAILED(lookup) ? lookup : DISP_E_UNKNOWNNAME;
+            result.description = u"Unknown name.";
+            return result;
+        }
+        known = dispids_.emplace(std::string(name), id).first;
     }
+    const DISPID id = known->second;
     com::ExcepInfo exception;
     const HRESULT hr = com::invoke(object_.get(), id, flags, args, &result.value, &exception);
     if (hr == DISP_E_EXCEPTION) {

@@ -6,6 +6,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/com/dispatch.h"
@@ -39,6 +40,9 @@ private:
     CallResult invoke(std::string_view name, WORD flags, std::span<com::Variant> args);
 
     com::ComPtr<IDispatch> object_;
+    // Names already looked up: a member's DISPID does not change while the
+    // object lives, so each name costs one GetIDsOfNames.
+    std::unordered_map<std::string, DISPID> dispids_;
 };
 
 // {"error":{"member":...,"hresult":...,"description":...,"helpContext":...}}

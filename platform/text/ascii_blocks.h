@@ -1,7 +1,7 @@
-// Widening of ASCII bytes to UTF-16 units, the hot loop of every received
-// text: a block of bytes is checked at once and, when all are below 0x80,
-// widened with vector unpacks (SSE2, which every x86-64 has; elsewhere a
-// plain loop).
+// ASCII runs between 8-bit text and UTF-16 units, the hot loops of every
+// received and sent text: a block is checked at once and, when all of it is
+// below 0x80, widened with vector unpacks or narrowed with vector packs
+// (SSE2, which every x86-64 has; elsewhere plain loops).
 #pragma once
 
 #include <cstddef>
@@ -73,6 +73,44 @@ inline std::size_t widenAscii(const std::uint8_t* in, std::size_t n, char16_t* o
   // The rest, and the block that holds the first byte of 0x80 or above.
   while (i < n && in[i] < 0x80) {
     out[i] = in[i];
+    ++i;
+  }
+  return i;
+}
+
+#if defined(__SSE2__)
+
+// Narrows 16 units to 16 bytes when all are below 0x80; false otherwise,
+// with nothing written.
+inline bool narrowBlock16(const char16_t* in, char* out) {
+  const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+  const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 8));
+  const __m128i beyond = _mm_and_si128(_mm_or_si128(low, high), _mm_set1_epi16(static_cast<short>(0xFF80)));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(beyond, _mm_setzero_si128())) != 0xFFFF) return false;
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(low, high));
+  return true;
+}
+
+#else
+
+inline bool narrowBlock16(const char16_t* in, char* out) {
+  char16_t any = 0;
+  for (std::size_t k = 0; k < 16; ++k) any |= in[k];
+  if (any >= 0x80) return false;
+  for (std::size_t k = 0; k < 16; ++k) out[k] = static_cast<char>(in[k]);
+  return true;
+}
+
+#endif
+
+// Narrows the leading units of in[0, n) that are below 0x80 into out and
+// returns how many it narrowed: all of them, or up to the first of 0x80 or
+// above.
+inline std::size_t narrowAscii(const char16_t* in, std::size_t n, char* out) {
+  std::size_t i = 0;
+  while (i + 16 <= n && narrowBlock16(in + i, out + i)) i += 16;
+  while (i < n && in[i] < 0x80) {
+    out[i] = static_cast<char>(in[i]);
     ++i;
   }
   return i;
