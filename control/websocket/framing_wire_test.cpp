@@ -3,6 +3,7 @@
 // output in non-blocking mode, and the cap on incoming messages.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <string>
@@ -376,6 +377,37 @@ TEST_F(FramingWireTest, APingDuringALongSendIsAnsweredAfterTheMessage) {
     EXPECT_EQ(frames[1].opcode, 10);
     EXPECT_EQ(frames[1].payload, "mid");
     EXPECT_EQ(frames[2].opcode, 8);
+}
+
+TEST_F(FramingWireTest, AMessageIsWhatItsBufferHeldWhenItWasSent) {
+    // Many frames, more than the sockets hold: the later frames go out after
+    // wait steps, and in one of them a handler refills the very buffer the
+    // message was sent from.
+    std::string buffer = pattern(24 << 20);
+    const std::string original = buffer;
+    std::string joined;
+    serve([&](PeerConnection& connection) {
+        if (!connection.waitForBytes(2)) return;
+        connection.write(serverFrame(true, 1, "next"));
+        for (;;) {
+            auto frame = connection.readFrame();
+            if (!frame || frame->opcode == 8) break;
+            joined += frame->payload;
+        }
+        connection.write(serverFrame(true, 8, testing::closePayload(1000, "")));
+    });
+    bool refilled = false;
+    events.onDataIn = [&](const testing::ReceivedData&) {
+        std::fill(buffer.begin(), buffer.end(), 'X');
+        refilled = true;
+    };
+    engine.setDataFormat(2);
+    ASSERT_EQ(engine.send(bytes(buffer)), 0) << engine.lastErrorText();
+    EXPECT_TRUE(refilled) << "the handler did not run during the send";
+    ASSERT_EQ(engine.disconnect(), 0);
+    server.join();
+    EXPECT_EQ(joined.size(), original.size());
+    EXPECT_TRUE(joined == original) << "the message carries bytes written after it was sent";
 }
 
 }  // namespace

@@ -53,30 +53,30 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// Larger framing buffers are given back to the allocator after their message.
-constexpr std::size_t keptFrameBufferBytes = 8u << 20;
+// Larger buffers are given back to the allocator after their message.
+constexpr std::size_t keptBufferBytes = 8u << 20;
 
-// Lends the layer's spare framing buffer for one message and takes it back,
+// Lends one of the layer's spare buffers for one message and takes it back,
 // emptied, when the message is done.
-class LentFrames {
+class LentBuffer {
 public:
-    explicit LentFrames(std::vector<std::uint8_t>& spare) : spare_(spare), frames_(std::move(spare)) {
+    explicit LentBuffer(std::vector<std::uint8_t>& spare) : spare_(spare), bytes_(std::move(spare)) {
         spare_.clear();
-        frames_.clear();
+        bytes_.clear();
     }
-    LentFrames(const LentFrames&) = delete;
-    LentFrames& operator=(const LentFrames&) = delete;
-    ~LentFrames() {
-        if (frames_.capacity() <= keptFrameBufferBytes && frames_.capacity() > spare_.capacity()) {
-            frames_.clear();
-            spare_ = std::move(frames_);
+    LentBuffer(const LentBuffer&) = delete;
+    LentBuffer& operator=(const LentBuffer&) = delete;
+    ~LentBuffer() {
+        if (bytes_.capacity() <= keptBufferBytes && bytes_.capacity() > spare_.capacity()) {
+            bytes_.clear();
+            spare_ = std::move(bytes_);
         }
     }
-    std::vector<std::uint8_t>& operator*() { return frames_; }
+    std::vector<std::uint8_t>& operator*() { return bytes_; }
 
 private:
     std::vector<std::uint8_t>& spare_;
-    std::vector<std::uint8_t> frames_;
+    std::vector<std::uint8_t> bytes_;
 };
 
 }  // namespace
@@ -206,7 +206,7 @@ int WebSocketLayer::disconnect() {
 
 int WebSocketLayer::writeMessage(websocket::MessageFramer& framer) {
     if (!framer.drawKeys(websocket::systemRandom())) return fail(errc::randomUnavailable, "");
-    LentFrames lent(spareFrames_);
+    LentBuffer lent(spareFrames_);
     std::vector<std::uint8_t>& frame = *lent;
     if (sending_) {
         // Behind the message on its way, whole (see the other writer).
@@ -233,14 +233,23 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
     if (timeout() > 0) {
-        websocket::MessageFramer framer(opcode, data, maxFrameSize_);
+        // The frames after the first are framed after wait steps, in which a
+        // handler may already be refilling the caller's buffer: the message
+        // is what the buffer held now, so they come from a copy.
+        LentBuffer snapshot(sparePayload_);
+        std::span<const std::uint8_t> payload = data;
+        if (maxFrameSize_ > 0 && data.size() > static_cast<std::size_t>(maxFrameSize_)) {
+            (*snapshot).assign(data.begin(), data.end());
+            payload = *snapshot;
+        }
+        websocket::MessageFramer framer(opcode, payload, maxFrameSize_);
         if (const int code = writeMessage(framer)) return code;
         bytesSent_ = static_cast<std::int32_t>(data.size());
         return 0;
     }
     // Non-blocking: each piece of MaxFrameSize travels as a message of its
     // own; what the socket does not take waits in PendingOutput.
-    LentFrames lent(spareFrames_);
+    LentBuffer lent(spareFrames_);
     std::vector<std::uint8_t>& frames = *lent;
     std::size_t offset = 0;
     while (offset < data.size() && pendingOutput_.empty()) {
