@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "platform/loop/native_event_loop.h"
+#if TALTRIX_LOOP_TEST_QT
 #include "platform/loop/qt_event_loop.h"
+#endif
 
 namespace platform::loop {
 namespace {
@@ -33,7 +35,9 @@ struct Backend {
 
 const Backend kBackends[] = {
     {"Native", [] { return std::unique_ptr<EventLoop>(std::make_unique<NativeEventLoop>()); }},
+#if TALTRIX_LOOP_TEST_QT
     {"Qt", [] { return std::unique_ptr<EventLoop>(std::make_unique<QtEventLoop>()); }},
+#endif
 };
 
 struct Recorder : MessageTarget {
@@ -445,6 +449,12 @@ TEST_P(TcpContract, PeerResetGivesCloseWithTheResetError) {
 }
 
 std::string backendName(const ::testing::TestParamInfo<Backend>& info) { return info.param.name; }
+
+TEST(SocketLParam, CarriesTheEventAndTheError) {
+  const auto lParam = makeSocketLParam(kSocketClose, ECONNRESET);
+  EXPECT_EQ(socketEventOf(lParam), kSocketClose);
+  EXPECT_EQ(socketErrorOf(lParam), ECONNRESET);
+}
 
 INSTANTIATE_TEST_SUITE_P(Backends, LoopContract, ::testing::ValuesIn(kBackends), backendName);
 INSTANTIATE_TEST_SUITE_P(Backends, SocketPairContract, ::testing::ValuesIn(kBackends), backendName);
