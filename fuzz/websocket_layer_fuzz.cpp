@@ -26,14 +26,12 @@ struct Options {
     std::int32_t maxMessageSize;
 };
 
-class Sink : public morvane::EngineEvents {
+class Sink : public morvane::IgnoringEvents {
 public:
     std::vector<std::string> seen;
     const WebSocketLayer* layer = nullptr;
     std::int32_t cap = 0;
 
-    void useCodePage(int) override {}
-    void connected(std::int16_t, const std::string&) override {}
     void connectionStatus(const std::string& text, std::int16_t code, const std::string& reason) override {
         seen.push_back("S" + text + std::to_string(code) + reason);
     }
@@ -49,14 +47,6 @@ public:
         seen.push_back("C" + std::to_string(code) + reason);
     }
     void error(std::int16_t code, const std::string& text) override { seen.push_back("E" + std::to_string(code) + text); }
-    void header(const std::string&, const std::string&) override {}
-    void readyToSend() override {}
-    void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 };
 
 // The layer on one end of a socket pair, as it stands once the upgrade has

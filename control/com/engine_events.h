@@ -50,4 +50,24 @@ public:
     virtual void sslStatus(const std::string& message) = 0;
 };
 
+// Takes every event and does nothing with it: a listener that cares about a
+// few of them overrides just those.
+class IgnoringEvents : public EngineEvents {
+public:
+    void useCodePage(int) override {}
+    void connected(std::int16_t, const std::string&) override {}
+    void connectionStatus(const std::string&, std::int16_t, const std::string&) override {}
+    void dataIn(std::int16_t, std::span<const std::uint8_t>, bool) override {}
+    void disconnected(std::int16_t, const std::string&) override {}
+    void error(std::int16_t, const std::string&) override {}
+    void header(const std::string&, const std::string&) override {}
+    void readyToSend() override {}
+    void redirect(const std::string&, bool&) override {}
+    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
+                   const std::string&, bool) override {}
+    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
+                                 const std::string&, bool&) override {}
+    void sslStatus(const std::string&) override {}
+};
+
 }  // namespace morvane

@@ -10,22 +10,9 @@ namespace {
 
 using ::testing::InSequence;
 
-class CodePageSink : public EngineEvents {
+class CodePageSink : public IgnoringEvents {
 public:
     MOCK_METHOD(void, useCodePage, (int), (override));
-    void connected(std::int16_t, const std::string&) override {}
-    void connectionStatus(const std::string&, std::int16_t, const std::string&) override {}
-    void dataIn(std::int16_t, std::span<const std::uint8_t>, bool) override {}
-    void disconnected(std::int16_t, const std::string&) override {}
-    void error(std::int16_t, const std::string&) override {}
-    void header(const std::string&, const std::string&) override {}
-    void readyToSend() override {}
-    void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 };
 
 std::string read(EngineCommon& engine, std::string_view name) {

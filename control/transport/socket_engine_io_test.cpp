@@ -36,28 +36,17 @@ struct Status {
 };
 
 // Records what the engine raises through the control's event sink.
-class RecordingSink : public EngineEvents {
+class RecordingSink : public IgnoringEvents {
 public:
     std::vector<Status> statuses;
     std::vector<Status> errors;
     int readyCount = 0;
 
-    void useCodePage(int) override {}
-    void connected(std::int16_t, const std::string&) override {}
     void connectionStatus(const std::string& text, std::int16_t code, const std::string&) override {
         statuses.push_back({text, code});
     }
-    void dataIn(std::int16_t, std::span<const std::uint8_t>, bool) override {}
-    void disconnected(std::int16_t, const std::string&) override {}
     void error(std::int16_t code, const std::string& text) override { errors.push_back({text, code}); }
-    void header(const std::string&, const std::string&) override {}
     void readyToSend() override { ++readyCount; }
-    void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 
     bool sawStatus(std::string_view text, int code) const {
         for (const auto& s : statuses) {

@@ -20,7 +20,7 @@ struct ReceivedData {
     bool eom = false;
 };
 
-class RecordingEvents : public EngineEvents {
+class RecordingEvents : public IgnoringEvents {
 public:
     std::vector<std::string> log;
     std::vector<ReceivedData> data;
@@ -39,7 +39,6 @@ public:
             std::count_if(log.begin(), log.end(), [&](const std::string& line) { return line.starts_with(prefix); }));
     }
 
-    void useCodePage(int) override {}
     void connected(std::int16_t code, const std::string& text) override {
         log.push_back("Connected " + std::to_string(code) + " " + text);
     }
@@ -72,9 +71,6 @@ public:
         log.push_back("SetCookie " + name + "|" + value + "|" + expires + "|" + domain + "|" + path + "|" +
                       (secure ? "secure" : ""));
     }
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 };
 
 // Runs the engine's wait steps until `done` holds; false after 20 s.

@@ -36,25 +36,12 @@ public:
     }
 };
 
-class DataInLog : public EngineEvents {
+class DataInLog : public IgnoringEvents {
 public:
     std::vector<std::string> texts;
-    void useCodePage(int) override {}
-    void connected(std::int16_t, const std::string&) override {}
-    void connectionStatus(const std::string&, std::int16_t, const std::string&) override {}
     void dataIn(std::int16_t, std::span<const std::uint8_t> bytes, bool) override {
         texts.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }
-    void disconnected(std::int16_t, const std::string&) override {}
-    void error(std::int16_t, const std::string&) override {}
-    void header(const std::string&, const std::string&) override {}
-    void readyToSend() override {}
-    void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 };
 
 std::string read(EngineCommon& engine, std::string_view name) {

@@ -23,14 +23,13 @@ struct DataIn {
     bool eom;
 };
 
-class Events : public EngineEvents {
+class Events : public IgnoringEvents {
 public:
     std::vector<std::string> log;
     std::vector<DataIn> data;
     std::vector<std::pair<int, std::string>> disconnects;
     bool connectedSeen = false;
 
-    void useCodePage(int) override {}
     void connected(std::int16_t code, const std::string&) override {
         connectedSeen = code == 0;
         log.push_back("Connected " + std::to_string(code));
@@ -45,14 +44,6 @@ public:
     void error(std::int16_t code, const std::string& text) override {
         log.push_back("Error " + std::to_string(code) + " " + text);
     }
-    void header(const std::string&, const std::string&) override {}
-    void readyToSend() override {}
-    void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
-    void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
-                                 const std::string&, bool&) override {}
-    void sslStatus(const std::string&) override {}
 };
 
 class EchoServer {
