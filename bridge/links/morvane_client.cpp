@@ -61,7 +61,7 @@ std::string creationProblem(HRESULT hr) {
 
 // The event sink handed to the control's connection point. It may outlive
 // the client by the control's reference, so the client unhooks itself.
-class MorvaneEventSink final : public IDispatch {
+class MorvaneEventSink final : public com::UntypedDispatch {
 public:
     explicit MorvaneEventSink(WebSocketControl& owner) : owner_(&owner) {}
 
@@ -83,16 +83,6 @@ public:
         if (left == 0) delete this;
         return left;
     }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        if (count == nullptr) return E_POINTER;
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
-        if (typeInfo != nullptr) *typeInfo = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override;
 
 private:

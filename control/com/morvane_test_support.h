@@ -131,7 +131,7 @@ inline com::Variant byteArray(std::vector<std::uint8_t> content) {
 }
 
 // A container's site answering the ambient UserMode.
-class Site final : public IOleClientSite, public IDispatch {
+class Site final : public IOleClientSite, public com::UntypedDispatch {
 public:
     explicit Site(bool userMode) : userMode_(userMode) {}
     void setUserMode(bool userMode) { userMode_ = userMode; }
@@ -156,12 +156,6 @@ public:
     HRESULT ShowObject() override { return S_OK; }
     HRESULT OnShowWindow(BOOL) override { return S_OK; }
     HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                    UINT*) override {
         if (member != DISPID_AMBIENT_USERMODE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
@@ -184,7 +178,7 @@ struct SeenEvent {
     std::vector<VARTYPE> types;  // the VARTYPEs as passed, VT_BYREF included
 };
 
-class EventSink final : public IDispatch {
+class EventSink final : public com::UntypedDispatch {
 public:
     // Runs inside the event with the by-reference arguments in declaration
     // order, so that it may change them (Accept) or call the control.
@@ -203,12 +197,6 @@ public:
     }
     ULONG AddRef() override { return ++references; }
     ULONG Release() override { return --references; }
-    HRESULT GetTypeInfoCount(UINT* count) override {
-        *count = 0;
-        return S_OK;
-    }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                    UINT*) override {
         EXPECT_EQ(riid, IID_NULL);

@@ -6,7 +6,7 @@ namespace com {
 namespace {
 
 // A container's site; `ambient` < 0 means it has no ambient properties at all.
-class Site final : public IOleClientSite, public IDispatch {
+class Site final : public IOleClientSite, public com::UntypedDispatch {
  public:
   int ambient = 1;         // UserMode as an integer, or -1 for no IDispatch
   bool knowsUserMode = true;
@@ -31,12 +31,6 @@ class Site final : public IOleClientSite, public IDispatch {
   HRESULT ShowObject() override { return S_OK; }
   HRESULT OnShowWindow(BOOL) override { return S_OK; }
   HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                  UINT*) override {
     if (member != DISPID_AMBIENT_USERMODE || !knowsUserMode || !(flags & DISPATCH_PROPERTYGET)) {

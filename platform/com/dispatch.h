@@ -75,6 +75,25 @@ struct IDispatch : IUnknown {
 
 namespace com {
 
+// An IDispatch reached by DISPID only, as event sinks and simple objects are:
+// it offers no type information and knows no names.
+class UntypedDispatch : public IDispatch {
+ public:
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    if (count == nullptr) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
+    if (typeInfo != nullptr) *typeInfo = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+
+ protected:
+  ~UntypedDispatch() = default;
+};
+
 // Owns the strings of an EXCEPINFO.
 class ExcepInfo : public EXCEPINFO {
  public:

@@ -7,7 +7,7 @@ namespace com::testing {
 
 // An IDispatch whose value property (DISPID 0) is a fixed variant, and which
 // counts its references so tests can see AddRef/Release balance.
-class ValueObject final : public IDispatch {
+class ValueObject final : public com::UntypedDispatch {
  public:
   explicit ValueObject(VARIANT value) : value_(value) {}
   ~ValueObject() { VariantClear(&value_); }
@@ -28,12 +28,6 @@ class ValueObject final : public IDispatch {
   }
   ULONG AddRef() override { return ++count_; }
   ULONG Release() override { return --count_; }  // lives on the test's stack
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
                  UINT*) override {
     if (member != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;

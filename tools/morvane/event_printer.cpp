@@ -40,12 +40,6 @@ ULONG EventPrinter::Release() {
     return left;
 }
 
-HRESULT EventPrinter::GetTypeInfoCount(UINT* count) {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-}
-
 HRESULT EventPrinter::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     const EventDescription* event = findEvent(member);
     if (event == nullptr || params == nullptr) return DISP_E_MEMBERNOTFOUND;

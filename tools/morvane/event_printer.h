@@ -11,7 +11,7 @@
 
 namespace morvane::cli {
 
-class EventPrinter final : public IDispatch {
+class EventPrinter final : public com::UntypedDispatch {
 public:
     // `control` is read during DataIn for the payload's bytes; it must
     // outlive the sink's connection.
@@ -25,9 +25,6 @@ public:
     HRESULT QueryInterface(REFIID riid, void** object) override;
     ULONG AddRef() override { return ++references_; }
     ULONG Release() override;
-    HRESULT GetTypeInfoCount(UINT* count) override;
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                    EXCEPINFO* exception, UINT* argumentError) override;
 

@@ -77,7 +77,7 @@ class WidgetTest : public ::testing::Test {
 };
 
 // A sink for the widget's events; `onPinged` sees the by-reference arguments.
-class EventSink final : public IDispatch {
+class EventSink final : public com::UntypedDispatch {
  public:
   std::function<void(BSTR* text, VARIANT_BOOL* accept)> onPinged;
   std::vector<std::u16string> seen;
@@ -95,12 +95,6 @@ class EventSink final : public IDispatch {
   }
   ULONG AddRef() override { return ++references; }
   ULONG Release() override { return --references; }
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
   HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                  UINT*) override {
     EXPECT_EQ(riid, IID_NULL);
