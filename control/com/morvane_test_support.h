@@ -16,6 +16,7 @@
 #include "control/include/morvane.h"
 #include "platform/com/client_site.h"
 #include "platform/com/connection_point.h"
+#include "platform/com/test_objects.h"
 #include "platform/com/creation.h"
 #include "platform/com/error_info.h"
 #include "platform/com/registry.h"
@@ -130,45 +131,7 @@ inline com::Variant byteArray(std::vector<std::uint8_t> content) {
     return com::Variant::fromArray(VT_UI1, com::byteArrayFrom(content));
 }
 
-// A container's site answering the ambient UserMode.
-class Site final : public IOleClientSite, public com::UntypedDispatch {
-public:
-    explicit Site(bool userMode) : userMode_(userMode) {}
-    void setUserMode(bool userMode) { userMode_ = userMode; }
-
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
-            *object = static_cast<IOleClientSite*>(this);
-        } else if (riid == IID_IDispatch) {
-            *object = static_cast<IDispatch*>(this);
-        } else {
-            *object = nullptr;
-            return E_NOINTERFACE;
-        }
-        AddRef();
-        return S_OK;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    HRESULT SaveObject() override { return E_NOTIMPL; }
-    HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
-    HRESULT ShowObject() override { return S_OK; }
-    HRESULT OnShowWindow(BOOL) override { return S_OK; }
-    HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                   UINT*) override {
-        if (member != DISPID_AMBIENT_USERMODE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
-        result->vt = VT_BOOL;
-        result->boolVal = userMode_ ? VARIANT_TRUE : VARIANT_FALSE;
-        return S_OK;
-    }
-
-    ULONG references = 0;
-
-private:
-    bool userMode_;
-};
+using Site = com::testing::ContainerSite;
 
 // One event as a sink saw it: its DISPID and its arguments in declaration
 // order, as values (the by-reference variants dereferenced).
