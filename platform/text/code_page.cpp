@@ -253,6 +253,63 @@ unsigned resolveCodePage(unsigned codePage) {
   return codePage;
 }
 
+namespace {
+
+// How text in a code page is converted: UTF-8 by our own codec, a single-byte
+// page by its tables, any other page through iconv; `unknown` when none
+// applies.
+struct Route {
+  enum Kind { unknown, utf8, singleByte, iconv } kind = unknown;
+  const CodePageName* cp = nullptr;
+  const SingleByteTable* table = nullptr;
+};
+
+Route routeFor(unsigned codePage) {
+  codePage = resolveCodePage(codePage);
+  if (codePage == CP_UTF8) return {Route::utf8};
+  const CodePageName* cp = findCodePage(codePage);
+  if (cp == nullptr) return {};
+  if (cp->singleByte) {
+    const SingleByteTable* table = singleByteTable(*cp);
+    return table ? Route{Route::singleByte, cp, table} : Route{};
+  }
+  return multiByteIconvUsable(*cp) ? Route{Route::iconv, cp} : Route{};
+}
+
+// Encodes into a single-byte page: false (strict mode) at the first
+// character the page cannot hold.
+bool encodeSingleBytes(const SingleByteTable& table, std::u16string_view text, bool strict, NarrowResult& result) {
+  // Every character is at most one byte: the result fits in text.size().
+  result.text.resize(text.size());
+  char* const out = result.text.data();
+  std::size_t w = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (table.asciiIdentity && text[i] < 0x80) {
+      const std::size_t run = detail::narrowAscii(text.data() + i, text.size() - i, out + w);
+      w += run;
+      i += run - 1;
+      continue;
+    }
+    const auto it = table.toByte.find(text[i]);
+    if (it != table.toByte.end()) {
+      out[w++] = static_cast<char>(it->second);
+      continue;
+    }
+    if (strict) return false;
+    // A surrogate pair is one character and so one default character.
+    if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      ++i;
+    }
+    out[w++] = kDefaultChar;
+    result.usedDefaultChar = true;
+  }
+  result.text.resize(w);
+  return true;
+}
+
+}  // namespace
+
 std::optional<std::string_view> iconvName(unsigned codePage) {
   codePage = resolveCodePage(codePage);
   if (codePage == CP_UTF8) return std::string_view("UTF-8");
@@ -261,63 +318,43 @@ std::optional<std::string_view> iconvName(unsigned codePage) {
   return std::string_view(cp->iconv);
 }
 
-bool isValidCodePage(unsigned codePage) {
-  codePage = resolveCodePage(codePage);
-  if (codePage == CP_UTF8) return true;
-  const CodePageName* cp = findCodePage(codePage);
-  if (cp == nullptr) return false;
-  return cp->singleByte ? singleByteTable(*cp) != nullptr : multiByteIconvUsable(*cp);
-}
+bool isValidCodePage(unsigned codePage) { return routeFor(codePage).kind != Route::unknown; }
 
 bool widenOneToOne(unsigned codePage, std::string_view bytes, char16_t* out) {
-  codePage = resolveCodePage(codePage);
-  const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
-  if (codePage == CP_UTF8) return detail::widenAscii(in, bytes.size(), out) == bytes.size();
-  const CodePageName* cp = findCodePage(codePage);
-  if (cp == nullptr || !cp->singleByte) return false;
-  const SingleByteTable* table = singleByteTable(*cp);
-  if (table == nullptr) return false;
-  decodeSingleBytes(*table, bytes, out);
+  const Route route = routeFor(codePage);
+  if (route.kind == Route::utf8) {
+    return detail::widenAscii(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), out) == bytes.size();
+  }
+  if (route.kind != Route::singleByte) return false;
+  decodeSingleBytes(*route.table, bytes, out);
   return true;
 }
 
 WideResult multiByteToWide(unsigned codePage, std::string_view bytes, ConversionMode mode) {
   WideResult result;
   const bool strict = mode == ConversionMode::strict;
-  codePage = resolveCodePage(codePage);
-  if (codePage == CP_UTF8) {
-    if (!detail::decodeUtf8(bytes, result.text, strict)) {
-      result.text.clear();
-      result.status = ConversionStatus::invalidInput;
-    }
-    return result;
-  }
-  const CodePageName* cp = findCodePage(codePage);
-  if (cp == nullptr) {
-    result.status = ConversionStatus::unknownCodePage;
-    return result;
-  }
-  if (cp->singleByte) {
-    const SingleByteTable* table = singleByteTable(*cp);
-    if (table == nullptr) {
+  const Route route = routeFor(codePage);
+  bool ok = true;
+  switch (route.kind) {
+    case Route::unknown:
       result.status = ConversionStatus::unknownCodePage;
       return result;
+    case Route::utf8:
+      ok = detail::decodeUtf8(bytes, result.text, strict);
+      break;
+    case Route::singleByte:
+      result.text.resize(bytes.size());
+      ok = decodeSingleBytes(*route.table, bytes, result.text.data()) || !strict;
+      break;
+    case Route::iconv: {
+      bool replaced = false;
+      const char16_t replacement = kReplacement;
+      ok = runIconv(route.cp->iconv, "UTF-16LE", bytes.data(), bytes.size(), 1, strict, result.text, &replacement,
+                    1, replaced);
+      break;
     }
-    result.text.resize(bytes.size());
-    if (!decodeSingleBytes(*table, bytes, result.text.data()) && strict) {
-      result.text.clear();
-      result.status = ConversionStatus::invalidInput;
-    }
-    return result;
   }
-  if (!multiByteIconvUsable(*cp)) {
-    result.status = ConversionStatus::unknownCodePage;
-    return result;
-  }
-  bool replaced = false;
-  const char16_t replacement = kReplacement;
-  if (!runIconv(cp->iconv, "UTF-16LE", bytes.data(), bytes.size(), 1, strict, result.text, &replacement, 1,
-                replaced)) {
+  if (!ok) {
     result.text.clear();
     result.status = ConversionStatus::invalidInput;
   }
@@ -327,64 +364,26 @@ WideResult multiByteToWide(unsigned codePage, std::string_view bytes, Conversion
 NarrowResult wideToMultiByte(unsigned codePage, std::u16string_view text, ConversionMode mode) {
   NarrowResult result;
   const bool strict = mode == ConversionMode::strict;
-  codePage = resolveCodePage(codePage);
-  if (codePage == CP_UTF8) {
-    if (!detail::encodeUtf8(text, result.text, strict)) {
-      result.text.clear();
-      result.status = ConversionStatus::invalidInput;
-    }
-    return result;
-  }
-  const CodePageName* cp = findCodePage(codePage);
-  if (cp == nullptr) {
-    result.status = ConversionStatus::unknownCodePage;
-    return result;
-  }
-  if (cp->singleByte) {
-    const SingleByteTable* table = singleByteTable(*cp);
-    if (table == nullptr) {
+  const Route route = routeFor(codePage);
+  bool ok = true;
+  switch (route.kind) {
+    case Route::unknown:
       result.status = ConversionStatus::unknownCodePage;
       return result;
+    case Route::utf8:
+      ok = detail::encodeUtf8(text, result.text, strict);
+      break;
+    case Route::singleByte:
+      ok = encodeSingleBytes(*route.table, text, strict, result);
+      break;
+    case Route::iconv: {
+      const char replacement = kDefaultChar;
+      ok = runIconv("UTF-16LE", route.cp->iconv, reinterpret_cast<const char*>(text.data()), text.size() * 2, 2,
+                    strict, result.text, &replacement, 1, result.usedDefaultChar);
+      break;
     }
-    // Every character is at most one byte: the result fits in text.size().
-    result.text.resize(text.size());
-    char* const out = result.text.data();
-    std::size_t w = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (table->asciiIdentity && text[i] < 0x80) {
-        const std::size_t run = detail::narrowAscii(text.data() + i, text.size() - i, out + w);
-        w += run;
-        i += run - 1;
-        continue;
-      }
-      const auto it = table->toByte.find(text[i]);
-      if (it != table->toByte.end()) {
-        out[w++] = static_cast<char>(it->second);
-        continue;
-      }
-      if (strict) {
-        result.text.clear();
-        result.status = ConversionStatus::invalidInput;
-        return result;
-      }
-      // A surrogate pair is one character and so one default character.
-      if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-          text[i + 1] <= 0xDFFF) {
-        ++i;
-      }
-      out[w++] = kDefaultChar;
-      result.usedDefaultChar = true;
-    }
-    result.text.resize(w);
-    return result;
   }
-  if (!multiByteIconvUsable(*cp)) {
-    result.status = ConversionStatus::unknownCodePage;
-    return result;
-  }
-  const char replacement = kDefaultChar;
-  if (!runIconv("UTF-16LE", cp->iconv, reinterpret_cast<const char*>(text.data()), text.size() * 2, 2, strict,
-                result.text, &replacement, 1, result.usedDefaultChar)) {
+  if (!ok) {
     result.text.clear();
     result.usedDefaultChar = false;
     result.status = ConversionStatus::invalidInput;
