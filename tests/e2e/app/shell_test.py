@@ -103,12 +103,13 @@ class ShellTest(unittest.TestCase):
         self.assertEqual(out, b"")
         self.assertEqual(err.decode("utf-8"), ALREADY_STARTED)
         self.assertIsNone(first.process.poll())
-        status, _, _ = first.stop(signal.SIGINT)
-        self.assertEqual(status, 0)
+        status, _, err1 = first.stop(signal.SIGINT)
+        self.assertEqual(status, 0, err1)
         # With the first gone, a new start runs.
         third = self.start("--headless")
         third.wait_for_line("running without a window.\n")
-        self.assertEqual(third.stop()[0], 0)
+        status, _, err3 = third.stop()
+        self.assertEqual(status, 0, err3)
 
     def test_settings_of_an_earlier_run_are_kept_and_the_relay_game_named(self):
         with open(os.path.join(self.home, "Settings.pgs"), "wb") as f:
