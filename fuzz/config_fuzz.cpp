@@ -6,10 +6,10 @@
 #include <string>
 #include <string_view>
 
-#include "control/websocket/websocket_layer.h"
+#include "control/engine/morvane_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    morvane::WebSocketLayer engine;
+    morvane::MorvaneEngine engine;
     std::string_view input(reinterpret_cast<const char*>(data), size);
     std::string result;
     while (!input.empty()) {
@@ -21,6 +21,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (end == std::string_view::npos) break;
         input.remove_prefix(end + 1);
     }
-    morvane::EngineCommon::setZeroMemory(false);
+    morvane::EngineContext::setZeroMemory(false);
     return 0;
 }

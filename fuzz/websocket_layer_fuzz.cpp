@@ -1,19 +1,21 @@
-// Server bytes through the WebSocket layer's receive path, as the socket
-// engine hands them up: frames, pings answered on a real socket pair, the
-// close handshake, BufferMessage, SinglePacketMode with DataInText reads, and
-// the message cap. Fed whole, a byte at a time and in odd pieces, the layer
-// must raise the same events, never deliver more than the cap, and never
-// deliver while it holds reception back.
-#include <sys/socket.h>
-#include <unistd.h>
-
+// Server bytes through the WebSocket layer's receive path, as the stream
+// below hands them up: frames, pings and their pongs, the close handshake,
+// BufferMessage, SinglePacketMode with DataInText reads, and the message cap.
+// Fed whole, a byte at a time and in odd pieces, the layer must raise the
+// same events, never deliver more than the cap, and never deliver while it
+// holds reception back.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
+#include "control/engine/test_stream.h"
+#include "control/transport/proxy_settings.h"
+#include "control/websocket/accept_key.h"
+#include "control/websocket/http_layer.h"
 #include "control/websocket/websocket_layer.h"
 
 namespace {
@@ -29,7 +31,7 @@ struct Options {
 class Sink : public morvane::IgnoringEvents {
 public:
     std::vector<std::string> seen;
-    const WebSocketLayer* layer = nullptr;
+    const morvane::ByteStream* stream = nullptr;
     std::int32_t cap = 0;
 
     void connectionStatus(const std::string& text, std::int16_t code, const std::string& reason) override {
@@ -39,7 +41,7 @@ public:
         // Only the empty last fragment of a message given in parts comes
         // without bytes: it carries the end of the message.
         if ((bytes.empty() && !eom) || bytes.size() > static_cast<std::size_t>(cap)) std::abort();
-        if (!layer->acceptData()) std::abort();
+        if (!stream->acceptData()) std::abort();
         seen.push_back("D" + std::to_string(format) + (eom ? "E" : "") +
                        std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     }
@@ -49,55 +51,58 @@ public:
     void error(std::int16_t code, const std::string& text) override { seen.push_back("E" + std::to_string(code) + text); }
 };
 
-// The layer on one end of a socket pair, as it stands once the upgrade has
-// been accepted. What it sends (pongs, close frames) goes to the other end,
-// which is drained and dropped.
-class Layer : public WebSocketLayer {
-public:
-    Layer(const Options& options, int socket) {
+// The layers on the in-memory stream, opened by an answered upgrade; what
+// they send (pongs, close frames) is taken and dropped.
+struct Stack {
+    explicit Stack(const Options& options) {
         std::string ignored;
-        config("BufferMessage=" + std::string(options.bufferMessage ? "True" : "False"), ignored);
-        config("SinglePacketMode=" + std::string(options.singlePacketMode ? "True" : "False"), ignored);
-        config("MaxMessageSize=" + std::to_string(options.maxMessageSize), ignored);
-        // A full socket ends a send at once instead of waiting.
-        config("TimeoutInMilliseconds=True", ignored);
-        config("SelectWaitMillis=0", ignored);
-        setTimeout(1);
-        socketHandle_ = socket;
-        connected_ = true;
-        beginOpenConnection();
+        context.config("BufferMessage=" + std::string(options.bufferMessage ? "True" : "False"), ignored);
+        context.config("SinglePacketMode=" + std::string(options.singlePacketMode ? "True" : "False"), ignored);
+        context.config("MaxMessageSize=" + std::to_string(options.maxMessageSize), ignored);
+        context.config("SelectWaitMillis=0", ignored);
+        stream.setResponder([](morvane::testing::TestStream& peer, const std::string& written) {
+            const auto end = written.find("\r\n\r\n");
+            const auto at = written.find("Sec-WebSocket-Key: ");
+            if (end == std::string::npos || at == std::string::npos) return;
+            const auto keyEnd = written.find("\r\n", at);
+            const std::string key = written.substr(at + 19, keyEnd - at - 19);
+            peer.takeWritten();
+            peer.setResponder({});
+            peer.peerSends("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                           "Sec-WebSocket-Accept: " +
+                           morvane::websocket::acceptValue(key) + "\r\n\r\n");
+        });
+        if (webSocket.connect("ws://peer.test/") != 0 || webSocket.state() != WebSocketLayer::State::Open) {
+            std::abort();
+        }
     }
-    void receive(std::span<const std::uint8_t> bytes) { onDataReceived(bytes, false); }
+
+    morvane::EngineContext context;
+    morvane::ProxySettings proxy;
+    morvane::testing::TestStream stream{context};
+    morvane::HttpLayer http{context, stream, proxy};
+    WebSocketLayer webSocket{context, http, [] { return true; }};
 };
 
-void drain(int fd) {
-    char buffer[65536];
-    while (::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT) > 0) {
-    }
-}
-
 std::vector<std::string> run(std::span<const std::uint8_t> input, std::size_t piece, const Options& options) {
-    int pair[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, pair) != 0) std::abort();
     Sink sink;
-    std::vector<std::string> seen;
-    {
-        Layer layer(options, pair[0]);
-        sink.layer = &layer;
-        sink.cap = options.maxMessageSize;
-        layer.setEventSink(&sink);
-        for (std::size_t offset = 0; offset < input.size() && layer.socketOpen(); offset += piece) {
-            // What the transport would hold back meanwhile is read now.
-            while (!layer.acceptData()) layer.takeDataInText();
-            layer.receive(input.subspan(offset, std::min(piece, input.size() - offset)));
-            drain(pair[1]);
-        }
-        while (layer.socketOpen() && !layer.acceptData()) layer.takeDataInText();
-        layer.setEventSink(nullptr);
-        seen = std::move(sink.seen);
+    Stack stack(options);
+    sink.stream = &stack.stream;
+    sink.cap = options.maxMessageSize;
+    for (std::size_t offset = 0; offset < input.size(); offset += piece) {
+        const std::span<const std::uint8_t> part = input.subspan(offset, std::min(piece, input.size() - offset));
+        stack.stream.peerSends({reinterpret_cast<const char*>(part.data()), part.size()});
     }
-    ::close(pair[1]);
-    return seen;
+    stack.context.setEventSink(&sink);
+    while (stack.stream.isOpen() && !stack.stream.scriptDone()) {
+        stack.stream.play(1 << 20);
+        stack.stream.takeWritten();
+        // What the stream holds back meanwhile is read now.
+        while (stack.stream.isOpen() && !stack.stream.acceptData()) stack.webSocket.takeDataInText();
+    }
+    while (stack.stream.isOpen() && !stack.stream.acceptData()) stack.webSocket.takeDataInText();
+    stack.context.setEventSink(nullptr);
+    return std::move(sink.seen);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include "control/com/errors.h"
 
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_engine.h"
+#include "control/engine/engine_context.h"
 
 namespace morvane {
 namespace {
@@ -32,10 +32,12 @@ constexpr ControlError controlErrorTable[] = {
     {errc::noServer, errtext::noServer, "Connect"},
     {errc::proxyProtocol, errtext::proxyError, "Connect"},
     {errc::outOfMemory, errtext::outOfMemory, "any"},
+    {errc::securityLibrary, errtext::securityLibrary, "Connect"},
     {errc::certificateNotFound, errtext::certificateNotFound, "SSLCertSubject"},
     {errc::interrupted, errtext::interrupted, "any blocking member"},
     {errc::interrupted, errtext::timeout, "any blocking member"},
     {errc::tooManyRedirects, errtext::tooManyRedirects, "Connect"},
+    {errc::outOfRange, errtext::outOfRange, "Config"},
     {errc::sendFailed, {}, "sending a message"},
     {errc::closeSendFailed, {}, "Disconnect"},
     {errc::invalidHandshake, errtext::invalidHandshake, "Error event"},
@@ -49,6 +51,7 @@ constexpr ControlError controlErrorTable[] = {
 std::int32_t hresultFromCode(int code) {
     if (code == 0) return hresultOk;
     if (code == errc::outOfMemory) return hresultOutOfMemory;
+    if (code == errc::outOfRange) return accessor_error::outOfRange.hresult;
     const int offset = code <= highCodeThreshold ? lowCodeOffset : highCodeOffset;
     // Only the low 16 bits carry the number; anything wider would spill into
     // the facility and severity bits.
@@ -75,9 +78,12 @@ std::uint32_t methodHelpContext(std::int32_t dispid) {
     return 0;
 }
 
-RaisedError raisedEngineError(SocketEngine& engine, int code, std::uint32_t helpContext) {
+RaisedError raisedEngineError(EngineContext& engine, int code, std::uint32_t helpContext) {
     if (code == 0) return {};
     if (code == errc::outOfMemory) return {hresultOutOfMemory, std::string(errtext::outOfMemory), 0};
+    if (code == errc::outOfRange) {
+        return {accessor_error::outOfRange.hresult, std::string(accessor_error::outOfRange.description), helpContext};
+    }
     engine.describeError(code);
     std::string description = engine.lastErrorText();
     if (description.empty()) description = noDescription;

@@ -10,7 +10,7 @@
 
 namespace morvane {
 
-class SocketEngine;
+class EngineContext;
 
 inline constexpr std::string_view helpFile = "quillonws.chm";
 
@@ -58,7 +58,7 @@ struct RaisedError {
 // The error an engine code raises. The description is the engine's last-error
 // text, which the engine first fills from the code when it is empty;
 // "No description available." when even that finds nothing.
-RaisedError raisedEngineError(SocketEngine& engine, int code, std::uint32_t helpContext);
+RaisedError raisedEngineError(EngineContext& engine, int code, std::uint32_t helpContext);
 
 // The control's own codes and the members that raise them.
 struct ControlError {

@@ -2,16 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "control/transport/socket_engine.h"
+#include "control/engine/engine_context.h"
 
 namespace morvane {
 namespace {
-
-// An engine that has just failed with a description of its own.
-class FailedEngine : public SocketEngine {
-public:
-    using SocketEngine::fail;
-};
 
 TEST(ErrorsTest, EngineCodesBecomeAutomationErrors) {
     struct Case {
@@ -65,9 +59,11 @@ TEST(ErrorsTest, RaisedErrorTakesTheEnginesDescription) {
         {143, "", 0x800A4EB0, "No description available.", 42004},
         {200, "Out of memory in DataIn [TCXMsg].", 0x800A0007, "Out of memory.", 0},
         {0, "ignored", 0, "", 0},
+        // A setting refused for its value is the accessors' own range error.
+        {380, "Value is out of range.", 0x800A017C, "Value is out of range.", 42004},
     };
     for (const auto& c : cases) {
-        FailedEngine engine;
+        EngineContext engine;
         if (!c.engineText.empty()) engine.fail(c.code, c.engineText);
         const RaisedError raised = raisedEngineError(engine, c.code, 42004);
         EXPECT_EQ(static_cast<std::uint32_t>(raised.hresult), c.hresult) << c.code;

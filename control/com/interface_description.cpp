@@ -1,5 +1,6 @@
 #include "control/com/interface_description.h"
 
+#include "control/engine/ascii.h"
 #include "control/engine/config_text.h"
 
 namespace morvane {
@@ -200,7 +201,7 @@ std::span<const EventDescription> events() { return eventTable; }
 std::span<const EnumerationDescription> enumerations() { return enumerationTable; }
 
 const PropertyDescription* findProperty(std::string_view name) {
-    return findIn(propertyTable, [name](const auto& p) { return sameConfigName(p.name, name); });
+    return findIn(propertyTable, [name](const auto& p) { return equalsNoCase(p.name, name); });
 }
 
 const PropertyDescription* findProperty(std::int32_t dispid) {
@@ -208,7 +209,7 @@ const PropertyDescription* findProperty(std::int32_t dispid) {
 }
 
 const MethodDescription* findMethod(std::string_view name) {
-    return findIn(methodTable, [name](const auto& m) { return sameConfigName(m.name, name); });
+    return findIn(methodTable, [name](const auto& m) { return equalsNoCase(m.name, name); });
 }
 
 const EventDescription* findEvent(std::int32_t dispid) {

@@ -7,7 +7,7 @@
 #include <map>
 #include <set>
 
-#include "control/websocket/websocket_layer.h"
+#include "control/engine/morvane_engine.h"
 
 namespace morvane {
 namespace {
@@ -95,50 +95,50 @@ TEST(InterfaceDescriptionTest, EnumerationsAreInKindOrderWithUniqueMemberNames) 
 // The property table and the engine are written from two sides; a new engine
 // must hold exactly the defaults the table promises.
 TEST(InterfaceDescriptionTest, EngineStartsWithTheTablesDefaults) {
-    using Reader = std::function<std::string(const WebSocketLayer&)>;
+    using Reader = std::function<std::string(const MorvaneEngine&)>;
     auto number = [](auto value) { return std::to_string(value); };
     auto flag = [](bool value) { return std::string(value ? "1" : "0"); };
     const std::map<std::string_view, Reader> readers = {
-        {"AcceptData", [&](const auto& e) { return flag(e.acceptData()); }},
-        {"Authorization", [](const auto& e) { return e.authorization(); }},
-        {"AuthScheme", [&](const auto& e) { return number(e.authScheme()); }},
-        {"BytesSent", [&](const auto& e) { return number(e.bytesSent()); }},
-        {"Connected", [&](const auto& e) { return flag(e.connected()); }},
-        {"CookieCount", [&](const auto& e) { return number(e.cookies().size()); }},
-        {"DataFormat", [&](const auto& e) { return number(e.dataFormat()); }},
-        {"FirewallAutoDetect", [&](const auto& e) { return flag(e.firewallAutoDetect()); }},
-        {"FirewallType", [&](const auto& e) { return number(e.firewallType()); }},
-        {"FirewallHost", [](const auto& e) { return e.firewallHost(); }},
-        {"FirewallPassword", [](const auto& e) { return e.firewallPassword(); }},
-        {"FirewallPort", [&](const auto& e) { return number(e.firewallPort()); }},
-        {"FirewallUser", [](const auto& e) { return e.firewallUser(); }},
-        {"FollowRedirects", [&](const auto& e) { return number(e.followRedirects()); }},
-        {"LocalHost", [](const auto& e) { return e.localHost(); }},
-        {"Origin", [](const auto& e) { return e.origin(); }},
-        {"OtherHeaders", [](const auto& e) { return e.otherHeaders(); }},
-        {"ParsedHeaderCount", [&](const auto& e) { return number(e.parsedHeaders().size()); }},
-        {"Password", [](const auto& e) { return e.password(); }},
-        {"ProxyAuthScheme", [&](const auto& e) { return number(e.proxyAuthScheme()); }},
-        {"ProxyAutoDetect", [&](const auto& e) { return flag(e.proxyAutoDetect()); }},
-        {"ProxyPassword", [](const auto& e) { return e.proxyPassword(); }},
-        {"ProxyPort", [&](const auto& e) { return number(e.proxyPort()); }},
-        {"ProxyServer", [](const auto& e) { return e.proxyServer(); }},
-        {"ProxySSL", [&](const auto& e) { return number(e.proxySsl()); }},
-        {"ProxyUser", [](const auto& e) { return e.proxyUser(); }},
-        {"SSLAcceptServerCertEncoded", [](const auto& e) { return e.sslAcceptServerCertEncoded(); }},
-        {"SSLCertEncoded", [](const auto& e) { return e.sslCertEncoded(); }},
-        {"SSLCertStore", [](const auto& e) { return e.sslCertStore(); }},
-        {"SSLCertStorePassword", [](const auto& e) { return e.sslCertStorePassword(); }},
-        {"SSLCertStoreType", [&](const auto& e) { return number(e.sslCertStoreType()); }},
-        {"SSLCertSubject", [](const auto& e) { return e.sslCertSubject(); }},
-        {"SSLServerCertEncoded", [](const auto& e) { return e.sslServerCertEncoded(); }},
-        {"SubProtocols", [](const auto& e) { return e.subProtocols(); }},
-        {"Timeout", [&](const auto& e) { return number(e.timeout()); }},
-        {"TransferredHeaders", [](const auto& e) { return e.transferredHeaders(); }},
-        {"User", [](const auto& e) { return e.user(); }},
+        {"AcceptData", [&](const auto& e) { return flag(e.http().acceptData()); }},
+        {"Authorization", [](const auto& e) { return e.http().authorization(); }},
+        {"AuthScheme", [&](const auto& e) { return number(e.http().authScheme()); }},
+        {"BytesSent", [&](const auto& e) { return number(e.webSocket().bytesSent()); }},
+        {"Connected", [&](const auto& e) { return flag(e.webSocket().connected()); }},
+        {"CookieCount", [&](const auto& e) { return number(e.http().cookies().size()); }},
+        {"DataFormat", [&](const auto& e) { return number(e.webSocket().dataFormat()); }},
+        {"FirewallAutoDetect", [&](const auto& e) { return flag(e.proxy().firewallAutoDetect); }},
+        {"FirewallType", [&](const auto& e) { return number(e.proxy().firewallType); }},
+        {"FirewallHost", [](const auto& e) { return e.proxy().firewallHost; }},
+        {"FirewallPassword", [](const auto& e) { return e.proxy().firewallPassword; }},
+        {"FirewallPort", [&](const auto& e) { return number(e.proxy().firewallPort); }},
+        {"FirewallUser", [](const auto& e) { return e.proxy().firewallUser; }},
+        {"FollowRedirects", [&](const auto& e) { return number(e.http().followRedirects()); }},
+        {"LocalHost", [](const auto& e) { return e.socket().localHost(); }},
+        {"Origin", [](const auto& e) { return e.http().origin(); }},
+        {"OtherHeaders", [](const auto& e) { return e.http().otherHeaders(); }},
+        {"ParsedHeaderCount", [&](const auto& e) { return number(e.http().parsedHeaders().size()); }},
+        {"Password", [](const auto& e) { return e.http().password(); }},
+        {"ProxyAuthScheme", [&](const auto& e) { return number(e.proxy().proxyAuthScheme); }},
+        {"ProxyAutoDetect", [&](const auto& e) { return flag(e.proxy().proxyAutoDetect); }},
+        {"ProxyPassword", [](const auto& e) { return e.proxy().proxyPassword; }},
+        {"ProxyPort", [&](const auto& e) { return number(e.proxy().proxyPort); }},
+        {"ProxyServer", [](const auto& e) { return e.proxy().proxyServer; }},
+        {"ProxySSL", [&](const auto& e) { return number(e.proxy().proxySsl); }},
+        {"ProxyUser", [](const auto& e) { return e.proxy().proxyUser; }},
+        {"SSLAcceptServerCertEncoded", [](const auto& e) { return e.tls().sslAcceptServerCertEncoded; }},
+        {"SSLCertEncoded", [](const auto& e) { return e.tls().sslCertEncoded; }},
+        {"SSLCertStore", [](const auto& e) { return e.tls().sslCertStore; }},
+        {"SSLCertStorePassword", [](const auto& e) { return e.tls().sslCertStorePassword; }},
+        {"SSLCertStoreType", [&](const auto& e) { return number(e.tls().sslCertStoreType); }},
+        {"SSLCertSubject", [](const auto& e) { return e.tls().sslCertSubject; }},
+        {"SSLServerCertEncoded", [](const auto& e) { return e.tls().sslServerCertEncoded; }},
+        {"SubProtocols", [](const auto& e) { return e.http().subProtocols(); }},
+        {"Timeout", [&](const auto& e) { return number(e.waiter().timeout()); }},
+        {"TransferredHeaders", [](const auto& e) { return e.http().transferredHeaders(); }},
+        {"User", [](const auto& e) { return e.http().user(); }},
     };
 
-    const WebSocketLayer engine;
+    const MorvaneEngine engine;
     std::size_t checked = 0;
     for (const auto& p : properties()) {
         if (p.defaultValue.kind == PropertyDefault::Kind::None) continue;

@@ -89,7 +89,7 @@ HRESULT Morvane::raiseEngineCode(int code, DWORD helpContext) {
     if (code == 0) return S_OK;
     // A description left by an earlier failure does not describe this one.
     if (engine_.lastErrorCode() != code) engine_.clearLastError();
-    const RaisedError raised = raisedEngineError(engine_, code, helpContext);
+    const RaisedError raised = raisedEngineError(engine_.context(), code, helpContext);
     com::ErrorRecord record;
     record.iid = IID_IMorvane;
     record.source = com::formatGuidWide(CLSID_Morvane);

@@ -18,7 +18,7 @@
 #include "control/com/morvane_events.h"
 #include "control/include/morvane.h"
 #include "control/engine/engine_errors.h"
-#include "control/websocket/websocket_layer.h"
+#include "control/engine/morvane_engine.h"
 #include "platform/com/bstr_text.h"
 #include "platform/com/client_site.h"
 #include "platform/com/connection_point.h"
@@ -233,7 +233,7 @@ private:
     BSTR callerText(std::string_view text) const;
 
     com::ModuleReference module_;
-    WebSocketLayer engine_;
+    MorvaneEngine engine_;
     std::optional<MorvaneEvents> events_;
     com::ComPtr<IOleClientSite> site_;
 };

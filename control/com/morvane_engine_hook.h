@@ -5,7 +5,7 @@
 // is not registered.
 #pragma once
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
 #include "platform/com/unknown.h"
 
 inline constexpr IID IID_IMorvaneEngineHook = com::makeGuid("{9B3E6F2A-7C41-4E0D-A5B8-2F61C0D4E917}");

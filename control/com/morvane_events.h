@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
 #include "platform/com/connection_point.h"
 #include "platform/com/object.h"
 

@@ -120,7 +120,7 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
         case AutomationType::ByteArray: {
             if (dispid == DISPID_MORVANE_DATATOSENDB) {
                 int code = 0;
-                if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) { code = engine_.send(bytes); })) {
+                if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) { code = engine_.webSocket().send(bytes); })) {
                     return raiseEngineCode(code, help);
                 }
             }

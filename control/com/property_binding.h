@@ -11,7 +11,7 @@
 
 namespace morvane {
 
-class WebSocketLayer;
+class MorvaneEngine;
 
 struct PropertyValue {
     bool boolean = false;
@@ -22,12 +22,12 @@ struct PropertyValue {
 
 // The number of records an indexed property reads from (cookies or parsed
 // headers); 0 for a property without an index.
-std::size_t indexedCount(const WebSocketLayer& engine, std::int32_t dispid);
+std::size_t indexedCount(const MorvaneEngine& engine, std::int32_t dispid);
 
 // 0, or the engine's error code. `index` is already checked against
 // indexedCount. Properties without a read (write-only) or write (read-only)
 // give -1: the caller refuses them before they get here.
-int readProperty(WebSocketLayer& engine, std::int32_t dispid, std::size_t index, PropertyValue& value);
-int writeProperty(WebSocketLayer& engine, std::int32_t dispid, std::size_t index, const PropertyValue& value);
+int readProperty(MorvaneEngine& engine, std::int32_t dispid, std::size_t index, PropertyValue& value);
+int writeProperty(MorvaneEngine& engine, std::int32_t dispid, std::size_t index, const PropertyValue& value);
 
 }  // namespace morvane

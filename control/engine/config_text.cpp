@@ -2,12 +2,10 @@
 
 #include <limits>
 
+#include "control/engine/ascii.h"
+
 namespace morvane {
 namespace {
-
-constexpr char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string_view trimSpaces(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -37,7 +35,7 @@ ConfigText splitConfigText(std::string_view text) {
 }
 
 bool configBoolean(std::string_view value) {
-    return sameConfigName(value, "TRUE") || sameConfigName(value, "yes") || value == "1";
+    return equalsNoCase(value, "TRUE") || equalsNoCase(value, "yes") || value == "1";
 }
 
 std::int64_t configInteger(std::string_view value) {
@@ -78,13 +76,5 @@ std::int32_t configInteger32(std::string_view value) {
 }
 
 std::string_view configBooleanText(bool value) { return value ? "True" : "False"; }
-
-bool sameConfigName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
-    }
-    return true;
-}
 
 }  // namespace morvane

@@ -35,7 +35,4 @@ std::int32_t configInteger32(std::string_view value);
 
 std::string_view configBooleanText(bool value);
 
-// Names are compared without regard to case (ASCII letters only).
-bool sameConfigName(std::string_view a, std::string_view b);
-
 }  // namespace morvane

@@ -1,4 +1,5 @@
 #include "control/engine/config_text.h"
+#include "control/engine/ascii.h"
 
 #include <gtest/gtest.h>
 
@@ -88,13 +89,17 @@ TEST(ConfigTextTest, NarrowsIntegersForThirtyTwoBitSettings) {
     for (const auto& [text, expected] : cases) EXPECT_EQ(configInteger32(text), expected) << text;
 }
 
-TEST(ConfigTextTest, ComparesNamesWithoutCase) {
-    EXPECT_TRUE(sameConfigName("MaxFrameSize", "maxframesize"));
-    EXPECT_TRUE(sameConfigName("SSLCertStore", "sslcertSTORE"));
-    EXPECT_FALSE(sameConfigName("MaxFrameSize", "MaxFrameSiz"));
-    EXPECT_FALSE(sameConfigName("A_", "a\x7f"));
+TEST(ConfigTextTest, ComparesNamesWithoutCaseAndEveryByte) {
+    EXPECT_TRUE(equalsNoCase("MaxFrameSize", "maxframesize"));
+    EXPECT_TRUE(equalsNoCase("SSLCertStore", "sslcertSTORE"));
+    EXPECT_FALSE(equalsNoCase("MaxFrameSize", "MaxFrameSiz"));
+    EXPECT_FALSE(equalsNoCase("A_", "a\x7f"));
     // Only ASCII letters fold: a byte above 0x7F is compared as it is.
-    EXPECT_FALSE(sameConfigName("\xc4", "\xe4"));
+    EXPECT_FALSE(equalsNoCase("\xc4", "\xe4"));
+    // Every byte counts, a zero byte too: a field name cannot hide a tail
+    // behind one.
+    EXPECT_FALSE(equalsNoCase(std::string_view("Location\0x", 10), std::string_view("location\0y", 10)));
+    EXPECT_TRUE(equalsNoCase(std::string_view("A\0b", 3), std::string_view("a\0B", 3)));
 }
 
 }  // namespace

@@ -23,16 +23,26 @@ inline constexpr int noServer = 152;
 inline constexpr int unknownProxyScheme = 153;
 inline constexpr int proxyProtocol = 157;
 inline constexpr int outOfMemory = 200;
+inline constexpr int securityLibrary = 270;
 inline constexpr int certificateNotFound = 272;
 inline constexpr int useWindowsMessagesLocked = 287;
 inline constexpr int interrupted = 301;
 inline constexpr int tooManyRedirects = 310;
+// A setting's value lies outside what it can hold. The control raises it as
+// the property accessors' own out-of-range error (automation error 380).
+inline constexpr int outOfRange = 380;
 inline constexpr int sendFailed = 4001;
 inline constexpr int closeSendFailed = 4002;
 inline constexpr int invalidHandshake = 4003;
+inline constexpr int messageTooBig = 4004;
 inline constexpr int randomUnavailable = 4101;
 inline constexpr int needsBlocking = 4103;
+
+// Socket error numbers the layers themselves report.
+inline constexpr int interruptedCall = 10004;
 inline constexpr int wouldBlock = 10035;
+inline constexpr int connectionAborted = 10053;
+inline constexpr int socketNotConnected = 10057;
 
 }  // namespace morvane::errc
 
@@ -59,6 +69,10 @@ inline constexpr std::string_view tooManyRedirects = "There were too many redire
 inline constexpr std::string_view invalidHandshake = "Invalid handshake packet.";
 inline constexpr std::string_view needsBlocking =
     "This operation cannot be performed in a non-blocking manner.";
+inline constexpr std::string_view zeroRemotePort =
+    "RemotePort can't be zero. Please specify a valid service port number.";
+inline constexpr std::string_view securityLibrary = "The security library could not be loaded";
+inline constexpr std::string_view outOfRange = "Value is out of range.";
 inline constexpr std::string_view disconnectWouldBlock =
     "Operation would block. (To force disconnection, set Linger false).";
 

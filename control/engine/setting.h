@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/engine/ascii.h"
 #include "control/engine/config_text.h"
 
 namespace morvane {
@@ -47,7 +48,7 @@ struct Setting {
 template <class Layer>
 const Setting<Layer>* findSetting(std::span<const Setting<Layer>> table, std::string_view name) {
     for (const auto& setting : table) {
-        if (sameConfigName(setting.name, name)) return &setting;
+        if (equalsNoCase(setting.name, name)) return &setting;
     }
     return nullptr;
 }

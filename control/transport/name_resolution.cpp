@@ -10,7 +10,7 @@
 #include <cstring>
 #include <memory>
 
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 
 namespace morvane {
 namespace {

@@ -9,10 +9,9 @@
 #include <cerrno>
 #include <cstring>
 
-#include "control/com/engine_events.h"
 #include "control/engine/engine_errors.h"
 #include "control/transport/socket_engine.h"
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -30,12 +29,11 @@ constexpr std::string_view connectionFailedText = "Remote host connection failed
 constexpr std::string_view remoteDisconnectedText = "Remote host disconnected.";
 constexpr std::string_view invalidRemoteAddressText = "The RemoteHost address is invalid (0.0.0.0).";
 constexpr std::string_view invalidFirewallAddressText = "The FirewallHost address is invalid (0.0.0.0).";
-constexpr std::string_view zeroRemotePortText =
-    "RemotePort can't be zero. Please specify a valid service port number.";
 constexpr std::string_view zeroFirewallPortText = "The FirewallPort is invalid (0).";
 constexpr std::string_view noFirewallPassageText =
     "Connections through a firewall or proxy are not available in this version.";
-constexpr std::string_view successDescription = "OK";
+constexpr std::string_view noProxyPassageText =
+    "Connections through a proxy server are not available in this version. Clear ProxyServer to connect directly.";
 
 // Keep-alive values that stand in for a zero setting when the other is set.
 constexpr int defaultKeepAliveTimeMillis = 7200000;
@@ -55,61 +53,51 @@ int lastSocketError() { return socketErrorFromErrno(errno); }
 
 }  // namespace
 
-int SocketEngine::failSocket(int code) { return fail(code, socketErrorDescription(code)); }
-
-void SocketEngine::raiseConnectionStatus(std::string_view text, int code) {
-    if (!events_) return;
-    events_->connectionStatus(std::string(text), static_cast<std::int16_t>(code),
-                              code == 0 ? std::string(successDescription) : socketErrorDescription(code));
+int SocketEngine::connect(std::string_view host, int port) {
+    if (socketOpen()) return context_.fail(errc::alreadyConnected, errtext::alreadyConnected);
+    // A name that does not resolve leaves no address; connecting reports
+    // that as it reports every other unreachable host.
+    setRemoteHost(host);
+    remotePort_ = port;
+    return connect();
 }
-
-void SocketEngine::raiseError(int code, std::string_view description) {
-    if (events_) events_->error(static_cast<std::int16_t>(code), std::string(description));
-}
-
-void SocketEngine::onConnectionComplete(int) {}
-int SocketEngine::onDataReceived(std::span<const std::uint8_t>, bool) { return 0; }
-void SocketEngine::onReadyToSend() {
-    if (events_) events_->readyToSend();
-}
-void SocketEngine::onDisconnected(int, const std::string&) {}
-void SocketEngine::onAfterClose() {}
-void SocketEngine::onSendProgress(std::size_t) {}
 
 int SocketEngine::connect() {
-    if (socketOpen()) return fail(errc::alreadyConnected, errtext::alreadyConnected);
+    if (socketOpen()) return context_.fail(errc::alreadyConnected, errtext::alreadyConnected);
 
     pendingClose_ = PendingClose::None;
     pendingCloseCode_ = 0;
     receiveBuffer_.setCapacity(static_cast<std::size_t>(maxLineLength_));
-    transportEstablished_ = false;
-    connectFinished_ = false;
-    connectResult_ = 0;
     writable_ = false;
     readyToSend_ = false;
-    interrupted_ = false;
+    context_.waiter().clearInterrupted();
     lastReadError_ = 0;
     selfReadRequested_ = false;
 
     // The firewall passage connects to the firewall instead, unless the
     // remote host is on a bypass list; the passage itself is negotiated
     // after TCP connect (socketConnected).
-    const bool viaFirewall = firewallType_ != firewall_kind::none;
+    const bool viaFirewall = proxy_.firewallType != firewall_kind::none;
     HostAddress target = remoteAddress_;
     int port = remotePort_;
     if (viaFirewall) {
-        resolveHost(firewallHost_, {useIPv6(), useGetAddrInfo_}, target);
-        port = firewallPort_;
+        resolveHost(proxy_.firewallHost, {useIPv6(), useGetAddrInfo_}, target);
+        port = proxy_.firewallPort;
     }
     if (target.empty()) {
-        return fail(errc::invalidAddress, viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
+        return context_.fail(errc::invalidAddress,
+                             viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
     }
-    if (port == 0) return fail(errc::zeroPort, viaFirewall ? zeroFirewallPortText : zeroRemotePortText);
-    if (viaFirewall) return fail(errc::firewallFailure, noFirewallPassageText);
+    if (port == 0) return context_.fail(errc::zeroPort, viaFirewall ? zeroFirewallPortText : errtext::zeroRemotePort);
+    if (viaFirewall) return context_.fail(errc::firewallFailure, noFirewallPassageText);
+    // Nothing may go straight to the host while a proxy is asked for: the
+    // caller chose the proxy for a reason (policy, privacy), and the proxy
+    // road is not here yet.
+    if (!proxy_.proxyServer.empty()) return context_.fail(errc::firewallFailure, noProxyPassageText);
 
     const int family = target.isIPv6() ? AF_INET6 : AF_INET;
     const int socket = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (socket < 0) return failSocket(lastSocketError());
+    if (socket < 0) return context_.failSocket(lastSocketError());
 
     int bindResult = 0;
     if (family == AF_INET) {
@@ -129,7 +117,7 @@ int SocketEngine::connect() {
     if (bindResult != 0) {
         const int code = lastSocketError();
         ::close(socket);
-        return failSocket(code);
+        return context_.failSocket(code);
     }
 
     applySocketOptions(socket);
@@ -158,7 +146,7 @@ int SocketEngine::connect() {
         const int code = lastSocketError();
         connecting_ = false;
         releaseSocket();
-        return failSocket(code);
+        return context_.failSocket(code);
     }
     return 0;
 }
@@ -208,7 +196,7 @@ void SocketEngine::stopNotifications() {
 void SocketEngine::releaseSocket() {
     if (!socketOpen()) return;
     stopNotifications();
-    if (!keepHandle_) ::close(socketHandle_);
+    ::close(socketHandle_);
     socketHandle_ = -1;
     connected_ = false;
     connecting_ = false;
@@ -229,10 +217,8 @@ void SocketEngine::handleNotification(std::uint32_t event, int error) {
             return;
         case kSocketWrite:
             writable_ = true;
-            // The secure channel sends its queued records here first, and
-            // while its handshake runs, the rest of this step waits for it.
             readyToSend_ = true;
-            onReadyToSend();
+            if (listener_) listener_->streamReadyToSend();
             return;
         case kSocketConnect:
             handleConnectNotification(error);
@@ -252,11 +238,11 @@ void SocketEngine::handleConnectNotification(int error) {
         connected_ = true;
         setIntOption(socketHandle_, SOL_SOCKET, SO_OOBINLINE, 1);
         recordingPath_ = recordToFile_;
-        socketConnected(0);
+        connectionComplete(0);
         return;
     }
     releaseSocket();
-    socketConnected(error);
+    connectionComplete(error);
 }
 
 void SocketEngine::handleCloseNotification(int error) {
@@ -267,25 +253,12 @@ void SocketEngine::handleCloseNotification(int error) {
     peerClosed(error);
 }
 
-void SocketEngine::socketConnected(int error) {
-    // The firewall passage starts its negotiation here when a firewall kind
-    // is set, and continues with transportConnected once the passage stands.
-    transportConnected(error);
-}
-
-void SocketEngine::transportConnected(int error) {
-    // A secure connection starts its TLS handshake here; the channel reports
-    // connectionComplete once it is established.
-    raiseConnectionStatus(error == 0 ? connectionCompleteText : connectionFailedText, error);
-    connectionComplete(error);
-}
-
-void SocketEngine::connectionComplete(int code) {
-    connectFinished_ = true;
-    connectResult_ = code;
-    transportEstablished_ = code == 0;
-    if (code != 0) failSocket(code);
-    onConnectionComplete(code);
+void SocketEngine::connectionComplete(int error) {
+    // The layers above take it from here: a tunnel negotiates its passage, a
+    // secure channel its handshake, before they report completion upward.
+    context_.raiseConnectionStatus(error == 0 ? connectionCompleteText : connectionFailedText, error);
+    if (error != 0) context_.failSocket(error);
+    if (listener_) listener_->streamConnected(error);
 }
 
 void SocketEngine::peerClosed(int error) {
@@ -298,15 +271,12 @@ void SocketEngine::peerClosed(int error) {
     // While reception is paused, an orderly end waits behind the bytes that
     // came before it: the read handler meets it once reception resumes.
     if (!acceptData_ && error == 0) return;
-    raiseConnectionStatus(remoteDisconnectedText, error);
+    context_.raiseConnectionStatus(remoteDisconnectedText, error);
     disconnect(error);
 }
 
 int SocketEngine::disconnect(int errorCode) {
-    if (!socketOpen()) {
-        onAfterClose();
-        return 0;
-    }
+    if (!socketOpen()) return 0;
     stopNotifications();
     if (reading_) {
         pendingClose_ = PendingClose::Local;
@@ -319,18 +289,16 @@ int SocketEngine::disconnect(int errorCode) {
     const bool wasConnected = connected_;
     connected_ = false;
     connecting_ = false;
-    transportEstablished_ = false;
     int closeError = 0;
-    if (!keepHandle_) {
-        applyLinger(socketHandle_);
-        if (::close(socketHandle_) != 0) closeError = lastSocketError();
-    }
+    applyLinger(socketHandle_);
+    if (::close(socketHandle_) != 0) closeError = lastSocketError();
     socketHandle_ = -1;
     if (wasConnected) {
-        onDisconnected(errorCode, errorCode == 0 ? std::string() : socketErrorDescription(errorCode));
         recordingPath_.clear();
+        if (listener_) {
+            listener_->streamClosed(errorCode, errorCode == 0 ? std::string() : socketErrorDescription(errorCode));
+        }
     }
-    onAfterClose();
     return closeError;
 }
 

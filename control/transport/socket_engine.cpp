@@ -5,10 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 
+#include "control/engine/ascii.h"
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -25,17 +25,10 @@ constexpr std::string_view maxLineLengthLockedText =
 constexpr std::string_view useWindowsMessagesLockedText =
     "UseWindowsMessages cannot be changed at this time. A connection is in progress.";
 
-constexpr std::string_view defaultSslProvider = "Microsoft Unified Security Protocol Provider";
-constexpr std::string_view defaultCertStore = "MY";
-
 // The receive buffer never grows past 64 KiB; below one byte it could never
 // hold a line and would deliver nothing forever.
 constexpr std::int64_t largestLineLength = LineBuffer::largestCapacity;
 constexpr std::int64_t smallestLineLength = 1;
-
-// Debug-log lines carry the number of the engine that wrote them; numbers
-// are handed out in creation order and never reused within a process.
-std::atomic<int> nextInstanceNumber{1};
 
 // The socket library this engine presents: started without error, version 2.2.
 constexpr int winsockStatus = 0;
@@ -47,46 +40,23 @@ constexpr std::string_view qosTrafficTypeNames[] = {"BestEffort", "Background", 
 
 bool isModernSystem(const EngineEnvironment& environment) { return environment.systemMajorVersion >= 6; }
 
-bool hasExtendedProtection(const EngineEnvironment& environment) {
-    return environment.systemMajorVersion > 6 ||
-           (environment.systemMajorVersion == 6 && environment.systemMinorVersion >= 1);
-}
-
-int defaultFirewallPort(int kind) {
-    switch (kind) {
-        case firewall_kind::tunnel:
-        case firewall_kind::tunnelNtlm:
-        case firewall_kind::tunnelNegotiate:
-        case firewall_kind::tunnelDigest:
-            return 80;
-        case firewall_kind::socks4:
-        case firewall_kind::socks5:
-            return 1080;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
-SocketEngine::SocketEngine(const EngineEnvironment& environment)
-    : EngineCommon(environment),
-      inBufferSize_(isModernSystem(environment) ? 1048576 : 65536),
-      outBufferSize_(isModernSystem(environment) ? 262144 : 65536),
-      sslProvider_(defaultSslProvider),
-      sslCertStore_(defaultCertStore),
-      extendedProtection_(hasExtendedProtection(environment)),
-      instanceNumber_(nextInstanceNumber.fetch_add(1)) {
+SocketEngine::SocketEngine(EngineContext& context, const ProxySettings& proxy)
+    : context_(context),
+      proxy_(proxy),
+      inBufferSize_(isModernSystem(context.environment()) ? 1048576 : 65536),
+      outBufferSize_(isModernSystem(context.environment()) ? 262144 : 65536) {
     target_ = platform::loop::threadLoop().createTarget(*this);
+    context_.addSettingsTable(SettingsRank::Socket, *this);
+    context_.waiter().setPump(this);
 }
 
 SocketEngine::~SocketEngine() {
     // No events from here: the layers above are already gone.
-    if (socketOpen()) {
-        stopNotifications();
-        if (!keepHandle_) ::close(socketHandle_);
-        socketHandle_ = -1;
-    }
+    releaseSocket();
+    if (context_.waiter().pump() == this) context_.waiter().setPump(nullptr);
+    context_.removeSettings(this);
     platform::loop::threadLoop().destroyTarget(target_);
 }
 
@@ -94,11 +64,6 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
     using E = SocketEngine;
     using A = SettingAccess;
     static const Setting<E> table[] = {
-        {.name = "SelectWaitMillis", .integer = &E::selectWaitMillis_},
-        {.name = "AbsoluteTimeout", .boolean = &E::absoluteTimeout_},
-        // Keeping the number and changing only its unit is what callers rely on:
-        // Timeout 60 becomes 60 ms.
-        {.name = "TimeoutInMilliseconds", .boolean = &E::timeoutInMilliseconds_},
         {.name = "WinsockStatus",
          .access = A::ReadOnly,
          .read = [](E&) { return std::to_string(winsockStatus); }},
@@ -109,7 +74,7 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
          .integer = &E::qosTrafficType_,
          .write = [](E& e, std::string_view v) {
              for (std::size_t i = 0; i < std::size(qosTrafficTypeNames); ++i) {
-                 if (sameConfigName(v, qosTrafficTypeNames[i])) {
+                 if (equalsNoCase(v, qosTrafficTypeNames[i])) {
                      e.qosTrafficType_ = static_cast<std::int32_t>(i);
                      return 0;
                  }
@@ -133,7 +98,6 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
          }},
         {.name = "UseGetAddrInfo", .boolean = &E::useGetAddrInfo_},
         {.name = "ShareLocalPort", .boolean = &E::shareLocalPort_},
-        {.name = "MaxTransferRate", .integer64 = &E::maxTransferRate_},
         {.name = "SplitCRLF", .boolean = &E::splitCrlf_},
         {.name = "MaxLineLength",
          .integer = &E::maxLineLength_,
@@ -145,25 +109,6 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
         {.name = "LocalPort",
          .read = [](E& e) { return std::to_string(e.localPort()); },
          .write = [](E& e, std::string_view v) { return e.setLocalPort(configInteger32(v)); }},
-        {.name = "FirewallAutoDetect",
-         .boolean = &E::firewallAutoDetect_,
-         .write = [](E& e, std::string_view v) {
-             e.setFirewallAutoDetect(configBoolean(v));
-             return 0;
-         }},
-        {.name = "FirewallHost", .text = &E::firewallHost_},
-        {.name = "FirewallPort", .integer = &E::firewallPort_},
-        {.name = "FirewallType",
-         .integer = &E::firewallType_,
-         .write = [](E& e, std::string_view v) {
-             e.setFirewallType(configInteger32(v));
-             return 0;
-         }},
-        {.name = "FirewallUser", .text = &E::firewallUser_},
-        {.name = "FirewallPassword", .text = &E::firewallPassword_},
-        {.name = "ProxyExceptionsList", .text = &E::proxyExceptionsList_},
-        // Taken for the callers that still send it; it has no effect.
-        {.name = "FirewallData", .access = A::WriteOnly, .write = [](E&, std::string_view) { return 0; }},
         {.name = "InBufferSize", .integer = &E::inBufferSize_},
         {.name = "OutBufferSize", .integer = &E::outBufferSize_},
         {.name = "TcpNoDelay", .boolean = &E::tcpNoDelay_},
@@ -173,30 +118,13 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
         {.name = "MaxReceiveDataTime", .integer = &E::maxReceiveDataTime_},
         {.name = "Linger", .boolean = &E::linger_},
         {.name = "LingerTime", .integer = &E::lingerTime_},
-        {.name = "GracefullyShutDownSSL", .boolean = &E::gracefullyShutDownSsl_},
         {.name = "BindIPv6Address", .boolean = &E::bindIPv6Address_},
-        {.name = "ConnectionTimeout", .integer = &E::connectionTimeout_},
-        {.name = "SSLProvider", .text = &E::sslProvider_},
-        {.name = "SSLCipherStrength", .integer = &E::sslCipherStrength_},
-        {.name = "SSLEnabledCipherSuites", .text = &E::sslEnabledCipherSuites_},
-        {.name = "SSLAlgorithmList", .text = &E::sslEnabledCipherSuites_},
-        {.name = "SSLEnabledProtocols", .integer = &E::sslEnabledProtocols_},
-        {.name = "SSLEnableRenegotiation", .boolean = &E::sslEnableRenegotiation_},
-        {.name = "SSLSecurityFlags", .integer = &E::sslSecurityFlags_},
-        {.name = "SSLIncludeCertChain", .boolean = &E::sslIncludeCertChain_},
-        {.name = "ReuseSSLSession", .boolean = &E::reuseSslSession_},
-        {.name = "ParseSSLServerCert", .boolean = &E::parseSslServerCert_},
-        {.name = "ALPNExtension", .text = &E::alpnExtension_},
-        {.name = "UseDefaultCredentials", .boolean = &E::useDefaultCredentials_},
-        {.name = "ExtendedProtection", .boolean = &E::extendedProtection_},
-        {.name = "KerberosSPN", .text = &E::kerberosSpn_},
-        {.name = "UseSystemSSPI", .boolean = &E::useSystemSspi_},
         {.name = "RecordToFile", .text = &E::recordToFile_},
         // Switched with "on" and read back as what it recorded.
         {.name = "RecordToString",
          .text = &E::recordedText_,
          .write = [](E& e, std::string_view v) {
-             e.recordToString_ = sameConfigName(v, "on");
+             e.recordToString_ = equalsNoCase(v, "on");
              return 0;
          }},
         {.name = "RemoteHostName", .access = A::ReadOnly, .text = &E::remoteHost_},
@@ -204,35 +132,23 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
     return table;
 }
 
-std::optional<int> SocketEngine::configure(const ConfigText& request, std::string& result) {
-    if (auto code = applySetting(settings(), *this, request, result)) return code;
-    return EngineCommon::configure(request, result);
-}
-
-void SocketEngine::describeError(int code) {
-    if (!lastErrorText_.empty()) return;
-    if (code == errc::interrupted) lastErrorText_ = errtext::interrupted;
-    else if (code == errc::outOfMemory) lastErrorText_ = errtext::outOfMemory;
-    else if (isSocketErrorCode(code)) lastErrorText_ = socketErrorDescription(code);
-}
-
 int SocketEngine::setRemoteHost(std::string_view host) {
     // Behind a firewall the name travels to the proxy, so it may still change.
-    if (socketOpen() && firewallType_ == firewall_kind::none) {
-        return fail(errc::remoteHostLocked, remoteHostLockedText);
+    if (socketOpen() && proxy_.firewallType == firewall_kind::none) {
+        return context_.fail(errc::remoteHostLocked, remoteHostLockedText);
     }
     remoteHost_ = host;
     remoteAddress_ = {};
     // The firewall or the proxy resolves the name at the far side.
-    if (firewallType_ != firewall_kind::none) return 0;
+    if (proxy_.firewallType != firewall_kind::none) return 0;
     const int code = resolveHost(host, {useIPv6(), useGetAddrInfo_}, remoteAddress_);
-    return code == 0 ? 0 : failSocket(code);
+    return code == 0 ? 0 : context_.failSocket(code);
 }
 
 int SocketEngine::setLocalHost(std::string_view host) {
     localHost_ = host;
     const int code = resolveHost(host, {useIPv6(), useGetAddrInfo_}, localAddress_);
-    return code == 0 ? 0 : failSocket(code);
+    return code == 0 ? 0 : context_.failSocket(code);
 }
 
 int SocketEngine::localPort() const {
@@ -245,46 +161,27 @@ int SocketEngine::localPort() const {
 }
 
 int SocketEngine::setRemotePort(int port) {
-    if (socketOpen()) return fail(errc::remotePortLocked, remotePortLockedText);
+    if (socketOpen()) return context_.fail(errc::remotePortLocked, remotePortLockedText);
     remotePort_ = port;
     return 0;
 }
 
 int SocketEngine::setLocalPort(int port) {
-    if (socketOpen()) return fail(errc::localPortLocked, localPortLockedText);
+    if (socketOpen()) return context_.fail(errc::localPortLocked, localPortLockedText);
     localPort_ = port;
     return 0;
 }
 
 int SocketEngine::setMaxLineLength(std::int64_t length) {
-    if (socketOpen()) return fail(errc::maxLineLengthLocked, maxLineLengthLockedText);
+    if (socketOpen()) return context_.fail(errc::maxLineLengthLocked, maxLineLengthLockedText);
     maxLineLength_ = static_cast<std::int32_t>(std::clamp(length, smallestLineLength, largestLineLength));
     return 0;
 }
 
 int SocketEngine::setUseWindowsMessages(bool use) {
-    if (socketOpen()) return fail(errc::useWindowsMessagesLocked, useWindowsMessagesLockedText);
+    if (socketOpen()) return context_.fail(errc::useWindowsMessagesLocked, useWindowsMessagesLockedText);
     useWindowsMessages_ = use;
     return 0;
-}
-
-void SocketEngine::setFirewallType(int kind) {
-    firewallType_ = kind;
-    if (kind == firewall_kind::none) firewallPort_ = 0;
-    else if (firewallPort_ == 0) firewallPort_ = defaultFirewallPort(kind);
-}
-
-void SocketEngine::setFirewallAutoDetect(bool detect) {
-    // Either way the previous firewall endpoint no longer applies.
-    firewallAutoDetect_ = detect;
-    firewallHost_.clear();
-    firewallPort_ = 0;
-}
-
-void SocketEngine::setProxyAutoDetect(bool detect) {
-    proxyAutoDetect_ = detect;
-    firewallHost_.clear();
-    firewallPort_ = 0;
 }
 
 }  // namespace morvane

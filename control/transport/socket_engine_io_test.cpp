@@ -20,8 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include "control/com/engine_events.h"
 #include "control/transport/socket_engine.h"
+#include "control/transport/socket_test_support.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -30,83 +30,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-struct Status {
-    std::string text;
-    int code;
-};
+using socket_test::Listener;
+using socket_test::SocketStack;
 
-// Records what the engine raises through the control's event sink.
-class RecordingSink : public IgnoringEvents {
-public:
-    std::vector<Status> statuses;
-    std::vector<Status> errors;
-    int readyCount = 0;
-
-    void connectionStatus(const std::string& text, std::int16_t code, const std::string&) override {
-        statuses.push_back({text, code});
-    }
-    void error(std::int16_t code, const std::string& text) override { errors.push_back({text, code}); }
-    void readyToSend() override { ++readyCount; }
-
-    bool sawStatus(std::string_view text, int code) const {
-        for (const auto& s : statuses) {
-            if (s.text == text && s.code == code) return true;
-        }
-        return false;
-    }
-};
-
-// The layer above, as far as the engine can tell.
-class TestEngine : public SocketEngine {
-public:
-    TestEngine() { setEventSink(&sink); }
-
-    RecordingSink sink;
-    std::vector<int> completions;
-    std::vector<std::pair<std::string, bool>> pieces;
-    std::string received;
-    std::vector<int> disconnects;
-    int afterClose = 0;
-    std::size_t sentBlocks = 0;
-    std::function<void(std::string_view)> whenData;
-    int dataResult = 0;
-
-    void set(std::string_view text) {
-        std::string result;
-        ASSERT_EQ(config(text, result), 0) << text << ": " << lastErrorText();
-    }
-    std::string get(std::string_view name) {
-        std::string result;
-        EXPECT_EQ(config(name, result), 0) << name;
-        return result;
-    }
-    std::vector<std::string> lines() const {
-        std::vector<std::string> out;
-        for (const auto& [text, eol] : pieces) {
-            if (eol) out.push_back(text);
-        }
-        return out;
-    }
-
-protected:
-    void onConnectionComplete(int code) override { completions.push_back(code); }
-    int onDataReceived(std::span<const std::uint8_t> data, bool endOfLine) override {
-        const std::string text(reinterpret_cast<const char*>(data.data()), data.size());
-        pieces.emplace_back(text, endOfLine);
-        received += text;
-        if (whenData) whenData(text);
-        return dataResult;
-    }
-    void onDisconnected(int code, const std::string&) override { disconnects.push_back(code); }
-    void onAfterClose() override { ++afterClose; }
-    void onSendProgress(std::size_t) override { ++sentBlocks; }
-};
-
-bool runUntil(SocketEngine& engine, const std::function<bool()>& done, Clock::duration limit = 10s) {
+bool runUntil(SocketStack& stack, const std::function<bool()>& done, Clock::duration limit = 10s) {
     const auto end = Clock::now() + limit;
     while (!done()) {
         if (Clock::now() > end) return false;
-        engine.doEvents();
+        stack.doEvents();
     }
     return true;
 }
@@ -131,65 +62,6 @@ std::string receiveSome(int fd, Clock::duration limit = 5s) {
     return n > 0 ? std::string(data, static_cast<std::size_t>(n)) : std::string();
 }
 
-// A listening socket on loopback with a port from 0.
-class Listener {
-public:
-    explicit Listener(int family = AF_INET, int backlog = 16) {
-        fd_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_storage address{};
-        socklen_t length;
-        if (family == AF_INET6) {
-            auto* a = reinterpret_cast<sockaddr_in6*>(&address);
-            a->sin6_family = AF_INET6;
-            a->sin6_addr = in6addr_loopback;
-            length = sizeof *a;
-        } else {
-            auto* a = reinterpret_cast<sockaddr_in*>(&address);
-            a->sin_family = AF_INET;
-            a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            length = sizeof *a;
-        }
-        ok_ = ::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd_, backlog) == 0;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
-    }
-    ~Listener() {
-        for (int fd : accepted_) ::close(fd);
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-
-    bool ok() const { return ok_; }
-    int port() const { return port_; }
-    void close() {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    void closeAccepted(int fd) {
-        std::erase(accepted_, fd);
-        ::close(fd);
-    }
-    // The next connection, or -1 after 5 s. `peerPort` gets its source port.
-    int accept(int* peerPort = nullptr) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0) return -1;
-        sockaddr_storage peer{};
-        socklen_t length = sizeof peer;
-        const int fd = ::accept4(fd_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-        if (fd >= 0) accepted_.push_back(fd);
-        if (peerPort) *peerPort = ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port);
-        return fd;
-    }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-    bool ok_ = false;
-    std::vector<int> accepted_;
-};
-
 // Runs `action` on the thread's loop after `delay`, once.
 class LoopTimer : public platform::loop::MessageTarget {
 public:
@@ -213,15 +85,15 @@ private:
 // messages through the thread's loop, and the select-loop emulation.
 class SocketEngineIoTest : public ::testing::TestWithParam<bool> {
 protected:
-    void prepare(TestEngine& engine, int port, std::string_view host = "127.0.0.1") {
-        engine.set(GetParam() ? "UseWindowsMessages=True" : "UseWindowsMessages=False");
-        ASSERT_EQ(engine.setRemoteHost(host), 0);
-        ASSERT_EQ(engine.setRemotePort(port), 0);
+    void prepare(SocketStack& stack, int port, std::string_view host = "127.0.0.1") {
+        stack.set(GetParam() ? "UseWindowsMessages=True" : "UseWindowsMessages=False");
+        ASSERT_EQ(stack.engine.setRemoteHost(host), 0);
+        ASSERT_EQ(stack.engine.setRemotePort(port), 0);
     }
-    // Connects `engine` to `listener` and returns the server's side.
-    int connectTo(TestEngine& engine, Listener& listener) {
-        prepare(engine, listener.port());
-        EXPECT_EQ(engine.connectAndWait(), 0) << engine.lastErrorText();
+    // Connects `stack` to `listener` and returns the server's side.
+    int connectTo(SocketStack& stack, Listener& listener) {
+        prepare(stack, listener.port());
+        EXPECT_EQ(stack.connectAndWait(), 0) << stack.lastErrorText();
         const int peer = listener.accept();
         EXPECT_GE(peer, 0);
         return peer;
@@ -235,177 +107,182 @@ INSTANTIATE_TEST_SUITE_P(Roads, SocketEngineIoTest, ::testing::Values(true, fals
 
 TEST_P(SocketEngineIoTest, ConnectsReportsStatusAndExchangesBytes) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
 
-    EXPECT_TRUE(engine.transportEstablished());
-    EXPECT_EQ(engine.completions, std::vector<int>{0});
-    EXPECT_TRUE(engine.sink.sawStatus("Remote host connection complete.", 0));
-    EXPECT_TRUE(runUntil(engine, [&] { return engine.sink.readyCount > 0; }));
-    EXPECT_EQ(engine.get("SocketHandle"), std::to_string(engine.socketHandle()));
-    EXPECT_NE(engine.get("LocalPort"), "0");
+    EXPECT_TRUE(stack.engine.isConnected());
+    EXPECT_EQ(stack.completions, std::vector<int>{0});
+    EXPECT_TRUE(stack.sink.sawStatus("Remote host connection complete.", 0));
+    EXPECT_TRUE(runUntil(stack, [&] { return stack.readyCount > 0; }));
+    EXPECT_EQ(stack.get("SocketHandle"), std::to_string(stack.engine.socketHandle()));
+    EXPECT_NE(stack.get("LocalPort"), "0");
 
-    EXPECT_EQ(engine.sendBlocking({reinterpret_cast<const std::uint8_t*>("ping"), 4}), 0);
+    // The recording shows what went out, block by block: one block here.
+    stack.set("RecordToString=on");
+    EXPECT_EQ(stack.sendBlocking("ping"), 0);
     EXPECT_EQ(receiveSome(peer), "ping");
-    EXPECT_EQ(engine.sentBlocks, 1u);
+    EXPECT_EQ(stack.get("RecordToString"), "\r\nexpect -exact \"ping\"\r\n");
+    stack.set("RecordToString=off");
     sendAll(peer, "pong");
-    EXPECT_TRUE(runUntil(engine, [&] { return engine.received == "pong"; }));
+    EXPECT_TRUE(runUntil(stack, [&] { return stack.received == "pong"; }));
     // A layer that cannot store what came is reported through Error.
-    engine.dataResult = 200;
+    stack.dataResult = 200;
     sendAll(peer, "more");
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.sink.errors.empty(); }));
-    EXPECT_EQ(engine.sink.errors.front().text, "Out of memory in DataIn [TCXMsg].");
-    EXPECT_EQ(engine.sink.errors.front().code, 200);
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.sink.errors.empty(); }));
+    EXPECT_EQ(stack.sink.errors.front().text, "Out of memory in DataIn [TCXMsg].");
+    EXPECT_EQ(stack.sink.errors.front().code, 200);
 
-    EXPECT_EQ(engine.connect(), 104);
-    EXPECT_EQ(engine.lastErrorText(),
+    EXPECT_EQ(stack.engine.connect(), 104);
+    EXPECT_EQ(stack.lastErrorText(),
               "Already connected. If you want to reconnect, close the current connection first.");
-    EXPECT_EQ(engine.setRemotePort(1), 100);
-    EXPECT_EQ(engine.setRemoteHost("127.0.0.2"), 101);
-    EXPECT_EQ(engine.setLocalPort(1), 106);
-    EXPECT_TRUE(engine.socketConnected());
+    EXPECT_EQ(stack.engine.setRemotePort(1), 100);
+    EXPECT_EQ(stack.engine.setRemoteHost("127.0.0.2"), 101);
+    EXPECT_EQ(stack.engine.setLocalPort(1), 106);
+    EXPECT_TRUE(stack.engine.socketConnected());
 
-    EXPECT_EQ(engine.disconnect(), 0);
-    EXPECT_EQ(engine.disconnects, std::vector<int>{0});
-    EXPECT_EQ(engine.afterClose, 1);
+    EXPECT_EQ(stack.engine.disconnect(), 0);
+    EXPECT_EQ(stack.disconnects, std::vector<int>{0});
+    EXPECT_FALSE(stack.engine.isOpen());
+    EXPECT_EQ(stack.engine.socketHandle(), -1);
     EXPECT_EQ(receiveSome(peer), "");  // the peer sees the end of the stream
-    // With nothing open only the after-close hook runs.
-    EXPECT_EQ(engine.disconnect(), 0);
-    EXPECT_EQ(engine.afterClose, 2);
-    EXPECT_EQ(engine.disconnects.size(), 1u);
+    // With nothing open a close does nothing and reports nothing.
+    EXPECT_EQ(stack.engine.disconnect(), 0);
+    EXPECT_EQ(stack.engine.close(), 0);
+    EXPECT_EQ(stack.disconnects.size(), 1u);
 }
 
 TEST_P(SocketEngineIoTest, RefusedConnectReportsTheSocketError) {
     Listener listener;
     const int port = listener.port();
     listener.close();
-    TestEngine engine;
-    prepare(engine, port);
-    EXPECT_EQ(engine.connectAndWait(), 10061);
-    EXPECT_EQ(engine.lastErrorText(), "[10061] Connection refused");
-    EXPECT_EQ(engine.completions, std::vector<int>{10061});
-    EXPECT_TRUE(engine.sink.sawStatus("Remote host connection failed.", 10061));
-    EXPECT_FALSE(engine.socketOpen());
-    EXPECT_TRUE(engine.disconnects.empty());
+    SocketStack stack;
+    prepare(stack, port);
+    EXPECT_EQ(stack.connectAndWait(), 10061);
+    EXPECT_EQ(stack.lastErrorText(), "[10061] Connection refused");
+    EXPECT_EQ(stack.completions, std::vector<int>{10061});
+    EXPECT_TRUE(stack.sink.sawStatus("Remote host connection failed.", 10061));
+    EXPECT_FALSE(stack.engine.socketOpen());
+    EXPECT_TRUE(stack.disconnects.empty());
 }
 
 TEST_P(SocketEngineIoTest, HalfCloseDeliversTheLastBytesThenDisconnects) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
     sendAll(peer, "last words");
     ::shutdown(peer, SHUT_WR);
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.socketOpen(); }));
-    EXPECT_EQ(engine.received, "last words");
-    EXPECT_TRUE(engine.sink.sawStatus("Remote host disconnected.", 0));
-    EXPECT_EQ(engine.disconnects, std::vector<int>{0});
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.engine.socketOpen(); }));
+    EXPECT_EQ(stack.received, "last words");
+    EXPECT_TRUE(stack.sink.sawStatus("Remote host disconnected.", 0));
+    EXPECT_EQ(stack.disconnects, std::vector<int>{0});
 }
 
 TEST_P(SocketEngineIoTest, PeerResetIsReportedWithItsCode) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
     sendAll(peer, "x");
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.received == "x"; }));
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.received == "x"; }));
     const ::linger abortive{1, 0};
     ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &abortive, sizeof abortive);
     listener.closeAccepted(peer);  // with linger 0 the close resets
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.socketOpen(); }));
-    EXPECT_EQ(engine.disconnects, std::vector<int>{10054});
-    EXPECT_TRUE(engine.sink.sawStatus("Remote host disconnected.", 10054));
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.engine.socketOpen(); }));
+    EXPECT_EQ(stack.disconnects, std::vector<int>{10054});
+    EXPECT_TRUE(stack.sink.sawStatus("Remote host disconnected.", 10054));
 }
 
 TEST_P(SocketEngineIoTest, LinesArriveByteAtATimeAndSplitAcrossReads) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
-    engine.setEndOfLine("\r\n");
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
+    stack.engine.setEndOfLine("\r\n");
     for (char c : std::string("line1\r\nline2\r\nhalf")) {
         sendAll(peer, std::string(1, c));
-        for (int i = 0; i < 3; ++i) engine.doEvents();
+        for (int i = 0; i < 3; ++i) stack.doEvents();
     }
-    EXPECT_TRUE(runUntil(engine, [&] { return engine.lines().size() == 2; }));
-    EXPECT_EQ(engine.lines(), (std::vector<std::string>{"line1", "line2"}));
+    EXPECT_TRUE(runUntil(stack, [&] { return stack.lines().size() == 2; }));
+    EXPECT_EQ(stack.lines(), (std::vector<std::string>{"line1", "line2"}));
     // The unfinished line goes up when the peer ends the stream.
     ::shutdown(peer, SHUT_WR);
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.socketOpen(); }));
-    ASSERT_FALSE(engine.pieces.empty());
-    EXPECT_EQ(engine.pieces.back(), (std::pair<std::string, bool>{"half", false}));
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.engine.socketOpen(); }));
+    ASSERT_FALSE(stack.pieces.empty());
+    EXPECT_EQ(stack.pieces.back(), (std::pair<std::string, bool>{"half", false}));
 }
 
 TEST_P(SocketEngineIoTest, SplitCrlfPairsACarriageReturnWithALineFeedInTheNextRead) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
-    engine.set("SplitCRLF=True");
-    engine.setEndOfLine("\n");
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
+    stack.set("SplitCRLF=True");
+    stack.engine.setEndOfLine("\n");
     sendAll(peer, "a\r");
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.lines().size() == 1; }));
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.lines().size() == 1; }));
     sendAll(peer, "\nb\r\n");
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.lines().size() == 2; }));
-    for (int i = 0; i < 5; ++i) engine.doEvents();
-    EXPECT_EQ(engine.lines(), (std::vector<std::string>{"a", "b"}));
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.lines().size() == 2; }));
+    for (int i = 0; i < 5; ++i) stack.doEvents();
+    EXPECT_EQ(stack.lines(), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST_P(SocketEngineIoTest, AcceptDataFalseHoldsBytesUntilTrue) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
-    engine.setAcceptData(false);
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
+    stack.engine.setAcceptData(false);
     sendAll(peer, "held back");
     // The peer's orderly end waits behind the bytes, too.
     ::shutdown(peer, SHUT_WR);
-    for (int i = 0; i < 10; ++i) engine.doEvents();
-    EXPECT_EQ(engine.received, "");
-    EXPECT_TRUE(engine.socketOpen());
-    EXPECT_TRUE(engine.disconnects.empty());
+    for (int i = 0; i < 10; ++i) stack.doEvents();
+    EXPECT_EQ(stack.received, "");
+    EXPECT_TRUE(stack.engine.socketOpen());
+    EXPECT_TRUE(stack.disconnects.empty());
 
-    engine.setAcceptData(true);
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.socketOpen(); }));
-    EXPECT_EQ(engine.received, "held back");
-    EXPECT_EQ(engine.disconnects, std::vector<int>{0});
+    stack.engine.setAcceptData(true);
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.engine.socketOpen(); }));
+    EXPECT_EQ(stack.received, "held back");
+    EXPECT_EQ(stack.disconnects, std::vector<int>{0});
 }
 
 TEST_P(SocketEngineIoTest, PausingInsideDeliveryKeepsTheRestInOrder) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
-    engine.setEndOfLine("\n");
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
+    stack.engine.setEndOfLine("\n");
     // One line per pause, as a single-packet consumer takes them.
-    engine.whenData = [&](std::string_view) { engine.setAcceptData(false); };
+    stack.whenData = [&](std::string_view) { stack.engine.setAcceptData(false); };
     sendAll(peer, "1\n2\n3\n");
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.lines().size() == 1; }));
-    for (int i = 0; i < 5; ++i) engine.doEvents();
-    EXPECT_EQ(engine.lines().size(), 1u);
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.lines().size() == 1; }));
+    for (int i = 0; i < 5; ++i) stack.doEvents();
+    EXPECT_EQ(stack.lines().size(), 1u);
     for (std::size_t expected = 2; expected <= 3; ++expected) {
-        engine.setAcceptData(true);
-        ASSERT_TRUE(runUntil(engine, [&] { return engine.lines().size() == expected; }));
+        stack.engine.setAcceptData(true);
+        ASSERT_TRUE(runUntil(stack, [&] { return stack.lines().size() == expected; }));
     }
-    EXPECT_EQ(engine.lines(), (std::vector<std::string>{"1", "2", "3"}));
+    EXPECT_EQ(stack.lines(), (std::vector<std::string>{"1", "2", "3"}));
 }
 
 TEST_P(SocketEngineIoTest, DisconnectFromInsideDeliveryWaitsForTheHandler) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
-    engine.setEndOfLine("\n");
-    engine.whenData = [&](std::string_view line) {
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
+    stack.engine.setEndOfLine("\n");
+    stack.whenData = [&](std::string_view line) {
         if (line == "bye") {
-            EXPECT_EQ(engine.disconnect(), 0);
-            // Still open: the read handler is running.
-            EXPECT_TRUE(engine.socketOpen());
+            EXPECT_EQ(stack.engine.disconnect(), 0);
+            // Still open, and nothing reported yet: the read handler is running.
+            EXPECT_TRUE(stack.engine.socketOpen());
+            EXPECT_TRUE(stack.disconnects.empty());
         }
     };
     sendAll(peer, "hello\nbye\nafter\n");
-    EXPECT_TRUE(runUntil(engine, [&] { return !engine.socketOpen(); }));
-    EXPECT_EQ(engine.disconnects, std::vector<int>{0});
-    EXPECT_EQ(engine.afterClose, 1);
+    EXPECT_TRUE(runUntil(stack, [&] { return !stack.engine.socketOpen(); }));
+    // The deferred close ran once, when the handler returned.
+    EXPECT_EQ(stack.disconnects, std::vector<int>{0});
 }
 
 TEST_P(SocketEngineIoTest, LargeTransfersBothWays) {
     Listener listener;
-    TestEngine engine;
-    const int peer = connectTo(engine, listener);
+    SocketStack stack;
+    const int peer = connectTo(stack, listener);
     std::string payload(8 << 20, '\0');
     for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>((i * 131) >> 7);
 
@@ -421,11 +298,11 @@ TEST_P(SocketEngineIoTest, LargeTransfersBothWays) {
             total += static_cast<std::size_t>(n);
         }
     });
-    const int code = engine.sendBlocking({reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
-    EXPECT_EQ(code, 0) << engine.lastErrorText();
-    EXPECT_TRUE(runUntil(engine, [&] { return engine.received.size() >= payload.size(); }, 30s));
+    const int code = stack.sendBlocking(payload);
+    EXPECT_EQ(code, 0) << stack.lastErrorText();
+    EXPECT_TRUE(runUntil(stack, [&] { return stack.received.size() >= payload.size(); }, 30s));
     echo.join();
-    EXPECT_TRUE(engine.received == payload);
+    EXPECT_TRUE(stack.received == payload);
 }
 
 TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
@@ -438,20 +315,20 @@ TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
     std::filesystem::remove(script);
 
     Listener listener;
-    TestEngine engine;
-    engine.set("LogDebugFile=" + log.string());
-    engine.set("RecordToFile=" + script.string());
-    engine.set("RecordToString=on");
-    const int peer = connectTo(engine, listener);
-    ASSERT_EQ(engine.sendBlocking({reinterpret_cast<const std::uint8_t*>("GET $x\r\n"), 8}), 0);
+    SocketStack stack;
+    stack.set("LogDebugFile=" + log.string());
+    stack.set("RecordToFile=" + script.string());
+    stack.set("RecordToString=on");
+    const int peer = connectTo(stack, listener);
+    ASSERT_EQ(stack.sendBlocking("GET $x\r\n"), 0);
     EXPECT_EQ(receiveSome(peer), "GET $x\r\n");
     sendAll(peer, std::string("ok\0", 3));
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.received.size() == 3; }));
-    engine.logDebugText("URL: ws://127.0.0.1/");
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.received.size() == 3; }));
+    stack.context.logDebugText("URL: ws://127.0.0.1/");
 
     std::ifstream file(log, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    const std::string n = std::to_string(engine.instanceNumber());
+    const std::string n = std::to_string(stack.context.instanceNumber());
     const std::string stamp = R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] )";
     const std::regex expected("\\[" + n + "\\]" + stamp + R"(------SEND------\(8 bytes\)\r\nGET \$x\r\n\r\n)" +
                               "\\[" + n + "\\]" + stamp + R"(------RECEIVE------\(3 bytes\)\r\nok\x00\r\n)" +
@@ -459,23 +336,23 @@ TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 
     const std::string recording = "\r\nexpect -exact \"GET \\$x\r\n\"\r\n\r\nsend -nonewline \"ok\\000\"\r\n";
-    EXPECT_EQ(engine.get("RecordToString"), recording);
+    EXPECT_EQ(stack.get("RecordToString"), recording);
     std::ifstream scriptFile(script, std::ios::binary);
     const std::string scriptText((std::istreambuf_iterator<char>(scriptFile)), std::istreambuf_iterator<char>());
     EXPECT_EQ(scriptText, recording);
-    engine.disconnect();
+    stack.engine.disconnect();
     std::filesystem::remove_all(dir);
 }
 
 TEST_P(SocketEngineIoTest, SocketOptionsReachTheSocket) {
     Listener listener;
-    TestEngine engine;
-    engine.set("TcpNoDelay=True");
-    engine.set("TCPKeepAlive=True");
-    engine.set("KeepAliveTime=30000");
-    engine.set("InBufferSize=100000");
-    connectTo(engine, listener);
-    const int fd = engine.socketHandle();
+    SocketStack stack;
+    stack.set("TcpNoDelay=True");
+    stack.set("TCPKeepAlive=True");
+    stack.set("KeepAliveTime=30000");
+    stack.set("InBufferSize=100000");
+    connectTo(stack, listener);
+    const int fd = stack.engine.socketHandle();
     int value = 0;
     socklen_t length = sizeof value;
     ::getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &value, &length);
@@ -490,15 +367,15 @@ TEST_P(SocketEngineIoTest, SocketOptionsReachTheSocket) {
     EXPECT_EQ(value, 1);
     // What is in force is read back (the system may round or cap it).
     ::getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &value, &length);
-    EXPECT_EQ(engine.get("InBufferSize"), std::to_string(value / 2));
+    EXPECT_EQ(stack.get("InBufferSize"), std::to_string(value / 2));
 }
 
 TEST_P(SocketEngineIoTest, LingerFalseResetsOnClose) {
     Listener listener;
-    TestEngine engine;
-    engine.set("Linger=False");
-    const int peer = connectTo(engine, listener);
-    engine.disconnect();
+    SocketStack stack;
+    stack.set("Linger=False");
+    const int peer = connectTo(stack, listener);
+    stack.engine.disconnect();
     char byte;
     pollfd p{peer, POLLIN, 0};
     ASSERT_EQ(::poll(&p, 1, 5000), 1);
@@ -507,38 +384,38 @@ TEST_P(SocketEngineIoTest, LingerFalseResetsOnClose) {
 }
 
 TEST(SocketEngineChecksTest, ChecksThatComeBeforeAnySocket) {
-    TestEngine engine;
-    EXPECT_EQ(engine.connect(), 102);
-    EXPECT_EQ(engine.lastErrorText(), "The RemoteHost address is invalid (0.0.0.0).");
+    SocketStack stack;
+    EXPECT_EQ(stack.engine.connect(), 102);
+    EXPECT_EQ(stack.lastErrorText(), "The RemoteHost address is invalid (0.0.0.0).");
 
-    ASSERT_EQ(engine.setRemoteHost("127.0.0.1"), 0);
-    EXPECT_EQ(engine.connect(), 116);
-    EXPECT_EQ(engine.lastErrorText(), "RemotePort can't be zero. Please specify a valid service port number.");
+    ASSERT_EQ(stack.engine.setRemoteHost("127.0.0.1"), 0);
+    EXPECT_EQ(stack.engine.connect(), 116);
+    EXPECT_EQ(stack.lastErrorText(), "RemotePort can't be zero. Please specify a valid service port number.");
 
-    engine.setRemotePort(80);
-    const int code = engine.setRemoteHost("no-such-host.invalid");
+    stack.engine.setRemotePort(80);
+    const int code = stack.engine.setRemoteHost("no-such-host.invalid");
     EXPECT_TRUE(code >= 11001 && code <= 11004) << code;
-    EXPECT_EQ(engine.lastErrorText().substr(0, 7), "[" + std::to_string(code) + "]");
-    EXPECT_EQ(engine.get("RemoteHostName"), "no-such-host.invalid");
-    EXPECT_EQ(engine.connect(), 102);
-    EXPECT_FALSE(engine.socketOpen());
-    EXPECT_TRUE(engine.sink.statuses.empty());
+    EXPECT_EQ(stack.lastErrorText().substr(0, 7), "[" + std::to_string(code) + "]");
+    EXPECT_EQ(stack.get("RemoteHostName"), "no-such-host.invalid");
+    EXPECT_EQ(stack.engine.connect(), 102);
+    EXPECT_FALSE(stack.engine.socketOpen());
+    EXPECT_TRUE(stack.sink.statuses.empty());
 
     std::size_t accepted = 99;
-    EXPECT_EQ(engine.send({reinterpret_cast<const std::uint8_t*>("x"), 1}, &accepted), 10057);
+    EXPECT_EQ(stack.engine.send({reinterpret_cast<const std::uint8_t*>("x"), 1}, &accepted), 10057);
     EXPECT_EQ(accepted, 0u);
-    EXPECT_EQ(engine.lastErrorText(), "[10057] Socket is not connected");
+    EXPECT_EQ(stack.lastErrorText(), "[10057] Socket is not connected");
 }
 
 TEST(SocketEngineChecksTest, FirewallTargetIsCheckedFirst) {
-    TestEngine engine;
-    engine.set("FirewallType=1");
-    EXPECT_EQ(engine.connect(), 102);
-    EXPECT_EQ(engine.lastErrorText(), "The FirewallHost address is invalid (0.0.0.0).");
-    engine.set("FirewallHost=127.0.0.1");
-    engine.set("FirewallPort=0");
-    EXPECT_EQ(engine.connect(), 116);
-    EXPECT_EQ(engine.lastErrorText(), "The FirewallPort is invalid (0).");
+    SocketStack stack;
+    stack.set("FirewallType=1");
+    EXPECT_EQ(stack.engine.connect(), 102);
+    EXPECT_EQ(stack.lastErrorText(), "The FirewallHost address is invalid (0.0.0.0).");
+    stack.set("FirewallHost=127.0.0.1");
+    stack.set("FirewallPort=0");
+    EXPECT_EQ(stack.engine.connect(), 116);
+    EXPECT_EQ(stack.lastErrorText(), "The FirewallPort is invalid (0).");
 }
 
 // A server whose accept queue is full drops new SYNs, so a connect to it
@@ -570,70 +447,70 @@ private:
 TEST(SocketEngineWaitTest, ConnectTimesOutWithTimeoutOrConnectionTimeout) {
     SilentServer server;
     {
-        TestEngine engine;
-        engine.set("TimeoutInMilliseconds=True");
-        engine.setTimeout(300);
-        engine.setRemoteHost("127.0.0.1");
-        engine.setRemotePort(server.port());
+        SocketStack stack;
+        stack.set("TimeoutInMilliseconds=True");
+        stack.waiter().setTimeout(300);
+        stack.engine.setRemoteHost("127.0.0.1");
+        stack.engine.setRemotePort(server.port());
         const auto started = Clock::now();
-        EXPECT_EQ(engine.connectAndWait(), 301);
-        EXPECT_EQ(engine.lastErrorText(), "Timeout.");
-        EXPECT_FALSE(engine.socketOpen());
+        EXPECT_EQ(stack.connectAndWait(), 301);
+        EXPECT_EQ(stack.lastErrorText(), "Timeout.");
+        EXPECT_FALSE(stack.engine.socketOpen());
         EXPECT_LT(Clock::now() - started, 10s);
     }
     {
-        TestEngine engine;
-        engine.set("TimeoutInMilliseconds=True");
-        engine.setTimeout(0);
-        engine.set("ConnectionTimeout=200");
-        engine.setRemoteHost("127.0.0.1");
-        engine.setRemotePort(server.port());
-        EXPECT_EQ(engine.connectAndWait(), 301);
-        EXPECT_EQ(engine.lastErrorText(), "Timeout.");
+        SocketStack stack;
+        stack.set("TimeoutInMilliseconds=True");
+        stack.waiter().setTimeout(0);
+        stack.set("ConnectionTimeout=200");
+        stack.engine.setRemoteHost("127.0.0.1");
+        stack.engine.setRemotePort(server.port());
+        EXPECT_EQ(stack.connectAndWait(), 301);
+        EXPECT_EQ(stack.lastErrorText(), "Timeout.");
         // The connection phase's limit does not stay behind.
-        EXPECT_EQ(engine.timeout(), 0);
+        EXPECT_EQ(stack.waiter().timeout(), 0);
     }
 }
 
 TEST(SocketEngineWaitTest, InterruptEndsABlockingConnect) {
     SilentServer server;
-    TestEngine engine;
-    engine.setTimeout(0);
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(server.port());
-    engine.interrupt();  // nothing in progress: ignored
-    LoopTimer timer(100ms, [&] { engine.interrupt(); });
-    EXPECT_EQ(engine.connectAndWait(), 301);
-    EXPECT_EQ(engine.lastErrorText(), "Interrupted.");
-    EXPECT_TRUE(engine.interrupted());
-    EXPECT_FALSE(engine.socketOpen());
+    SocketStack stack;
+    stack.waiter().setTimeout(0);
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(server.port());
+    stack.waiter().interrupt();  // nothing in progress: ignored
+    LoopTimer timer(100ms, [&] { stack.waiter().interrupt(); });
+    EXPECT_EQ(stack.connectAndWait(), 301);
+    EXPECT_EQ(stack.lastErrorText(), "Interrupted.");
+    EXPECT_TRUE(stack.waiter().interrupted());
+    EXPECT_FALSE(stack.engine.socketOpen());
 }
 
 TEST(SocketEngineWaitTest, InterruptEndsABlockingSendAndIsConsumed) {
     Listener listener;
-    TestEngine engine;
-    engine.setTimeout(0);  // no deadline: only the interrupt ends it
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(listener.port());
-    ASSERT_EQ(engine.connectAndWait(), 0);
+    SocketStack stack;
+    stack.waiter().setTimeout(0);  // no deadline: only the interrupt ends it
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(listener.port());
+    ASSERT_EQ(stack.connectAndWait(), 0);
     ASSERT_GE(listener.accept(), 0);  // and never read from
-    LoopTimer timer(150ms, [&] { engine.interrupt(); });
+    LoopTimer timer(150ms, [&] { stack.waiter().interrupt(); });
     const std::string big(64 << 20, 'z');
-    EXPECT_EQ(engine.sendBlocking({reinterpret_cast<const std::uint8_t*>(big.data()), big.size()}), 301);
-    EXPECT_EQ(engine.lastErrorText(), "Interrupted.");
-    EXPECT_TRUE(engine.interrupted());
-    EXPECT_TRUE(engine.waitStep());  // the request was used up
-    EXPECT_TRUE(engine.socketConnected());
+    EXPECT_EQ(stack.sendBlocking(big), 301);
+    EXPECT_EQ(stack.lastErrorText(), "Interrupted.");
+    EXPECT_TRUE(stack.waiter().interrupted());
+    EXPECT_TRUE(stack.waiter().waitStep());  // the request was used up
+    EXPECT_TRUE(stack.engine.socketConnected());
 }
 
 TEST(SocketEngineWaitTest, QuitRequestEndsAWaitAndStaysPending) {
     SilentServer server;
-    TestEngine engine;
-    engine.setTimeout(0);
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(server.port());
+    SocketStack stack;
+    stack.waiter().setTimeout(0);
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(server.port());
     LoopTimer timer(50ms, [] { platform::loop::threadLoop().postQuit(3); });
-    EXPECT_EQ(engine.connectAndWait(), 301);
+    EXPECT_EQ(stack.connectAndWait(), 301);
     auto& loop = platform::loop::threadLoop();
     EXPECT_TRUE(loop.quitPending());
     EXPECT_EQ(loop.run(), 3);
@@ -641,15 +518,15 @@ TEST(SocketEngineWaitTest, QuitRequestEndsAWaitAndStaysPending) {
 
 TEST(SocketEngineWaitTest, RateLimitSpacesTheSends) {
     Listener listener;
-    TestEngine engine;
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(listener.port());
-    ASSERT_EQ(engine.connectAndWait(), 0);
+    SocketStack stack;
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(listener.port());
+    ASSERT_EQ(stack.connectAndWait(), 0);
     const int peer = listener.accept();
-    engine.set("MaxTransferRate=20000");
+    stack.set("MaxTransferRate=20000");
     const std::string block(30000, 'r');
     const auto started = Clock::now();
-    ASSERT_EQ(engine.sendBlocking({reinterpret_cast<const std::uint8_t*>(block.data()), block.size()}), 0);
+    ASSERT_EQ(stack.sendBlocking(block), 0);
     // 30000 bytes at 20000 B/s: the second part may go only once a second
     // has passed since the first.
     EXPECT_GE(Clock::now() - started, 900ms);
@@ -665,48 +542,48 @@ TEST(SocketEngineWaitTest, RateLimitSpacesTheSends) {
 TEST(SocketEngineWaitTest, ProgressKeepsTheDeadlineAwayUnlessItIsAbsolute) {
     for (const bool absolute : {false, true}) {
         Listener listener;
-        TestEngine engine;
-        engine.set("TimeoutInMilliseconds=True");
-        engine.setTimeout(1500);
-        engine.set(absolute ? "AbsoluteTimeout=True" : "AbsoluteTimeout=False");
-        engine.setRemoteHost("127.0.0.1");
-        engine.setRemotePort(listener.port());
-        ASSERT_EQ(engine.connectAndWait(), 0);
+        SocketStack stack;
+        stack.set("TimeoutInMilliseconds=True");
+        stack.waiter().setTimeout(1500);
+        stack.set(absolute ? "AbsoluteTimeout=True" : "AbsoluteTimeout=False");
+        stack.engine.setRemoteHost("127.0.0.1");
+        stack.engine.setRemotePort(listener.port());
+        ASSERT_EQ(stack.connectAndWait(), 0);
         ASSERT_GE(listener.accept(), 0);
         // About two and a half seconds of steady progress, a second per step.
-        engine.set("MaxTransferRate=2000");
+        stack.set("MaxTransferRate=2000");
         const std::string block(5000, 'p');
-        const int code = engine.sendBlocking({reinterpret_cast<const std::uint8_t*>(block.data()), block.size()});
+        const int code = stack.sendBlocking(block);
         if (absolute) {
             EXPECT_EQ(code, 301);
-            EXPECT_EQ(engine.lastErrorText(), "Timeout.");
+            EXPECT_EQ(stack.lastErrorText(), "Timeout.");
         } else {
-            EXPECT_EQ(code, 0) << engine.lastErrorText();
+            EXPECT_EQ(code, 0) << stack.lastErrorText();
         }
     }
 }
 
 TEST(SocketEngineWaitTest, MaxReceiveDataTimeLetsOtherEventsIn) {
     Listener listener;
-    TestEngine engine;
-    engine.set("MaxLineLength=64");
-    engine.set("MaxReceiveDataTime=3");
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(listener.port());
-    ASSERT_EQ(engine.connectAndWait(), 0);
+    SocketStack stack;
+    stack.set("MaxLineLength=64");
+    stack.set("MaxReceiveDataTime=3");
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(listener.port());
+    ASSERT_EQ(stack.connectAndWait(), 0);
     const int peer = listener.accept();
-    engine.setEndOfLine("\n");
+    stack.engine.setEndOfLine("\n");
 
     std::size_t linesWhenOtherEventRan = 0;
     std::unique_ptr<LoopTimer> other;
-    engine.whenData = [&](std::string_view) {
+    stack.whenData = [&](std::string_view) {
         std::this_thread::sleep_for(1ms);
-        if (!other) other = std::make_unique<LoopTimer>(1ms, [&] { linesWhenOtherEventRan = engine.lines().size(); });
+        if (!other) other = std::make_unique<LoopTimer>(1ms, [&] { linesWhenOtherEventRan = stack.lines().size(); });
     };
     std::string lines;
     for (int i = 0; i < 100; ++i) lines += "line " + std::to_string(i % 10) + "\n";
     sendAll(peer, lines);
-    ASSERT_TRUE(runUntil(engine, [&] { return engine.lines().size() == 100; }));
+    ASSERT_TRUE(runUntil(stack, [&] { return stack.lines().size() == 100; }));
     EXPECT_GT(linesWhenOtherEventRan, 0u);
     EXPECT_LT(linesWhenOtherEventRan, 100u);
 }
@@ -719,28 +596,28 @@ TEST(SocketEngineEndpointTest, LocalBindAndIPv6) {
         freePort = probe.port();
     }
     Listener listener;
-    TestEngine engine;
-    engine.set("LocalHost=127.0.0.1");
-    engine.set("LocalPort=" + std::to_string(freePort));
-    engine.set("ShareLocalPort=True");
-    engine.setRemoteHost("127.0.0.1");
-    engine.setRemotePort(listener.port());
-    ASSERT_EQ(engine.connectAndWait(), 0) << engine.lastErrorText();
+    SocketStack stack;
+    stack.set("LocalHost=127.0.0.1");
+    stack.set("LocalPort=" + std::to_string(freePort));
+    stack.set("ShareLocalPort=True");
+    stack.engine.setRemoteHost("127.0.0.1");
+    stack.engine.setRemotePort(listener.port());
+    ASSERT_EQ(stack.connectAndWait(), 0) << stack.lastErrorText();
     int peerPort = 0;
     ASSERT_GE(listener.accept(&peerPort), 0);
     EXPECT_EQ(peerPort, freePort);
-    EXPECT_EQ(engine.get("LocalPort"), std::to_string(freePort));
-    engine.disconnect();
+    EXPECT_EQ(stack.get("LocalPort"), std::to_string(freePort));
+    stack.engine.disconnect();
 
     Listener listener6(AF_INET6);
     if (!listener6.ok()) GTEST_SKIP() << "no IPv6 loopback here";
     for (std::string_view mode : {"True", "2"}) {
-        TestEngine engine6;
-        engine6.set(std::string("UseIPv6=") + std::string(mode));
-        ASSERT_EQ(engine6.setRemoteHost("::1"), 0);
-        EXPECT_TRUE(engine6.remoteAddress().isIPv6());
-        engine6.setRemotePort(listener6.port());
-        EXPECT_EQ(engine6.connectAndWait(), 0) << engine6.lastErrorText();
+        SocketStack stack6;
+        stack6.set(std::string("UseIPv6=") + std::string(mode));
+        ASSERT_EQ(stack6.engine.setRemoteHost("::1"), 0);
+        EXPECT_TRUE(stack6.engine.remoteAddress().isIPv6());
+        stack6.engine.setRemotePort(listener6.port());
+        EXPECT_EQ(stack6.connectAndWait(), 0) << stack6.lastErrorText();
         EXPECT_GE(listener6.accept(), 0);
     }
 }

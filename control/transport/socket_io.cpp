@@ -4,11 +4,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 
 #include "control/engine/engine_errors.h"
 #include "control/transport/socket_engine.h"
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -22,13 +21,6 @@ constexpr std::string_view outOfMemoryInDataInText = "Out of memory in DataIn [T
 
 // The read errors that end a connection; the close that follows reports them.
 bool endsConnection(int code) { return code == 10038 || code == 10053 || code == 10054; }
-
-std::tm localNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    ::localtime_r(&now, &local);
-    return local;
-}
 
 }  // namespace
 
@@ -61,8 +53,8 @@ void SocketEngine::postClose(int error) {
 }
 
 void SocketEngine::deliver(const LineBuffer::Piece& piece) {
-    if (onDataReceived(piece.bytes, piece.endOfLine) == errc::outOfMemory) {
-        raiseError(errc::outOfMemory, outOfMemoryInDataInText);
+    if (listener_ && listener_->streamReceived(piece.bytes, piece.endOfLine) == errc::outOfMemory) {
+        context_.raiseError(errc::outOfMemory, outOfMemoryInDataInText);
     }
 }
 
@@ -83,7 +75,7 @@ void SocketEngine::deliverRest(bool finalRest) {
 
 SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
     const std::int64_t started = maxReceiveDataTime_ > 0 ? tickCountMillis() : 0;
-    while (socketOpen() && acceptData_ && !interruptRequested_) {
+    while (socketOpen() && acceptData_ && !context_.waiter().interruptRequested()) {
         if (!deliverReady()) break;
         std::span<std::uint8_t> space = receiveBuffer_.freeSpace();
         if (space.empty()) {
@@ -124,7 +116,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
             return ReadEnd::Paused;
         }
     }
-    if (!draining && interruptRequested_ && socketConnected()) requestRead();
+    if (!draining && context_.waiter().interruptRequested() && socketConnected()) requestRead();
     return ReadEnd::Paused;
 }
 
@@ -154,8 +146,8 @@ SocketEngine::ReadEnd SocketEngine::runReadHandler(bool draining) {
             } else {
                 char text[48];
                 std::snprintf(text, sizeof text, "socket error in recv: %d", error);
-                raiseError(error, text);
-                fail(error, text);
+                context_.raiseError(error, text);
+                context_.fail(error, text);
             }
             break;
         case ReadEnd::Paused:
@@ -173,63 +165,33 @@ SocketEngine::ReadEnd SocketEngine::runReadHandler(bool draining) {
 
 int SocketEngine::send(std::span<const std::uint8_t> data, std::size_t* accepted) {
     if (accepted) *accepted = 0;
-    if (!socketConnected()) return failSocket(10057);
+    if (!socketConnected()) return context_.failSocket(errc::socketNotConnected);
     if (data.empty()) return 0;
 
-    // On an established secure channel the bytes are sealed into records
-    // here, and what the socket does not take waits in the channel.
     ssize_t sent;
     do {
         sent = ::send(socketHandle_, data.data(), data.size(), MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     const std::size_t taken = sent > 0 ? static_cast<std::size_t>(sent) : 0;
-    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return failSocket(socketErrorFromErrno(errno));
+    if (sent < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return context_.failSocket(socketErrorFromErrno(errno));
 
     if (taken > 0) {
         if (accepted) *accepted = taken;
         logTraffic(TrafficDirection::Send, data.first(taken));
-        rateWindow_.recordSend(taken, systemTimeMillis());
-        // Progress keeps a blocking operation alive.
-        if (!absoluteTimeout_) armDeadline();
+        context_.waiter().recordSend(taken);
     }
     if (taken == data.size()) return 0;
 
     readyToSend_ = false;
     if (useWindowsMessages_) platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketWrite);
     else wantedEvents_ |= kSocketWrite;
-    return failSocket(errc::wouldBlock);
-}
-
-int SocketEngine::sendBlocking(std::span<const std::uint8_t> data) {
-    BlockingOperation operation(*this);
-    std::size_t offset = 0;
-    while (offset < data.size()) {
-        while (maxTransferRate_ > 0 && !rateWindow_.allows(maxTransferRate_, systemTimeMillis())) {
-            if (!waitStep()) return lastErrorCode_;
-        }
-        const std::size_t chunk = rateWindow_.allowance(maxTransferRate_, data.size() - offset);
-        std::size_t accepted = 0;
-        const int code = send(data.subspan(offset, chunk), &accepted);
-        offset += accepted;
-        if (code == 0) continue;
-        if (code != errc::wouldBlock) return code;
-        if (!waitStep()) return lastErrorCode_;
-    }
-    onSendProgress(data.size());
-    return 0;
+    return context_.failSocket(errc::wouldBlock);
 }
 
 void SocketEngine::logTraffic(TrafficDirection direction, std::span<const std::uint8_t> data) {
-    if (!logDebugFile_.empty() && !(logDebugOption_ & logDebugNoTraffic)) {
-        appendToFile(logDebugFile_, formatDebugLogBlock(instanceNumber_, localNow(), direction, data, logDebugOption_));
-    }
+    context_.logDebugTraffic(direction, data);
     if (recordToString_) recordedText_ += formatRecording(direction, data);
     if (!recordingPath_.empty()) appendToFile(recordingPath_, formatRecording(direction, data));
-}
-
-void SocketEngine::logDebugText(std::string_view text) {
-    if (logDebugFile_.empty()) return;
-    appendToFile(logDebugFile_, formatDebugLogLine(instanceNumber_, localNow(), text));
 }
 
 }  // namespace morvane

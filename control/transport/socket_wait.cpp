@@ -1,6 +1,6 @@
-// SocketEngine: waiting. The wait step that every blocking operation runs,
-// the select-loop emulation behind it when window messages are off, the
-// deadline, Interrupt, and the blocking connect.
+// SocketEngine: the turn of event processing that every wait step runs, on
+// the thread's loop or, when window messages are off, on the select-loop
+// emulation.
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -9,7 +9,7 @@
 
 #include "control/engine/engine_errors.h"
 #include "control/transport/socket_engine.h"
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -39,67 +39,16 @@ bool peerAddressReadable(int socket) {
 
 }  // namespace
 
-SocketEngine::BlockingOperation::BlockingOperation(SocketEngine& engine) : engine_(engine) {
-    if (engine_.blockingDepth_++ == 0) engine_.armDeadline();
-}
-
-SocketEngine::BlockingOperation::~BlockingOperation() {
-    // An Interrupt meant for this operation does not outlive it.
-    if (--engine_.blockingDepth_ == 0) engine_.interruptRequested_ = false;
-}
-
-void SocketEngine::armDeadline() { deadline_.arm(tickCountMillis(), timeoutMillis()); }
-
-void SocketEngine::interrupt() {
-    if (blockingDepth_ > 0) interruptRequested_ = true;
-}
-
-bool SocketEngine::insideDispatch() const { return platform::loop::threadLoop().insideDispatch(); }
-
-bool SocketEngine::interruptStep() {
-    interruptRequested_ = false;
-    interrupted_ = true;
-    fail(errc::interrupted, errtext::interrupted);
-    return false;
-}
-
-bool SocketEngine::waitStep() {
-    if (interruptRequested_) return interruptStep();
-    const auto step = std::chrono::milliseconds(std::max(selectWaitMillis_, 0));
+bool SocketEngine::pumpEvents(std::chrono::milliseconds step) {
     auto& loop = platform::loop::threadLoop();
-
     if (useWindowsMessages_) {
         platform::loop::WaitOptions options;
         if (ignoreOtherWindowEvents_) options.onlyTarget = target_;
-        if (loop.waitStep(step, options) != platform::loop::WaitOutcome::kOk) {
-            // The thread's loop is quitting or failing: blocking operations
-            // give way so that the outer loop can end.
-            fail(errc::interrupted, errtext::interrupted);
-            return false;
-        }
+        if (loop.waitStep(step, options) != platform::loop::WaitOutcome::kOk) return false;
     } else {
         selectTurn(step);
     }
-
-    if (interruptRequested_) return interruptStep();
-    if (deadline_.passed(tickCountMillis())) {
-        fail(errc::interrupted, errtext::timeout);
-        return false;
-    }
-    if (!loop.targetExists(target_)) {
-        fail(errc::interrupted, errtext::interrupted);
-        return false;
-    }
-    return true;
-}
-
-void SocketEngine::doEvents() {
-    // DoEvents reports nothing, so it leaves the last error as it was.
-    const int code = lastErrorCode_;
-    std::string text = lastErrorText_;
-    waitStep();
-    lastErrorCode_ = code;
-    lastErrorText_ = std::move(text);
+    return loop.targetExists(target_);
 }
 
 void SocketEngine::selectTurn(std::chrono::milliseconds step) {
@@ -178,38 +127,6 @@ void SocketEngine::selectTurn(std::chrono::milliseconds step) {
         }
     }
     if (!delivered) finishQuietly();
-}
-
-int SocketEngine::connectAndWait() {
-    BlockingOperation operation(*this);
-    if (const int code = connect()) return code;
-
-    const int previousTimeout = timeout_;
-    const std::int64_t previousDeadline = deadline_.at();
-    if (connectionTimeout_ > 0) {
-        timeout_ = connectionTimeout_;
-        armDeadline();
-    }
-
-    int result = 0;
-    while (!connectFinished_) {
-        if (!socketOpen()) {
-            // Closed from an event handler before the connect completed.
-            result = failSocket(10053);
-            break;
-        }
-        if (!waitStep()) {
-            const std::string reason = lastErrorText_;
-            disconnect(0);
-            result = fail(errc::interrupted, reason);
-            break;
-        }
-    }
-    if (result == 0 && connectResult_ != 0) result = failSocket(connectResult_);
-
-    timeout_ = previousTimeout;
-    if (connectionTimeout_ > 0 && absoluteTimeout_) deadline_.restore(previousDeadline);
-    return result;
 }
 
 }  // namespace morvane

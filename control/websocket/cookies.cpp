@@ -1,6 +1,6 @@
+#include "control/engine/ascii.h"
 #include "control/websocket/cookies.h"
 
-#include <strings.h>
 
 #include <algorithm>
 
@@ -11,10 +11,6 @@ std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
   while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
   return text;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "control/engine/engine_errors.h"
 #include "control/websocket/frame.h"
 
 namespace morvane::websocket {
@@ -25,7 +26,6 @@ inline constexpr std::uint64_t kDefaultMaxMessageSize = 64ull << 20;
 // The close code, and the code and text of the Error that a message over the
 // cap raises.
 inline constexpr int kCloseMessageTooBig = 1009;
-inline constexpr int kErrorMessageTooBig = 4004;
 inline constexpr const char* kMessageTooBigText = "Message Too Big";
 
 struct FrameReaderOptions {

@@ -11,7 +11,7 @@
 
 #include "control/websocket/recording_events.h"
 #include "control/websocket/scripted_peer.h"
-#include "control/websocket/websocket_layer.h"
+#include "control/websocket/whole_engine.h"
 
 namespace morvane {
 namespace {
@@ -22,18 +22,7 @@ using testing::RecordingEvents;
 using testing::ScriptedPeer;
 using testing::serverFrame;
 
-class Engine : public WebSocketLayer {
-public:
-    std::string setting(std::string_view name) {
-        std::string value;
-        EXPECT_EQ(config(name, value), 0) << name;
-        return value;
-    }
-    void set(std::string_view text) {
-        std::string ignored;
-        EXPECT_EQ(config(text, ignored), 0) << text;
-    }
-};
+using Engine = testing::WholeEngine;
 
 std::span<const std::uint8_t> bytes(std::string_view text) {
     return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};

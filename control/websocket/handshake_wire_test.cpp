@@ -12,7 +12,7 @@
 
 #include "control/websocket/recording_events.h"
 #include "control/websocket/scripted_peer.h"
-#include "control/websocket/websocket_layer.h"
+#include "control/websocket/whole_engine.h"
 
 namespace morvane {
 namespace {
@@ -21,18 +21,9 @@ using testing::PeerConnection;
 using testing::RecordingEvents;
 using testing::ScriptedPeer;
 
-class Engine : public WebSocketLayer {
+class Engine : public testing::WholeEngine {
 public:
-    std::string setting(std::string_view name) {
-        std::string value;
-        EXPECT_EQ(config(name, value), 0) << name;
-        return value;
-    }
-    void set(std::string_view text) {
-        std::string ignored;
-        EXPECT_EQ(config(text, ignored), 0) << text;
-    }
-    void offerProtocols(std::string_view protocols) { setSubProtocols(protocols); }
+    void offerProtocols(std::string_view protocols) { http().setSubProtocols(protocols); }
 };
 
 class HandshakeWireTest : public ::testing::Test {
@@ -245,7 +236,7 @@ TEST_F(HandshakeWireTest, TheTwentyFirstRedirectFails) {
     EXPECT_EQ(engine.lastErrorText(), "There were too many redirects.");
     EXPECT_EQ(events.count("Redirect "), 20u);
     EXPECT_EQ(engine.action(), HttpLayer::Action::None);
-    engine.SocketEngine::disconnect(0);
+    engine.socket().disconnect(0);
     server.join();
     EXPECT_EQ(requests.size(), 21u);
 
@@ -285,7 +276,7 @@ TEST_F(HandshakeWireTest, RedirectToTheSameUrl) {
             EXPECT_EQ(code, 151);
             EXPECT_EQ(client.lastErrorText(), "Attempting to redirect to identical URL.  Aborting connection.");
             EXPECT_EQ(sink.count("Redirect "), 0u);
-            client.SocketEngine::disconnect(0);
+            client.socket().disconnect(0);
         }
         server.join();
         EXPECT_EQ(requests.size(), allowIdentical ? 2u : 1u);
@@ -306,7 +297,7 @@ TEST_F(HandshakeWireTest, ARefusingRedirectHandlerStopsTheConnect) {
     EXPECT_TRUE(events.logged("Redirect /elsewhere True"));
     // The Location has already become the URL.
     EXPECT_EQ(engine.url(), server.url("/elsewhere"));
-    engine.SocketEngine::disconnect(0);
+    engine.socket().disconnect(0);
     server.join();
     EXPECT_EQ(requests.size(), 1u);
 }
@@ -338,7 +329,7 @@ TEST_F(HandshakeWireTest, RedirectWithoutLocationAndOtherStatuses) {
         });
         EXPECT_EQ(client.connect(server.url()), c.code);
         EXPECT_EQ(client.lastErrorText(), c.text);
-        client.SocketEngine::disconnect(0);
+        client.socket().disconnect(0);
         server.join();
         EXPECT_EQ(requests.size(), 1u);
     }
@@ -441,7 +432,7 @@ TEST_F(HandshakeWireTest, ACompressedBodyIsInflatedOnlyWhenAllowed) {
         EXPECT_EQ(client.state(), WebSocketLayer::State::Closed);
         EXPECT_TRUE(sink.logged("Status Websocket connection broken. 200 OK"));
         EXPECT_EQ(client.setting("TransferredData"), allow ? body : packed);
-        client.SocketEngine::disconnect(0);
+        client.socket().disconnect(0);
         server.join();
         ASSERT_EQ(requests.size(), 1u);
         EXPECT_EQ(requests[0].find("\r\nAccept-Encoding: gzip, deflate\r\n") != std::string::npos, allow);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "control/engine/ascii.h"
 #include "control/engine/engine_errors.h"
 
 namespace morvane {
@@ -14,8 +15,20 @@ constexpr int authProprietary = 2;
 
 }  // namespace
 
-HttpLayer::HttpLayer(const EngineEnvironment& environment)
-    : SocketEngine(environment), acceptEncoding_(defaultAcceptEncoding), userAgent_(defaultUserAgent) {}
+HttpLayer::HttpLayer(EngineContext& context, ByteStream& below, const ProxySettings& proxy)
+    : context_(context),
+      below_(below),
+      proxy_(proxy),
+      acceptEncoding_(defaultAcceptEncoding),
+      userAgent_(defaultUserAgent) {
+    below_.setListener(this);
+    context_.addSettingsTable(SettingsRank::Http, *this);
+}
+
+HttpLayer::~HttpLayer() {
+    context_.removeSettings(this);
+    below_.setListener(nullptr);
+}
 
 std::span<const Setting<HttpLayer>> HttpLayer::settings() {
     using H = HttpLayer;
@@ -44,11 +57,6 @@ std::span<const Setting<HttpLayer>> HttpLayer::settings() {
          }},
         {.name = "HttpCookies", .text = &H::httpCookies_},
         {.name = "DontClearCookiesOnUrlChange", .boolean = &H::dontClearCookiesOnUrlChange_},
-        {.name = "ProxyServer", .text = &H::proxyServer_},
-        {.name = "ProxyPort", .integer = &H::proxyPort_},
-        {.name = "ProxyUser", .text = &H::proxyUser_},
-        {.name = "ProxyPassword", .text = &H::proxyPassword_},
-        {.name = "ProxyAuthScheme", .integer = &H::proxyAuthScheme_},
         {.name = "ProxyAuthorization", .text = &H::proxyAuthorization_},
         {.name = "IfModifiedSince", .text = &H::ifModifiedSince_},
         {.name = "AcceptEncoding", .text = &H::acceptEncoding_},
@@ -60,18 +68,16 @@ std::span<const Setting<HttpLayer>> HttpLayer::settings() {
         {.name = "TransferredRequest",
          .text = &H::transferredRequest_,
          .write = [](H& h, std::string_view v) {
-             h.recordTransferredRequest_ = sameConfigName(v, "on");
+             h.recordTransferredRequest_ = equalsNoCase(v, "on");
              return 0;
          }},
         {.name = "NegotiatedHTTPVersion", .access = A::ReadOnly, .text = &H::negotiatedHttpVersion_},
         {.name = "BytesTransferred", .access = A::ReadOnly, .integer64 = &H::bytesTransferred_},
+        {.name = "URL", .access = A::ReadOnly, .text = &H::url_},
+        {.name = "StatusLine", .access = A::ReadOnlyIgnoringWrites, .text = &H::statusLine_},
+        {.name = "TransferredData", .access = A::ReadOnlyIgnoringWrites, .text = &H::transferredData_},
     };
     return table;
-}
-
-std::optional<int> HttpLayer::configure(const ConfigText& request, std::string& result) {
-    if (auto code = applySetting(settings(), *this, request, result)) return code;
-    return SocketEngine::configure(request, result);
 }
 
 void HttpLayer::setSchemes(std::string_view plain, std::string_view secure) {
@@ -80,7 +86,7 @@ void HttpLayer::setSchemes(std::string_view plain, std::string_view secure) {
 }
 
 int HttpLayer::resetHeaders() {
-    if (action_ != Action::None) return fail(errc::busy, errtext::busy);
+    if (action_ != Action::None) return context_.fail(errc::busy, errtext::busy);
 
     authorization_.clear();
     proxyAuthorization_.clear();
@@ -97,8 +103,8 @@ int HttpLayer::resetHeaders() {
     cookies_.clear();
     clearResponse();
     getOn302Redirect_ = false;
-    // A live socket keeps the port it is connected to.
-    if (!socketOpen()) remotePort_ = defaultPort_;
+    // A live connection keeps the port it is connected to.
+    if (!below_.isOpen()) port_ = defaultPort_;
     return 0;
 }
 

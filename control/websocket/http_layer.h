@@ -1,20 +1,23 @@
 // The HTTP client layer of the engine: the GET transaction of the opening
 // handshake. It keeps the current URL, the request fields and switches, the
 // cookie list, the server-authentication settings, the last response, and the
-// accounting of redirects and authentication retries; it sends the request,
-// reads the response as it arrives (raising Header and SetCookie), judges the
-// status and follows redirects. The layer above supplies the request's
-// protocol lines and decides what a final response means.
+// accounting of redirects and authentication retries; it connects the stream
+// below, sends the request, reads the response as it arrives (raising Header
+// and SetCookie), judges the status and follows redirects. The layer above
+// supplies the request's protocol lines and decides what a final response
+// means; once it has, received bytes pass straight through to it.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "control/transport/socket_engine.h"
+#include "control/engine/byte_stream.h"
+#include "control/engine/engine_context.h"
+#include "control/transport/proxy_settings.h"
 #include "control/websocket/handshake_request.h"
 #include "control/websocket/redirect_policy.h"
 #include "control/websocket/response_reader.h"
@@ -41,13 +44,36 @@ struct ParsedHeader {
     std::string value;
 };
 
-class HttpLayer : public SocketEngine {
+class HttpLayer final : public ByteStream, private StreamListener {
 public:
     enum class Action { None, Get };
 
-    explicit HttpLayer(const EngineEnvironment& environment = {});
+    // Borrows the context, the stream below and the proxy settings for its
+    // lifetime, and listens to the stream.
+    HttpLayer(EngineContext& context, ByteStream& below, const ProxySettings& proxy);
+    ~HttpLayer() override;
+    HttpLayer(const HttpLayer&) = delete;
+    HttpLayer& operator=(const HttpLayer&) = delete;
 
     static std::span<const Setting<HttpLayer>> settings();
+
+    // ByteStream, for the layer above: everything passes through, except the
+    // response bytes of a transaction in progress, which this layer reads.
+    void setListener(StreamListener* listener) override { listener_ = listener; }
+    int connect(std::string_view host, int port) override { return below_.connect(host, port); }
+    int send(std::span<const std::uint8_t> data, std::size_t* accepted = nullptr) override {
+        return below_.send(data, accepted);
+    }
+    void setAcceptData(bool accept) override { below_.setAcceptData(accept); }
+    bool acceptData() const override { return below_.acceptData(); }
+    int close(int errorCode = 0) override { return below_.close(errorCode); }
+    bool isOpen() const override { return below_.isOpen(); }
+    bool isConnected() const override { return below_.isConnected(); }
+
+    // Whether a secure channel stands between this layer and the socket. A
+    // URL of the secure scheme is refused without one: nothing meant to be
+    // secret leaves in plaintext.
+    void setSecureChannel(bool available) { secureChannel_ = available; }
 
     // Clears what the caller set for the request (its header fields, the
     // cookie list), the last response and GetOn302Redirect, and puts the
@@ -81,6 +107,14 @@ public:
     const std::string& userAgent() const { return userAgent_; }
     const std::string& httpVersion() const { return httpVersion_; }
     bool keepAlive() const { return keepAlive_; }
+    void setKeepAlive(bool keepAlive) { keepAlive_ = keepAlive; }
+
+    // Where the current URL points. A live connection keeps the endpoint it
+    // is connected to.
+    const std::string& host() const { return host_; }
+    int port() const { return port_; }
+    const std::string& scheme() const { return scheme_; }
+    const std::string& reasonPhrase() const { return reasonPhrase_; }
 
     // Cookie list. Indexed operations outside the list change nothing; the
     // control checks indices before it gets here.
@@ -95,9 +129,12 @@ public:
     int statusCode() const { return statusCode_; }
     const std::vector<ParsedHeader>& parsedHeaders() const { return parsedHeaders_; }
     const std::string& transferredHeaders() const { return transferredHeaders_; }
-
-protected:
-    std::optional<int> configure(const ConfigText& request, std::string& result) override;
+    // The response of the transaction ended with a 101: what follows it
+    // belongs to the layer above.
+    bool upgraded() const { return response_.complete() && statusCode_ == 101; }
+    // The error that ended the connection under the last transaction (0 for
+    // none, or an orderly end).
+    int transportError() const { return transportError_; }
 
     // The names of the two schemes this layer serves, and their ports.
     void setSchemes(std::string_view plain, std::string_view secure);
@@ -111,27 +148,53 @@ protected:
     // socket; a new host or port drops the cookies the server set. 0, or
     // 151 / 310 for a refused redirect target.
     int applyUrl(std::string_view text, bool relative);
+    // The request of one attempt, composed anew for each. Without one the
+    // request is a plain GET; the WebSocket layer adds its upgrade lines with
+    // a new key.
+    using RequestComposer = std::function<int(std::string& request)>;
     // Runs the GET transaction until a final answer: connects when needed,
     // sends the request, reads the response, judges its status and follows
     // redirects. 0 when the final status is 101 or 2xx (the response is then
     // in the status and header fields), else the error code with its text.
-    int runGetTransaction();
-    // Takes received bytes while the response is being read; returns how
-    // many belong to it. Raises Header and SetCookie as lines complete.
-    std::size_t feedResponse(std::string_view bytes);
+    int runGetTransaction(const RequestComposer& compose = {});
     const websocket::ResponseReader& response() const { return response_; }
     bool readingResponse() const {
         return action_ == Action::Get && !response_.complete() && !response_.failed();
     }
-    // The request of one attempt. The default is a plain GET; the WebSocket
-    // layer adds its upgrade lines with a new key.
-    virtual int composeRequest(std::string& request);
+    websocket::Url currentUrl() const;
+    websocket::RequestFields requestFields() const;
+
+private:
+    // StreamListener: the stream below.
+    void streamConnected(int code) override;
+    int streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) override;
+    void streamReadyToSend() override;
+    void streamClosed(int code, const std::string& description) override;
+
+    // Takes received bytes while the response is being read; returns how
+    // many belong to it. Raises Header and SetCookie as lines complete.
+    std::size_t feedResponse(std::string_view bytes);
     // 401 or 407 with a challenge-answering scheme, first time round: true
     // when an answer for the retry has been prepared. Without one the status
     // fails the transaction as any other would.
-    virtual bool prepareChallengeAnswer(bool proxy);
-    websocket::Url currentUrl() const;
-    websocket::RequestFields requestFields() const;
+    bool prepareChallengeAnswer(bool proxy);
+
+    int runGetAttempt(const RequestComposer& compose);
+    int followRedirect();
+    void takeNewHeaders();
+    void keepResponseBody();
+    void logTransaction();
+    // A wait step failed (Timeout or Interrupt): the transaction is
+    // abandoned with the connection, and returns 301 with the step's text.
+    int abandonTransaction();
+
+    EngineContext& context_;
+    ByteStream& below_;
+    const ProxySettings& proxy_;
+    StreamListener* listener_ = nullptr;
+    bool secureChannel_ = false;
+    ConnectOutcome connectOutcome_;
+    int transportError_ = 0;
 
     std::string plainScheme_;
     std::string secureScheme_;
@@ -142,6 +205,8 @@ protected:
     // default port of that scheme, and the request target it gives.
     std::string url_;
     std::string scheme_;
+    std::string host_;
+    std::int32_t port_ = 0;
     int defaultPort_ = plainDefaultPort;
     std::string requestPath_ = "/";
     bool requestHostIsIPv6_ = false;
@@ -206,16 +271,6 @@ protected:
     bool responseComplete_ = false;
     std::string negotiatedHttpVersion_;
     std::int64_t bytesTransferred_ = 0;
-
-private:
-    int runGetAttempt();
-    int followRedirect();
-    void takeNewHeaders();
-    void keepResponseBody();
-    void logTransaction();
-    // A wait step failed (Timeout or Interrupt): the transaction is
-    // abandoned with the connection, and returns 301 with the step's text.
-    int abandonTransaction();
 
     websocket::ResponseReader response_;
     std::size_t headersTaken_ = 0;

@@ -1,11 +1,13 @@
-// HttpLayer's GET transaction over the socket engine: the current URL and
+// HttpLayer's GET transaction over the stream below: the current URL and
 // what a new one changes, the request, the response as it arrives (Header
-// and SetCookie as each line completes), the status verdict and redirects.
-#include <strings.h>
+// and SetCookie as each line completes), the status verdict and redirects;
+// and what the stream below reports while it runs.
 
 #include <algorithm>
 
-#include "control/com/engine_events.h"
+#include "control/engine/ascii.h"
+#include "control/engine/engine_events.h"
+#include "control/engine/socket_errors.h"
 #include "control/engine/engine_errors.h"
 #include "control/websocket/cookies.h"
 #include "control/websocket/http_layer.h"
@@ -18,14 +20,9 @@ constexpr std::string_view methodGet = "GET";
 // A followed redirect gives the caller's loop this many turns before the
 // next request, so that a close the server sent with the redirect arrives.
 constexpr int redirectWaitSteps = 10;
-constexpr int socketNotConnected = 10057;
 constexpr int authDigest = 1;
 constexpr int authNtlm = 4;
 constexpr int authNegotiate = 5;
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool answersChallenges(int scheme) { return scheme == authDigest || scheme == authNtlm || scheme == authNegotiate; }
 
@@ -68,9 +65,9 @@ websocket::Url HttpLayer::currentUrl() const {
     websocket::Url url;
     url.text = url_;
     url.scheme = scheme_;
-    url.host = remoteHost_;
+    url.host = host_;
     url.ipv6 = requestHostIsIPv6_;
-    url.port = static_cast<std::uint16_t>(remotePort_);
+    url.port = static_cast<std::uint16_t>(port_);
     url.defaultPort = static_cast<std::uint16_t>(defaultPort_);
     url.path = requestPath_;
     url.user = user_;
@@ -104,11 +101,6 @@ websocket::RequestFields HttpLayer::requestFields() const {
     return fields;
 }
 
-int HttpLayer::composeRequest(std::string& request) {
-    request = websocket::buildGetRequest(currentUrl(), requestFields(), {});
-    return 0;
-}
-
 bool HttpLayer::prepareChallengeAnswer(bool) { return false; }
 
 int HttpLayer::applyUrl(std::string_view text, bool relative) {
@@ -119,14 +111,12 @@ int HttpLayer::applyUrl(std::string_view text, bool relative) {
                                         .allowIdentical = allowIdenticalRedirectUrl_,
                                         .maxRedirectAttempts = maxRedirectAttempts_};
     const websocket::UrlChange change = websocket::parseUrl(text, url, options, redirectAllowance_);
-    if (change.code != 0) return fail(change.code, change.error);
+    if (change.code != 0) return context_.fail(change.code, change.error);
 
-    if (change.endpointChanged && socketOpen()) SocketEngine::disconnect(0);
-    // A name that does not resolve leaves no address; connecting reports
-    // that as it reports every other unreachable host.
-    if (!socketOpen()) {
-        setRemoteHost(url.host);
-        remotePort_ = url.port;
+    if (change.endpointChanged && below_.isOpen()) below_.close(0);
+    if (!below_.isOpen()) {
+        host_ = url.host;
+        port_ = url.port;
     }
     url_ = url.text;
     scheme_ = url.scheme;
@@ -147,18 +137,19 @@ int HttpLayer::applyUrl(std::string_view text, bool relative) {
     return 0;
 }
 
-int HttpLayer::runGetTransaction() {
-    if (action_ != Action::None) return fail(errc::busy, errtext::busy);
+int HttpLayer::runGetTransaction(const RequestComposer& compose) {
+    if (action_ != Action::None) return context_.fail(errc::busy, errtext::busy);
     const ActionMark mark(action_);
-    const BlockingOperation operation(*this);
+    const Waiter::BlockingOperation operation(context_.waiter());
+    transportError_ = 0;
     for (;;) {
-        if (const int code = runGetAttempt()) return code;
-        const websocket::StatusContext context{
+        if (const int code = runGetAttempt(compose)) return code;
+        const websocket::StatusContext statusContext{
             .followRedirects = static_cast<websocket::FollowRedirects>(followRedirects_),
             .hasLocation = !redirectLocation_.empty(),
             .answersChallenges = answersChallenges(authScheme_),
-            .answersProxyChallenges = answersChallenges(proxyAuthScheme_)};
-        const websocket::StatusVerdict verdict = websocket::judgeStatus(statusCode_, reasonPhrase_, context, authRetries_);
+            .answersProxyChallenges = answersChallenges(proxy_.proxyAuthScheme)};
+        const websocket::StatusVerdict verdict = websocket::judgeStatus(statusCode_, reasonPhrase_, statusContext, authRetries_);
         switch (verdict.action) {
             case websocket::StatusAction::kSuccess:
                 return 0;
@@ -170,51 +161,58 @@ int HttpLayer::runGetTransaction() {
                 const bool proxy = verdict.action == websocket::StatusAction::kRetryWithProxyAuth;
                 if (!prepareChallengeAnswer(proxy)) {
                     authRetries_ = {};
-                    return fail(proxy ? errc::proxyProtocol : errc::httpProtocol, verdict.text);
+                    return context_.fail(proxy ? errc::proxyProtocol : errc::httpProtocol, verdict.text);
                 }
                 break;
             }
             case websocket::StatusAction::kFail:
-                return fail(verdict.code, verdict.text);
+                return context_.fail(verdict.code, verdict.text);
         }
     }
 }
 
-int HttpLayer::runGetAttempt() {
+int HttpLayer::runGetAttempt(const RequestComposer& compose) {
     clearResponse();
     response_.reset();
     headersTaken_ = 0;
     serverCloses_ = false;
     logTransaction();
 
-    if (remoteHost_.empty()) return fail(errc::noServer, errtext::noServer);
-    // The response reader takes the bytes as they come, whole lines or not.
-    setEndOfLine("");
-    if (!socketConnected()) {
-        if (const int code = connectAndWait()) return code;
+    if (host_.empty()) return context_.fail(errc::noServer, errtext::noServer);
+    // A secure URL never goes out in plaintext, not even its request line.
+    if (equalsNoCase(scheme_, secureScheme_) && !secureChannel_) {
+        return context_.fail(errc::securityLibrary, errtext::securityLibrary);
+    }
+    if (!below_.isConnected()) {
+        connectOutcome_.reset();
+        if (const int code = connectAndWait(below_, context_, host_, port_, connectOutcome_)) return code;
     }
 
     std::string request;
-    if (const int code = composeRequest(request)) return code;
+    if (compose) {
+        if (const int code = compose(request)) return code;
+    } else {
+        request = websocket::buildGetRequest(currentUrl(), requestFields(), {});
+    }
     sentHeaders_ = request;
     if (recordTransferredRequest_) transferredRequest_ = request;
-    logDebugText("RequestHeaders: " + request);
-    if (const int code = sendBlocking({reinterpret_cast<const std::uint8_t*>(request.data()), request.size()})) {
-        return code;
-    }
+    context_.logDebugText("RequestHeaders: " + request);
+    const std::span<const std::uint8_t> requestBytes(reinterpret_cast<const std::uint8_t*>(request.data()),
+                                                    request.size());
+    if (const int code = sendBlocking(below_, context_, requestBytes)) return code;
     httpCookies_.clear();
 
-    setAcceptData(true);
+    below_.setAcceptData(true);
     while (readingResponse()) {
-        if (!socketOpen()) {
+        if (!below_.isOpen()) {
             response_.endOfInput();
             break;
         }
-        if (!waitStep()) return abandonTransaction();
+        if (!context_.waiter().waitStep()) return abandonTransaction();
     }
     takeNewHeaders();
-    if (response_.failed()) return fail(response_.errorCode(), response_.errorText());
-    if (!response_.complete()) return failSocket(socketNotConnected);
+    if (response_.failed()) return context_.fail(response_.errorCode(), response_.errorText());
+    if (!response_.complete()) return context_.failSocket(errc::socketNotConnected);
     responseComplete_ = true;
     keepResponseBody();
     const std::string_view connection = response_.header("Connection");
@@ -230,12 +228,12 @@ int HttpLayer::followRedirect() {
                                              location);
     // The connection the redirect came on is of no more use when the
     // server ends it.
-    if (serverCloses_ && socketOpen()) SocketEngine::disconnect(0);
+    if (serverCloses_ && below_.isOpen()) below_.close(0);
     if (const int code = applyUrl(location, true)) return code;
-    if (events_) events_->redirect(location, accept);
-    if (!accept) return fail(errc::httpProtocol, statusText);
+    if (EngineEvents* events = context_.events()) events->redirect(location, accept);
+    if (!accept) return context_.fail(errc::httpProtocol, statusText);
     for (int step = 0; step < redirectWaitSteps; ++step) {
-        if (!waitStep()) return abandonTransaction();
+        if (!context_.waiter().waitStep()) return abandonTransaction();
     }
     return 0;
 }
@@ -271,7 +269,8 @@ void HttpLayer::takeNewHeaders() {
     while (headersTaken_ < response_.headers().size()) {
         const websocket::HttpHeader header = response_.headers()[headersTaken_++];
         parsedHeaders_.push_back({header.name, header.value});
-        if (events_) events_->header(header.name, header.value);
+        EngineEvents* events = context_.events();
+        if (events) events->header(header.name, header.value);
         if (equalsNoCase(header.name, "Location")) {
             if (followRedirects_ != websocket::frNever) redirectLocation_ = header.value;
         } else if (equalsNoCase(header.name, "WWW-Authenticate")) {
@@ -280,8 +279,8 @@ void HttpLayer::takeNewHeaders() {
             proxyChallenges_.push_back(header.value);
         } else if (equalsNoCase(header.name, "Set-Cookie")) {
             const websocket::Cookie cookie = websocket::parseSetCookie(header.value);
-            if (events_) {
-                events_->setCookie(cookie.name, cookie.value, cookie.expiration, cookie.domain, cookie.path,
+            if (events) {
+                events->setCookie(cookie.name, cookie.value, cookie.expiration, cookie.domain, cookie.path,
                                    cookie.secure);
             }
             cookies_.push_back(CookieRecord{.name = cookie.name,
@@ -305,7 +304,7 @@ void HttpLayer::keepResponseBody() {
     if (inflated.code != 0) {
         // The body is only informative on this road; an undecodable one is
         // kept as it came and the reason goes to the log.
-        logDebugText(inflated.text);
+        context_.logDebugText(inflated.text);
         transferredData_ = response_.body();
         return;
     }
@@ -313,23 +312,52 @@ void HttpLayer::keepResponseBody() {
 }
 
 void HttpLayer::logTransaction() {
-    if (logDebugFile_.empty()) return;
-    logDebugText("URL: " + url_);
-    logDebugText("HTTP Method: " + std::string(methodGet));
-    logDebugText("HTTP Version: " + httpVersion_);
+    if (context_.logDebugFile().empty()) return;
+    context_.logDebugText("URL: " + url_);
+    context_.logDebugText("HTTP Method: " + std::string(methodGet));
+    context_.logDebugText("HTTP Version: " + httpVersion_);
     std::string line = "Sending Request: " + std::string(methodGet) + " (HTTP " + httpVersion_ + ") to " + url_;
-    if (!proxyServer_.empty()) {
-        line += " via proxy server '" + proxyServer_ + ":" + std::to_string(proxyPort_) + "' with credentials '" +
-                proxyUser_ + "\\" + std::to_string(proxyPassword_.size()) + "' (" +
-                std::string(authSchemeName(proxyAuthScheme_)) + ")";
+    if (!proxy_.proxyServer.empty()) {
+        line += " via proxy server '" + proxy_.proxyServer + ":" + std::to_string(proxy_.proxyPort) +
+                "' with credentials '" + proxy_.proxyUser + "\\" + std::to_string(proxy_.proxyPassword.size()) +
+                "' (" + std::string(authSchemeName(proxy_.proxyAuthScheme)) + ")";
     }
-    logDebugText(line);
+    context_.logDebugText(line);
 }
 
 int HttpLayer::abandonTransaction() {
-    const std::string reason = lastErrorText();
-    SocketEngine::disconnect(0);
-    return fail(errc::interrupted, reason);
+    const std::string reason = context_.lastErrorText();
+    below_.close(0);
+    return context_.fail(errc::interrupted, reason);
+}
+
+void HttpLayer::streamConnected(int code) {
+    connectOutcome_.complete(code);
+    if (listener_) listener_->streamConnected(code);
+}
+
+int HttpLayer::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) {
+    if (readingResponse()) {
+        const std::size_t used = feedResponse({reinterpret_cast<const char*>(bytes.data()), bytes.size()});
+        bytes = bytes.subspan(used);
+        // What follows a 101 belongs to the layer above. It waits, there and
+        // below, until the upgrade has been checked. What follows any other
+        // answer is no frame at all.
+        if (readingResponse() || statusCode_ != 101) return 0;
+        below_.setAcceptData(false);
+        if (bytes.empty()) return 0;
+    }
+    return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
+}
+
+void HttpLayer::streamReadyToSend() {
+    if (listener_) listener_->streamReadyToSend();
+}
+
+void HttpLayer::streamClosed(int code, const std::string& description) {
+    if (listener_) listener_->streamClosed(code, description);
+    // The transaction running over this connection learns why it ended.
+    transportError_ = code;
 }
 
 }  // namespace morvane

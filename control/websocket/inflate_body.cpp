@@ -1,6 +1,6 @@
+#include "control/engine/ascii.h"
 #include "control/websocket/inflate_body.h"
 
-#include <strings.h>
 #include <zlib.h>
 
 #include <array>
@@ -13,10 +13,6 @@ namespace {
 
 constexpr std::string_view kCannotDecode = "HTTP protocol error. Content could not be decoded.";
 constexpr std::string_view kTooLargeText = "HTTP protocol error. Decoded content too large.";
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 enum class Outcome { kOk, kCorrupt, kTooLarge };
 
@@ -62,7 +58,7 @@ InflateResult inflateBody(std::string_view body, std::string_view contentEncodin
     return result;
   }
   if (body.size() > static_cast<std::size_t>(static_cast<uInt>(-1))) {
-    result.code = kErrorHttpProtocol;
+    result.code = errc::httpProtocol;
     result.text = std::string(kTooLargeText);
     return result;
   }
@@ -73,7 +69,7 @@ InflateResult inflateBody(std::string_view body, std::string_view contentEncodin
     outcome = inflateWith(body, -MAX_WBITS, maxSize, result.body);
   }
   if (outcome != Outcome::kOk) {
-    result.code = kErrorHttpProtocol;
+    result.code = errc::httpProtocol;
     result.text = std::string(outcome == Outcome::kTooLarge ? kTooLargeText : kCannotDecode);
     result.body.clear();
   }

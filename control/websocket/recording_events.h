@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
 
 namespace morvane::testing {
 
@@ -32,6 +32,8 @@ public:
         return verdict;
     };
     std::function<void(const ReceivedData&)> onDataIn;
+    std::function<void(const std::string&, const std::string&)> onHeader;
+    std::function<void()> onConnected;
 
     bool logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
     std::size_t count(std::string_view prefix) const {
@@ -41,6 +43,7 @@ public:
 
     void connected(std::int16_t code, const std::string& text) override {
         log.push_back("Connected " + std::to_string(code) + " " + text);
+        if (onConnected) onConnected();
     }
     void connectionStatus(const std::string& text, std::int16_t code, const std::string& description) override {
         log.push_back("Status " + text + " " + std::to_string(code) + " " + description);
@@ -60,8 +63,12 @@ public:
     }
     void header(const std::string& field, const std::string& value) override {
         log.push_back("Header " + field + ": " + value);
+        if (onHeader) onHeader(field, value);
     }
-    void readyToSend() override { ++readyToSendCount; }
+    void readyToSend() override {
+        ++readyToSendCount;
+        log.push_back("ReadyToSend");
+    }
     void redirect(const std::string& location, bool& accept) override {
         log.push_back("Redirect " + location + (accept ? " True" : " False"));
         accept = onRedirect(location, accept);

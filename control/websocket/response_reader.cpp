@@ -1,6 +1,6 @@
+#include "control/engine/ascii.h"
 #include "control/websocket/response_reader.h"
 
-#include <strings.h>
 
 #include <algorithm>
 #include <charconv>
@@ -16,10 +16,6 @@ constexpr std::string_view kBadChunk = "HTTP protocol error. Invalid chunked enc
 constexpr std::string_view kBodyTooLarge = "HTTP protocol error. Response body too large.";
 constexpr std::string_view kCutShort =
     "HTTP protocol error. Connection closed before the response was complete.";
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 std::string_view trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -47,7 +43,7 @@ std::string_view ResponseReader::header(std::string_view name) const {
 
 void ResponseReader::fail(std::string_view text) {
   state_ = State::kFailed;
-  errorCode_ = kErrorHttpProtocol;
+  errorCode_ = errc::httpProtocol;
   errorText_ = std::string(text);
 }
 

@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "control/engine/engine_errors.h"
+
 namespace morvane::websocket {
 
-inline constexpr int kErrorHttpProtocol = 151;
 
 struct ResponseLimits {
   std::size_t maxLineLength = 8192;

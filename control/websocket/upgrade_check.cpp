@@ -39,7 +39,7 @@ StatusVerdict judgeStatus(int status, std::string_view reason, const StatusConte
   StatusVerdict verdict;
   if (status == 101 || (status >= 200 && status <= 299)) return verdict;
   verdict.action = StatusAction::kFail;
-  verdict.code = kErrorHttpProtocol;
+  verdict.code = errc::httpProtocol;
   verdict.text = statusErrorText(status, reason);
 
   if (status == 401 && context.answersChallenges) {
@@ -58,12 +58,12 @@ StatusVerdict judgeStatus(int status, std::string_view reason, const StatusConte
       return verdict;
     }
     retries.proxy = 0;
-    verdict.code = kErrorProxy;
+    verdict.code = errc::proxyProtocol;
     return verdict;
   }
   if (isRedirectStatus(status) && context.followRedirects != frNever) {
     if (!context.hasLocation) {
-      verdict.text = std::string(kMissingLocationText);
+      verdict.text = std::string(errtext::missingRedirectLocation);
       return verdict;
     }
     verdict.action = StatusAction::kRedirect;

@@ -6,16 +6,12 @@
 #include <string>
 #include <string_view>
 
+#include "control/engine/engine_errors.h"
 #include "control/websocket/redirect_policy.h"
 #include "control/websocket/response_reader.h"
 
 namespace morvane::websocket {
 
-inline constexpr int kErrorProxy = 157;
-inline constexpr int kErrorInvalidHandshake = 4003;
-inline constexpr std::string_view kInvalidHandshakeText = "Invalid handshake packet.";
-inline constexpr std::string_view kMissingLocationText =
-    "HTTP protocol error. Expected header 'redirectlocation' was not found.";
 
 // "HTTP protocol error. " code, a space and the reason, with a full stop
 // added when the reason lacks one; 407 carries "Proxy error: " in front.

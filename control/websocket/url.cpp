@@ -1,15 +1,11 @@
+#include "control/engine/ascii.h"
 #include "control/websocket/url.h"
 
-#include <strings.h>
 
 #include <charconv>
 
 namespace morvane::websocket {
 namespace {
-
-bool equalsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool isHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
@@ -151,13 +147,13 @@ UrlChange parseUrl(std::string_view text, Url& url, const UrlOptions& options, R
 
   if (options.relative) {
     if (!options.allowIdentical && text == url.text) {
-      change.code = kErrorRedirect;
-      change.error = kIdenticalRedirectText;
+      change.code = errc::httpProtocol;
+      change.error = errtext::identicalRedirect;
       return change;
     }
     if (!allowance.take()) {
-      change.code = kErrorTooManyRedirects;
-      change.error = kTooManyRedirectsText;
+      change.code = errc::tooManyRedirects;
+      change.error = errtext::tooManyRedirects;
       return change;
     }
   } else {

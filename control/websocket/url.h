@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "control/engine/engine_errors.h"
 #include "control/websocket/redirect_policy.h"
 
 namespace morvane::websocket {
@@ -15,11 +16,6 @@ inline constexpr std::string_view kSecureScheme = "wss";
 inline constexpr std::uint16_t kPlainPort = 80;
 inline constexpr std::uint16_t kSecurePort = 443;
 
-inline constexpr int kErrorRedirect = 151;
-inline constexpr std::string_view kIdenticalRedirectText =
-    "Attempting to redirect to identical URL.  Aborting connection.";
-inline constexpr int kErrorTooManyRedirects = 310;
-inline constexpr std::string_view kTooManyRedirectsText = "There were too many redirects.";
 
 struct Url {
   std::string text;         // the current URL
@@ -45,7 +41,7 @@ struct UrlOptions {
 };
 
 struct UrlChange {
-  int code = 0;               // 0, kErrorRedirect or kErrorTooManyRedirects
+  int code = 0;               // 0, errc::httpProtocol or errc::tooManyRedirects
   std::string_view error;
   bool endpointChanged = false;   // scheme, host or port differ: close the socket
   bool hostOrPortChanged = false; // outside relative mode only: drop received cookies

@@ -1,11 +1,13 @@
 // The WebSocket layer, top of the engine: message settings, the connection
 // state that the close handshake moves, the close record of a close this side
 // starts, and the send and receive bookkeeping (queued output, bytes sent, the
-// payload kept for DataInText).
+// payload kept for DataInText). It runs the opening handshake as a GET
+// transaction of the HTTP layer below it, and frames over that layer's
+// stream once the upgrade is accepted.
 #pragma once
 
 #include <cstdint>
-#include <optional>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,11 +19,20 @@
 
 namespace morvane {
 
-class WebSocketLayer : public HttpLayer {
+class WebSocketLayer final : private StreamListener {
 public:
     enum class State : int { Connecting = 0, Open = 1, Closing = 2, Closed = 3 };
 
-    explicit WebSocketLayer(const EngineEnvironment& environment = {});
+    // Whether a close with output still queued must first get it out: the
+    // transport's Linger setting, read when Disconnect runs.
+    using LingerSetting = std::function<bool()>;
+
+    // Borrows the context and the HTTP layer below for its lifetime, and
+    // listens to the HTTP layer's stream.
+    WebSocketLayer(EngineContext& context, HttpLayer& below, LingerSetting linger);
+    ~WebSocketLayer();
+    WebSocketLayer(const WebSocketLayer&) = delete;
+    WebSocketLayer& operator=(const WebSocketLayer&) = delete;
 
     static std::span<const Setting<WebSocketLayer>> settings();
 
@@ -42,7 +53,14 @@ public:
     // refused before any of it is stored: Error 4004 "Message Too Big", a
     // close frame with 1009, and the connection ends.
     std::int32_t maxMessageSize() const { return maxMessageSize_; }
-    static constexpr std::int32_t defaultMaxMessageSize = 64 << 20;
+    // DisconnectStatusCode: the code of the next close this side starts, or
+    // below 0 for 1000. A code that does not fit the frame's two bytes is
+    // refused with 380.
+    std::int32_t disconnectStatusCode() const { return disconnectStatusCode_; }
+    int setDisconnectStatusCode(std::int64_t code);
+    // The close record: what this side's last close sent, and what it
+    // reports when the peer's reply or the end of the connection completes it.
+    const websocket::CloseRecord& closeRecord() const { return close_.ownRecord(); }
 
     // DataInText: takes the payload kept by SinglePacketMode, lets reception
     // go on and runs one receive pass over what is already buffered, which
@@ -85,29 +103,31 @@ public:
     // "Interrupted."); does nothing when none is running. Always 0.
     int interrupt();
 
-protected:
-    std::optional<int> configure(const ConfigText& request, std::string& result) override;
+private:
     // The upgrade request, with a new key kept for the check.
-    int composeRequest(std::string& request) override;
+    int composeRequest(std::string& request);
     // The upgrade has been accepted: from here the layer owns the
     // connection, and frames are parsed from a clean start.
     void beginOpenConnection();
 
-    // The transport's reports (websocket_transport.cpp): the upgrade
-    // response while connecting, frames once open, the end of the socket.
-    int onDataReceived(std::span<const std::uint8_t> data, bool endOfLine) override;
-    void onReadyToSend() override;
-    void onDisconnected(int code, const std::string& description) override;
+    // The stream's reports (websocket_transport.cpp): bytes after the
+    // upgrade response while connecting, frames once open, the end of the
+    // connection.
+    void streamConnected(int code) override;
+    int streamReceived(std::span<const std::uint8_t> data, bool endOfLine) override;
+    void streamReadyToSend() override;
+    void streamClosed(int code, const std::string& description) override;
+
+    void raiseReadyToSend();
+
+    EngineContext& context_;
+    HttpLayer& http_;
+    LingerSetting linger_;
 
     State state_ = State::Closed;
 
-    // The close this side started: what it sent, and what it reports when the
-    // peer's reply or the end of the connection completes it.
-    std::int32_t closeCode_;
-    std::string closeReason_;
-
     std::int32_t maxFrameSize_ = 131072;
-    std::int32_t maxMessageSize_ = defaultMaxMessageSize;
+    std::int32_t maxMessageSize_ = static_cast<std::int32_t>(websocket::kDefaultMaxMessageSize);
     std::int32_t disconnectStatusCode_ = -1;
     std::string disconnectStatusDescription_;
     bool bufferMessage_ = false;
@@ -139,7 +159,6 @@ protected:
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;
 
-private:
     // The handshake's GET transaction and the 101 check.
     int runUpgrade();
     // A receive pass: the fresh bytes where they lie, then what waits in

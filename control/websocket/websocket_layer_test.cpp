@@ -1,296 +1,246 @@
-// The engine seen from the top, as the control's Config method drives it.
+// The WebSocket layer over the in-memory stream: the opening's order, the
+// state the control reports, DataInText, and the close in both directions
+// with the faults of the stream below.
 #include "control/websocket/websocket_layer.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 
-#include <cctype>
-#include <map>
-#include <set>
+#include <optional>
+#include <string>
 #include <vector>
 
-#include "control/com/engine_events.h"
+#include "control/websocket/layer_stack.h"
+#include "control/websocket/scripted_peer.h"
 
 namespace morvane {
 namespace {
 
-class EngineProbe : public WebSocketLayer {
-public:
-    void socket(bool open, bool connected) {
-        socketHandle_ = open ? 5 : -1;
-        connected_ = connected;
-    }
-    void moveTo(State state) { state_ = state; }
-    void keep(std::string payload, bool eom) {
-        keptPayload_ = std::move(payload);
-        dataInEom_ = eom;
-        acceptData_ = false;
-    }
-    void respond(std::string statusLine) { statusLine_ = std::move(statusLine); }
-    // Open over a real (unconnected) socket, with frames already received
-    // and waiting behind a kept payload.
-    void openWithBufferedFrames(std::string frames) {
-        socketHandle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        beginOpenConnection();
-        frameBuffer_ = std::move(frames);
-    }
+using testing::LayerStack;
+using testing::serverFrame;
+using State = WebSocketLayer::State;
+
+struct SentFrame {
+    std::uint8_t opcode = 0;
+    std::string payload;
 };
 
-class DataInLog : public IgnoringEvents {
-public:
-    std::vector<std::string> texts;
-    void dataIn(std::int16_t, std::span<const std::uint8_t> bytes, bool) override {
-        texts.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
-    }
-};
-
-std::string read(EngineCommon& engine, std::string_view name) {
-    std::string value;
-    EXPECT_EQ(engine.config(name, value), 0) << name;
-    return value;
+// The first client frame in `bytes`, unmasked (short payloads only).
+std::optional<SentFrame> firstFrame(std::string_view bytes) {
+    if (bytes.size() < 6) return std::nullopt;
+    const auto length = static_cast<std::size_t>(static_cast<std::uint8_t>(bytes[1]) & 0x7F);
+    if (length > 125 || bytes.size() < 6 + length) return std::nullopt;
+    SentFrame frame{static_cast<std::uint8_t>(bytes[0] & 0x0F), std::string(bytes.substr(6, length))};
+    for (std::size_t i = 0; i < length; ++i) frame.payload[i] = static_cast<char>(frame.payload[i] ^ bytes[2 + i % 4]);
+    return frame;
 }
 
-int write(EngineCommon& engine, std::string_view text) {
-    std::string result = "stale";
-    const int code = engine.config(text, result);
-    EXPECT_EQ(result, "") << text;
-    return code;
+int closeCodeOf(const SentFrame& frame) {
+    return (static_cast<std::uint8_t>(frame.payload[0]) << 8) | static_cast<std::uint8_t>(frame.payload[1]);
 }
 
-// Every setting a read answers, with its value on a new control (Windows-1252,
-// a current system). Write-only settings are the ones missing here.
-const std::map<std::string, std::string> defaults = {
-    // WebSocket layer
-    {"MaxFrameSize", "131072"}, {"MaxMessageSize", "67108864"}, {"DisconnectStatusCode", "-1"},
-    {"DisconnectStatusDescription", ""},
-    {"BufferMessage", "False"}, {"SinglePacketMode", "False"}, {"DataInText", ""}, {"DataInEOM", "False"},
-    {"URL", ""}, {"StatusLine", ""}, {"TransferredData", ""},
-    // HTTP layer
-    {"UserAgent", "QuillonWS Morvane 1.0"}, {"HTTPVersion", "1.1"}, {"KeepAlive", "False"},
-    {"FollowRedirects", "0"}, {"MaxRedirectAttempts", "20"}, {"AllowIdenticalRedirectURL", "False"},
-    {"GetOn302Redirect", "False"}, {"AbsoluteURI", "False"}, {"EncodeURL", "False"},
-    {"EncodeQueryString", "True"}, {"EncodeRedirectLocation", "False"}, {"OtherHeaders", ""},
-    {"Authorization", ""}, {"HttpCookies", ""}, {"DontClearCookiesOnUrlChange", "False"},
-    {"ProxyServer", ""}, {"ProxyPort", "80"}, {"ProxyUser", ""}, {"ProxyPassword", ""},
-    {"ProxyAuthScheme", "0"}, {"ProxyAuthorization", ""}, {"IfModifiedSince", ""},
-    {"AcceptEncoding", "gzip, deflate"}, {"AllowHTTPCompression", "False"}, {"Loglevel", "1"},
-    {"TransferredHeaders", ""}, {"SentHeaders", ""}, {"TransferredRequest", ""},
-    {"NegotiatedHTTPVersion", ""}, {"BytesTransferred", "0"},
-    // Transport: socket engine, firewall, secure channel, authentication
-    {"SelectWaitMillis", "20"}, {"AbsoluteTimeout", "False"}, {"TimeoutInMilliseconds", "False"},
-    {"WinsockStatus", "0"}, {"IgnoreExternalEvents", "False"}, {"IgnoreOtherWindowEvents", "False"},
-    {"WinsockVersion", "2.2"}, {"QOSTrafficType", "0"}, {"QOSDSCPValue", "0"}, {"UseWindowsMessages", "True"},
-    {"UseIPv6", "False"}, {"UseGetAddrInfo", "True"}, {"ShareLocalPort", "False"}, {"MaxTransferRate", "0"},
-    {"SplitCRLF", "False"}, {"MaxLineLength", "2048"}, {"SocketHandle", "-1"}, {"LocalHost", ""},
-    {"LocalPort", "0"}, {"FirewallAutoDetect", "False"}, {"FirewallHost", ""}, {"FirewallPort", "0"},
-    {"FirewallType", "0"}, {"FirewallUser", ""}, {"FirewallPassword", ""}, {"ProxyExceptionsList", ""},
-    {"InBufferSize", "1048576"}, {"OutBufferSize", "262144"}, {"TcpNoDelay", "False"},
-    {"TCPKeepAlive", "False"}, {"KeepAliveTime", "0"}, {"KeepAliveInterval", "0"},
-    {"MaxReceiveDataTime", "0"}, {"Linger", "True"}, {"LingerTime", "0"}, {"GracefullyShutDownSSL", "False"},
-    {"BindIPv6Address", "True"}, {"ConnectionTimeout", "0"},
-    {"SSLProvider", "Microsoft Unified Security Protocol Provider"}, {"SSLCipherStrength", "40"},
-    {"SSLEnabledCipherSuites", ""}, {"SSLAlgorithmList", ""}, {"SSLEnabledProtocols", "4032"},
-    {"SSLEnableRenegotiation", "True"}, {"SSLSecurityFlags", "0"}, {"SSLIncludeCertChain", "False"},
-    {"ReuseSSLSession", "False"}, {"ParseSSLServerCert", "False"}, {"ALPNExtension", ""},
-    {"UseDefaultCredentials", "False"}, {"ExtendedProtection", "True"}, {"KerberosSPN", ""},
-    {"UseSystemSSPI", "True"}, {"RecordToFile", ""}, {"RecordToString", ""}, {"RemoteHostName", ""},
-    // Common
-    {"CodePage", "0"}, {"CharsetMode", "0"}, {"LogDebugFile", ""}, {"LogDebugOption", "0"}, {"LastError", ""},
-    {"ZeroMemory", "False"},
-};
-
-template <class Layer>
-void collectNames(std::set<std::string>& readable, std::set<std::string>& all) {
-    for (const auto& setting : Layer::settings()) {
-        all.insert(std::string(setting.name));
-        if (setting.answersReads()) readable.insert(std::string(setting.name));
-    }
-}
-
-TEST(WebSocketLayerConfigTest, EverySettingReadsItsDefault) {
-    std::set<std::string> readable;
-    std::set<std::string> all;
-    collectNames<WebSocketLayer>(readable, all);
-    collectNames<HttpLayer>(readable, all);
-    collectNames<SocketEngine>(readable, all);
-    collectNames<EngineCommon>(readable, all);
-    std::set<std::string> tested;
-    for (const auto& [name, value] : defaults) tested.insert(name);
-    EXPECT_EQ(readable, tested);
-    EXPECT_EQ(all.size(), readable.size() + 2);  // KerberosToken and FirewallData are write-only
-
-    WebSocketLayer engine;
-    for (const auto& [name, value] : defaults) EXPECT_EQ(read(engine, name), value) << name;
-}
-
-TEST(WebSocketLayerConfigTest, NoNameBelongsToTwoLayers) {
-    std::multiset<std::string> names;
-    auto add = [&names](const auto& table) {
-        for (const auto& setting : table) {
-            std::string lower(setting.name);
-            for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            names.insert(lower);
-        }
+TEST(WebSocketLayerTest, OpeningRaisesItsEventsBeforeTheStateOpens) {
+    LayerStack stack;
+    stack.stream.setOneBytePerRead(true);
+    std::vector<State> statesInConnected;
+    bool connectedInConnected = false;
+    stack.events.onConnected = [&] {
+        statesInConnected.push_back(stack.webSocket.state());
+        connectedInConnected = stack.webSocket.connected();
+        // A handler may sign in at once: its message goes out behind the
+        // request, before anything else.
+        EXPECT_EQ(stack.webSocket.sendText("sign-in"), 0);
     };
-    add(WebSocketLayer::settings());
-    add(HttpLayer::settings());
-    add(SocketEngine::settings());
-    add(EngineCommon::settings());
-    for (const auto& name : names) EXPECT_EQ(names.count(name), 1u) << name;
-}
+    stack.open(serverFrame(true, 1, "welcome"));
+    // The frame came in behind the answer; it arrives in the next turns.
+    stack.stream.play();
 
-// Plain stored settings take any value of their kind back unchanged.
-template <class Layer>
-void expectPlainRoundTrips() {
-    for (const auto& s : Layer::settings()) {
-        if (s.access != SettingAccess::ReadWrite || s.read || s.write) continue;
-        const std::string name(s.name);
-        std::vector<std::pair<std::string, std::string>> trips;
-        if (s.boolean) trips = {{"TRUE", "True"}, {"no", "False"}, {"Yes", "True"}, {"x", "False"}};
-        if (s.integer) trips = {{"0x7FFFFFFF", "2147483647"}, {"-42", "-42"}, {"0", "0"}};
-        if (s.integer64) trips = {{"0x123456789", "4886718345"}, {"7", "7"}};
-        if (s.text) trips = {{"\"a = b\"", "a = b"}, {"  spaced  ", "spaced"}, {"", ""}};
-        for (const auto& [value, back] : trips) {
-            WebSocketLayer engine;
-            EXPECT_EQ(write(engine, name + "=" + value), 0) << name;
-            EXPECT_EQ(read(engine, name), back) << name << "=" << value;
-        }
+    EXPECT_EQ(statesInConnected, std::vector<State>{State::Connecting});
+    EXPECT_TRUE(connectedInConnected);
+    std::vector<std::string> order;
+    for (const auto& line : stack.events.log) {
+        if (!line.starts_with("Header")) order.push_back(line);
     }
+    EXPECT_EQ(order, (std::vector<std::string>{"Status Websocket connection complete. 0 OK", "Connected 0 OK",
+                                               "ReadyToSend", "DataIn 1 7 EOM"}));
+    const auto signIn = firstFrame(stack.stream.written());
+    ASSERT_TRUE(signIn);
+    EXPECT_EQ(signIn->payload, "sign-in");
+    EXPECT_EQ(stack.webSocket.state(), State::Open);
 }
 
-TEST(WebSocketLayerConfigTest, PlainSettingsRoundTrip) {
-    expectPlainRoundTrips<WebSocketLayer>();
-    expectPlainRoundTrips<HttpLayer>();
-    expectPlainRoundTrips<SocketEngine>();
-    expectPlainRoundTrips<EngineCommon>();
+TEST(WebSocketLayerTest, AConnectionThatEndsInsideConnectedIsNotOpenedAfterwards) {
+    LayerStack stack;
+    stack.events.onConnected = [&] { stack.stream.close(10054); };
+    stack.answerUpgrade();
+    EXPECT_EQ(stack.webSocket.connect("ws://peer.test/"), 0);
+    EXPECT_EQ(stack.webSocket.state(), State::Closed);
+    EXPECT_FALSE(stack.webSocket.connected());
+    EXPECT_TRUE(stack.events.logged("Disconnected 1001 Going Away"));
+    EXPECT_EQ(stack.events.readyToSendCount, 0);
 }
 
-TEST(WebSocketLayerConfigTest, NamesIgnoreCaseAndIntegersTakeHex) {
-    WebSocketLayer engine;
-    EXPECT_EQ(write(engine, "maxframesize=4096"), 0);
-    EXPECT_EQ(read(engine, "MaxFrameSize"), "4096");
-    EXPECT_EQ(write(engine, "MAXFRAMESIZE=0x1000"), 0);
-    EXPECT_EQ(engine.maxFrameSize(), 4096);
-    EXPECT_EQ(write(engine, "MaxFrameSize=0X20"), 0);
-    EXPECT_EQ(read(engine, "mAxFrAmEsIzE"), "32");
-}
+TEST(WebSocketLayerTest, ConnectedFollowsTheStateAndTheStream) {
+    LayerStack stack;
+    EXPECT_FALSE(stack.webSocket.connected());
+    EXPECT_EQ(stack.webSocket.state(), State::Closed);
+    EXPECT_EQ(stack.http.plainScheme(), "ws");
+    EXPECT_EQ(stack.http.secureScheme(), "wss");
 
-TEST(WebSocketLayerConfigTest, ReadOnlyWritesFallThroughToUnknown) {
-    // A layer knows its read-only names for reading only, and no layer below
-    // knows them at all.
-    for (std::string_view name : {"DataInText", "DataInEOM", "URL", "TransferredHeaders", "SentHeaders",
-                                  "NegotiatedHTTPVersion", "BytesTransferred", "WinsockStatus", "WinsockVersion",
-                                  "SocketHandle", "RemoteHostName", "LastError"}) {
-        WebSocketLayer engine;
-        const std::string before = read(engine, name);
-        EXPECT_EQ(write(engine, std::string(name) + "=1"), -1) << name;
-        EXPECT_EQ(engine.lastErrorText(), "Unknown config setting.") << name;
-        if (name != "LastError") {
-            EXPECT_EQ(read(engine, name), before) << name;
-        }
-    }
-}
-
-TEST(WebSocketLayerConfigTest, ResponseRecordsIgnoreWrites) {
-    EngineProbe engine;
-    engine.respond("HTTP/1.1 101 Switching Protocols");
-    EXPECT_EQ(write(engine, "StatusLine=HTTP/1.1 200 OK"), 0);
-    EXPECT_EQ(write(engine, "TransferredData=abc"), 0);
-    EXPECT_EQ(read(engine, "StatusLine"), "HTTP/1.1 101 Switching Protocols");
-    EXPECT_EQ(read(engine, "TransferredData"), "");
-}
-
-TEST(WebSocketLayerConfigTest, WriteOnlyReadsAndUnknownNamesFail) {
-    for (std::string_view text : {"KerberosToken", "FirewallData", "NoSuchSetting", "NoSuchSetting=1",
-                                  "MaxFrameSize2", "Max FrameSize=1", "Timeout", "RemoteHost", "SSLCertStore",
-                                  "UseWinInet=True", "ChunkSize=10", ""}) {
-        WebSocketLayer engine;
-        EXPECT_EQ(write(engine, text), -1) << text;
-        EXPECT_EQ(engine.lastErrorText(), "Unknown config setting.") << text;
-    }
-    WebSocketLayer engine;
-    EXPECT_EQ(write(engine, "FirewallData=anything"), 0);
-}
-
-TEST(WebSocketLayerConfigTest, EachLayerAnswersOnlyItsOwnNamesAndThoseBelow) {
-    struct Case {
-        std::string_view name;
-        int ownerDepth;  // 0 WebSocket, 1 HTTP, 2 transport, 3 common
+    std::optional<bool> duringHandshake;
+    stack.events.onHeader = [&](const std::string&, const std::string&) {
+        if (!duringHandshake) duringHandshake = stack.webSocket.connected();
     };
-    const Case cases[] = {{"MaxFrameSize", 0}, {"URL", 0}, {"StatusLine", 0}, {"UserAgent", 1},
-                          {"ProxyServer", 1}, {"FollowRedirects", 1}, {"LocalHost", 2}, {"SSLProvider", 2},
-                          {"FirewallType", 2}, {"CodePage", 3}, {"LastError", 3}};
-    for (const auto& c : cases) {
-        WebSocketLayer webSocket;
-        HttpLayer http;
-        SocketEngine transport;
-        EngineCommon common;
-        EngineCommon* layers[] = {&webSocket, &http, &transport, &common};
-        for (int depth = 0; depth < 4; ++depth) {
-            std::string result;
-            const int expected = depth <= c.ownerDepth ? 0 : -1;
-            EXPECT_EQ(layers[depth]->config(c.name, result), expected) << c.name << " at depth " << depth;
-        }
-    }
+    stack.open();
+    EXPECT_EQ(duringHandshake, true);
+    EXPECT_TRUE(stack.webSocket.connected());
+
+    // Closing: the close frame is out, the reply is not in.
+    stack.context.waiter().setTimeout(0);
+    ASSERT_EQ(stack.webSocket.disconnect(), 0);
+    EXPECT_EQ(stack.webSocket.state(), State::Closing);
+    EXPECT_TRUE(stack.stream.isConnected());
+    EXPECT_FALSE(stack.webSocket.connected());
+
+    stack.stream.peerSends(serverFrame(true, 8, std::string("\x03\xE8", 2)));
+    stack.stream.play();
+    EXPECT_EQ(stack.webSocket.state(), State::Closed);
+    EXPECT_FALSE(stack.stream.isOpen());
+    EXPECT_FALSE(stack.webSocket.connected());
 }
 
-TEST(WebSocketLayerTest, ConnectedNeedsTheSocketAndAnOpeningOrOpenState) {
-    using S = WebSocketLayer::State;
+TEST(WebSocketLayerTest, ReadingDataInTextTakesTheKeptPayloadAndDeliversWhatIsBuffered) {
+    LayerStack stack;
+    ASSERT_EQ(stack.set("SinglePacketMode=True"), 0);
+    stack.open(serverFrame(true, 1, std::string("one\0two", 7)) + serverFrame(true, 1, "two") +
+               serverFrame(true, 2, "three"));
+    ASSERT_EQ(stack.events.data.size(), 1u);
+    EXPECT_EQ(stack.setting("DataInEOM"), "True");
+    EXPECT_FALSE(stack.http.acceptData());
+
+    // No new bytes are needed: each read delivers (and keeps) the next.
+    EXPECT_EQ(stack.setting("DataInText"), std::string("one\0two", 7));
+    EXPECT_EQ(stack.events.data.size(), 2u);
+    EXPECT_FALSE(stack.http.acceptData());
+    EXPECT_EQ(stack.setting("DataInText"), "two");
+    EXPECT_EQ(stack.setting("DataInText"), "three");
+    EXPECT_TRUE(stack.http.acceptData());
+    EXPECT_EQ(stack.setting("DataInText"), "");
+    EXPECT_EQ(stack.events.data.size(), 3u);
+}
+
+TEST(WebSocketLayerTest, DisconnectStatusCodeMustFitTheFrameAndIsWhatGoesOut) {
     struct Case {
-        S state;
-        bool socketOpen;
-        bool socketConnected;
-        bool connected;
+        std::string_view value;
+        int setCode;
+        int wireCode;
+        std::string_view reason;
     };
     const Case cases[] = {
-        {S::Connecting, true, true, true}, {S::Open, true, true, true},    {S::Closing, true, true, false},
-        {S::Closed, true, true, false},    {S::Open, true, false, false},  {S::Connecting, true, false, false},
-        {S::Open, false, false, false},
+        {"70000", 380, 1000, "Normal Closure"},
+        {"65536", 380, 1000, "Normal Closure"},
+        {"65535", 0, 65535, ""},
+        {"4000", 0, 4000, ""},
+        {"1001", 0, 1001, "Going Away"},
+        {"-7", 0, 1000, "Normal Closure"},
     };
-    for (const auto& c : cases) {
-        EngineProbe engine;
-        engine.moveTo(c.state);
-        engine.socket(c.socketOpen, c.socketConnected);
-        EXPECT_EQ(engine.connected(), c.connected) << static_cast<int>(c.state) << c.socketOpen << c.socketConnected;
+    for (const Case& c : cases) {
+        LayerStack stack;
+        stack.open();
+        stack.context.waiter().setTimeout(0);
+        EXPECT_EQ(stack.set("DisconnectStatusCode=" + std::string(c.value)), c.setCode) << c.value;
+        if (c.setCode != 0) {
+            EXPECT_EQ(stack.context.lastErrorText(), "Value is out of range.");
+            EXPECT_EQ(stack.setting("DisconnectStatusCode"), "-1");
+        }
+        ASSERT_EQ(stack.webSocket.disconnect(), 0) << c.value;
+        const auto frame = firstFrame(stack.stream.written());
+        ASSERT_TRUE(frame) << c.value;
+        EXPECT_EQ(frame->opcode, 8);
+        // One close, one record: the frame says what the record says.
+        EXPECT_EQ(closeCodeOf(*frame), c.wireCode) << c.value;
+        EXPECT_EQ(frame->payload.substr(2), c.reason) << c.value;
+        EXPECT_EQ(stack.webSocket.closeRecord().code, c.wireCode) << c.value;
+        EXPECT_EQ(stack.webSocket.closeRecord().reason, c.reason) << c.value;
+        EXPECT_EQ(stack.setting("DisconnectStatusCode"), "-1");
     }
-    EXPECT_FALSE(WebSocketLayer().connected());
 }
 
-TEST(WebSocketLayerTest, ReadingDataInTextTakesTheKeptPayloadAndResumes) {
-    EngineProbe engine;
-    engine.keep(std::string("one\0two", 7), true);
-    EXPECT_EQ(read(engine, "DataInEOM"), "True");
-    EXPECT_EQ(read(engine, "DataInText"), std::string("one\0two", 7));
-    EXPECT_TRUE(engine.acceptData());
-    EXPECT_EQ(read(engine, "DataInText"), "");
+TEST(WebSocketLayerTest, AFailedDisconnectLeavesTheConnectionClosing) {
+    {
+        // The close frame cannot be written.
+        LayerStack stack;
+        stack.open();
+        stack.stream.failSend(stack.stream.sends() + 1, 10054);
+        EXPECT_EQ(stack.webSocket.disconnect(), 4002);
+        EXPECT_EQ(stack.context.lastErrorText(), "[10054] Connection reset by peer");
+        EXPECT_EQ(stack.webSocket.state(), State::Closing);
+        EXPECT_TRUE(stack.stream.isConnected());
+        EXPECT_EQ(stack.stream.closes(), 0);
+    }
+    {
+        // The reply does not come within Timeout; when it comes later, it
+        // still completes the close.
+        LayerStack stack;
+        stack.open();
+        ASSERT_EQ(stack.set("TimeoutInMilliseconds=True"), 0);
+        stack.context.waiter().setTimeout(60);
+        EXPECT_EQ(stack.webSocket.disconnect(), 301);
+        EXPECT_EQ(stack.context.lastErrorText(), "Timeout.");
+        EXPECT_EQ(stack.webSocket.state(), State::Closing);
+        EXPECT_TRUE(stack.stream.isConnected());
+
+        stack.stream.peerSends(serverFrame(true, 8, std::string("\x03\xE8", 2)));
+        stack.stream.play();
+        EXPECT_EQ(stack.webSocket.state(), State::Closed);
+        EXPECT_TRUE(stack.events.logged("Disconnected 1000 Normal Closure"));
+    }
 }
 
-TEST(WebSocketLayerTest, ReadingDataInTextDeliversWhatIsAlreadyBuffered) {
-    EngineProbe engine;
-    DataInLog log;
-    engine.setEventSink(&log);
-    engine.keep("first", true);
-    // Two whole text frames that arrived while reception was held back.
-    engine.openWithBufferedFrames(std::string("\x81\x03two\x81\x05three", 12));
-    std::string ignored;
-    ASSERT_EQ(engine.config("SinglePacketMode=True", ignored), 0);
-
-    // No new bytes are needed: the read itself delivers (and keeps) the next.
-    EXPECT_EQ(read(engine, "DataInText"), "first");
-    EXPECT_EQ(log.texts, std::vector<std::string>{"two"});
-    EXPECT_FALSE(engine.acceptData());
-    EXPECT_EQ(read(engine, "DataInText"), "two");
-    EXPECT_EQ(log.texts, (std::vector<std::string>{"two", "three"}));
-    EXPECT_EQ(read(engine, "DataInText"), "three");
-    EXPECT_TRUE(engine.acceptData());
-    engine.setEventSink(nullptr);
+TEST(WebSocketLayerTest, TheEndOfTheStreamReportsItsErrorOnce) {
+    struct Case {
+        int code;
+        std::string_view preset;
+        std::string_view text;
+    };
+    const Case cases[] = {
+        {10054, "", "[10054] Connection reset by peer"},
+        {0, "", ""},
+        // The firewall passage reports its own failure.
+        {118, "", ""},
+        // Something more telling was already said.
+        {10054, "earlier", "earlier"},
+    };
+    for (const Case& c : cases) {
+        LayerStack stack;
+        stack.open();
+        stack.context.clearLastError();
+        if (!c.preset.empty()) stack.context.fail(1, c.preset);
+        stack.stream.close(c.code);
+        EXPECT_EQ(stack.context.lastErrorText(), c.text) << c.code;
+        if (c.preset.empty() && c.code != 0 && c.code != 118) {
+            EXPECT_EQ(stack.context.lastErrorCode(), c.code);
+        }
+        EXPECT_EQ(stack.webSocket.state(), State::Closed);
+        EXPECT_TRUE(stack.events.logged("Disconnected 1001 Going Away")) << c.code;
+        EXPECT_EQ(stack.events.count("Disconnected"), 1u);
+    }
 }
 
-TEST(WebSocketLayerTest, ServesTheWebSocketSchemes) {
-    WebSocketLayer engine;
-    EXPECT_EQ(engine.plainScheme(), "ws");
-    EXPECT_EQ(engine.secureScheme(), "wss");
-    EXPECT_EQ(engine.state(), WebSocketLayer::State::Closed);
+TEST(WebSocketLayerTest, AnAnswerCutByAResetReportsTheReset) {
+    // A 200 whose body runs to the end of the connection, which breaks.
+    LayerStack stack;
+    stack.stream.peerSends("HTTP/1.1 200 OK\r\n\r\npartial body").peerCloses(10054);
+    EXPECT_EQ(stack.webSocket.connect("ws://peer.test/"), 10054);
+    EXPECT_EQ(stack.context.lastErrorText(), "[10054] Connection reset by peer");
+    EXPECT_EQ(stack.webSocket.state(), State::Closed);
+    EXPECT_FALSE(stack.events.logged("Status Websocket connection broken. 200 OK"));
+
+    // Ended in order, the same answer is an ordinary refusal of the upgrade.
+    LayerStack orderly;
+    orderly.stream.peerSends("HTTP/1.1 200 OK\r\n\r\npartial body").peerCloses(0);
+    EXPECT_EQ(orderly.webSocket.connect("ws://peer.test/"), 0);
+    EXPECT_EQ(orderly.webSocket.state(), State::Closed);
+    EXPECT_TRUE(orderly.events.logged("Status Websocket connection broken. 200 OK"));
 }
 
 }  // namespace

@@ -1,13 +1,13 @@
 // The operations behind the control's methods: every argument check, state
-// rule and setting a method touches, the opening handshake over the socket
-// engine, and the writers of messages and the close frame.
+// rule and setting a method touches, the opening handshake through the HTTP
+// layer, and the writers of messages and the close frame.
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_errors.h"
-#include "control/com/engine_events.h"
+#include "control/engine/socket_errors.h"
+#include "control/engine/engine_events.h"
 #include "control/websocket/accept_key.h"
 #include "control/websocket/close.h"
 #include "control/websocket/frame_writer.h"
@@ -22,10 +22,6 @@
 namespace morvane {
 namespace {
 
-constexpr int socketNotConnected = 10057;
-constexpr int zeroPort = errc::zeroPort;
-constexpr std::string_view zeroPortText = "RemotePort can't be zero. Please specify a valid service port number.";
-constexpr int normalClosure = 1000;
 
 // File names travel in the control's code page; the file system here names
 // files in UTF-8.
@@ -83,35 +79,39 @@ private:
 
 int WebSocketLayer::connect(std::string_view url) {
     // Checked before the URL is taken: a new URL may close the socket, and
-    // an open connection must survive a Connect that it refuses.
-    if (state_ == State::Open) return fail(errc::alreadyConnected, errtext::alreadyConnected);
-    if (const int code = applyUrl(url, false)) return code;
+    // an open connection, or a handshake under way, must survive a Connect
+    // that it refuses.
+    if (state_ == State::Open) return context_.fail(errc::alreadyConnected, errtext::alreadyConnected);
+    if (http_.action() != HttpLayer::Action::None) return context_.fail(errc::busy, errtext::busy);
+    if (const int code = http_.applyUrl(url, false)) return code;
     return setConnected(true);
 }
 
 int WebSocketLayer::setConnected(bool connect) {
     if (!connect) return disconnect();
-    if (state_ == State::Open) return fail(errc::alreadyConnected, errtext::alreadyConnected);
-    if (action_ != Action::None) return fail(errc::busy, errtext::busy);
+    if (state_ == State::Open) return context_.fail(errc::alreadyConnected, errtext::alreadyConnected);
+    if (http_.action() != HttpLayer::Action::None) return context_.fail(errc::busy, errtext::busy);
 
     state_ = State::Connecting;
-    followRedirects_ = websocket::frAlways;
-    keepAlive_ = true;
+    http_.setFollowRedirects(websocket::frAlways);
+    http_.setKeepAlive(true);
     // The transport refuses port 0 too, but only after it has looked at the
     // address; the URL's own fault is the clearer report.
-    if (!remoteHost_.empty() && remotePort_ == 0 && !socketOpen()) return fail(zeroPort, zeroPortText);
+    if (!http_.host().empty() && http_.port() == 0 && !http_.isOpen()) {
+        return context_.fail(errc::zeroPort, errtext::zeroRemotePort);
+    }
     return runUpgrade();
 }
 
 int WebSocketLayer::composeRequest(std::string& request) {
     const std::optional<std::string> key = websocket::makeWebSocketKey(websocket::systemRandom());
-    if (!key) return fail(errc::randomUnavailable, "");
+    if (!key) return context_.fail(errc::randomUnavailable, "");
     handshakeKey_ = *key;
     // OtherHeaders is kept as it is sent, with exactly one line end.
-    otherHeaders_ = websocket::normalizeOtherHeaders(otherHeaders_);
-    websocket::RequestFields fields = requestFields();
-    fields.subProtocols = subProtocols_;
-    request = websocket::buildUpgradeRequest(currentUrl(), fields, handshakeKey_);
+    http_.setOtherHeaders(websocket::normalizeOtherHeaders(http_.otherHeaders()));
+    websocket::RequestFields fields = http_.requestFields();
+    fields.subProtocols = http_.subProtocols();
+    request = websocket::buildUpgradeRequest(http_.currentUrl(), fields, handshakeKey_);
     return 0;
 }
 
@@ -129,40 +129,51 @@ int WebSocketLayer::runUpgrade() {
     parsedOffset_ = 0;
     keptPayload_.clear();
 
-    const int code = runGetTransaction();
+    const int code = http_.runGetTransaction([this](std::string& request) { return composeRequest(request); });
     // A socket that closed on the way (a redirect to another host) has
     // reported itself closed; the handshake is still going on.
     if (code != 0) return code;
-    if (statusCode_ != 101) {
+    EngineEvents* events = context_.events();
+    if (http_.statusCode() != 101) {
         state_ = State::Closed;
         close_.closedWithoutUpgrade();
-        if (events_) {
-            events_->connectionStatus(std::string(connectionBrokenText), static_cast<std::int16_t>(statusCode_),
-                                      reasonPhrase_);
+        // A connection that broke under the answer reports why, rather than
+        // an answer that may have been cut short.
+        if (const int error = http_.transportError()) return context_.failSocket(error);
+        if (events) {
+            events->connectionStatus(std::string(connectionBrokenText), static_cast<std::int16_t>(http_.statusCode()),
+                                     http_.reasonPhrase());
         }
         return 0;
     }
 
     close_.opened();
-    if (!websocket::checkUpgradeResponse(response().headers(), handshakeKey_, subProtocols_)) {
-        raiseError(websocket::kErrorInvalidHandshake, websocket::kInvalidHandshakeText);
-        if (events_) events_->connectionStatus(std::string(connectionBrokenText), protocolError,
-                                               std::string(protocolErrorText));
+    // The check puts the server's choice of subprotocol in place of the offer.
+    std::string subProtocols = http_.subProtocols();
+    const bool accepted = websocket::checkUpgradeResponse(http_.response().headers(), handshakeKey_, subProtocols);
+    http_.setSubProtocols(subProtocols);
+    if (!accepted) {
+        context_.raiseError(errc::invalidHandshake, errtext::invalidHandshake);
+        if (EngineEvents* sink = context_.events()) {
+            sink->connectionStatus(std::string(connectionBrokenText), protocolError, std::string(protocolErrorText));
+        }
         const websocket::CloseAction action = close_.failUpgrade();
         state_ = State::Closing;
         const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
                                                           action.send.reason);
         if (const int sendCode = sendControl(websocket::kOpClose, payload)) return sendCode;
-        setAcceptData(true);
+        http_.setAcceptData(true);
         return 0;
     }
+    // The events come first and the state opens after them. A handler that
+    // ended the connection meanwhile (it closed, or the peer did) has had the
+    // close events already; the connection is not opened behind its back.
+    if (events) events->connectionStatus(std::string(connectionCompleteText), 0, std::string(okText));
+    if (EngineEvents* sink = context_.events()) sink->connected(0, std::string(okText));
+    if (state_ != State::Connecting || !http_.isConnected()) return 0;
     beginOpenConnection();
-    if (events_) {
-        events_->connectionStatus(std::string(connectionCompleteText), 0, std::string(okText));
-        events_->connected(0, std::string(okText));
-    }
-    if (state_ == State::Open && events_) events_->readyToSend();
-    setAcceptData(true);
+    raiseReadyToSend();
+    http_.setAcceptData(true);
     // Frames that came with the response.
     parseFrames();
     return 0;
@@ -170,42 +181,41 @@ int WebSocketLayer::runUpgrade() {
 
 int WebSocketLayer::disconnect() {
     if (state_ != State::Open) return 0;
-    if (!pendingOutput_.empty() && (linger() || timeout() != 0)) {
+    Waiter& waiter = context_.waiter();
+    if (!pendingOutput_.empty() && (linger_() || waiter.timeout() != 0)) {
         sendThroughPendingOutput({});
-        if (!pendingOutput_.empty()) return fail(errc::wouldBlock, errtext::disconnectWouldBlock);
+        if (!pendingOutput_.empty()) return context_.fail(errc::wouldBlock, errtext::disconnectWouldBlock);
     }
+    // One record for the close: the frame carries what the record keeps.
+    const websocket::CloseAction action = close_.startClose(disconnectStatusCode_, disconnectStatusDescription_);
     state_ = State::Closing;
-    closeCode_ = disconnectStatusCode_ < 0 ? normalClosure : disconnectStatusCode_;
-    closeReason_ = disconnectStatusDescription_.empty() ? std::string(websocket::closeCodeName(closeCode_))
-                                                        : disconnectStatusDescription_;
     disconnectStatusCode_ = -1;
     disconnectStatusDescription_.clear();
-    if (!socketConnected()) return fail(errc::closeSendFailed, socketErrorDescription(socketNotConnected));
+    if (!http_.isConnected()) {
+        return context_.fail(errc::closeSendFailed, socketErrorDescription(errc::socketNotConnected));
+    }
 
-    BlockingOperation operation(*this);
-    close_.startClose(closeCode_, closeReason_);
-    const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(closeCode_), closeReason_);
+    const Waiter::BlockingOperation operation(waiter);
+    const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
+                                                      action.send.reason);
+    // A close that could not go out, or whose reply did not come in time,
+    // leaves the connection closing: the caller decides what follows, and
+    // the peer's reply or the end of the connection still completes it.
     if (sendControl(websocket::kOpClose, payload) != 0) {
-        const std::string reason = lastErrorText();
-        SocketEngine::disconnect(0);
-        return fail(errc::closeSendFailed, reason);
+        return context_.fail(errc::closeSendFailed, context_.lastErrorText());
     }
     // The server's reply completes the close. Without Timeout there is no
     // waiting for it, nor inside a writer's wait step, where the close frame
     // waits behind the message that is going out.
-    if (timeout() == 0 || sending_) return 0;
-    while (socketOpen() && state_ == State::Closing) {
-        if (!waitStep()) {
-            const std::string reason = lastErrorText();
-            SocketEngine::disconnect(0);
-            return fail(errc::interrupted, reason);
-        }
+    if (waiter.timeout() == 0 || sending_) return 0;
+    while (http_.isOpen() && state_ == State::Closing) {
+        if (!waiter.waitStep()) return context_.fail(errc::interrupted, context_.lastErrorText());
     }
     return 0;
 }
 
 int WebSocketLayer::writeMessage(websocket::MessageFramer& framer) {
-    if (!framer.drawKeys(websocket::systemRandom())) return fail(errc::randomUnavailable, "");
+    if (!framer.drawKeys(websocket::systemRandom())) return context_.fail(errc::randomUnavailable, "");
     LentBuffer lent(spareFrames_);
     std::vector<std::uint8_t>& frame = *lent;
     if (sending_) {
@@ -215,13 +225,13 @@ int WebSocketLayer::writeMessage(websocket::MessageFramer& framer) {
         deferredOutput_.append(asText(frame));
         return 0;
     }
-    const BlockingOperation operation(*this);
+    const Waiter::BlockingOperation operation(context_.waiter());
     sending_ = true;
     int code = sendThroughPendingOutput({});
     while (code == 0 && !framer.done()) {
         frame.clear();
         framer.appendNext(frame);
-        code = sendBlocking(frame);
+        code = sendBlocking(http_, context_, frame);
     }
     return finishWriting(code);
 }
@@ -232,7 +242,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     if (data.empty()) return 0;
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
-    if (timeout() > 0) {
+    if (context_.waiter().timeout() > 0) {
         // The frames after the first are framed after wait steps, in which a
         // handler may already be refilling the caller's buffer: the message
         // is what the buffer held now, so they come from a copy.
@@ -257,7 +267,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
                                   : std::min(data.size() - offset, static_cast<std::size_t>(maxFrameSize_));
         frames.clear();
         if (websocket::appendMessage(frames, opcode, data.subspan(offset, piece), 0, websocket::systemRandom()) != 0) {
-            return fail(errc::randomUnavailable, "");
+            return context_.fail(errc::randomUnavailable, "");
         }
         bytesSent_ += static_cast<std::int32_t>(piece);
         offset += piece;
@@ -276,14 +286,14 @@ int WebSocketLayer::sendText(std::string_view utf8Text) {
 }
 
 int WebSocketLayer::sendFile(std::string_view fileName) {
-    if (fileName.empty()) return fail(errc::fileToSend, errtext::noFileName);
-    if (timeout() == 0) return fail(errc::needsBlocking, errtext::needsBlocking);
-    const std::string path = fileSystemName(fileName, effectiveCodePage());
+    if (fileName.empty()) return context_.fail(errc::fileToSend, errtext::noFileName);
+    if (context_.waiter().timeout() == 0) return context_.fail(errc::needsBlocking, errtext::needsBlocking);
+    const std::string path = fileSystemName(fileName, context_.effectiveCodePage());
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         std::string text(errtext::couldNotOpenFile);
         text.append("\"").append(fileName).append("\".");
-        return fail(errc::fileToSend, text);
+        return context_.fail(errc::fileToSend, text);
     }
     bytesSent_ = 0;
     const std::size_t chunkSize = maxFrameSize_ < 1 ? 65536 : static_cast<std::size_t>(maxFrameSize_);
@@ -294,8 +304,8 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::kOpBinary;
     // The file is one message: nothing else may go out between its frames.
-    if (sending_) return failSocket(errc::wouldBlock);
-    const BlockingOperation operation(*this);
+    if (sending_) return context_.failSocket(errc::wouldBlock);
+    const Waiter::BlockingOperation operation(context_.waiter());
     sending_ = true;
     int code = sendThroughPendingOutput({});
     bool first = true;
@@ -306,7 +316,7 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
         websocket::MaskKey key{};
         if (!websocket::systemRandom().fill(key)) {
             finishWriting(0);
-            return fail(errc::randomUnavailable, "");
+            return context_.fail(errc::randomUnavailable, "");
         }
         frame.clear();
         websocket::appendFrame(frame,
@@ -315,7 +325,7 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
                                 .masked = true,
                                 .key = key},
                                std::span<const std::uint8_t>(chunk.data(), have));
-        code = sendBlocking(frame);
+        code = sendBlocking(http_, context_, frame);
         if (code == 0) bytesSent_ += static_cast<std::int32_t>(have);
         first = false;
         chunk.swap(next);
@@ -325,12 +335,12 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
 }
 
 int WebSocketLayer::doEvents() {
-    SocketEngine::doEvents();
+    context_.waiter().doEvents();
     return 0;
 }
 
 int WebSocketLayer::interrupt() {
-    SocketEngine::interrupt();
+    context_.waiter().interrupt();
     return 0;
 }
 

@@ -1,12 +1,12 @@
-// WebSocketLayer over the socket engine: what arrives (the upgrade response,
-// then frames), what the socket's readiness and its end mean for the
-// connection, and the writers that put frames on the wire.
+// WebSocketLayer over the stream below: what arrives (bytes behind the
+// upgrade response, then frames), what the stream's readiness and its end
+// mean for the connection, and the writers that put frames on the wire.
 #include <algorithm>
 #include <limits>
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 #include "control/websocket/frame_writer.h"
 #include "control/websocket/random_source.h"
 #include "control/websocket/websocket_layer.h"
@@ -26,20 +26,15 @@ std::span<const std::uint8_t> asBytes(std::string_view text) {
 
 }  // namespace
 
-int WebSocketLayer::onDataReceived(std::span<const std::uint8_t> data, bool) {
-    std::string_view bytes = asText(data);
-    if (readingResponse()) {
-        bytes.remove_prefix(feedResponse(bytes));
-        // What follows a 101 belongs to the WebSocket layer. It waits, here
-        // and in the transport, until the upgrade has been checked. What
-        // follows any other answer is no frame at all.
-        if (readingResponse() || statusCode_ != 101) return 0;
-        setAcceptData(false);
-        frameBuffer_.append(bytes);
-        return 0;
-    }
+void WebSocketLayer::streamConnected(int) {
+    // The HTTP layer's transaction waits for the connection; nothing here.
+}
+
+int WebSocketLayer::streamReceived(std::span<const std::uint8_t> data, bool) {
+    const std::string_view bytes = asText(data);
     if (state_ == State::Connecting) {
-        if (responseComplete_ && statusCode_ == 101) frameBuffer_.append(bytes);
+        // Frames behind the 101 wait until the upgrade has been checked.
+        if (http_.upgraded()) frameBuffer_.append(bytes);
         return 0;
     }
     if (state_ != State::Open && state_ != State::Closing) return 0;
@@ -62,7 +57,7 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
         frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(maxMessageSize_));
     }
     std::size_t used = 0;
-    while (used < fresh.size() && acceptData() && socketOpen()) {
+    while (used < fresh.size() && http_.acceptData() && http_.isOpen()) {
         const auto step = frames_.feed(fresh.subspan(used));
         used += step.consumed;
         if (step.event) handleFrameEvent(*step.event);
@@ -71,7 +66,7 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
     // What is left goes ahead of anything a handler let in meanwhile.
     if (used < fresh.size()) frameBuffer_.insert(0, asText(fresh.subspan(used)));
 
-    while (parsedOffset_ < frameBuffer_.size() && acceptData() && socketOpen()) {
+    while (parsedOffset_ < frameBuffer_.size() && http_.acceptData() && http_.isOpen()) {
         const auto* start = reinterpret_cast<const std::uint8_t*>(frameBuffer_.data()) + parsedOffset_;
         const auto step = frames_.feed({start, frameBuffer_.size() - parsedOffset_});
         parsedOffset_ += step.consumed;
@@ -88,11 +83,13 @@ void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
     switch (event.kind) {
         case websocket::FrameEventKind::kData:
             if (event.payload.empty() && !event.complete) break;
-            if (events_) events_->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
+            if (EngineEvents* events = context_.events()) {
+                events->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
+            }
             if (singlePacketMode_) {
                 dataInEom_ = event.complete;
                 keptPayload_.assign(asText(event.payload));
-                setAcceptData(false);
+                http_.setAcceptData(false);
             }
             break;
         case websocket::FrameEventKind::kPing: {
@@ -108,17 +105,22 @@ void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
         case websocket::FrameEventKind::kMessageTooBig:
             // Nothing of it has been stored, and nothing behind it can be
             // read, so the connection ends here.
-            raiseError(websocket::kErrorMessageTooBig, websocket::kMessageTooBigText);
+            context_.raiseError(errc::messageTooBig, websocket::kMessageTooBigText);
             applyCloseAction(close_.startClose(websocket::kCloseMessageTooBig, websocket::kMessageTooBigText));
-            SocketEngine::disconnect(0);
+            http_.close(0);
             break;
     }
 }
 
 void WebSocketLayer::raiseCloseEvents(const websocket::CloseRecord& record) {
-    if (!events_) return;
-    events_->connectionStatus(std::string(disconnectedText), static_cast<std::int16_t>(record.code), record.reason);
-    events_->disconnected(static_cast<std::int16_t>(record.code), record.reason);
+    EngineEvents* events = context_.events();
+    if (!events) return;
+    events->connectionStatus(std::string(disconnectedText), static_cast<std::int16_t>(record.code), record.reason);
+    events->disconnected(static_cast<std::int16_t>(record.code), record.reason);
+}
+
+void WebSocketLayer::raiseReadyToSend() {
+    if (EngineEvents* events = context_.events()) events->readyToSend();
 }
 
 void WebSocketLayer::applyCloseAction(const websocket::CloseAction& action) {
@@ -129,20 +131,25 @@ void WebSocketLayer::applyCloseAction(const websocket::CloseAction& action) {
     }
     state_ = static_cast<State>(close_.state());
     if (action.raiseCloseEvents) raiseCloseEvents(action.report);
-    if (action.closeSocket) SocketEngine::disconnect(0);
+    if (action.closeSocket) http_.close(0);
 }
 
-void WebSocketLayer::onReadyToSend() {
+void WebSocketLayer::streamReadyToSend() {
     if (state_ != State::Open) return;
     sendThroughPendingOutput({});
-    SocketEngine::onReadyToSend();
+    raiseReadyToSend();
 }
 
-void WebSocketLayer::onDisconnected(int, const std::string&) {
+void WebSocketLayer::streamClosed(int code, const std::string&) {
     const State before = state_;
+    if (before == State::Closed) return;
+    // The reason the connection ended, for the caller who asks: unless
+    // something more telling was already said, or the code is the firewall
+    // passage's own, which reported itself.
+    if (code != 0 && code != errc::firewallFailure && context_.lastErrorText().empty()) context_.failSocket(code);
     applyCloseAction(close_.socketClosed());
     if (before != State::Connecting) return;
-    if (action_ == Action::None) {
+    if (http_.action() == HttpLayer::Action::None) {
         state_ = State::Closed;
     } else {
         // The connection a redirect came on has ended; the handshake goes
@@ -160,10 +167,10 @@ int WebSocketLayer::writeMessage(std::span<const std::uint8_t> frames) {
         deferredOutput_.append(asText(frames));
         return 0;
     }
-    const BlockingOperation operation(*this);
+    const Waiter::BlockingOperation operation(context_.waiter());
     sending_ = true;
     int code = sendThroughPendingOutput({});
-    if (code == 0) code = sendBlocking(frames);
+    if (code == 0) code = sendBlocking(http_, context_, frames);
     return finishWriting(code);
 }
 
@@ -171,20 +178,21 @@ int WebSocketLayer::finishWriting(int code) {
     while (code == 0 && !deferredOutput_.empty()) {
         const std::string deferred = std::move(deferredOutput_);
         deferredOutput_.clear();
-        code = sendBlocking(asBytes(deferred));
+        code = sendBlocking(http_, context_, asBytes(deferred));
     }
     deferredOutput_.clear();
     sending_ = false;
     if (code == 0 || code == errc::interrupted) return code;
-    return fail(errc::sendFailed, socketErrorDescription(code == errc::wouldBlock ? 10057 : code));
+    return context_.fail(errc::sendFailed,
+                         socketErrorDescription(code == errc::wouldBlock ? errc::socketNotConnected : code));
 }
 
 int WebSocketLayer::sendControl(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
     std::vector<std::uint8_t> frame;
     websocket::MaskKey key{};
-    if (!websocket::systemRandom().fill(key)) return fail(errc::randomUnavailable, "");
+    if (!websocket::systemRandom().fill(key)) return context_.fail(errc::randomUnavailable, "");
     websocket::appendFrame(frame, {.fin = true, .opcode = opcode, .masked = true, .key = key}, payload);
-    if (!sending_ && !pendingOutput_.empty() && timeout() == 0) {
+    if (!sending_ && !pendingOutput_.empty() && context_.waiter().timeout() == 0) {
         const int code = sendThroughPendingOutput(frame);
         return code == errc::wouldBlock ? 0 : code;
     }
@@ -197,22 +205,22 @@ int WebSocketLayer::sendThroughPendingOutput(std::span<const std::uint8_t> data)
         deferredOutput_.append(asText(data));
         return 0;
     }
-    const bool nonBlocking = timeout() == 0;
+    const bool nonBlocking = context_.waiter().timeout() == 0;
     bool wentOut = false;
     if (!pendingOutput_.empty()) {
         if (flushing_) {
             pendingOutput_.append(asText(data));
-            return failSocket(errc::wouldBlock);
+            return context_.failSocket(errc::wouldBlock);
         }
         flushing_ = true;
         int code = 0;
         if (nonBlocking) {
             std::size_t accepted = 0;
-            code = SocketEngine::send(asBytes(pendingOutput_), &accepted);
+            code = http_.send(asBytes(pendingOutput_), &accepted);
             pendingOutput_.erase(0, accepted);
             if (code == errc::wouldBlock && pendingOutput_.empty()) code = 0;
         } else {
-            code = sendBlocking(asBytes(pendingOutput_));
+            code = sendBlocking(http_, context_, asBytes(pendingOutput_));
             if (code == 0) pendingOutput_.clear();
         }
         flushing_ = false;
@@ -225,15 +233,15 @@ int WebSocketLayer::sendThroughPendingOutput(std::span<const std::uint8_t> data)
     if (!data.empty()) {
         if (nonBlocking) {
             std::size_t accepted = 0;
-            const int code = SocketEngine::send(data, &accepted);
+            const int code = http_.send(data, &accepted);
             if (code == errc::wouldBlock) pendingOutput_.assign(asText(data.subspan(accepted)));
             if (code != 0) return code;
-        } else if (const int code = sendBlocking(data)) {
+        } else if (const int code = sendBlocking(http_, context_, data)) {
             return code;
         }
         wentOut = true;
     }
-    if (nonBlocking && wentOut && connected()) SocketEngine::onReadyToSend();
+    if (nonBlocking && wentOut && connected()) raiseReadyToSend();
     return 0;
 }
 

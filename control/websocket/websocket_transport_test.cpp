@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "control/com/engine_events.h"
-#include "control/websocket/websocket_layer.h"
+#include "control/engine/engine_events.h"
+#include "control/websocket/whole_engine.h"
 
 namespace morvane {
 namespace {
@@ -66,7 +66,7 @@ private:
     int pid_ = 0;
 };
 
-bool runUntil(WebSocketLayer& engine, const std::function<bool()>& done) {
+bool runUntil(testing::WholeEngine& engine, const std::function<bool()>& done) {
     const auto end = std::chrono::steady_clock::now() + 20s;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end) return false;
@@ -88,7 +88,7 @@ protected:
     }
     EchoServer server;
     Events events;
-    WebSocketLayer engine;
+    testing::WholeEngine engine;
 };
 
 TEST_F(WebSocketTransportTest, HandshakeTextEchoAndCloseFromThisSide) {

@@ -1,4 +1,4 @@
-#include "control/transport/socket_errors.h"
+#include "control/engine/socket_errors.h"
 
 #include <netdb.h>
 

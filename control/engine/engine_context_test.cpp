@@ -1,9 +1,9 @@
-#include "control/engine/engine_common.h"
+#include "control/engine/engine_context.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "control/com/engine_events.h"
+#include "control/engine/engine_events.h"
 
 namespace morvane {
 namespace {
@@ -15,22 +15,22 @@ public:
     MOCK_METHOD(void, useCodePage, (int), (override));
 };
 
-std::string read(EngineCommon& engine, std::string_view name) {
+std::string read(EngineContext& engine, std::string_view name) {
     std::string value;
     EXPECT_EQ(engine.config(name, value), 0) << name;
     return value;
 }
 
-TEST(EngineCommonTest, CharsetModeFollowsTheSystemCodePage) {
+TEST(EngineContextTest, CharsetModeFollowsTheSystemCodePage) {
     const std::pair<int, std::string_view> cases[] = {{1252, "0"}, {932, "1"}, {65001, "0"}};
     for (const auto& [codePage, expected] : cases) {
-        EngineCommon engine(EngineEnvironment{.ansiCodePage = codePage});
+        EngineContext engine(EngineEnvironment{.ansiCodePage = codePage});
         EXPECT_EQ(read(engine, "CharsetMode"), expected) << codePage;
     }
 }
 
-TEST(EngineCommonTest, UnknownNameFailsAndLeavesItsDescription) {
-    EngineCommon engine;
+TEST(EngineContextTest, UnknownNameFailsAndLeavesItsDescription) {
+    EngineContext engine;
     for (std::string_view text : {"NoSuchSetting", "NoSuchSetting=1", "", "=1", "Code Page", "LastError=x"}) {
         std::string result = "stale";
         EXPECT_EQ(engine.config(text, result), -1) << text;
@@ -43,8 +43,8 @@ TEST(EngineCommonTest, UnknownNameFailsAndLeavesItsDescription) {
     EXPECT_EQ(read(engine, "lasterror"), "");
 }
 
-TEST(EngineCommonTest, SinkLearnsTheCodePageWhenAttachedAndWhenItChanges) {
-    EngineCommon engine(EngineEnvironment{.ansiCodePage = 1250});
+TEST(EngineContextTest, SinkLearnsTheCodePageWhenAttachedAndWhenItChanges) {
+    EngineContext engine(EngineEnvironment{.ansiCodePage = 1250});
     CodePageSink sink;
     {
         InSequence order;
@@ -59,9 +59,9 @@ TEST(EngineCommonTest, SinkLearnsTheCodePageWhenAttachedAndWhenItChanges) {
     EXPECT_EQ(read(engine, "CodePage"), "0");
 }
 
-TEST(EngineCommonTest, ZeroMemoryIsSharedByEveryInstance) {
-    EngineCommon first;
-    EngineCommon second;
+TEST(EngineContextTest, ZeroMemoryIsSharedByEveryInstance) {
+    EngineContext first;
+    EngineContext second;
     std::string result;
     ASSERT_EQ(first.config("ZeroMemory=yes", result), 0);
     EXPECT_EQ(read(second, "ZeroMemory"), "True");

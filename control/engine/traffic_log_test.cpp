@@ -1,4 +1,4 @@
-#include "control/transport/traffic_log.h"
+#include "control/engine/traffic_log.h"
 
 #include <gtest/gtest.h>
 

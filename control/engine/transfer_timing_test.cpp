@@ -1,4 +1,4 @@
-#include "control/transport/transfer_timing.h"
+#include "control/engine/transfer_timing.h"
 
 #include <gtest/gtest.h>
 

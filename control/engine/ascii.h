@@ -1,0 +1,21 @@
+// Case-blind comparison of protocol and setting names: HTTP field names,
+// schemes, tokens and Config names all compare their ASCII letters without
+// regard to case and every other byte exactly, whatever the locale.
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+namespace morvane {
+
+constexpr char lowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+constexpr bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    }
+    return true;
+}
+
+}  // namespace morvane
