@@ -2,6 +2,7 @@
 
 #include "control/engine/engine_context.h"
 #include "control/engine/engine_errors.h"
+#include "control/engine/socket_errors.h"
 
 namespace morvane {
 
@@ -23,8 +24,10 @@ int connectAndWait(ByteStream& stream, EngineContext& context, std::string_view 
             return context.fail(errc::interrupted, reason);
         }
     }
-    if (outcome.code != 0) return context.failSocket(outcome.code);
-    return 0;
+    if (outcome.code == 0) return 0;
+    // A layer's own code (a failed handshake) comes with its own text.
+    if (!isSocketErrorCode(outcome.code) && context.lastErrorCode() == outcome.code) return outcome.code;
+    return context.failSocket(outcome.code);
 }
 
 int sendBlocking(ByteStream& stream, EngineContext& context, std::span<const std::uint8_t> data) {

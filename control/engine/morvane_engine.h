@@ -1,11 +1,12 @@
 // One control's engine: the transport stack and the settings beside it.
 //
 // The layers are composed bottom-up, each borrowing the one below it:
-//   SocketEngine  (TCP; the event pump of every wait step)
-//   HttpLayer     (the opening handshake's GET transaction)
+//   SocketEngine   (TCP; the event pump of every wait step)
+//   TlsChannel     (on for the secure scheme, a pass-through otherwise)
+//   HttpLayer      (the opening handshake's GET transaction)
 //   WebSocketLayer (framing, messages, the close handshake)
-// A firewall or proxy tunnel and the TLS channel take their places between the
-// socket and the HTTP layer, as further ByteStreams. The settings of features
+// A firewall or proxy tunnel will take its place between the socket and the
+// TLS channel, as a further ByteStream. The settings of features
 // that belong to no single layer (proxy, TLS, authentication) live beside the
 // stack, and the context routes Config to every table from the top down.
 #pragma once
@@ -17,6 +18,7 @@
 #include "control/transport/auth_settings.h"
 #include "control/transport/proxy_settings.h"
 #include "control/transport/socket_engine.h"
+#include "control/tls/tls_channel.h"
 #include "control/tls/tls_settings.h"
 #include "control/websocket/http_layer.h"
 #include "control/websocket/websocket_layer.h"
@@ -44,6 +46,8 @@ public:
 
     SocketEngine& socket() { return socket_; }
     const SocketEngine& socket() const { return socket_; }
+    TlsChannel& secureChannel() { return channel_; }
+    const TlsChannel& secureChannel() const { return channel_; }
     HttpLayer& http() { return http_; }
     const HttpLayer& http() const { return http_; }
     WebSocketLayer& webSocket() { return webSocket_; }
@@ -65,6 +69,7 @@ private:
     TlsSettings tls_;
     AuthSettings auth_;
     SocketEngine socket_;
+    TlsChannel channel_;
     HttpLayer http_;
     WebSocketLayer webSocket_;
 };

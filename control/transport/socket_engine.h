@@ -84,6 +84,10 @@ public:
     int maxLineLength() const { return maxLineLength_; }
     int setMaxLineLength(std::int64_t length);
 
+    // Whether sent and received bytes go to the debug log and the
+    // recording; off while a secure channel above logs what they carry.
+    void setLogsTraffic(bool on) { logsTraffic_ = on; }
+
     bool linger() const { return linger_; }
     int lingerTime() const { return lingerTime_; }
     bool useWindowsMessages() const { return useWindowsMessages_; }
@@ -168,6 +172,7 @@ private:
     bool recordToString_ = false;
     std::string recordedText_;
     std::string recordingPath_;
+    bool logsTraffic_ = true;
 
     // Flags of the connection in progress.
     bool reading_ = false;

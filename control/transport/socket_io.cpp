@@ -189,6 +189,7 @@ int SocketEngine::send(std::span<const std::uint8_t> data, std::size_t* accepted
 }
 
 void SocketEngine::logTraffic(TrafficDirection direction, std::span<const std::uint8_t> data) {
+    if (!logsTraffic_) return;
     context_.logDebugTraffic(direction, data);
     if (recordToString_) recordedText_ += formatRecording(direction, data);
     if (!recordingPath_.empty()) appendToFile(recordingPath_, formatRecording(direction, data));

@@ -70,10 +70,13 @@ public:
     bool isOpen() const override { return below_.isOpen(); }
     bool isConnected() const override { return below_.isConnected(); }
 
-    // Whether a secure channel stands between this layer and the socket. A
-    // URL of the secure scheme is refused without one: nothing meant to be
-    // secret leaves in plaintext.
-    void setSecureChannel(bool available) { secureChannel_ = available; }
+    // Switches the secure channel below on for the secure scheme and off for
+    // the plain one, before a connection starts; false when there is no
+    // secure channel to switch on. Without a switch there is none, and a URL
+    // of the secure scheme is refused: nothing meant to be secret leaves in
+    // plaintext.
+    using ChannelSwitch = std::function<bool(bool secure)>;
+    void setChannelSwitch(ChannelSwitch channelSwitch) { channelSwitch_ = std::move(channelSwitch); }
 
     // Clears what the caller set for the request (its header fields, the
     // cookie list), the last response and GetOn302Redirect, and puts the
@@ -192,7 +195,7 @@ private:
     ByteStream& below_;
     const ProxySettings& proxy_;
     StreamListener* listener_ = nullptr;
-    bool secureChannel_ = false;
+    ChannelSwitch channelSwitch_;
     ConnectOutcome connectOutcome_;
     int transportError_ = 0;
 

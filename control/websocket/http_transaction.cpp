@@ -179,11 +179,11 @@ int HttpLayer::runGetAttempt(const RequestComposer& compose) {
     logTransaction();
 
     if (host_.empty()) return context_.fail(errc::noServer, errtext::noServer);
-    // A secure URL never goes out in plaintext, not even its request line.
-    if (equalsNoCase(scheme_, secureScheme_) && !secureChannel_) {
-        return context_.fail(errc::securityLibrary, errtext::securityLibrary);
-    }
     if (!below_.isConnected()) {
+        // A secure URL never goes out in plaintext, not even its request line.
+        const bool secure = equalsNoCase(scheme_, secureScheme_);
+        const bool channelReady = channelSwitch_ ? channelSwitch_(secure) : !secure;
+        if (!channelReady) return context_.fail(errc::securityLibrary, errtext::securityLibrary);
         connectOutcome_.reset();
         if (const int code = connectAndWait(below_, context_, host_, port_, connectOutcome_)) return code;
     }

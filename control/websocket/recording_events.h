@@ -33,6 +33,9 @@ public:
     };
     std::function<void(const ReceivedData&)> onDataIn;
     std::function<void(const std::string&, const std::string&)> onHeader;
+    // Answers SSLServerAuthentication; gets the verdict the engine offered.
+    std::function<bool(bool)> onServerAuthentication = [](bool verdict) { return verdict; };
+    std::string lastCertEncoded;
     std::function<void()> onConnected;
 
     bool logged(const std::string& line) const { return std::find(log.begin(), log.end(), line) != log.end(); }
@@ -72,6 +75,13 @@ public:
     void redirect(const std::string& location, bool& accept) override {
         log.push_back("Redirect " + location + (accept ? " True" : " False"));
         accept = onRedirect(location, accept);
+    }
+    void sslStatus(const std::string& message) override { log.push_back("SSLStatus " + message); }
+    void sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& subject,
+                                 const std::string& issuer, const std::string& status, bool& accept) override {
+        lastCertEncoded.assign(reinterpret_cast<const char*>(certEncoded.data()), certEncoded.size());
+        log.push_back("SSLServerAuthentication " + subject + "|" + issuer + "|" + status + (accept ? "|True" : "|False"));
+        accept = onServerAuthentication(accept);
     }
     void setCookie(const std::string& name, const std::string& value, const std::string& expires,
                    const std::string& domain, const std::string& path, bool secure) override {

@@ -1,0 +1,545 @@
+#include "control/tls/tls_channel.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "control/engine/engine_errors.h"
+#include "control/engine/engine_events.h"
+#include "control/engine/socket_errors.h"
+#include "control/engine/traffic_log.h"
+#include "control/tls/certificate_scan.h"
+#include "control/tls/certificate_texts.h"
+#include "control/tls/channel_texts.h"
+#include "control/tls/handshake_commentary.h"
+#include "control/websocket/accept_key.h"
+#include "platform/security/certificate_text.h"
+#include "platform/security/chain_policy.h"
+#include "platform/text/code_page.h"
+
+namespace morvane {
+namespace {
+
+namespace sec = platform::security;
+
+constexpr int credentialsFailed = 273;
+constexpr int handshakeFailed = 276;
+constexpr int serverCertificateMissing = 281;
+constexpr int verificationFailed = 280;
+constexpr int encryptFailed = 283;
+constexpr int decryptFailed = 284;
+
+constexpr std::string_view attemptingText = "Attempting to connect to server.";
+constexpr std::string_view socketEstablishedText = "Socket connection established.";
+constexpr std::string_view startingHandshakeText = "Starting secure channel handshake.";
+constexpr std::string_view connectionToHostFailedText = "Connection to host failed.";
+constexpr std::string_view handshakeCompleteText = "SSL handshake complete.";
+constexpr std::string_view handshakeFailedText = "SSL handshake failed.";
+constexpr std::string_view connectionTerminatedText = "SSL connection terminated.";
+constexpr std::string_view endOfSessionText = "Server signaled end of session.";
+constexpr std::string_view renegotiationDisabledText = "Renegotiate is disabled. Send NO_RENEGOTIATION alert message.";
+constexpr std::string_view certificateRequestedText = "Client certificate requested from server.";
+constexpr std::string_view verificationFailedStatus = "Server certificate verification failed. Aborting connection...";
+constexpr std::string_view verificationFailedText = "Server certificate verification failed. Connection aborted.";
+constexpr std::string_view closeWouldBlockText = "Operation would block (to force disconnection, set Linger to FALSE).";
+constexpr std::string_view alpnUnavailableText =
+    "WARNING: The ALPN extension is not supported on this system. The ALPN extension is only supported on Windows "
+    "8.1/Windows Server 2012 or later.";
+constexpr std::string_view parsedStatus = "Parsed";
+
+std::string formatted(const char* format, unsigned long long value) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+// Codes of the provider print as the platform's signed 32-bit numbers.
+std::string signedCode(std::uint32_t status) { return std::to_string(static_cast<std::int32_t>(status)); }
+
+std::span<const std::uint8_t> asBytes(std::string_view text) {
+    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+bool alpnAvailable(const EngineEnvironment& environment) {
+    return environment.systemMajorVersion > 6 ||
+           (environment.systemMajorVersion == 6 && environment.systemMinorVersion >= 3);
+}
+
+std::vector<std::string> alpnIdentifiers(std::string_view list) {
+    std::vector<std::string> identifiers;
+    while (true) {
+        const auto comma = list.find(',');
+        const std::string_view item = list.substr(0, comma);
+        if (!item.empty() && item.size() <= 255) identifiers.emplace_back(item);
+        if (comma == std::string_view::npos) break;
+        list.remove_prefix(comma + 1);
+    }
+    return identifiers;
+}
+
+// A certificate the application accepted in advance: its encoded bytes, or
+// the PEM or base64 text of them, as CertEncoded hands them out.
+std::vector<std::uint8_t> acceptedCertificate(const std::string& given) {
+    std::string_view text = given;
+    const auto begin = text.find("-----BEGIN");
+    if (begin != std::string_view::npos) {
+        const auto bodyStart = text.find('\n', begin);
+        const auto end = text.find("-----END", begin);
+        if (bodyStart == std::string_view::npos || end == std::string_view::npos || end < bodyStart) return {};
+        text = text.substr(bodyStart + 1, end - bodyStart - 1);
+    } else if (!given.empty() && static_cast<std::uint8_t>(given.front()) == 0x30) {
+        // A DER certificate starts with a SEQUENCE.
+        return {given.begin(), given.end()};
+    }
+    std::string base64;
+    for (char c : text) {
+        if (c != '\r' && c != '\n' && c != ' ' && c != '\t') base64.push_back(c);
+    }
+    const std::optional<std::string> decoded = websocket::base64Decode(base64);
+    if (!decoded) return {};
+    return {decoded->begin(), decoded->end()};
+}
+
+}  // namespace
+
+TlsChannel::TlsChannel(EngineContext& context, ByteStream& below, TlsSettings& settings, LingerSetting linger)
+    : context_(context), below_(below), settings_(settings), linger_(std::move(linger)) {
+    below_.setListener(this);
+}
+
+TlsChannel::~TlsChannel() { below_.setListener(nullptr); }
+
+void TlsChannel::status(std::string_view text) {
+    if (EngineEvents* events = context_.events()) events->sslStatus(std::string(text));
+}
+
+bool TlsChannel::isConnected() const {
+    if (!enabled_) return below_.isConnected();
+    return state_ == State::Established && below_.isConnected();
+}
+
+int TlsChannel::acquireCredentials() {
+    sec::CredentialOptions options;
+    options.enabledProtocols = static_cast<std::uint32_t>(settings_.sslEnabledProtocols);
+    options.minimumCipherStrength = settings_.sslCipherStrength;
+    for (const std::uint32_t id : tls::parseAlgorithmList(settings_.sslEnabledCipherSuites)) {
+        options.algorithms.push_back(id);
+    }
+    if (alpnAvailable(context_.environment())) options.alpnProtocols = alpnIdentifiers(settings_.alpnExtension);
+
+    // The inputs that make two credentials the same, for ReuseSSLSession.
+    std::string inputs = std::to_string(options.enabledProtocols) + "|" + std::to_string(options.minimumCipherStrength) +
+                         "|" + settings_.sslEnabledCipherSuites + "|" + settings_.sslProvider + "|" +
+                         (settings_.useDefaultCredentials ? "1" : "0") + "|" + settings_.alpnExtension;
+    if (settings_.reuseSslSession && credentials_ && inputs == credentialInputs_) return 0;
+
+    std::shared_ptr<sec::TlsCredentials> credentials;
+    const sec::SecStatus result = sec::TlsCredentials::acquire(options, credentials);
+    if (result != sec::SEC_E_OK) {
+        credentials_.reset();
+        credentialInputs_.clear();
+        return context_.fail(credentialsFailed,
+                             "Could not acquire security credentials: error " + signedCode(result) + ".");
+    }
+    credentials_ = std::move(credentials);
+    credentialInputs_ = std::move(inputs);
+    return 0;
+}
+
+int TlsChannel::connect(std::string_view host, int port) {
+    if (!enabled_) return below_.connect(host, port);
+    if (state_ != State::None || below_.isOpen()) {
+        return context_.fail(errc::alreadyConnected, errtext::alreadyConnected);
+    }
+    resetChannel();
+    if (const int code = acquireCredentials()) return code;
+    host_ = host;
+    state_ = State::Handshaking;
+    status(attemptingText);
+    const int code = below_.connect(host, port);
+    if (code != 0) state_ = State::None;
+    return code;
+}
+
+void TlsChannel::resetChannel() {
+    tls_.reset();
+    active_ = false;
+    state_ = State::None;
+    renegotiating_ = false;
+    reportedUp_ = false;
+    reportedServerChoice_ = false;
+    reportedCertificateRequest_ = false;
+    lastHandshakeError_ = 0;
+    pendingInput_.clear();
+    pendingOutput_.clear();
+    heldPlaintext_.clear();
+}
+
+void TlsChannel::streamConnected(int code) {
+    if (!enabled_) {
+        if (listener_) listener_->streamConnected(code);
+        return;
+    }
+    if (code != 0) {
+        // The socket reported its own failure; this is the channel's.
+        state_ = State::None;
+        if (!settings_.reuseSslSession) credentials_.reset();
+        context_.raiseConnectionStatus(connectionToHostFailedText, code);
+        if (listener_) listener_->streamConnected(code);
+        return;
+    }
+    status(socketEstablishedText);
+    status(startingHandshakeText);
+    active_ = true;
+    if (!settings_.alpnExtension.empty() && !alpnAvailable(context_.environment())) status(alpnUnavailableText);
+
+    tls_ = std::make_unique<sec::TlsContext>(credentials_);
+    const sec::TokenResult first = tls_->initialize(host_, {});
+    status(tls::enablingVersionsText(static_cast<std::uint32_t>(settings_.sslEnabledProtocols)));
+    if (first.status != sec::SEC_I_CONTINUE_NEEDED || first.token.empty()) {
+        lastHandshakeError_ = first.status;
+        context_.raiseError(handshakeFailed, "error during handshake[2]: " + signedCode(first.status));
+        context_.fail(handshakeFailed, "error during handshake[2]: " + signedCode(first.status));
+        abortHandshake(handshakeFailed);
+        return;
+    }
+    if (const auto offered = tls::offeredCipherSuitesText(first.token)) status(*offered);
+    if (sendRaw(first.token) != 0 && !below_.isOpen()) return;
+    status(formatted("Sending %llu bytes of handshake data.", first.token.size()));
+}
+
+int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) {
+    if (!enabled_ || !active_) return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
+    pendingInput_.insert(pendingInput_.end(), bytes.begin(), bytes.end());
+    if (state_ == State::Handshaking || renegotiating_) continueHandshake();
+    else if (state_ == State::Established) decryptPending();
+    return 0;
+}
+
+void TlsChannel::continueHandshake() {
+    while (tls_ && !pendingInput_.empty() && (state_ == State::Handshaking || renegotiating_)) {
+        const bool serverHello = !reportedServerChoice_ && tls::startsWithServerHello(pendingInput_);
+        const sec::TokenResult step = tls_->initialize(host_, pendingInput_);
+        if (step.status == sec::SEC_E_INCOMPLETE_MESSAGE) return;
+
+        if (serverHello) {
+            reportedServerChoice_ = true;
+            if (const auto choice = tls::serverChoice(pendingInput_)) {
+                status(choice->version);
+                status(choice->cipherSuite);
+            }
+            if (tls::announcesOversizedRecord(pendingInput_)) status(tls::kRecordTooLargeStatus);
+        }
+        if (!step.token.empty()) {
+            sendRaw(step.token);
+            status(formatted("Sending %llu handshake bytes.", step.token.size()));
+        }
+        const bool failed = (step.status & 0x80000000u) != 0;
+        if (failed) {
+            lastHandshakeError_ = step.status;
+            const std::string text = "error during handshake[2]: " + signedCode(step.status);
+            context_.raiseError(handshakeFailed, text);
+            context_.fail(handshakeFailed, text);
+            abortHandshake(handshakeFailed);
+            return;
+        }
+        if (!reportedCertificateRequest_ && tls_->clientCertificateRequested()) {
+            reportedCertificateRequest_ = true;
+            status(certificateRequestedText);
+        }
+        const std::span<const std::uint8_t> used(pendingInput_.data(), std::min(step.consumed, pendingInput_.size()));
+        if (settings_.parseSslServerCert && state_ == State::Handshaking && !offerEarlyCertificate(used)) return;
+        pendingInput_.erase(pendingInput_.begin(), pendingInput_.begin() + static_cast<std::ptrdiff_t>(used.size()));
+
+        if (step.status == sec::SEC_E_OK) {
+            if (renegotiating_) {
+                // The same server, the same channel: the connection simply
+                // goes on, with what waited for the new keys.
+                renegotiating_ = false;
+                if (flushOutput() == 0 && listener_) listener_->streamReadyToSend();
+            } else {
+                completeHandshake();
+            }
+            if (state_ == State::Established && !pendingInput_.empty()) decryptPending();
+            return;
+        }
+        if (step.consumed == 0) return;
+    }
+}
+
+bool TlsChannel::offerEarlyCertificate(std::span<const std::uint8_t> handshakeBytes) {
+    const tls::CertificateScan scan = tls::scanForServerCertificate(handshakeBytes);
+    if (scan.outcome != tls::CertificateScanOutcome::kFound) return true;
+    const std::vector<std::uint8_t>& der = scan.certificate;
+    const unsigned codePage = static_cast<unsigned>(context_.effectiveCodePage());
+    const auto toCodePage = [codePage](const std::optional<std::string>& utf8) {
+        if (!utf8) return std::string();
+        return codepage::wideToMultiByte(codePage, codepage::utf8ToUtf16(*utf8)).text;
+    };
+    const std::string encoded = tls::base64Lines(der);
+    bool accept = false;
+    if (EngineEvents* events = context_.events()) {
+        events->sslServerAuthentication(asBytes(encoded), toCodePage(sec::certificateSubject(der)),
+                                        toCodePage(sec::certificateIssuer(der)), std::string(parsedStatus), accept);
+    }
+    if (accept) return true;
+    status(verificationFailedStatus);
+    context_.fail(handshakeFailed, verificationFailedText);
+    abortHandshake(handshakeFailed);
+    return false;
+}
+
+bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint8_t>>& chain) {
+    if (chain.empty()) {
+        const std::string text = formatted("can't find server certificate (error 0x%llx)", sec::SEC_E_CERT_UNKNOWN);
+        context_.raiseError(serverCertificateMissing, text);
+        return false;
+    }
+    const std::vector<std::uint8_t>& leaf = chain.front();
+    settings_.sslServerCertEncoded = sec::pemArmor(leaf);
+    if (!settings_.sslAcceptServerCertEncoded.empty() &&
+        acceptedCertificate(settings_.sslAcceptServerCertEncoded) == leaf) {
+        return true;
+    }
+
+    const unsigned codePage = static_cast<unsigned>(context_.effectiveCodePage());
+    const auto toCodePage = [codePage](const std::optional<std::string>& utf8) {
+        if (!utf8) return std::string();
+        return codepage::wideToMultiByte(codePage, codepage::utf8ToUtf16(*utf8)).text;
+    };
+    const std::string subject = toCodePage(sec::certificateSubject(leaf));
+    const std::string issuer = toCodePage(sec::certificateIssuer(leaf));
+    const sec::ChainPolicyResult policy = sec::checkServerChain(chain, host_, settings_.sslSecurityFlags);
+    const std::uint32_t result = policy.status;
+    const std::string statusText = tls::policyStatusText(result);
+    const std::string encoded = settings_.sslIncludeCertChain ? tls::pemChain(chain) : tls::pemArmor("CERTIFICATE", leaf);
+    if (result != 0) {
+        context_.raiseError(verificationFailed, formatted("error verifying server certificate: 0x%llx", result));
+    }
+    bool accept = result == 0;
+    if (EngineEvents* events = context_.events()) {
+        events->sslServerAuthentication(asBytes(encoded), subject, issuer, statusText, accept);
+    }
+    return accept;
+}
+
+void TlsChannel::completeHandshake() {
+    const std::optional<sec::ConnectionInfo> info = tls_->connectionInfo();
+    if (!acceptServerCertificate(info ? info->serverChain : std::vector<std::vector<std::uint8_t>>{})) {
+        status(verificationFailedStatus);
+        context_.fail(handshakeFailed, verificationFailedText);
+        abortHandshake(handshakeFailed);
+        return;
+    }
+    state_ = State::Established;
+    if (info) {
+        tls::ConnectionInfo shown;
+        shown.protocol = info->protocol;
+        shown.cipherAlgorithm = info->cipher;
+        shown.cipherStrength = info->cipherStrength;
+        shown.hashAlgorithm = info->hash;
+        shown.hashStrength = info->hashStrength;
+        shown.exchangeAlgorithm = info->exchange;
+        shown.exchangeStrength = info->exchangeStrength;
+        status(tls::negotiatedParametersText(shown));
+    } else {
+        status(tls::kConnectionInfoUnavailable);
+    }
+    context_.raiseConnectionStatus(handshakeCompleteText, 0);
+    reportedUp_ = true;
+    if (listener_) listener_->streamConnected(0);
+    if (state_ == State::Established && listener_) listener_->streamReadyToSend();
+}
+
+void TlsChannel::abortHandshake(int code) {
+    const std::string description = context_.lastErrorText();
+    const bool wasUp = reportedUp_;
+    resetChannel();
+    if (EngineEvents* events = context_.events()) {
+        events->connectionStatus(std::string(handshakeFailedText), static_cast<std::int16_t>(code), description);
+    }
+    if (!wasUp && listener_) listener_->streamConnected(code);
+    below_.close(code);
+}
+
+void TlsChannel::decryptPending() {
+    while (tls_ && state_ == State::Established && !renegotiating_ && !pendingInput_.empty() && acceptData_) {
+        const sec::DecryptResult step = tls_->decrypt(pendingInput_);
+        if (!step.token.empty()) sendRaw(step.token);
+        switch (step.status) {
+            case sec::SEC_E_INCOMPLETE_MESSAGE:
+                return;
+            case sec::SEC_I_CONTEXT_EXPIRED: {
+                status(endOfSessionText);
+                pendingInput_.erase(pendingInput_.begin(),
+                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
+                const sec::TokenResult closing = tls_->shutdown();
+                if (!closing.token.empty()) sendRaw(closing.token);
+                active_ = false;
+                return;
+            }
+            case sec::SEC_I_RENEGOTIATE:
+                if (settings_.sslEnableRenegotiation) {
+                    renegotiating_ = true;
+                    continueHandshake();
+                } else {
+                    status(renegotiationDisabledText);
+                    const sec::TokenResult refusal = tls_->refuseRenegotiation(pendingInput_);
+                    if (!refusal.token.empty()) sendRaw(refusal.token);
+                    if (refusal.consumed == 0) return;
+                    pendingInput_.erase(pendingInput_.begin(),
+                                        pendingInput_.begin() + static_cast<std::ptrdiff_t>(refusal.consumed));
+                }
+                continue;
+            case sec::SEC_E_OK:
+                pendingInput_.erase(pendingInput_.begin(),
+                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
+                if (!step.plaintext.empty()) {
+                    context_.logDebugTraffic(TrafficDirection::Receive, step.plaintext);
+                    heldPlaintext_.insert(heldPlaintext_.end(), step.plaintext.begin(), step.plaintext.end());
+                    deliverPlaintext();
+                }
+                if (step.consumed == 0) return;
+                continue;
+            default: {
+                const std::string text = formatted("error decrypting data (error 0x%llx)", step.status);
+                context_.raiseError(decryptFailed, text);
+                context_.fail(decryptFailed, text);
+                below_.close(decryptFailed);
+                return;
+            }
+        }
+    }
+}
+
+void TlsChannel::deliverPlaintext() {
+    // A handler that reads on (DataInText) lands here again; the running
+    // delivery carries on with what it finds.
+    if (delivering_) return;
+    delivering_ = true;
+    while (!heldPlaintext_.empty() && acceptData_ && listener_) {
+        const std::vector<std::uint8_t> piece = std::move(heldPlaintext_);
+        heldPlaintext_.clear();
+        if (listener_->streamReceived(piece, false) == errc::outOfMemory) {
+            context_.raiseError(errc::outOfMemory, "Out of memory [ssllb]. Aborting connection.");
+            below_.close(errc::outOfMemory);
+            break;
+        }
+    }
+    delivering_ = false;
+}
+
+void TlsChannel::setAcceptData(bool accept) {
+    if (!enabled_ || !active_) {
+        acceptData_ = accept;
+        below_.setAcceptData(accept);
+        return;
+    }
+    acceptData_ = accept;
+    if (accept) {
+        // What was opened, or still waits to be, comes before anything the
+        // socket reads next.
+        deliverPlaintext();
+        if (!delivering_) decryptPending();
+    }
+    below_.setAcceptData(accept);
+}
+
+int TlsChannel::sendRaw(std::span<const std::uint8_t> bytes) {
+    pendingOutput_.insert(pendingOutput_.end(), bytes.begin(), bytes.end());
+    return flushOutput();
+}
+
+int TlsChannel::flushOutput() {
+    if (pendingOutput_.empty()) return 0;
+    std::size_t accepted = 0;
+    const int code = below_.send(pendingOutput_, &accepted);
+    pendingOutput_.erase(pendingOutput_.begin(), pendingOutput_.begin() + static_cast<std::ptrdiff_t>(accepted));
+    if (code == errc::wouldBlock && pendingOutput_.empty()) return 0;
+    return code;
+}
+
+int TlsChannel::send(std::span<const std::uint8_t> data, std::size_t* accepted) {
+    if (!enabled_ || !active_) return below_.send(data, accepted);
+    if (accepted) *accepted = 0;
+    if (state_ != State::Established) return context_.failSocket(errc::socketNotConnected);
+    if (renegotiating_) return context_.failSocket(errc::wouldBlock);
+    if (data.empty()) return 0;
+    if (const int code = flushOutput()) return code == errc::wouldBlock ? context_.failSocket(code) : code;
+
+    const sec::EncryptResult sealed = tls_->encrypt(data);
+    if (sealed.status != sec::SEC_E_OK) {
+        return context_.fail(encryptFailed, "error encrypting data " + signedCode(sealed.status) + ".");
+    }
+    context_.logDebugTraffic(TrafficDirection::Send, data);
+    // The data is taken whole: what the socket does not accept now goes out
+    // from here when it can.
+    if (accepted) *accepted = data.size();
+    const int code = sendRaw(sealed.records);
+    if (code == errc::wouldBlock) return context_.failSocket(code);
+    return code;
+}
+
+void TlsChannel::streamReadyToSend() {
+    if (enabled_ && active_) {
+        const int code = flushOutput();
+        if (code != 0 || state_ != State::Established || renegotiating_) return;
+    }
+    if (listener_) listener_->streamReadyToSend();
+}
+
+int TlsChannel::close(int errorCode) {
+    if (!enabled_ || !active_ || state_ != State::Established) {
+        if (enabled_ && state_ == State::Handshaking && errorCode != 0) {
+            if (EngineEvents* events = context_.events()) {
+                events->connectionStatus(std::string(handshakeFailedText), static_cast<std::int16_t>(errorCode),
+                                         context_.lastErrorText());
+            }
+            if (listener_ && !reportedUp_) listener_->streamConnected(errorCode);
+        }
+        if (enabled_ && state_ != State::Established) {
+            const bool wasUp = reportedUp_;
+            resetChannel();
+            reportedUp_ = wasUp;
+        }
+        return below_.close(errorCode);
+    }
+    if (!pendingOutput_.empty() && linger_ && linger_()) {
+        flushOutput();
+        if (!pendingOutput_.empty()) return context_.fail(errc::wouldBlock, closeWouldBlockText);
+    }
+    state_ = State::None;
+    if (errorCode == 0 && tls_) {
+        const sec::TokenResult closing = tls_->shutdown();
+        if (!closing.token.empty()) sendRaw(closing.token);
+    }
+    active_ = false;
+    return below_.close(errorCode);
+}
+
+void TlsChannel::streamClosed(int code, const std::string& description) {
+    if (!enabled_) {
+        if (listener_) listener_->streamClosed(code, description);
+        return;
+    }
+    const State before = state_;
+    const bool wasUp = reportedUp_;
+    if (before == State::Handshaking) {
+        // The server went away in the middle of the handshake.
+        const std::string text = "Server disconnected before handshake completion [" +
+                                 signedCode(lastHandshakeError_) + "].";
+        context_.fail(handshakeFailed, text);
+        context_.raiseError(handshakeFailed, text);
+        if (EngineEvents* events = context_.events()) {
+            events->connectionStatus(std::string(handshakeFailedText),
+                                     static_cast<std::int16_t>(lastHandshakeError_), text);
+        }
+        resetChannel();
+        if (listener_) listener_->streamConnected(handshakeFailed);
+        return;
+    }
+    resetChannel();
+    if (before == State::Established) context_.raiseConnectionStatus(connectionTerminatedText, code);
+    if (wasUp && listener_) listener_->streamClosed(code, description);
+}
+
+}  // namespace morvane
