@@ -1,6 +1,8 @@
 #include "tools/morvane/options.h"
 
 #include <charconv>
+#include <fstream>
+#include <sstream>
 
 namespace morvane::cli {
 
@@ -48,7 +50,23 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
                 error = "--set takes NAME=VALUE";
                 return options;
             }
-            options.actions.push_back({Action::Kind::Set, text.substr(0, eq), text.substr(eq + 1), {}});
+            std::string setValue = text.substr(eq + 1);
+            // "@FILE" puts the file's contents (a certificate, say); "@@"
+            // stands for a value that really starts with "@".
+            if (setValue.starts_with("@@")) {
+                setValue.erase(0, 1);
+            } else if (setValue.starts_with("@")) {
+                const std::string path = setValue.substr(1);
+                std::ifstream file(path, std::ios::binary);
+                std::ostringstream contents;
+                contents << file.rdbuf();
+                if (!file || path.empty()) {
+                    error = "--set " + text.substr(0, eq) + ": cannot read the file \"" + path + "\"";
+                    return options;
+                }
+                setValue = contents.str();
+            }
+            options.actions.push_back({Action::Kind::Set, text.substr(0, eq), std::move(setValue), {}});
         } else if (arg == "--get") {
             if (!value(text)) return options;
             Action action{Action::Kind::Get, text, {}, {}};
@@ -123,7 +141,9 @@ and drives through IDispatch only. Options run in the order given, before
 the URL. Every result and event is one JSON object per line on standard
 output.
 
-  --set NAME=VALUE        put a property
+  --set NAME=VALUE        put a property; NAME=@FILE puts the contents of
+                          FILE (a certificate for SSLAcceptServerCertEncoded,
+                          say), NAME=@@TEXT the text "@TEXT"
   --get NAME[(INDEX)]     read a property
   --config TEXT           call Config(TEXT)
   --call METHOD[=ARG]     call a method
