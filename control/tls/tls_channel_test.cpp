@@ -32,6 +32,8 @@ struct Pki {
     st::Issued leaf = st::issue(st::leafRequest("localhost", "DNS:localhost,IP:127.0.0.1", 2), &ca);
     st::Issued otherHost = st::issue(st::leafRequest("other.test", "DNS:other.test", 3), &ca);
     st::Issued selfSigned = st::issue(st::leafRequest("localhost", "DNS:localhost", 4));
+    st::Issued intermediate = st::issue(st::caRequest({{"CN", "Test Intermediate"}}, 5), &ca);
+    st::Issued chainedLeaf = st::issue(st::leafRequest("localhost", "DNS:localhost", 6), &intermediate);
 
     static const Pki& get() {
         static const Pki pki;
@@ -75,8 +77,9 @@ st::ServerOptions upToTls12() {
 
 class ChannelStack {
 public:
-    explicit ChannelStack(const st::Issued& leaf, st::ServerOptions options = {}, EngineEnvironment environment = {})
-        : context(environment), config(leaf, {}, std::move(options)) {
+    explicit ChannelStack(const st::Issued& leaf, st::ServerOptions options = {}, EngineEnvironment environment = {},
+                          std::vector<const st::Issued*> intermediates = {})
+        : context(environment), config(leaf, intermediates, std::move(options)) {
         std::filesystem::create_directories(certs.path() / "user" / "Root");
         st::writePem(certs.path() / "user" / "Root" / "ca.pem", Pki::get().ca.cert.get());
         channel.setListener(&above);
@@ -346,6 +349,73 @@ TEST(TlsChannelTest, FaultsBelowAndBrokenRecords) {
         EXPECT_EQ(stack.above.connects, std::vector<int>{10061});
         EXPECT_TRUE(stack.logged("Status Connection to host failed. 10061"));
         EXPECT_EQ(stack.channel.state(), TlsChannel::State::None);
+    }
+}
+
+TEST(TlsChannelTest, TheEarlyLookChainsAndReuse) {
+    {
+        // ParseSSLServerCert: the certificate is offered from the raw
+        // handshake, before the provider is done with it.
+        for (const bool accept : {false, true}) {
+            ChannelStack stack(Pki::get().leaf, upToTls12());
+            stack.settings.parseSslServerCert = true;
+            stack.events.onServerAuthentication = [accept](bool verdict) { return verdict || accept; };
+            ASSERT_EQ(stack.connect(), 0);
+            EXPECT_TRUE(stack.logged("SSLServerAuthentication CN=localhost|CN=Test Root|Parsed|False")) << accept;
+            EXPECT_EQ(stack.above.connects, std::vector<int>{accept ? 0 : 276}) << accept;
+            EXPECT_EQ(stack.logged("SSLServerAuthentication CN=localhost|CN=Test Root|[0x0] OK|True"), accept);
+        }
+    }
+    {
+        // SSLIncludeCertChain: every certificate the server sent.
+        const auto& pki = Pki::get();
+        ChannelStack stack(pki.chainedLeaf, {}, {}, {&pki.intermediate});
+        stack.settings.sslIncludeCertChain = true;
+        ASSERT_EQ(stack.connect(), 0);
+        EXPECT_EQ(stack.above.connects, std::vector<int>{0});
+        const std::string& encoded = stack.events.lastCertEncoded;
+        EXPECT_EQ(encoded.find("-----END CERTIFICATE-----\r\n\r\n-----BEGIN CERTIFICATE-----\r\n") != std::string::npos,
+                  true)
+            << encoded;
+        EXPECT_TRUE(stack.logged("SSLServerAuthentication CN=localhost|CN=Test Intermediate|[0x0] OK|True"));
+    }
+    {
+        // ReuseSSLSession: the next connection resumes the session.
+        for (const bool reuse : {false, true}) {
+            ChannelStack stack(Pki::get().leaf, upToTls12());
+            stack.settings.reuseSslSession = reuse;
+            ASSERT_EQ(stack.connect(), 0);
+            ASSERT_EQ(stack.channel.close(), 0);
+            stack.server = std::make_unique<st::MemoryTlsServer>(stack.config);
+            ASSERT_EQ(stack.connect(), 0);
+            EXPECT_EQ(stack.above.connects, (std::vector<int>{0, 0}));
+            EXPECT_EQ(SSL_session_reused(stack.server->ssl()) == 1, reuse) << reuse;
+        }
+    }
+}
+
+TEST(TlsChannelTest, CredentialsThatCannotBeHadAndAClosedThatMustWait) {
+    {
+        ChannelStack stack(Pki::get().leaf);
+        stack.settings.sslEnabledProtocols = 0xC;  // SSL 2.0 alone: nothing to offer
+        EXPECT_EQ(stack.connect(), 273);
+        EXPECT_TRUE(stack.context.lastErrorText().starts_with("Could not acquire security credentials: error -"));
+        EXPECT_EQ(stack.stream.connects(), 0);
+    }
+    {
+        // Records still queued and Linger: the close waits, and says how to
+        // force it.
+        ChannelStack stack(Pki::get().leaf);
+        ASSERT_EQ(stack.connect(), 0);
+        stack.stream.blockSends(2);
+        EXPECT_EQ(stack.channel.send(bytes("queued")), 10035);
+        EXPECT_EQ(stack.channel.close(), 10035);
+        EXPECT_EQ(stack.context.lastErrorText(), "Operation would block (to force disconnection, set Linger to FALSE).");
+        EXPECT_TRUE(stack.channel.isConnected());
+        stack.stream.play();  // writable again: the record goes out
+        EXPECT_EQ(stack.server->received(), "queued");
+        EXPECT_EQ(stack.channel.close(), 0);
+        EXPECT_FALSE(stack.stream.isOpen());
     }
 }
 
