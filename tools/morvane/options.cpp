@@ -156,7 +156,8 @@ output.
   --bench WORKLOAD URL COUNT SIZE
                           run a benchmark workload with send coalescing off
                           (TcpNoDelay, unless --config set it); prints one
-                          JSON line
+                          JSON line. Over wss the certificate in the file
+                          BENCH_CAFILE names (if set) is accepted in advance
   -h, --help              this text
 
 With a URL, morvane connects, sends each line of standard input as one
