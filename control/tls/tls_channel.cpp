@@ -219,9 +219,12 @@ void TlsChannel::continueHandshake() {
     while (tls_ && !pendingInput_.empty() && (state_ == State::Handshaking || renegotiating_)) {
         const bool serverHello = !reportedServerChoice_ && tls::startsWithServerHello(pendingInput_);
         const sec::TokenResult step = tls_->initialize(host_, pendingInput_);
-        if (step.status == sec::SEC_E_INCOMPLETE_MESSAGE) return;
+        // The provider takes whole records as they come, also when the
+        // handshake then waits for more: what it took is gone from the
+        // pending input whatever the status.
+        if (step.status == sec::SEC_E_INCOMPLETE_MESSAGE && step.consumed == 0) return;
 
-        if (serverHello) {
+        if (serverHello && step.consumed > 0) {
             reportedServerChoice_ = true;
             if (const auto choice = tls::serverChoice(pendingInput_)) {
                 status(choice->version);
@@ -233,7 +236,7 @@ void TlsChannel::continueHandshake() {
             sendRaw(step.token);
             status(formatted("Sending %llu handshake bytes.", step.token.size()));
         }
-        const bool failed = (step.status & 0x80000000u) != 0;
+        const bool failed = (step.status & 0x80000000u) != 0 && step.status != sec::SEC_E_INCOMPLETE_MESSAGE;
         if (failed) {
             lastHandshakeError_ = step.status;
             const std::string text = "error during handshake[2]: " + signedCode(step.status);
@@ -250,6 +253,7 @@ void TlsChannel::continueHandshake() {
         if (settings_.parseSslServerCert && state_ == State::Handshaking && !offerEarlyCertificate(used)) return;
         pendingInput_.erase(pendingInput_.begin(), pendingInput_.begin() + static_cast<std::ptrdiff_t>(used.size()));
 
+        if (step.status == sec::SEC_E_INCOMPLETE_MESSAGE) return;
         if (step.status == sec::SEC_E_OK) {
             if (renegotiating_) {
                 // The same server, the same channel: the connection simply
@@ -367,6 +371,8 @@ void TlsChannel::decryptPending() {
         if (!step.token.empty()) sendRaw(step.token);
         switch (step.status) {
             case sec::SEC_E_INCOMPLETE_MESSAGE:
+                pendingInput_.erase(pendingInput_.begin(),
+                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
                 return;
             case sec::SEC_I_CONTEXT_EXPIRED: {
                 status(endOfSessionText);

@@ -154,6 +154,16 @@ TEST(TlsChannelTest, ATrustedServerCompletesTheHandshakeWithItsCommentary) {
     EXPECT_TRUE(stack.settings.sslServerCertEncoded.starts_with("-----BEGIN CERTIFICATE-----\r\n"));
 }
 
+TEST(TlsChannelTest, AHandshakeReadAByteAtATime) {
+    ChannelStack stack(Pki::get().leaf);
+    stack.stream.setOneBytePerRead(true);
+    ASSERT_EQ(stack.connect(), 0);
+    EXPECT_EQ(stack.above.connects, std::vector<int>{0});
+    EXPECT_TRUE(stack.logged("SSLStatus Selected TLS Version: TLS1.2"));
+    ASSERT_EQ(stack.channel.send(bytes("after")), 0);
+    EXPECT_EQ(stack.server->received(), "after");
+}
+
 TEST(TlsChannelTest, RecordsGoBothWaysCutAndJoinedAnyWay) {
     ChannelStack stack(Pki::get().leaf);
     ASSERT_EQ(stack.connect(), 0);
