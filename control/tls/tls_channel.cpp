@@ -27,6 +27,9 @@ constexpr int serverCertificateMissing = 281;
 constexpr int verificationFailed = 280;
 constexpr int encryptFailed = 283;
 constexpr int decryptFailed = 284;
+constexpr int chainUnavailableCode = 274;
+constexpr int nameMismatchCode = 285;
+constexpr std::string_view nameMismatchText = "Server name does not match server certificate.";
 
 constexpr std::string_view attemptingText = "Attempting to connect to server.";
 constexpr std::string_view socketEstablishedText = "Socket connection established.";
@@ -312,9 +315,25 @@ bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint
     };
     const std::string subject = toCodePage(sec::certificateSubject(leaf));
     const std::string issuer = toCodePage(sec::certificateIssuer(leaf));
-    const sec::ChainPolicyResult policy = sec::checkServerChain(chain, host_, settings_.sslSecurityFlags);
-    const std::uint32_t result = policy.status;
-    const std::string statusText = tls::policyStatusText(result);
+    std::uint32_t result = 0;
+    std::string statusText;
+    // The name the certificate must carry is the host as typed, which must
+    // read as text in the control's code page.
+    const bool nameReadable =
+        codepage::multiByteToWide(codePage, host_, codepage::ConversionMode::strict).ok();
+    if (!nameReadable) {
+        result = nameMismatchCode;
+        statusText = nameMismatchText;
+    } else {
+        const sec::ChainPolicyResult policy = sec::checkServerChain(chain, host_, settings_.sslSecurityFlags);
+        if (policy.chainBuilt) {
+            result = policy.status;
+            statusText = tls::policyStatusText(result);
+        } else {
+            result = chainUnavailableCode;
+            statusText = formatted("can't get certificate chain (error 0x%llx).", policy.status);
+        }
+    }
     const std::string encoded = settings_.sslIncludeCertChain ? tls::pemChain(chain) : tls::pemArmor("CERTIFICATE", leaf);
     if (result != 0) {
         context_.raiseError(verificationFailed, formatted("error verifying server certificate: 0x%llx", result));

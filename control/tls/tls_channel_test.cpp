@@ -404,6 +404,18 @@ TEST(TlsChannelTest, TheEarlyLookChainsAndReuse) {
     }
 }
 
+TEST(TlsChannelTest, ANameThatIsNoTextInTheCodePageMatchesNoCertificate) {
+    ChannelStack stack(Pki::get().leaf);
+    stack.context.setCodePage(65001);
+    stack.channel.setEnabled(true);
+    ASSERT_EQ(stack.channel.connect("local\xffhost", 443), 0);
+    stack.stream.play();
+    EXPECT_TRUE(stack.logged("Error 280 error verifying server certificate: 0x11d"));
+    EXPECT_TRUE(stack.logged("SSLServerAuthentication CN=localhost|CN=Test Root|Server name does not match server "
+                             "certificate.|False"));
+    EXPECT_EQ(stack.above.connects, std::vector<int>{276});
+}
+
 TEST(TlsChannelTest, CredentialsThatCannotBeHadAndAClosedThatMustWait) {
     {
         ChannelStack stack(Pki::get().leaf);
