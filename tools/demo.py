@@ -3,11 +3,13 @@
 Taltrix carries it to an emulated TGC, and TGC's club changes come back to
 the ES16 as club commands. Runs until Ctrl-C.
 
-With --relay the simulator is Halvex Play behind the relay emulator instead:
-Taltrix signs in, sends every shot as a "/launch {...}" command, and the
-game's club, lie and distance come back to the ES16 as club commands. The
-Morvane control is registered with comreg into a registry in the demo's own
-folder, so the user's registry is left alone.
+With --relay the simulator is Halvex Play behind the relay emulator instead,
+over wss as the real relay: Taltrix signs in, sends every shot as a
+"/launch {...}" command, and the game's club, lie and distance come back to
+the ES16 as club commands. The Morvane control is registered with comreg into
+a registry in the demo's own folder, and the relay's certificate comes from a
+throwaway CA (made with the openssl command) that only the demo's own Root
+store trusts, so the user's registry and certificate stores are left alone.
 
 Usage: demo.py TALTRIX [--headless] [--relay]
 """
@@ -15,6 +17,7 @@ Usage: demo.py TALTRIX [--headless] [--relay]
 import argparse
 import itertools
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -75,6 +78,24 @@ def register_control(args, home, env):
     return done.returncode == 0
 
 
+def make_relay_certificate(folder):
+    """A throwaway CA and a certificate it issues for 127.0.0.1 and localhost;
+    the paths of the CA, the certificate and its key."""
+    paths = {name: os.path.join(folder, name) for name in ("ca.pem", "ca.key", "relay.csr", "relay.ext",
+                                                           "relay.pem", "relay.key")}
+    with open(paths["relay.ext"], "w") as f:
+        f.write("subjectAltName = IP:127.0.0.1, DNS:localhost\nextendedKeyUsage = serverAuth\n")
+    new_key = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+    for command in (
+            ["req", "-x509", *new_key, "-keyout", paths["ca.key"], "-out", paths["ca.pem"], "-days", "7",
+             "-subj", "/CN=Taltrix Demo Root", "-addext", "basicConstraints=critical,CA:TRUE"],
+            ["req", *new_key, "-keyout", paths["relay.key"], "-out", paths["relay.csr"], "-subj", "/CN=127.0.0.1"],
+            ["x509", "-req", "-in", paths["relay.csr"], "-CA", paths["ca.pem"], "-CAkey", paths["ca.key"],
+             "-CAcreateserial", "-days", "7", "-extfile", paths["relay.ext"], "-out", paths["relay.pem"]]):
+        subprocess.run(["openssl", *command], check=True, capture_output=True)
+    return paths["ca.pem"], paths["relay.pem"], paths["relay.key"]
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("taltrix", help="path of the taltrix program")
@@ -94,9 +115,22 @@ def main():
             sys.exit("demo: the Morvane control could not be registered")
         with open(os.path.join(home, "Settings.pgs"), "w", newline="") as settings:
             settings.write(f"[Software]\r\nHalvexPlay_key={RELAY_KEY}\r\nSim_software=HalvexPlay\r\n")
+        pki = os.path.join(home, "pki")
+        os.makedirs(pki)
+        try:
+            ca, certificate, key = make_relay_certificate(pki)
+        except (OSError, subprocess.CalledProcessError) as error:
+            sys.exit(f"demo: the relay's certificate could not be made with openssl: {error}")
+        # The demo's own certificate stores: the CA in the user's Root store,
+        # and an empty machine location.
+        env["TALTRIX_CERT_USER_DIR"] = os.path.join(home, "certs")
+        env["TALTRIX_CERT_MACHINE_DIR"] = os.path.join(home, "certs-machine")
+        os.makedirs(os.path.join(env["TALTRIX_CERT_USER_DIR"], "Root"))
+        os.makedirs(env["TALTRIX_CERT_MACHINE_DIR"])
+        shutil.copy(ca, os.path.join(env["TALTRIX_CERT_USER_DIR"], "Root", "demo-ca.pem"))
         simulator = start("relay", ["/usr/bin/python3", os.path.join(EMULATORS, "relay_emulator.py"),
-                                    "--port", str(sim_port)])
-        link_args = ["--relay-url", f"ws://127.0.0.1:{sim_port}"]
+                                    "--port", str(sim_port), "--cert", certificate, "--key", key])
+        link_args = ["--relay-url", f"wss://127.0.0.1:{sim_port}"]
         changes = RELAY_CHANGES
     else:
         simulator = start("tgc", ["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),

@@ -1,6 +1,8 @@
 """Helpers the end-to-end tests share: child processes whose output lines
-are collected in the background, to be waited on."""
+are collected in the background, to be waited on, and throwaway certificates
+for the TLS peers."""
 
+import os
 import queue
 import signal
 import socket
@@ -19,9 +21,12 @@ def free_port():
 class Process:
     """A child whose output lines are collected by a thread, to wait on."""
 
-    def __init__(self, args, env=None):
+    def __init__(self, args, env=None, with_stderr=False):
+        # with_stderr: the standard error lines (taltrix reports its message
+        # boxes there) join the output lines, in the order they were written.
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, env=env, text=True, encoding="latin-1")
+                                        stderr=subprocess.STDOUT if with_stderr else subprocess.PIPE,
+                                        env=env, text=True, encoding="latin-1")
         self.lines = queue.Queue()
         self.seen = []
         threading.Thread(target=self._read, daemon=True).start()
@@ -71,3 +76,53 @@ class Process:
             except subprocess.TimeoutExpired:
                 self.process.kill()
                 self.process.wait()
+
+
+class ThrowawayPki:
+    """A certificate authority made for one test, and a server certificate it
+    issued for 127.0.0.1 and localhost, made with the openssl command in folder."""
+
+    CA_NAME = "Taltrix Test Root"
+    SERVER_NAME = "127.0.0.1"
+
+    def __init__(self, folder):
+        self.folder = folder
+        self.ca_key = os.path.join(folder, "ca.key")
+        self.ca = os.path.join(folder, "ca.pem")
+        self.key = os.path.join(folder, "server.key")
+        self.cert = os.path.join(folder, "server.pem")
+        request = os.path.join(folder, "server.csr")
+        extensions = os.path.join(folder, "server.ext")
+        with open(extensions, "w") as f:
+            f.write("subjectAltName = IP:127.0.0.1, DNS:localhost\n"
+                    "basicConstraints = critical, CA:FALSE\n"
+                    "keyUsage = critical, digitalSignature\n"
+                    "extendedKeyUsage = serverAuth\n")
+        key_options = ["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes"]
+        self._openssl("req", "-x509", *key_options, "-keyout", self.ca_key, "-out", self.ca, "-days", "2",
+                      "-subj", f"/O=Taltrix Tests/CN={self.CA_NAME}",
+                      "-addext", "basicConstraints=critical,CA:TRUE",
+                      "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        self._openssl("req", *key_options, "-keyout", self.key, "-out", request,
+                      "-subj", f"/O=Taltrix Tests/CN={self.SERVER_NAME}")
+        self._openssl("x509", "-req", "-in", request, "-CA", self.ca, "-CAkey", self.ca_key, "-CAcreateserial",
+                      "-out", self.cert, "-days", "2", "-extfile", extensions)
+        # The server certificate followed by the CA's, for a server that sends its root too.
+        self.chain = os.path.join(folder, "server-chain.pem")
+        with open(self.chain, "w") as chain:
+            for part in (self.cert, self.ca):
+                with open(part) as f:
+                    chain.write(f.read())
+
+    def _openssl(self, *args):
+        done = subprocess.run(["openssl", *args], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        if done.returncode != 0:
+            raise RuntimeError(f"openssl {args[0]} failed: {done.stderr.strip()}")
+
+    def put_ca(self, location_folder, store="Root", form="PEM"):
+        """Places the CA certificate in a store (a subfolder of a location's folder)."""
+        folder = os.path.join(location_folder, store)
+        os.makedirs(folder, exist_ok=True)
+        target = os.path.join(folder, "taltrix-test-ca." + ("der" if form == "DER" else "pem"))
+        self._openssl("x509", "-in", self.ca, "-outform", form, "-out", target)
+        return target

@@ -1,6 +1,8 @@
 """Taltrix end to end with the Halvex Play relay: the emulated ES16 and the relay
 emulator as real processes, taltrix --headless between them on loopback, and
-the Morvane control created through a component registry of the test's own."""
+the Morvane control created through a component registry of the test's own.
+The link is plain ws here; relay_wss_test.py runs the signed-in cases again
+over wss."""
 
 import os
 import shutil
@@ -11,7 +13,7 @@ import tempfile
 import time
 import unittest
 
-from processes import Process
+from processes import Process, ThrowawayPki
 
 TALTRIX = os.environ["TALTRIX"]
 COMREG = os.environ["COMREG"]
@@ -40,15 +42,28 @@ RECEIVED = "HalvexPlay data reveived.\\r\\n"  # CR LF as the headless front end 
 class RelayLinkTestBase(unittest.TestCase):
     key = "K123"
     register_control = True
+    # "wss": the relay emulator serves TLS with a certificate from a CA made
+    # for the test; trust_ca puts that CA in the user's Root store, and
+    # send_root has the relay send the CA's certificate after its own.
+    scheme = "ws"
+    trust_ca = True
+    send_root = False
 
     def setUp(self):
         self.home = tempfile.mkdtemp(prefix="taltrix-home-")
         self.runtime = tempfile.mkdtemp(prefix="taltrix-run-")
         self.addCleanup(shutil.rmtree, self.home, True)
         self.addCleanup(shutil.rmtree, self.runtime, True)
+        # Certificate stores of the test's own, so that neither the user's
+        # nor the machine's stores decide what the bridge trusts.
+        self.user_certs = os.path.join(self.home, "certs-user")
+        self.machine_certs = os.path.join(self.home, "certs-machine")
+        os.makedirs(self.user_certs)
+        os.makedirs(self.machine_certs)
         self.env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
                         TALTRIX_COM_USER_HIVE=os.path.join(self.home, "user-classes.reg"),
-                        TALTRIX_COM_MACHINE_HIVE=os.path.join(self.home, "machine-classes.reg"))
+                        TALTRIX_COM_MACHINE_HIVE=os.path.join(self.home, "machine-classes.reg"),
+                        TALTRIX_CERT_USER_DIR=self.user_certs, TALTRIX_CERT_MACHINE_DIR=self.machine_certs)
         self.env.pop("TALTRIX_ANSWER", None)
         if self.register_control:
             subprocess.run([COMREG, "register", "--user", MORVANE_LIBRARY], env=self.env, check=True,
@@ -63,11 +78,27 @@ class RelayLinkTestBase(unittest.TestCase):
         process.port = int(process.wait_for(lambda l: l.startswith("listening"), 10).split()[2])
         return process
 
-    def start_bridge(self, relay_url):
+    def start_bridge(self, relay_url, *options):
+        # Standard error too: the certificate question is reported there.
         self.bridge = Process([TALTRIX, "--headless", "--home", self.home,
                                "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{self.device.port}",
-                               "--relay-url", relay_url], env=self.env)
+                               "--relay-url", relay_url, *options], env=self.env, with_stderr=True)
         self.addCleanup(self.bridge.stop)
+
+    def start_relay(self):
+        """The relay emulator, serving the test's scheme."""
+        if self.scheme == "ws":
+            return self.start_emulator("relay_emulator.py")
+        certs = tempfile.mkdtemp(prefix="taltrix-pki-")
+        self.addCleanup(shutil.rmtree, certs, True)
+        self.pki = ThrowawayPki(certs)
+        if self.trust_ca:
+            self.pki.put_ca(self.user_certs)
+        return self.start_emulator("relay_emulator.py", "--cert", self.pki.chain if self.send_root else self.pki.cert,
+                                   "--key", self.pki.key)
+
+    def relay_url(self, port):
+        return f"{self.scheme}://127.0.0.1:{port}"
 
 
 class SignedInTestBase(RelayLinkTestBase):
@@ -75,8 +106,8 @@ class SignedInTestBase(RelayLinkTestBase):
 
     def setUp(self):
         super().setUp()
-        self.relay = self.start_emulator("relay_emulator.py")
-        self.start_bridge(f"ws://127.0.0.1:{self.relay.port}")
+        self.relay = self.start_relay()
+        self.start_bridge(self.relay_url(self.relay.port))
         # The first timer tick connects the device, then the relay.
         self.device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
         self.relay.wait_for(lambda l: l.startswith("connected"), 2 * TICK)
