@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "bridge/app/app_texts.h"
+#include "bridge/app/dbus_thread_exit.h"
 #include "bridge/app/dialog_answers.h"
 #include "bridge/app/fm_main.h"
 #include "bridge/app/headless_front.h"
@@ -89,6 +90,9 @@ int runCore(AppCore& core, const CommandLine& options, const LinksFactory& makeL
 }  // namespace
 
 int runApplication(const CommandLine& options, int& argc, char** argv, const LinksFactory& makeLinks) {
+    // Before the application object and the links, either of which may start
+    // Qt's D-Bus thread (see dbus_thread_exit.h).
+    awaitDbusThreadAtExit();
     // Window initialisation: priority first, then the single-instance check.
     setProcessPriority(0, HIGH_PRIORITY_CLASS);
     const DialogAnswers answers = dialogAnswers(options.answer, options.input);
