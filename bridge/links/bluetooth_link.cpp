@@ -1,6 +1,11 @@
 #include "bridge/links/bluetooth_link.h"
 
+#include <exception>
+#include <span>
+#include <stdexcept>
 #include <vector>
+
+#include "platform/text/code_page.h"
 
 namespace taltrix::links {
 
@@ -11,6 +16,25 @@ constexpr int blinkWhileListing = 400;
 constexpr int blinkWhileDisconnected = 400;
 
 constexpr std::string_view objectNotSet = "Object variable or With block variable not set";
+
+constexpr std::string_view discoveryErrorPrefix = "Error on ES discovery: ";
+constexpr std::string_view connectErrorPrefix = "Error on ES connect: ";
+// The description of an error that brings none of its own.
+constexpr std::string_view undescribedError = "Application-defined or object-defined error";
+
+// The stack raises its events from the event loop, where an error escaping a
+// handler would end the program. The handler stops where the error struck
+// and the user reads what went wrong on the status line instead.
+template <class Handler>
+void reportErrors(LinkShell& shell, std::string_view prefix, Handler&& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        shell.showStatus(std::string(prefix) + error.what());
+    } catch (...) {
+        shell.showStatus(std::string(prefix) + std::string(undescribedError));
+    }
+}
 
 }  // namespace
 
@@ -29,10 +53,10 @@ void BluetoothLink::createObjects() {
     discovery_->onDiscoveryStarted = [this](const bluetooth::RadioPtr&) { discoveryStarted(); };
     discovery_->onDiscoveryComplete = [this](const bluetooth::RadioPtr& radio,
                                              const std::vector<bluetooth::DevicePtr>* devices) {
-        discoveryComplete(radio, devices);
+        reportErrors(shell_, discoveryErrorPrefix, [&] { discoveryComplete(radio, devices); });
     };
     client_ = manager_.createClient();
-    client_->onConnect = [this](int error) { connected(error); };
+    client_->onConnect = [this](int error) { reportErrors(shell_, connectErrorPrefix, [&] { connected(error); }); };
     client_->onData = [this](std::span<const std::uint8_t> bytes) {
         // One character per byte, as the ANSI code page has it.
         onChunk_(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
@@ -91,6 +115,8 @@ void BluetoothLink::discoveryComplete(const bluetooth::RadioPtr& radio,
         lightOff();
         shell_.showLabelOnly("No Bluetooth devices found");
     } else {
+        // The names are read through the radio the discovery ran on.
+        if (!radio) throw std::runtime_error(std::string(objectNotSet));
         for (const bluetooth::DevicePtr& device : *devices) {
             std::string name;
             if (device->readName(*radio, name) != bluetooth::resultOk || !isErnestSportsDevice(name)) continue;
@@ -170,9 +196,17 @@ void BluetoothLink::btSend_Click(std::string_view command) {
 
 CommandWriteResult BluetoothLink::writeCommand(std::string_view command) {
     if (!client_) return {0, std::string(objectNotSet)};
-    std::vector<std::uint8_t> bytes(command.begin(), command.end());
-    bytes.push_back('\r');
-    return {client_->write(bytes), {}};
+    // The device reads single bytes in the system's ANSI code page. Our text
+    // is in that code page already, but not every byte string is text in it
+    // (a multi-byte ANSI code page has sequences that are none), so the line
+    // is taken through the code-page layer: what the device gets is the text
+    // as the window shows it, with the replacement where a sequence was
+    // broken.
+    std::string line(command);
+    line += '\r';
+    const std::u16string text = codepage::multiByteToWide(codepage::CP_ACP, line).text;
+    const std::string ansi = codepage::wideToMultiByte(codepage::CP_ACP, text).text;
+    return {client_->write(std::span(reinterpret_cast<const std::uint8_t*>(ansi.data()), ansi.size())), {}};
 }
 
 }  // namespace taltrix::links

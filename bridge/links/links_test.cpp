@@ -5,7 +5,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -13,6 +16,7 @@
 #include "bridge/links/device_list.h"
 #include "bridge/links/tgc_link.h"
 #include "platform/bluetooth/bluetooth.h"
+#include "platform/text/code_page.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix::links {
@@ -196,6 +200,211 @@ TEST_F(BluetoothLinkTest, FailedConnectAndSignalStrength) {
     ASSERT_TRUE(runUntil([&] { return shell.saw("Unable to connect to ES16"); }));
     EXPECT_EQ(shell.trayIcons.back(), std::make_pair(app::WindowIcon::ico1, std::string("Unable to connect to ES16")));
     EXPECT_FALSE(link->btConnected());
+}
+
+// A stack driven by hand: the test raises its events itself, and its
+// devices and client fail in ways no real stack shows on demand.
+class ScriptedRadio final : public bluetooth::Radio {
+public:
+    std::string address() const override { return "00:00:00:00:00:01"; }
+    std::string name() const override { return "radio"; }
+};
+
+class ScriptedDevice final : public bluetooth::Device {
+public:
+    ScriptedDevice(std::string name, std::function<void()> onRead = {})
+        : name_(std::move(name)), onRead_(std::move(onRead)) {}
+    std::string address() const override { return "00:00:00:00:00:02"; }
+    int readName(const bluetooth::Radio&, std::string& name) const override {
+        if (onRead_) onRead_();
+        name = name_;
+        return bluetooth::resultOk;
+    }
+
+private:
+    std::string name_;
+    std::function<void()> onRead_;
+};
+
+class ScriptedDiscovery final : public bluetooth::Discovery {
+public:
+    int listRadios(std::vector<bluetooth::RadioPtr>& radios) override {
+        radios.push_back(std::make_shared<ScriptedRadio>());
+        return bluetooth::resultOk;
+    }
+    int start(const bluetooth::RadioPtr&, std::uint8_t, int) override { return bluetooth::resultOk; }
+};
+
+class ScriptedClient final : public bluetooth::Client {
+public:
+    std::string written;
+    int state() const override { return bluetooth::clientIdle; }
+    int connect() override { return bluetooth::resultOk; }
+    int disconnect() override { return bluetooth::resultOk; }
+    int write(std::span<const std::uint8_t> bytes) override {
+        written.append(bytes.begin(), bytes.end());
+        return bluetooth::resultOk;
+    }
+};
+
+class ScriptedManager final : public bluetooth::Manager {
+public:
+    ScriptedDiscovery* discovery = nullptr;
+    ScriptedClient* client = nullptr;
+    int open() override { return bluetooth::resultOk; }
+    int close() override { return bluetooth::resultOk; }
+    std::unique_ptr<bluetooth::Discovery> createDiscovery() override {
+        auto made = std::make_unique<ScriptedDiscovery>();
+        discovery = made.get();
+        return made;
+    }
+    std::unique_ptr<bluetooth::Client> createClient() override {
+        auto made = std::make_unique<ScriptedClient>();
+        client = made.get();
+        return made;
+    }
+    int signalStrength(const std::string&, const bluetooth::RadioPtr&, std::int32_t&) override {
+        return bluetooth::resultUnsupported;
+    }
+};
+
+// A shell whose tray icon can be made to fail, as a shell call inside a
+// handler might.
+class FailingTrayShell final : public LinkShell {
+public:
+    RecordingShell& inner;
+    std::function<void()> onTrayIcon;
+    explicit FailingTrayShell(RecordingShell& recording) : inner(recording) {}
+    void showStatus(std::string_view m) override { inner.showStatus(m); }
+    void showLabelOnly(std::string_view t) override { inner.showLabelOnly(t); }
+    void replaceTrayIcon(app::WindowIcon icon, std::string_view tip) override {
+        if (onTrayIcon) onTrayIcon();
+        inner.replaceTrayIcon(icon, tip);
+    }
+    void letEventsRun() override {}
+    void setHourglass(bool on) override { inner.setHourglass(on); }
+    bool inTray() const override { return inner.inTray(); }
+    void startBluetoothBlink(int ms) override { inner.startBluetoothBlink(ms); }
+    void setBluetoothBlinkInterval(int ms) override { inner.setBluetoothBlinkInterval(ms); }
+    void stopBluetoothBlink() override { inner.stopBluetoothBlink(); }
+    void setBluetoothLight(bool on) override { inner.setBluetoothLight(on); }
+    std::string preselectedDevice() const override { return inner.preselectedDevice(); }
+    DeviceListView& deviceList() override { return inner.deviceList(); }
+};
+
+class ScriptedLink {
+public:
+    RecordingShell recording;
+    FailingTrayShell shell{recording};
+    ScriptedManager manager;
+    std::function<void()> onConnected = [] {};
+    BluetoothLink link{shell, manager, [](std::string_view) {}, [this] { onConnected(); }};
+    ScriptedLink() { link.createObjects(); }
+};
+
+// An error raised anywhere inside the discovery-complete or connect event
+// ends that handler with a status line naming it, and never leaves the
+// handler for the event loop.
+TEST(BluetoothLinkErrors, HandlerErrorsBecomeStatusLines) {
+    const bluetooth::RadioPtr radio = std::make_shared<ScriptedRadio>();
+    struct Case {
+        const char* what;
+        std::function<void(ScriptedLink&)> raise;
+        std::string expected;
+        std::string notReached;  // a status the handler must not get to
+    };
+    const std::vector<Case> cases = {
+        {"a device's name cannot be read",
+         [&](ScriptedLink& s) {
+             const std::vector<bluetooth::DevicePtr> devices = {
+                 std::make_shared<ScriptedDevice>("ES16"),
+                 std::make_shared<ScriptedDevice>("ES14", [] { throw std::runtime_error("Device is not answering"); })};
+             s.manager.discovery->onDiscoveryComplete(radio, &devices);
+         },
+         "Error on ES discovery: Device is not answering", "Discovery ended"},
+        {"the list comes without the radio it was found on",
+         [&](ScriptedLink& s) {
+             const std::vector<bluetooth::DevicePtr> devices = {std::make_shared<ScriptedDevice>("ES16")};
+             s.manager.discovery->onDiscoveryComplete(nullptr, &devices);
+         },
+         "Error on ES discovery: Object variable or With block variable not set", "Discovery ended"},
+        {"opening the TGC link after connecting fails",
+         [&](ScriptedLink& s) {
+             s.onConnected = [] { throw std::runtime_error("TGC endpoint unusable"); };
+             s.manager.client->onConnect(bluetooth::resultOk);
+         },
+         "Error on ES connect: TGC endpoint unusable", ""},
+        {"the tray icon fails with an error that has no description",
+         [&](ScriptedLink& s) {
+             s.shell.onTrayIcon = [] { throw 91; };
+             s.manager.client->onConnect(bluetooth::resultConnectFailed);
+         },
+         "Error on ES connect: Application-defined or object-defined error", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScriptedLink s;
+        EXPECT_NO_THROW(c.raise(s));
+        ASSERT_FALSE(s.recording.shown.empty());
+        EXPECT_EQ(s.recording.shown.back(), c.expected);
+        if (!c.notReached.empty()) {
+            EXPECT_FALSE(s.recording.saw(c.notReached));
+        }
+    }
+    // Without errors the same events report no error.
+    ScriptedLink s;
+    const std::vector<bluetooth::DevicePtr> devices = {std::make_shared<ScriptedDevice>("ES16")};
+    s.manager.discovery->onDiscoveryComplete(radio, &devices);
+    s.manager.client->onConnect(bluetooth::resultOk);
+    EXPECT_EQ(s.recording.shown,
+              (std::vector<std::string>{"Device added to list: ES16", "Discovery ended", "Connected to ES16"}));
+}
+
+std::string hexOf(std::string_view bytes) {
+    std::string hex;
+    char digits[4];
+    for (const unsigned char b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X ", b);
+        hex += digits;
+    }
+    return hex;
+}
+
+// Writes `command` through a fresh link and ends the process: status 0 when
+// the device got `bytes` and the ANSI code page was `ansiCodePage`.
+[[noreturn]] void writeAndExit(const std::string& command, const std::string& bytes, unsigned ansiCodePage) {
+    ScriptedLink s;
+    s.link.writeCommand(command);
+    const std::string& written = s.manager.client->written;
+    const bool right = written == bytes && codepage::ansiCodePage() == ansiCodePage;
+    if (!right) std::fprintf(stderr, "code page %u wrote %s\n", codepage::ansiCodePage(), hexOf(written).c_str());
+    std::exit(right ? 0 : 1);
+}
+
+// The command line goes out as the ANSI code page's bytes for the text,
+// whatever that code page is. The code page is read once per process, so
+// each case runs in a fresh one.
+TEST(BluetoothLinkCommands, WrittenInTheAnsiCodePage) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    struct Case {
+        unsigned ansiCodePage;
+        std::string command;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {1252, "CLUB7IrLOFT000", "CLUB7IrLOFT000\r"},
+        {1252, "AT+N=\xC9t\xE9", "AT+N=\xC9t\xE9\r"},  // every byte is a character
+        {65001, "AT+N=\xC3\x89t\xC3\xA9", "AT+N=\xC3\x89t\xC3\xA9\r"},
+        {65001, "AT+N=\xE9", "AT+N=\xEF\xBF\xBD\r"},  // no UTF-8: the replacement character
+        {932, "AT+N=\x82\xA0", "AT+N=\x82\xA0\r"},    // a double-byte character stays whole
+        {932, "AT+N=\x82", "AT+N=?\r"},               // a lead byte without its trail byte
+    };
+    for (const Case& c : cases) {
+        setenv(codepage::kAnsiCodePageVariable, std::to_string(c.ansiCodePage).c_str(), 1);
+        EXPECT_EXIT(writeAndExit(c.command, c.bytes, c.ansiCodePage), ::testing::ExitedWithCode(0), "")
+            << c.ansiCodePage << ": " << hexOf(c.command);
+    }
+    unsetenv(codepage::kAnsiCodePageVariable);
 }
 
 class TgcLinkTest : public ::testing::Test {
