@@ -64,13 +64,38 @@ class MorvaneToolTest(unittest.TestCase):
             self.assertEqual(status, 2, args)
             self.assertIn("--help", err)
 
-    def test_unregistered_control_is_a_clear_error(self):
-        env = dict(self.env, TALTRIX_COM_MACHINE_HIVE=os.path.join(self.folder, "empty-m.reg"),
-                   TALTRIX_COM_USER_HIVE=os.path.join(self.folder, "empty-u.reg"))
+    def create_with_hives(self, machine, user):
+        env = dict(self.env, TALTRIX_COM_MACHINE_HIVE=machine, TALTRIX_COM_USER_HIVE=user)
         result = subprocess.run([MORVANE, "--get", "Timeout"], env=env, capture_output=True, text=True, timeout=30)
-        self.assertEqual(result.returncode, 1)
-        self.assertEqual(json.loads(result.stdout)["error"]["member"], "CreateObject")
+        lines = [json.loads(line) for line in result.stdout.splitlines()]
+        self.assertEqual(len(lines), 1, result.stdout)
+        return result.returncode, lines[0]["error"]
 
+    def test_unregistered_control_names_the_hives_and_the_remedy(self):
+        empty = tempfile.mkdtemp(prefix="morvane-empty-", dir=self.folder)
+        for name in ("empty-machine.reg", "empty-user.reg"):
+            open(os.path.join(empty, name), "wb").close()
+        # Hive files that do not exist yet, and hive files that hold nothing.
+        for machine, user in ((os.path.join(empty, "none-m.reg"), os.path.join(empty, "none-u.reg")),
+                              (os.path.join(empty, "empty-machine.reg"), os.path.join(empty, "empty-user.reg"))):
+            with self.subTest(user=os.path.basename(user)):
+                status, error = self.create_with_hives(machine, user)
+                self.assertEqual(status, 1)
+                self.assertEqual(error["member"], "CreateObject")
+                self.assertEqual(error["hresult"], "0x800401F3")
+                description = error["description"]
+                self.assertIn("QuillonWS.Morvane is not registered", description)
+                self.assertIn(user, description)
+                self.assertIn(machine, description)
+                self.assertTrue(description.endswith("comreg register --user " + LIBRARY), description)
+
+    def test_unreadable_registry_is_named(self):
+        folder = tempfile.mkdtemp(prefix="morvane-hive-", dir=self.folder)  # a folder where a hive file belongs
+        status, error = self.create_with_hives(os.path.join(self.folder, "machine.reg"), folder)
+        self.assertEqual(status, 1)
+        self.assertEqual(error["member"], "CreateObject")
+        self.assertIn("registry cannot be read", error["description"])
+        self.assertIn(folder, error["description"])
 
 if __name__ == "__main__":
     unittest.main()

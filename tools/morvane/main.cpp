@@ -10,6 +10,7 @@
 #include "platform/com/creation.h"
 #include "platform/text/code_page.h"
 #include "tools/morvane/bench.h"
+#include "tools/morvane/creation_problem.h"
 #include "tools/morvane/event_printer.h"
 #include "tools/morvane/json_text.h"
 #include "tools/morvane/late_bound.h"
@@ -88,7 +89,7 @@ int main(int argc, char** argv) {
     if (FAILED(created)) {
         CallResult failure;
         failure.hr = created;
-        failure.description = codepage::utf8ToUtf16(com::lastLoadError());
+        failure.description = codepage::utf8ToUtf16(creationProblem(created, morvane::kVersionIndependentProgId));
         printLine(errorLine("CreateObject", failure));
         return 1;
     }
