@@ -111,8 +111,10 @@ bool handshake(int fd, std::string& pending) {
     at += field.size();
     while (request[at] == ' ') ++at;
     const std::string key = request.substr(at, request.find("\r\n", at) - at);
-    const std::string response = "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                                 "Sec-WebSocket-Accept: " + morvane::websocket::acceptValue(key) + "\r\n\r\n";
+    const std::string response =
+        "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+        "Sec-WebSocket-Accept: " +
+        morvane::websocket::acceptValue(key) + "\r\n\r\n";
     return writeAll(fd, response.data(), response.size());
 }
 
@@ -166,8 +168,8 @@ void serve(int fd, long burstCount, long burstSize) {
                     // what a client benchmark measures.
                     morvane::websocket::copyMasked(reinterpret_cast<std::uint8_t*>(to),
                                                    {reinterpret_cast<const std::uint8_t*>(payload), size}, key);
-                }
-                else if (size > 0) std::memcpy(to, payload, size);
+                } else if (size > 0)
+                    std::memcpy(to, payload, size);
             };
             if (opcode >= 8) {
                 control.resize(size);

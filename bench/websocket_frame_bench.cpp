@@ -13,25 +13,25 @@ using namespace morvane::websocket;
 
 // One whole masked message per iteration, keys from the system generator.
 void BM_BuildMaskedMessage(benchmark::State& state) {
-  const std::vector<std::uint8_t> payload(static_cast<std::size_t>(state.range(0)), 'p');
-  std::vector<std::uint8_t> out;
-  for (auto _ : state) {
-    out.clear();
-    appendMessage(out, kOpBinary, payload, 131072, systemRandom());
-    benchmark::DoNotOptimize(out.data());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+    const std::vector<std::uint8_t> payload(static_cast<std::size_t>(state.range(0)), 'p');
+    std::vector<std::uint8_t> out;
+    for (auto _ : state) {
+        out.clear();
+        appendMessage(out, kOpBinary, payload, 131072, systemRandom());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_BuildMaskedMessage)->Arg(16)->Arg(64)->Arg(1024)->Arg(65536)->Arg(1 << 20);
 
 void BM_ApplyMask(benchmark::State& state) {
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(state.range(0)), 'm');
-  const MaskKey key = {0x12, 0x34, 0x56, 0x78};
-  for (auto _ : state) {
-    applyMask(data, key, 1);
-    benchmark::DoNotOptimize(data.data());
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
+    std::vector<std::uint8_t> data(static_cast<std::size_t>(state.range(0)), 'm');
+    const MaskKey key = {0x12, 0x34, 0x56, 0x78};
+    for (auto _ : state) {
+        applyMask(data, key, 1);
+        benchmark::DoNotOptimize(data.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0));
 }
 BENCHMARK(BM_ApplyMask)->Arg(64)->Arg(65536)->Arg(1 << 20);
 
@@ -41,38 +41,38 @@ BENCHMARK(BM_ApplyMask)->Arg(64)->Arg(65536)->Arg(1 << 20);
 // unmasked frame inside one read is handed out without a copy, so large
 // frames in small reads are the case that measures collecting.
 void BM_ParseFrames(benchmark::State& state) {
-  const auto size = static_cast<std::size_t>(state.range(0));
-  const bool masked = state.range(1) != 0;
-  const auto readSize = static_cast<std::size_t>(state.range(2));
-  const std::size_t count = std::max<std::size_t>(1, (4u << 20) / (size + 14));
-  std::vector<std::uint8_t> input;
-  const std::vector<std::uint8_t> payload(size, 'f');
-  for (std::size_t i = 0; i < count; ++i) {
-    FrameHeader header;
-    header.opcode = kOpText;
-    header.masked = masked;
-    header.key = {1, 2, 3, 4};
-    appendFrame(input, header, payload);
-  }
-  FrameReader reader;
-  std::size_t events = 0;
-  for (auto _ : state) {
-    for (std::size_t offset = 0; offset < input.size();) {
-      const std::size_t length = readSize == 0 ? input.size() : std::min(readSize, input.size() - offset);
-      std::span<const std::uint8_t> rest(input.data() + offset, length);
-      offset += length;
-      while (!rest.empty()) {
-        const auto step = reader.feed(rest);
-        if (step.event) {
-          benchmark::DoNotOptimize(step.event->payload.data());
-          ++events;
-        }
-        rest = rest.subspan(step.consumed);
-      }
+    const auto size = static_cast<std::size_t>(state.range(0));
+    const bool masked = state.range(1) != 0;
+    const auto readSize = static_cast<std::size_t>(state.range(2));
+    const std::size_t count = std::max<std::size_t>(1, (4u << 20) / (size + 14));
+    std::vector<std::uint8_t> input;
+    const std::vector<std::uint8_t> payload(size, 'f');
+    for (std::size_t i = 0; i < count; ++i) {
+        FrameHeader header;
+        header.opcode = kOpText;
+        header.masked = masked;
+        header.key = {1, 2, 3, 4};
+        appendFrame(input, header, payload);
     }
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * count * size));
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
+    FrameReader reader;
+    std::size_t events = 0;
+    for (auto _ : state) {
+        for (std::size_t offset = 0; offset < input.size();) {
+            const std::size_t length = readSize == 0 ? input.size() : std::min(readSize, input.size() - offset);
+            std::span<const std::uint8_t> rest(input.data() + offset, length);
+            offset += length;
+            while (!rest.empty()) {
+                const auto step = reader.feed(rest);
+                if (step.event) {
+                    benchmark::DoNotOptimize(step.event->payload.data());
+                    ++events;
+                }
+                rest = rest.subspan(step.consumed);
+            }
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * count * size));
+    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ParseFrames)
     ->Args({16, 0, 0})

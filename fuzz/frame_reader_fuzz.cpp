@@ -14,46 +14,46 @@ using namespace morvane::websocket;
 namespace {
 
 struct Seen {
-  FrameEventKind kind;
-  std::uint8_t opcode;
-  bool complete;
-  std::string payload;
-  bool operator==(const Seen&) const = default;
+    FrameEventKind kind;
+    std::uint8_t opcode;
+    bool complete;
+    std::string payload;
+    bool operator==(const Seen&) const = default;
 };
 
 std::vector<Seen> parse(std::span<const std::uint8_t> input, std::size_t piece, const FrameReaderOptions& options) {
-  FrameReader reader(options);
-  std::vector<Seen> seen;
-  std::size_t offset = 0;
-  while (offset < input.size() && !reader.failed()) {
-    auto chunk = input.subspan(offset, std::min(piece, input.size() - offset));
-    while (!chunk.empty()) {
-      const auto step = reader.feed(chunk);
-      if (step.event) {
-        const auto& e = *step.event;
-        if (e.payload.size() > options.maxMessageSize) std::abort();
-        seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
-        if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
-      }
-      if (step.consumed == 0 && !step.event) break;
-      chunk = chunk.subspan(step.consumed);
+    FrameReader reader(options);
+    std::vector<Seen> seen;
+    std::size_t offset = 0;
+    while (offset < input.size() && !reader.failed()) {
+        auto chunk = input.subspan(offset, std::min(piece, input.size() - offset));
+        while (!chunk.empty()) {
+            const auto step = reader.feed(chunk);
+            if (step.event) {
+                const auto& e = *step.event;
+                if (e.payload.size() > options.maxMessageSize) std::abort();
+                seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
+                if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
+            }
+            if (step.consumed == 0 && !step.event) break;
+            chunk = chunk.subspan(step.consumed);
+        }
+        offset += piece;
     }
-    offset += piece;
-  }
-  return seen;
+    return seen;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size < 1) return 0;
-  FrameReaderOptions options;
-  options.bufferMessage = data[0] & 1;
-  options.maxMessageSize = (data[0] & 2) ? 64 : 1 << 16;
-  const std::span<const std::uint8_t> input(data + 1, size - 1);
-  const auto whole = parse(input, input.size() + 1, options);
-  const auto bytes = parse(input, 1, options);
-  const auto odd = parse(input, (data[0] >> 2) % 13 + 2, options);
-  if (whole != bytes || whole != odd) std::abort();
-  return 0;
+    if (size < 1) return 0;
+    FrameReaderOptions options;
+    options.bufferMessage = data[0] & 1;
+    options.maxMessageSize = (data[0] & 2) ? 64 : 1 << 16;
+    const std::span<const std::uint8_t> input(data + 1, size - 1);
+    const auto whole = parse(input, input.size() + 1, options);
+    const auto bytes = parse(input, 1, options);
+    const auto odd = parse(input, (data[0] >> 2) % 13 + 2, options);
+    if (whole != bytes || whole != odd) std::abort();
+    return 0;
 }

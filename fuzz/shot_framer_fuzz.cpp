@@ -14,8 +14,7 @@ public:
     bool isUp() const override { return true; }
     void send(std::string_view message) override {
         // Every message is one line of the simulator's form.
-        if (!(message.starts_with("{\"protocol\":\"HXLAUNCH\"") || message.starts_with("/launch {")))
-            std::abort();
+        if (!(message.starts_with("{\"protocol\":\"HXLAUNCH\"") || message.starts_with("/launch {"))) std::abort();
         if (!message.ends_with("\"}}") || message.find('\n') != std::string_view::npos) std::abort();
     }
 };

@@ -48,7 +48,9 @@ public:
     void disconnected(std::int16_t code, const std::string& reason) override {
         seen.push_back("C" + std::to_string(code) + reason);
     }
-    void error(std::int16_t code, const std::string& text) override { seen.push_back("E" + std::to_string(code) + text); }
+    void error(std::int16_t code, const std::string& text) override {
+        seen.push_back("E" + std::to_string(code) + text);
+    }
 };
 
 // The layers on the in-memory stream, opened by an answered upgrade; what
@@ -68,9 +70,10 @@ struct Stack {
             const std::string key = written.substr(at + 19, keyEnd - at - 19);
             peer.takeWritten();
             peer.setResponder({});
-            peer.peerSends("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-                           "Sec-WebSocket-Accept: " +
-                           morvane::websocket::acceptValue(key) + "\r\n\r\n");
+            peer.peerSends(
+                "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+                "Sec-WebSocket-Accept: " +
+                morvane::websocket::acceptValue(key) + "\r\n\r\n");
         });
         if (webSocket.connect("ws://peer.test/") != 0 || webSocket.state() != WebSocketLayer::State::Open) {
             std::abort();

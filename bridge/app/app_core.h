@@ -5,7 +5,6 @@
 #pragma once
 
 #include <QTimer>
-
 #include <memory>
 #include <string>
 #include <string_view>

@@ -84,7 +84,8 @@ TEST_F(AppCoreTest, WithoutAWindowTheStartIsAnnounced) {
     view.window = false;
     view.tray = false;
     loadWith("Sim_software=HalvexPlay\r\n");
-    EXPECT_EQ(view.lines, (std::vector<std::string>{"HalvexPlay for Taltrix - Version 2.37 running without a window."}));
+    EXPECT_EQ(view.lines,
+              (std::vector<std::string>{"HalvexPlay for Taltrix - Version 2.37 running without a window."}));
 }
 
 TEST_F(AppCoreTest, LeftClickShowsTheWindowUnlessItIsMaximized) {

@@ -17,8 +17,7 @@ class Dialogs {
 public:
     virtual ~Dialogs() = default;
     // title empty: the application title.
-    virtual BoxAnswer messageBox(std::string_view text, std::string_view title, BoxButtons buttons,
-                                 BoxIcon icon) = 0;
+    virtual BoxAnswer messageBox(std::string_view text, std::string_view title, BoxButtons buttons, BoxIcon icon) = 0;
     // The entered text, or nothing when the box was cancelled.
     virtual std::optional<std::string> inputBox(std::string_view prompt, std::string_view title,
                                                 std::string_view prefilled) = 0;

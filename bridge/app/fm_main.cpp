@@ -22,9 +22,7 @@ namespace taltrix::app {
 
 namespace {
 
-constexpr std::size_t lightIndex(Light light) {
-    return static_cast<std::size_t>(light);
-}
+constexpr std::size_t lightIndex(Light light) { return static_cast<std::size_t>(light); }
 
 constexpr Light allLights[] = {Light::tx, Light::rx, Light::bt};
 constexpr WindowIcon allIcons[] = {WindowIcon::ico1, WindowIcon::ico2, WindowIcon::ico3};
@@ -202,7 +200,8 @@ void fmMain::buildControls() {
 
 void fmMain::connectControls() {
     connect(btn_system_tray_, &QPushButton::clicked, this, [this] { core_->hideToTray(); });
-    connect(optHalvexPlay_, &QRadioButton::clicked, this, [this](bool checked) { core_->optHalvexPlayClicked(checked); });
+    connect(optHalvexPlay_, &QRadioButton::clicked, this,
+            [this](bool checked) { core_->optHalvexPlayClicked(checked); });
     connect(optTGC_, &QRadioButton::clicked, this, [this](bool checked) { core_->optTgcClicked(checked); });
     connect(btDiscover_, &QPushButton::clicked, this, [this] { core_->hooks().discover(); });
     connect(btConnect_, &QPushButton::clicked, this, [this] { core_->hooks().connectDevice(); });
@@ -240,13 +239,9 @@ void fmMain::closeEvent(QCloseEvent* event) {
     QCoreApplication::exit(0);
 }
 
-void fmMain::setMessageLabel(std::string_view text) {
-    lbl_message_->setText(toDisplayLines(text));
-}
+void fmMain::setMessageLabel(std::string_view text) { lbl_message_->setText(toDisplayLines(text)); }
 
-void fmMain::setTraceText(std::string_view text) {
-    txt_status_->setPlainText(toDisplayLines(text));
-}
+void fmMain::setTraceText(std::string_view text) { txt_status_->setPlainText(toDisplayLines(text)); }
 
 void fmMain::setRawDataText(std::string_view text) {
     meAns_->setPlainText(toDisplayLines(text));
@@ -273,13 +268,9 @@ void fmMain::applySimulatorChoice(const SimulatorChoice& choice) {
     setWindowTitle(toDisplay(choice.windowCaption));
 }
 
-bool fmMain::trayAvailable() const {
-    return tray_ != nullptr;
-}
+bool fmMain::trayAvailable() const { return tray_ != nullptr; }
 
-bool fmMain::trayIconShown() const {
-    return tray_ != nullptr && tray_->isVisible();
-}
+bool fmMain::trayIconShown() const { return tray_ != nullptr && tray_->isVisible(); }
 
 void fmMain::deleteTrayIcon() {
     if (tray_ != nullptr) {
@@ -296,9 +287,7 @@ void fmMain::addTrayIcon(WindowIcon icon, std::string_view tip) {
     tray_->show();
 }
 
-void fmMain::setWindowIcon(WindowIcon icon) {
-    QWidget::setWindowIcon(taltrix::app::windowIcon(icon));
-}
+void fmMain::setWindowIcon(WindowIcon icon) { QWidget::setWindowIcon(taltrix::app::windowIcon(icon)); }
 
 void fmMain::applyStartLayout() {
     txt_status_->hide();
@@ -321,9 +310,7 @@ void fmMain::applyDebugLayout(bool debug) {
     setFixedSize(windowWidth, debug ? debugHeight : normalHeight);
 }
 
-void fmMain::selectDefaultService() {
-    cbServices_->setCurrentIndex(1);
-}
+void fmMain::selectDefaultService() { cbServices_->setCurrentIndex(1); }
 
 void fmMain::showNormal() {
     QWidget::showNormal();
@@ -344,12 +331,8 @@ void fmMain::setBusyPointer(bool busy) {
     }
 }
 
-void fmMain::letEventsRun() {
-    QCoreApplication::processEvents();
-}
+void fmMain::letEventsRun() { QCoreApplication::processEvents(); }
 
-void fmMain::endProgram() {
-    QCoreApplication::exit(0);
-}
+void fmMain::endProgram() { QCoreApplication::exit(0); }
 
 }  // namespace taltrix::app

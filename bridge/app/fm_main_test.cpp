@@ -18,9 +18,7 @@
 
 // Fontconfig keeps a cache Qt never frees; it is not ours to report when
 // this runs under LeakSanitizer.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace taltrix::app {
 namespace {
@@ -79,7 +77,9 @@ TEST_F(FmMainTest, EveryNamedControlIsThereWithItsCaption) {
         EXPECT_EQ(button->text().toStdString(), caption) << name;
     }
     const std::pair<const char*, const char*> labels[] = {
-        {"lblName", "The Golf Club Simulator"}, {"lblStatus", "Status:"}, {"lblData", "Data:"},
+        {"lblName", "The Golf Club Simulator"},
+        {"lblStatus", "Status:"},
+        {"lblData", "Data:"},
         {"lblBluetooth", "Ernest Sports devices:"},
     };
     for (const auto& [name, caption] : labels) {
@@ -87,11 +87,12 @@ TEST_F(FmMainTest, EveryNamedControlIsThereWithItsCaption) {
         ASSERT_NE(label, nullptr) << name;
         EXPECT_EQ(label->text().toStdString(), caption) << name;
     }
-    for (const char* name : {"btn_system_tray", "edCommand", "meAns", "txt_status", "lvDevices", "cbServices",
-                             "frameConnectTo", "lbl_message", "ln_TX", "ln_RX", "ln_BT", "pic_ES_status",
-                             "pic_HX_status", "pic_BT_status", "picESon", "picESoff", "picHXon", "picHXoff",
-                             "picBTon", "picBToff", "picTray", "ico1", "ico2", "ico3", "btTestToTGC",
-                             "btTestToESI7", "btTestToES"}) {
+    for (const char* name :
+         {"btn_system_tray", "edCommand",     "meAns",     "txt_status", "lvDevices", "cbServices",
+          "frameConnectTo",  "lbl_message",   "ln_TX",     "ln_RX",      "ln_BT",     "pic_ES_status",
+          "pic_HX_status",   "pic_BT_status", "picESon",   "picESoff",   "picHXon",   "picHXoff",
+          "picBTon",         "picBToff",      "picTray",   "ico1",       "ico2",      "ico3",
+          "btTestToTGC",     "btTestToESI7",  "btTestToES"}) {
         EXPECT_NE(control(name), nullptr) << name;
     }
     EXPECT_EQ(control<QAbstractButton>("optTGC")->parentWidget(), control("frameConnectTo"));
@@ -112,9 +113,9 @@ TEST_F(FmMainTest, NormalLayoutWithoutATrayShowsTheShortWindow) {
     EXPECT_EQ(w.windowTitle(), "TGC for Taltrix - Version 2.37");
     EXPECT_EQ(control<QLabel>("lblName")->width(), 440);
     EXPECT_EQ(control<QLabel>("lbl_message")->text(), "No system tray available: the window stays open.");
-    for (const char* hidden : {"meAns", "txt_status", "lblStatus", "lblData", "btTestToTGC", "btTestToESI7",
-                               "btTestToES", "pic_ES_status", "pic_HX_status", "pic_BT_status", "picTray",
-                               "picESon", "ico1"}) {
+    for (const char* hidden :
+         {"meAns", "txt_status", "lblStatus", "lblData", "btTestToTGC", "btTestToESI7", "btTestToES", "pic_ES_status",
+          "pic_HX_status", "pic_BT_status", "picTray", "picESon", "ico1"}) {
         EXPECT_FALSE(control(hidden)->isVisible()) << hidden;
     }
     for (const char* shown : {"btn_system_tray", "lvDevices", "btDiscover", "ln_TX", "lbl_message", "lblName"}) {
@@ -151,14 +152,11 @@ TEST_F(FmMainTest, LightsShowTheirLineColourAndSourcePicture) {
     EXPECT_EQ(lineColour("ln_TX"), QColor(0, 255, 0));
     EXPECT_EQ(lineColour("ln_RX"), QColor(0, 225, 0));
     EXPECT_EQ(lineColour("ln_BT"), QColor(0, 125, 255));
-    EXPECT_EQ(control<QLabel>("pic_ES_status")->pixmap().toImage(),
-              control<QLabel>("picESon")->pixmap().toImage());
-    EXPECT_EQ(control<QLabel>("pic_BT_status")->pixmap().toImage(),
-              control<QLabel>("picBTon")->pixmap().toImage());
+    EXPECT_EQ(control<QLabel>("pic_ES_status")->pixmap().toImage(), control<QLabel>("picESon")->pixmap().toImage());
+    EXPECT_EQ(control<QLabel>("pic_BT_status")->pixmap().toImage(), control<QLabel>("picBTon")->pixmap().toImage());
     w.core().timerTxTick();
     EXPECT_EQ(lineColour("ln_TX"), QColor(125, 125, 125));
-    EXPECT_EQ(control<QLabel>("pic_ES_status")->pixmap().toImage(),
-              control<QLabel>("picESoff")->pixmap().toImage());
+    EXPECT_EQ(control<QLabel>("pic_ES_status")->pixmap().toImage(), control<QLabel>("picESoff")->pixmap().toImage());
 }
 
 TEST_F(FmMainTest, TrayButtonAndPictureHideTheWindowAndALeftClickBringsItBack) {

@@ -26,13 +26,9 @@ void HeadlessView::statusLine(std::string_view message) {
     std::fflush(out_);
 }
 
-void HeadlessView::letEventsRun() {
-    QCoreApplication::processEvents();
-}
+void HeadlessView::letEventsRun() { QCoreApplication::processEvents(); }
 
-void HeadlessView::endProgram() {
-    QCoreApplication::exit(0);
-}
+void HeadlessView::endProgram() { QCoreApplication::exit(0); }
 
 void reportBox(std::FILE* err, std::string_view kind, std::string_view title, std::string_view text,
                std::string_view answer) {
@@ -64,8 +60,7 @@ BoxAnswer StreamDialogs::messageBox(std::string_view text, std::string_view titl
     return answer;
 }
 
-std::optional<std::string> StreamDialogs::inputBox(std::string_view prompt, std::string_view title,
-                                                   std::string_view) {
+std::optional<std::string> StreamDialogs::inputBox(std::string_view prompt, std::string_view title, std::string_view) {
     if (!answers_.input) {
         reportBox(err_, "input box", title, prompt, "Cancel");
         return std::nullopt;

@@ -17,9 +17,7 @@ std::size_t fileNameStart(const std::string& path) {
     return slash == std::string::npos ? 0 : slash + 1;
 }
 
-std::size_t extensionDot(const std::string& path) {
-    return path.find('.', fileNameStart(path));
-}
+std::size_t extensionDot(const std::string& path) { return path.find('.', fileNameStart(path)); }
 
 bool sizeOnDisk(const std::string& path, off_t& size) {
     struct stat st {};

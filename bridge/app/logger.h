@@ -59,7 +59,7 @@ private:
     static std::string toText(const char* v) { return v != nullptr ? std::string(v) : std::string(); }
     static std::string toText(bool v) { return v ? "True" : "False"; }
     template <typename T>
-        requires std::is_arithmetic_v<T>
+    requires std::is_arithmetic_v<T>
     static std::string toText(T v) {
         if constexpr (std::is_floating_point_v<T>) {
             char buffer[32];

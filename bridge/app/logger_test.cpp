@@ -135,8 +135,8 @@ TEST(StartupLog, BannerAndClosingLine) {
     EXPECT_EQ(startup.logger(), nullptr);
 
     const std::string text = home.read("debug.001");
-    const std::string banner = "Logging for TGC for Taltrix - Version 2.37\r\n" + std::string(65, '_') +
-                               "\r\nSTART logging at: ";
+    const std::string banner =
+        "Logging for TGC for Taltrix - Version 2.37\r\n" + std::string(65, '_') + "\r\nSTART logging at: ";
     ASSERT_EQ(text.rfind(banner, 0), 0u) << text;
     // "yyyy-mm-dd hh:mm:ss", two line breaks, then the closing line.
     const std::string rest = text.substr(banner.size());

@@ -4,7 +4,6 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-
 #include <cstdio>
 
 #include "bridge/app/app_texts.h"
@@ -34,8 +33,7 @@ std::string programFolder(const CommandLine& options) {
 void warnIfMissing(const std::string& folder) {
     struct stat st {};
     if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "taltrix: program folder %s does not exist; settings cannot be kept\n",
-                     folder.c_str());
+        std::fprintf(stderr, "taltrix: program folder %s does not exist; settings cannot be kept\n", folder.c_str());
     }
 }
 

@@ -10,7 +10,6 @@
 #include <QPixmap>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -21,9 +20,7 @@
 
 // Fontconfig keeps a cache Qt never frees; it is not ours to report when
 // this runs under LeakSanitizer.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace {
 

@@ -48,9 +48,7 @@ constexpr std::string_view errOverflowText = "Overflow";
 // have: at most 254 characters come back.
 constexpr std::uint32_t readBufferSize = 255;
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // A plain decimal number with optional sign, fraction and exponent, blanks
 // around it allowed; "." is the separator whatever the locale.
@@ -71,8 +69,7 @@ std::optional<double> parseNumber(std::string_view text) {
         return std::nullopt;
     }
     double value = 0.0;
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                           std::chars_format::general);
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (ec != std::errc() || end != text.data() + text.size()) {
         return std::nullopt;
     }
@@ -106,8 +103,8 @@ std::string Settings::readValue(std::string_view sectionName, std::string_view k
     std::string buffer(readBufferSize + 1, ' ');
     const std::string sectionText(sectionName);
     const std::string keyText(key);
-    const std::uint32_t n = platform::profile::GetPrivateProfileStringA(
-        sectionText.c_str(), keyText.c_str(), "", buffer.data(), readBufferSize, path_.c_str());
+    const std::uint32_t n = platform::profile::GetPrivateProfileStringA(sectionText.c_str(), keyText.c_str(), "",
+                                                                        buffer.data(), readBufferSize, path_.c_str());
     if (n < 1) {
         return {};
     }
@@ -125,8 +122,8 @@ int Settings::writeValue(std::string_view sectionName, std::string_view key, std
     const std::string sectionText(sectionName);
     const std::string keyText(key);
     const std::string valueText(value);
-    return platform::profile::WritePrivateProfileStringA(sectionText.c_str(), keyText.c_str(),
-                                                         valueText.c_str(), path_.c_str());
+    return platform::profile::WritePrivateProfileStringA(sectionText.c_str(), keyText.c_str(), valueText.c_str(),
+                                                         path_.c_str());
 }
 
 std::string Settings::readOrDefault(std::string_view key, std::string_view fallback) {
@@ -168,9 +165,9 @@ bool Settings::loadChippingDistance(RuntimeError& error) {
 
 void Settings::showLoaderError(const RuntimeError& error) {
     host_.resetPointer();
-    const std::string text = std::string(shortVersionText) + " --> " + "Error number: " +
-                             std::to_string(error.number) + "\r\n" + "Function: fn_load_constants " + "\r\n" +
-                             "Source:" + std::string(projectName) + "\r\n" + "Description:" + error.description;
+    const std::string text = std::string(shortVersionText) + " --> " + "Error number: " + std::to_string(error.number) +
+                             "\r\n" + "Function: fn_load_constants " + "\r\n" + "Source:" + std::string(projectName) +
+                             "\r\n" + "Description:" + error.description;
     host_.dialogs().messageBox(text, {}, BoxButtons::ok, BoxIcon::critical);
 }
 

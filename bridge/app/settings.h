@@ -11,8 +11,8 @@ namespace taltrix::app {
 
 // How the main window shows the simulator choice.
 struct SimulatorChoice {
-    bool relay = false;          // optHalvexPlay selected, else optTGC
-    std::string nameCaption;     // lblName
+    bool relay = false;       // optHalvexPlay selected, else optTGC
+    std::string nameCaption;  // lblName
     bool nameItalic = false;
     std::string windowCaption;
 };

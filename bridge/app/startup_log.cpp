@@ -34,7 +34,8 @@ void StartupLog::start(const std::string& programFolder, std::string_view simSof
     if (!logger->BeginLogging()) {
         return;
     }
-    logger->WriteLog(1, "Logging for " + std::string(simSoftware) + " for Taltrix " + std::string(versionText) + "\r\n");
+    logger->WriteLog(1,
+                     "Logging for " + std::string(simSoftware) + " for Taltrix " + std::string(versionText) + "\r\n");
     logger->WriteLog(1, std::string(ruleLine) + "\r\n");
     logger->WriteLog(1, "START logging at: " + logTimeNow() + "\r\n\r\n");
     logger_ = std::move(logger);

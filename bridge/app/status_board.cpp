@@ -22,9 +22,7 @@ void StatusBoard::showStatus(std::string_view message) {
     view_.statusLine(message);
 }
 
-void StatusBoard::setLatestStatus(std::string_view message) {
-    latest_ = std::string(message);
-}
+void StatusBoard::setLatestStatus(std::string_view message) { latest_ = std::string(message); }
 
 void StatusBoard::showLabelOnly(std::string_view text) {
     showLabel(text);

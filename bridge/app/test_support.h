@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QCoreApplication>
-
 #include <cstdlib>
 #include <deque>
 #include <filesystem>

@@ -9,9 +9,7 @@ namespace {
 
 constexpr int lightPictureSize = 24;
 
-QColor toColor(Rgb rgb) {
-    return QColor(rgb.r, rgb.g, rgb.b);
-}
+QColor toColor(Rgb rgb) { return QColor(rgb.r, rgb.g, rgb.b); }
 
 QColor badgeColour(WindowIcon icon) {
     switch (icon) {

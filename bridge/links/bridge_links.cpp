@@ -2,7 +2,6 @@
 
 #include <QCoreApplication>
 #include <QTimer>
-
 #include <cstdio>
 
 #include "bridge/links/app_core_shell.h"
@@ -28,8 +27,9 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
              RelaySettings{[&core] { return core.settings().relayMode(); },
                            [&core] { return core.settings().values().HalvexPlay_key; },
                            [this] { return relayEndpoint(); }}),
-      bluetooth_(*shell_, *manager_, [this](std::string_view chunk) { receiveFromDevice(chunk); },
-                 [this] { tgc_.fn_connect_to_TGC(); }) {
+      bluetooth_(
+          *shell_, *manager_, [this](std::string_view chunk) { receiveFromDevice(chunk); },
+          [this] { tgc_.fn_connect_to_TGC(); }) {
     // The links exist only now.
     pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx()});
     clubCommand_.setChippingDistanceSource([&core] { return core.settings().values().Chipping_mode_distance; });

@@ -4,7 +4,6 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -77,7 +76,8 @@ public:
 };
 
 TEST(DeviceList, AcceptsOnlyErnestSportsNames) {
-    for (const char* yes : {"ES16", "ES16-123", "MY-ES14", "POEPIE 2", "xPLASSIE"}) EXPECT_TRUE(isErnestSportsDevice(yes)) << yes;
+    for (const char* yes : {"ES16", "ES16-123", "MY-ES14", "POEPIE 2", "xPLASSIE"})
+        EXPECT_TRUE(isErnestSportsDevice(yes)) << yes;
     for (const char* no : {"es16", "HEADSET", "ES1 6", ""}) EXPECT_FALSE(isErnestSportsDevice(no)) << no;
 }
 
@@ -111,8 +111,8 @@ protected:
         std::string error;
         manager = bluetooth::createManager("emulator:" + devices, error);
         ASSERT_NE(manager, nullptr) << error;
-        link = std::make_unique<BluetoothLink>(shell, *manager, [this](std::string_view c) { received += c; },
-                                               [this] { ++connectedCalls; });
+        link = std::make_unique<BluetoothLink>(
+            shell, *manager, [this](std::string_view c) { received += c; }, [this] { ++connectedCalls; });
         link->createObjects();
     }
 
@@ -133,7 +133,10 @@ protected:
 };
 
 TEST_F(BluetoothLinkTest, DiscoveryListsOnlyOurDevicesAndSelectsTheRememberedOne) {
-    start("HEADSET@127.0.0.1:9,ES14 B@127.0.0.1:10," "ES16@" + endpoint());
+    start(
+        "HEADSET@127.0.0.1:9,ES14 B@127.0.0.1:10,"
+        "ES16@" +
+        endpoint());
     discover();
     EXPECT_EQ(shell.list.names, (std::vector<std::string>{"ES14 B", "ES16"}));
     EXPECT_EQ(shell.list.selected, 1);
@@ -419,7 +422,8 @@ protected:
         link.fn_connect_to_TGC();
         ASSERT_TRUE(link.tgcSocketOpen());
         ASSERT_TRUE(runUntil([&] { return peer != nullptr && link.state() == sckConnected; }));
-        peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"203"}})" "\r\n");
+        peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"203"}})"
+                    "\r\n");
         ASSERT_TRUE(runUntil([&] { return state.tgcConnected; }));
     }
 
@@ -448,7 +452,8 @@ TEST_F(TgcLinkTest, SendsPrintableLinesOnlyWhileTgcIsReady) {
     link.fnSend("   ");
     EXPECT_EQ(readLine(), "\r\n");
 
-    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"204"}})" "\r\n");
+    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"204"}})"
+                "\r\n");
     ASSERT_TRUE(runUntil([&] { return !state.tgcConnected; }));
     link.fnSend("shot");
     pumpFor(200);  // time for a stray line to arrive
@@ -457,7 +462,8 @@ TEST_F(TgcLinkTest, SendsPrintableLinesOnlyWhileTgcIsReady) {
 
 TEST_F(TgcLinkTest, ClubChangeFromTgcReachesTheDevice) {
     connectAndReady();
-    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"150", "playerClub":"I7"}})" "\r\n");
+    peer->write(R"({"protocol":"HXSDK", "INFO":{"status":"150", "playerClub":"I7"}})"
+                "\r\n");
     ASSERT_TRUE(runUntil([&] { return !device.written.empty(); }));
     EXPECT_EQ(device.written.front(), "CLUB7IrLOFT000");
 }
@@ -482,7 +488,8 @@ TEST(TgcEndpoint, ReadsHostAndPort) {
     EXPECT_EQ(port, 3344);
     EXPECT_TRUE(parseTgcEndpoint("[::1]:9", host, port));
     EXPECT_EQ(host, "::1");
-    for (const char* bad : {"", "host", ":1", "h:0", "h:70000", "h:x"}) EXPECT_FALSE(parseTgcEndpoint(bad, host, port)) << bad;
+    for (const char* bad : {"", "host", ":1", "h:0", "h:70000", "h:x"})
+        EXPECT_FALSE(parseTgcEndpoint(bad, host, port)) << bad;
 }
 
 }  // namespace

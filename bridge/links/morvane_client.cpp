@@ -53,8 +53,8 @@ std::string creationProblem(HRESULT hr) {
         return "the Morvane control (" + name + ") is not registered; register libmorvane.so with comreg.";
     }
     if (hr == CO_E_DLLNOTFOUND) return "the Morvane control's library cannot be loaded: " + com::lastLoadError() + ".";
-    return "the Morvane control (" + name + ") cannot be created: " + com::hresultHex(hr) + " " +
-           com::hresultName(hr) + ".";
+    return "the Morvane control (" + name + ") cannot be created: " + com::hresultHex(hr) + " " + com::hresultName(hr) +
+           ".";
 }
 
 }  // namespace
@@ -92,8 +92,7 @@ private:
     ULONG references_ = 1;
 };
 
-HRESULT MorvaneEventSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                                 UINT*) {
+HRESULT MorvaneEventSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) {
     if (params == nullptr) return E_INVALIDARG;
     if (owner_ == nullptr) return S_OK;
     // The handler may end the client; the sink stays alive until it returns.
@@ -121,8 +120,8 @@ HRESULT MorvaneEventSink::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* 
                 acceptArgument->vt != (VT_BYREF | VT_BOOL) || acceptArgument->pboolVal == nullptr) {
                 break;
             }
-            const ServerCertificate certificate{textOf(argument(p, 0)), textOf(argument(p, 1)),
-                                                textOf(argument(p, 2)), textOf(argument(p, 3))};
+            const ServerCertificate certificate{textOf(argument(p, 0)), textOf(argument(p, 1)), textOf(argument(p, 2)),
+                                                textOf(argument(p, 3))};
             bool accept = *acceptArgument->pboolVal != VARIANT_FALSE;
             owner.onSSLServerAuthentication(certificate, accept);
             *acceptArgument->pboolVal = accept ? VARIANT_TRUE : VARIANT_FALSE;

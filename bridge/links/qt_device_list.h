@@ -2,7 +2,6 @@
 #pragma once
 
 #include <QTreeWidget>
-
 #include <memory>
 
 #include "bridge/links/link_shell.h"

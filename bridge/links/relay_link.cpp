@@ -139,8 +139,8 @@ void RelayLink::connectedEvent(int statusCode, std::string_view description) {
     if (statusCode == 0) {
         shell_.showStatus(std::string(connectedPrefix) + std::string(description));
     } else {
-        shell_.showStatus(std::string(connectionFailedPrefix) + std::to_string(statusCode) + "]: " +
-                          std::string(description));
+        shell_.showStatus(std::string(connectionFailedPrefix) + std::to_string(statusCode) +
+                          "]: " + std::string(description));
     }
 }
 

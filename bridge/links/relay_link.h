@@ -50,9 +50,9 @@ std::string certificateQuestion(const ServerCertificate& certificate);
 
 // What the link reads of the settings, each time it needs it.
 struct RelaySettings {
-    std::function<bool()> relayMode;     // Sim_software is HalvexPlay
-    std::function<std::string()> key;    // HalvexPlay_key
-    std::function<std::string()> url;    // the endpoint
+    std::function<bool()> relayMode;   // Sim_software is HalvexPlay
+    std::function<std::string()> key;  // HalvexPlay_key
+    std::function<std::string()> url;  // the endpoint
 };
 
 class RelayLink final : public SimulatorOutlet {

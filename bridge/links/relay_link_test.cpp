@@ -98,20 +98,20 @@ protected:
     app::testing::ScriptedDialogs dialogs;
     bool relayMode = true;
     std::string key = "K123";
-    RelayLink link{shell, dialogs, receiver,
-                   RelaySettings{[this] { return relayMode; }, [this] { return key; },
-                                 [] { return relayUrl("relay.example"); }}};
+    RelayLink link{
+        shell, dialogs, receiver,
+        RelaySettings{[this] { return relayMode; }, [this] { return key; }, [] { return relayUrl("relay.example"); }}};
     ScriptedControl* control = nullptr;
 };
 
 TEST_F(RelayLinkTest, SignsInAfterEveryConnectThatOpens) {
     key = "";
     link.fn_connect_to_websocket();
-    EXPECT_EQ(control->calls, (std::vector<std::string>{"Connect WSS://relay.example:5555",
-                                                         "DataToSend /password simHoldaVK731",
-                                                         "DataToSend /connect SIM-"}));
-    EXPECT_EQ(shell.shown, (std::vector<std::string>{"Initialize HalvexPlay connection.",
-                                                      "HalvexPlay connection established."}));
+    EXPECT_EQ(control->calls,
+              (std::vector<std::string>{"Connect WSS://relay.example:5555", "DataToSend /password simHoldaVK731",
+                                        "DataToSend /connect SIM-"}));
+    EXPECT_EQ(shell.shown,
+              (std::vector<std::string>{"Initialize HalvexPlay connection.", "HalvexPlay connection established."}));
     EXPECT_TRUE(link.isUp());
     // Connected: the timer's check leaves it alone.
     link.checkConnection();
@@ -125,13 +125,13 @@ TEST_F(RelayLinkTest, AFailedConnectIsReportedAndSignsNothingIn) {
     };
     link.checkConnection();
     EXPECT_EQ(shell.shown, (std::vector<std::string>{std::string(relayWrongStateText),
-                                                      "HalvexPlay connection could not be established."}));
+                                                     "HalvexPlay connection could not be established."}));
     // Connect returned without error, but the connection is not open.
     control->whileConnecting = [](ControlError&) { return true; };
     shell.shown.clear();
     link.fn_connect_to_websocket();
     EXPECT_EQ(shell.shown, (std::vector<std::string>{"Initialize HalvexPlay connection.",
-                                                      "HalvexPlay connection could not be established."}));
+                                                     "HalvexPlay connection could not be established."}));
     EXPECT_EQ(std::count_if(control->calls.begin(), control->calls.end(),
                             [](const std::string& c) { return c.starts_with("DataToSend"); }),
               0);
@@ -161,8 +161,8 @@ TEST_F(RelayLinkTest, EndingDuringAConnectInterruptsItAndClosesWhatOpened) {
         return true;
     };
     link.fn_connect_to_websocket();
-    EXPECT_EQ(control->calls, (std::vector<std::string>{"Connect WSS://relay.example:5555", "Interrupt",
-                                                         "Connected=False"}));
+    EXPECT_EQ(control->calls,
+              (std::vector<std::string>{"Connect WSS://relay.example:5555", "Interrupt", "Connected=False"}));
     EXPECT_TRUE(shell.shown.empty());
     // Nothing connects any more.
     link.checkConnection();
@@ -207,8 +207,8 @@ TEST_F(RelayLinkTest, EventsShowTheirTexts) {
     control->onError(4003, "Invalid handshake packet.");
     control->onDisconnected(1000, "");
     EXPECT_EQ(shell.shown, (std::vector<std::string>{"Connected: OK", "Connection Failed [1006]: Gone",
-                                                      "WSClient Error 4003: Invalid handshake packet.",
-                                                      "Not Connected to HalvexPlay"}));
+                                                     "WSClient Error 4003: Invalid handshake packet.",
+                                                     "Not Connected to HalvexPlay"}));
     EXPECT_EQ(control->calls.back(), "Connected=False");
     EXPECT_FALSE(link.isUp());
 }
@@ -220,8 +220,8 @@ TEST_F(RelayLinkTest, OnlyYesAcceptsACertificateTheControlDoesNotTrust) {
     EXPECT_TRUE(accept);
     EXPECT_TRUE(dialogs.boxes.empty());
 
-    for (const auto& [answer, accepted] : {std::pair{BoxAnswer::yes, true}, std::pair{BoxAnswer::no, false},
-                                          std::pair{BoxAnswer::cancel, false}}) {
+    for (const auto& [answer, accepted] :
+         {std::pair{BoxAnswer::yes, true}, std::pair{BoxAnswer::no, false}, std::pair{BoxAnswer::cancel, false}}) {
         dialogs.answers.push_back(answer);
         accept = false;
         control->onSSLServerAuthentication(certificate, accept);
@@ -258,9 +258,10 @@ TEST(RelayLinkWithoutControl, SaysWhyOnEveryAttemptAndIsNeverUp) {
                    RelaySettings{[] { return true; }, [] { return std::string(); }, [] { return relayUrl("h"); }}};
     link.controlUnavailable("the Morvane control (QuillonWS.Morvane) is not registered.");
     link.checkConnection();
-    EXPECT_EQ(shell.shown, (std::vector<std::string>{
-                               std::string(relayWrongStateText),
-                               "WSClient1 is not available: the Morvane control (QuillonWS.Morvane) is not registered."}));
+    EXPECT_EQ(shell.shown,
+              (std::vector<std::string>{
+                  std::string(relayWrongStateText),
+                  "WSClient1 is not available: the Morvane control (QuillonWS.Morvane) is not registered."}));
     EXPECT_FALSE(link.isUp());
     link.shutdown();
 }

@@ -22,10 +22,10 @@ public:
     static constexpr std::size_t maxMessageLength = 65536;
 
     enum class Outcome {
-        partial,   // more parts to come; nothing to interpret yet
-        whole,     // message() holds one whole message
-        tooLong,   // the message passed the bound and is dropped (reported once)
-        skipped,   // a further part of a dropped message
+        partial,  // more parts to come; nothing to interpret yet
+        whole,    // message() holds one whole message
+        tooLong,  // the message passed the bound and is dropped (reported once)
+        skipped,  // a further part of a dropped message
     };
 
     // One DataIn part, in arrival order.

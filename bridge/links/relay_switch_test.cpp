@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -26,9 +25,7 @@ namespace {
 // The emulator's output, line by line.
 class Relay {
 public:
-    Relay() {
-        process_.start("/usr/bin/python3", {QString::fromUtf8(RELAY_EMULATOR), "--port", "0"});
-    }
+    Relay() { process_.start("/usr/bin/python3", {QString::fromUtf8(RELAY_EMULATOR), "--port", "0"}); }
     ~Relay() {
         process_.kill();
         process_.waitForFinished(5000);

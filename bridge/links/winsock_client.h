@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTcpSocket>
-
 #include <cstdint>
 #include <functional>
 #include <string>

@@ -17,11 +17,10 @@ struct ClubEntry {
 
 // The device has fewer clubs than the simulators; several codes share one.
 constexpr std::array<ClubEntry, 25> clubTable = {{
-    {"DR", "Drv"}, {"W1", "3Wd"}, {"W2", "3Wd"}, {"W3", "3Wd"}, {"W5", "5Wd"},
-    {"H1", "2Hy"}, {"H2", "2Hy"}, {"H3", "3Hy"}, {"H4", "4Hy"}, {"H5", "5Hy"},
-    {"H6", "5Hy"}, {"I1", "2Ir"}, {"I2", "2Ir"}, {"I3", "3Ir"}, {"I4", "4Ir"},
-    {"I5", "5Ir"}, {"I6", "6Ir"}, {"I7", "7Ir"}, {"I8", "8Ir"}, {"I9", "9Ir"},
-    {"PT", "Ptt"}, {"PW", "Ptw"}, {"SW", "Sdw"}, {"LW", "Lbw"}, {"GW", "Gpw"},
+    {"DR", "Drv"}, {"W1", "3Wd"}, {"W2", "3Wd"}, {"W3", "3Wd"}, {"W5", "5Wd"}, {"H1", "2Hy"}, {"H2", "2Hy"},
+    {"H3", "3Hy"}, {"H4", "4Hy"}, {"H5", "5Hy"}, {"H6", "5Hy"}, {"I1", "2Ir"}, {"I2", "2Ir"}, {"I3", "3Ir"},
+    {"I4", "4Ir"}, {"I5", "5Ir"}, {"I6", "6Ir"}, {"I7", "7Ir"}, {"I8", "8Ir"}, {"I9", "9Ir"}, {"PT", "Ptt"},
+    {"PW", "Ptw"}, {"SW", "Sdw"}, {"LW", "Lbw"}, {"GW", "Gpw"},
 }};
 
 // The bridge holds a loft of 0 for every club.

@@ -1,8 +1,9 @@
+#include "bridge/shot/club_command.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "bridge/shot/club_command.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix {

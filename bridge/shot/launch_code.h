@@ -8,8 +8,8 @@
 
 namespace taltrix {
 
-inline constexpr std::int32_t launchCodeMultiplier = 73;    // two digits
-inline constexpr std::int32_t launchCodeOffset = 2459;      // four digits
+inline constexpr std::int32_t launchCodeMultiplier = 73;  // two digits
+inline constexpr std::int32_t launchCodeOffset = 2459;    // four digits
 
 static_assert(launchCodeMultiplier >= 10 && launchCodeMultiplier <= 99);
 static_assert(launchCodeOffset >= 1000 && launchCodeOffset <= 9999);

@@ -39,8 +39,8 @@ PairTable PairSplitter::split(std::string_view input) {
     std::size_t pairStart = 0;
     for (;;) {
         const std::size_t pairEnd = text.find('#', pairStart);
-        const std::string_view pair =
-            std::string_view(text).substr(pairStart, pairEnd == std::string::npos ? std::string::npos : pairEnd - pairStart);
+        const std::string_view pair = std::string_view(text).substr(
+            pairStart, pairEnd == std::string::npos ? std::string::npos : pairEnd - pairStart);
         const std::size_t colon = pair.find(':');
         if (table.empty()) haveValues = colon != std::string_view::npos;
         PairRow row;

@@ -1,9 +1,10 @@
+#include "bridge/shot/shot_converter.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "bridge/shot/number_text.h"
-#include "bridge/shot/shot_converter.h"
 #include "bridge/shot/shot_parser.h"
 #include "bridge/shot/shot_pipeline.h"
 #include "tests/support/shot_fakes.h"
@@ -27,7 +28,8 @@ TEST(ShotConverter, TgcMessageIsExactToTheCharacter) {
               R"({"protocol":"HXLAUNCH",  "DATA":{"ballSpeedMPH":"131.1", "ballSpeedKMH":"210.9", )"
               R"("ballDirection":"-004.8", "ballAngle":"013.0", "spinAxis":"-001.0", "sideSpin":"-94", )"
               R"("backSpin":"4217", "clubSpeedMPH":"093.0", "clubSpeedKMH":"149.6", "clubFace":"0", )"
-              R"("swingPath":"0",  "launchCode":")" + code(r) + R"("}})");
+              R"("swingPath":"0",  "launchCode":")" +
+                  code(r) + R"("}})");
 }
 
 TEST(ShotConverter, HalvexPlayCommandCarriesTheSimulatorsClub) {
@@ -35,7 +37,8 @@ TEST(ShotConverter, HalvexPlayCommandCarriesTheSimulatorsClub) {
     EXPECT_EQ(ShotConverter::convert(r, Simulator::HalvexPlay, "DR"),
               R"(/launch {"protocol":"HXP",  "DATA":{"club":"DR", "ballSpeedMPH":"131.1", )"
               R"("ballDirection":"-004.8", "ballAngle":"013.0", "spinAxis":"-001.0", "sideSpin":"-94", )"
-              R"("backSpin":"4217",  "launchCode":")" + code(r) + R"("}})");
+              R"("backSpin":"4217",  "launchCode":")" +
+                  code(r) + R"("}})");
     const std::string noClub = ShotConverter::convert(r, Simulator::HalvexPlay, "");
     EXPECT_NE(noClub.find(R"({"club":"", "ballSpeedMPH")"), std::string::npos) << noClub;
 }

@@ -1,9 +1,10 @@
+#include "bridge/shot/shot_framer.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "bridge/shot/shot_framer.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix {
@@ -24,12 +25,14 @@ protected:
 };
 
 TEST_F(ShotFramerTest, JoinsLinesAndDropsNoiseAroundAMessage) {
-    feed({"O\r\nK\r\nE\r\nS16Prt001CS076.0BS097.8CD000.0TD000.0LA17.3SP00100SF1.28CL7lrSPA+00.0DIR+00.0LDA00.0"
-          "AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0CFAC+00.0SPL00.0HT00.00BV0.00VER102End\r\nEtc\r\netera"});
+    feed(
+        {"O\r\nK\r\nE\r\nS16Prt001CS076.0BS097.8CD000.0TD000.0LA17.3SP00100SF1.28CL7lrSPA+00.0DIR+00.0LDA00.0"
+         "AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0CFAC+00.0SPL00.0HT00.00BV0.00VER102End\r\nEtc\r\netera"});
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(messages[0].starts_with("ES16Prt001CS076.0"));
-    EXPECT_TRUE(messages[0].ends_with("CL7lrSPA+00.0DIR+00.0LDA00.0AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0"
-                                      "CFAC+00.0SPL00.0HT00.00BV0.00VER102End"));
+    EXPECT_TRUE(
+        messages[0].ends_with("CL7lrSPA+00.0DIR+00.0LDA00.0AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0"
+                              "CFAC+00.0SPL00.0HT00.00BV0.00VER102End"));
     EXPECT_EQ(receiveLight.count, 1);
     EXPECT_EQ(framer.buffered(), "");  // "Etcetera" can never become a message
 }

@@ -15,11 +15,36 @@ namespace {
 
 // Field tags in message order, then the terminator. A field's value runs from
 // its tag to the first occurrence of the tag that follows it.
-enum Field : std::size_t { CS, BS, CD, TD, LA, SP, SF, CL, SPA, DIR, LDA, AA, DL, MH, SC, ST, CPTH, CFAC, SPL, HT, BV, VER, END, fieldCount };
+enum Field : std::size_t {
+    CS,
+    BS,
+    CD,
+    TD,
+    LA,
+    SP,
+    SF,
+    CL,
+    SPA,
+    DIR,
+    LDA,
+    AA,
+    DL,
+    MH,
+    SC,
+    ST,
+    CPTH,
+    CFAC,
+    SPL,
+    HT,
+    BV,
+    VER,
+    END,
+    fieldCount
+};
 
-constexpr std::array<std::string_view, fieldCount> tags = {
-    "CS", "BS", "CD", "TD", "LA", "SP", "SF", "CL", "SPA", "DIR", "LDA", "AA",
-    "DL", "MH", "SC", "ST", "CPTH", "CFAC", "SPL", "HT", "BV", "VER", "End"};
+constexpr std::array<std::string_view, fieldCount> tags = {"CS",   "BS",   "CD",  "TD", "LA", "SP",  "SF", "CL",
+                                                           "SPA",  "DIR",  "LDA", "AA", "DL", "MH",  "SC", "ST",
+                                                           "CPTH", "CFAC", "SPL", "HT", "BV", "VER", "End"};
 
 constexpr double kmhPerMph = 1.609;
 

@@ -1,9 +1,10 @@
+#include "bridge/shot/shot_parser.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "bridge/shot/launch_code.h"
-#include "bridge/shot/shot_parser.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix {

@@ -20,8 +20,9 @@ std::string hxp(std::string_view rows) { return R"({"protocol":"HXP", "DATA":{)"
 TEST(PairSplitter, FlattensTheMessageIntoRows) {
     const PairTable rows = PairSplitter::split(clubChange);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"protocol", "HXSDK"}, {"status", "150"}, {"playerName", "MyName"}, {"playerClub", "DR"},
-        {"playerHand", "RH"}, {"playerDistanceToFlag", "110"}, {"playerSurface", "rough"}};
+        {"protocol", "HXSDK"},     {"status", "150"},    {"playerName", "MyName"},
+        {"playerClub", "DR"},      {"playerHand", "RH"}, {"playerDistanceToFlag", "110"},
+        {"playerSurface", "rough"}};
     ASSERT_EQ(rows.size(), expected.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         EXPECT_EQ(rows[i].key, expected[i].first);
@@ -66,8 +67,8 @@ TEST_F(InterpreterTest, ReadsTgcClubChange) {
 
 TEST_F(InterpreterTest, SurfaceLettersAndFractions) {
     const std::pair<const char*, const char*> surfaces[] = {
-        {"Green", "Green"}, {"Fairway", "Fairway"}, {"Sand", "Bunker"}, {"Light", "Rough"},
-        {"Rough", "Rough"}, {"Heavy", "High Rough"}, {"Tee", "Tee"}, {"", "Tee"}, {"_Green", "Green"}};
+        {"Green", "Green"},      {"Fairway", "Fairway"}, {"Sand", "Bunker"}, {"Light", "Rough"}, {"Rough", "Rough"},
+        {"Heavy", "High Rough"}, {"Tee", "Tee"},         {"", "Tee"},        {"_Green", "Green"}};
     for (const auto& [given, stored] : surfaces) {
         EXPECT_TRUE(interpret(sdk(std::string(R"("playerSurface":")") + given + "\"")));
         EXPECT_EQ(state.surface, stored) << given;
@@ -88,7 +89,7 @@ TEST_F(InterpreterTest, RejectsAndKeepsWhatCameBefore) {
     EXPECT_FALSE(interpret(R"({"kind":"HXSDK"})"));
     EXPECT_FALSE(interpret(R"({"protocol":"HXSDKX"})"));
     EXPECT_TRUE(interpret(R"({"protocol":"H.X,SDK"})"));  // separators are dropped from the kind
-    EXPECT_EQ(state.sdkStatus, "");  // cleared by every message
+    EXPECT_EQ(state.sdkStatus, "");                       // cleared by every message
 }
 
 TEST_F(InterpreterTest, ShowsFreeTextMessages) {
@@ -103,13 +104,15 @@ TEST_F(InterpreterTest, ShowsFreeTextMessages) {
 }
 
 TEST_F(InterpreterTest, HalvexPlayGameAndPlayer) {
-    EXPECT_TRUE(interpret(hxp(R"("status":"201", "gameName":" Lobby ", "playerName":" Anna ", "distanceToFlag":"25", "courseName":"X")")));
+    EXPECT_TRUE(interpret(hxp(
+        R"("status":"201", "gameName":" Lobby ", "playerName":" Anna ", "distanceToFlag":"25", "courseName":"X")")));
     EXPECT_EQ(state.gameName, "Lobby");
     EXPECT_EQ(state.playerName, "Anna");
     EXPECT_EQ(state.gameStatus, "201");
     EXPECT_DOUBLE_EQ(state.distanceYards, 25);
     EXPECT_FALSE(interpret(hxp(R"("status":"207")")));
-    EXPECT_TRUE(interpret(R"({"protocol":"HYInfo", "club":"PWX", "hand":"RH", "distance":"42.5", "surface":"Fairway"})"));
+    EXPECT_TRUE(
+        interpret(R"({"protocol":"HYInfo", "club":"PWX", "hand":"RH", "distance":"42.5", "surface":"Fairway"})"));
     EXPECT_EQ(state.currentClub, "PW");
     EXPECT_DOUBLE_EQ(state.distanceMetres, 42);
     EXPECT_EQ(state.surface, "Fairway");

@@ -8,8 +8,7 @@ namespace taltrix {
 
 // The characters a shot message is made of: ASCII digits, letters and
 // ". , { } + -". Everything else, blanks and line ends included, is noise.
-inline constexpr std::string_view shotCharset =
-    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.,{}+-";
+inline constexpr std::string_view shotCharset = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ.,{}+-";
 
 // Keeps only the characters of `shotCharset`, in order.
 std::string filterShotCharset(std::string_view text);

@@ -1,9 +1,9 @@
+#include "bridge/shot/tgc_message_splitter.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "bridge/shot/tgc_message_splitter.h"
 
 namespace taltrix {
 namespace {
@@ -12,7 +12,9 @@ using Texts = std::vector<std::string>;
 
 TEST(TgcMessageSplitter, CutsAtBalancedBraces) {
     TgcMessageSplitter splitter;
-    EXPECT_EQ(splitter.feed(R"({"a":{"b":"1"}}{"c":"2"})" "\r\n"), (Texts{R"({"a":{"b":"1"}})", R"({"c":"2"})"}));
+    EXPECT_EQ(splitter.feed(R"({"a":{"b":"1"}}{"c":"2"})"
+                            "\r\n"),
+              (Texts{R"({"a":{"b":"1"}})", R"({"c":"2"})"}));
     EXPECT_EQ(splitter.pending(), "");
 }
 

@@ -14,49 +14,49 @@ const VARIANT& dereferenced(const VARIANT& value) {
 
 ULONG elementSize(VARTYPE type) {
     switch (type) {
-    case VT_I1:
-    case VT_UI1: return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT: return 4;
-    case VT_I8:
-    case VT_UI8: return 8;
-    case VT_VARIANT: return sizeof(VARIANT);
-    default: return 0;
+        case VT_I1:
+        case VT_UI1: return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL: return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT: return 4;
+        case VT_I8:
+        case VT_UI8: return 8;
+        case VT_VARIANT: return sizeof(VARIANT);
+        default: return 0;
     }
 }
 
 // The low byte of one element of an integer-typed array.
 std::optional<std::uint8_t> lowByte(VARTYPE type, const std::uint8_t* element) {
     switch (type) {
-    case VT_I1:
-    case VT_UI1: return element[0];
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL: {
-        std::uint16_t v;
-        std::memcpy(&v, element, sizeof v);
-        return static_cast<std::uint8_t>(v);
-    }
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT: {
-        std::uint32_t v;
-        std::memcpy(&v, element, sizeof v);
-        return static_cast<std::uint8_t>(v);
-    }
-    case VT_I8:
-    case VT_UI8: {
-        std::uint64_t v;
-        std::memcpy(&v, element, sizeof v);
-        return static_cast<std::uint8_t>(v);
-    }
-    default: return std::nullopt;
+        case VT_I1:
+        case VT_UI1: return element[0];
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL: {
+            std::uint16_t v;
+            std::memcpy(&v, element, sizeof v);
+            return static_cast<std::uint8_t>(v);
+        }
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT: {
+            std::uint32_t v;
+            std::memcpy(&v, element, sizeof v);
+            return static_cast<std::uint8_t>(v);
+        }
+        case VT_I8:
+        case VT_UI8: {
+            std::uint64_t v;
+            std::memcpy(&v, element, sizeof v);
+            return static_cast<std::uint8_t>(v);
+        }
+        default: return std::nullopt;
     }
 }
 
@@ -117,9 +117,9 @@ std::optional<std::string> bytesFromVariant(const VARIANT& value) {
     }
     for (ULONG i = 0; i < count; ++i) {
         const std::uint8_t* element = data + static_cast<std::size_t>(i) * size;
-        const std::optional<std::uint8_t> byte =
-            elementType == VT_VARIANT ? lowByteOfVariant(*reinterpret_cast<const VARIANT*>(element))
-                                      : lowByte(elementType, element);
+        const std::optional<std::uint8_t> byte = elementType == VT_VARIANT
+                                                     ? lowByteOfVariant(*reinterpret_cast<const VARIANT*>(element))
+                                                     : lowByte(elementType, element);
         if (!byte) return std::nullopt;
         bytes.push_back(static_cast<char>(*byte));
     }

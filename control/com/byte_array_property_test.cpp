@@ -86,8 +86,12 @@ TEST(ByteArrayProperty, AnythingElseIsRefused) {
         const char* what;
         const VARIANT& value;
     } cases[] = {
-        {"two dimensions", twoDimensions}, {"strings", strings}, {"doubles", doubles},
-        {"text in a variant", wordInVariants}, {"a string", text}, {"empty", nothing},
+        {"two dimensions", twoDimensions},
+        {"strings", strings},
+        {"doubles", doubles},
+        {"text in a variant", wordInVariants},
+        {"a string", text},
+        {"empty", nothing},
         {"null array", nullArray},
     };
     for (const auto& c : cases) EXPECT_FALSE(bytesFromVariant(c.value)) << c.what;

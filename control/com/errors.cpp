@@ -1,7 +1,7 @@
 #include "control/com/errors.h"
 
-#include "control/engine/engine_errors.h"
 #include "control/engine/engine_context.h"
+#include "control/engine/engine_errors.h"
 
 namespace morvane {
 namespace {
@@ -59,7 +59,9 @@ std::int32_t hresultFromCode(int code) {
     return static_cast<std::int32_t>(automationFacility | number);
 }
 
-int automationErrorNumber(std::int32_t hresult) { return static_cast<int>(static_cast<std::uint32_t>(hresult) & 0xFFFFu); }
+int automationErrorNumber(std::int32_t hresult) {
+    return static_cast<int>(static_cast<std::uint32_t>(hresult) & 0xFFFFu);
+}
 
 std::uint32_t propertyHelpContext(std::int32_t dispid) {
     if (dispid >= firstByteArrayDispid && dispid <= lastByteArrayDispid) {

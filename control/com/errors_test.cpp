@@ -14,9 +14,8 @@ TEST(ErrorsTest, EngineCodesBecomeAutomationErrors) {
         int errorNumber;
     };
     const Case cases[] = {
-        {104, 0x800A4E89, 20105},   {10035, 0x800A61CC, 25036}, {-1, 0x800A4E20, 20000},
-        {143, 0x800A4EB0, 20144},   {10000, 0x800A7531, 30001}, {10001, 0x800A61AA, 25002},
-        {11001, 0x800A6592, 26002}, {4003, 0x800A5DC4, 24004},
+        {104, 0x800A4E89, 20105},   {10035, 0x800A61CC, 25036}, {-1, 0x800A4E20, 20000},    {143, 0x800A4EB0, 20144},
+        {10000, 0x800A7531, 30001}, {10001, 0x800A61AA, 25002}, {11001, 0x800A6592, 26002}, {4003, 0x800A5DC4, 24004},
     };
     for (const auto& c : cases) {
         const std::int32_t hresult = hresultFromCode(c.code);
@@ -33,8 +32,8 @@ TEST(ErrorsTest, EngineCodesBecomeAutomationErrors) {
 
 TEST(ErrorsTest, HelpContextsFollowTheMember) {
     const std::pair<std::int32_t, std::uint32_t> propertyCases[] = {
-        {1, 22001}, {21, 22021}, {44, 22044}, {46, 22046}, {47, 22001},
-        {51, 22005}, {52, 32000}, {53, 32001}, {0, 0},     {54, 0},
+        {1, 22001},  {21, 22021}, {44, 22044}, {46, 22046}, {47, 22001},
+        {51, 22005}, {52, 32000}, {53, 32001}, {0, 0},      {54, 0},
     };
     for (const auto& [dispid, context] : propertyCases) EXPECT_EQ(propertyHelpContext(dispid), context) << dispid;
     const std::pair<std::int32_t, std::uint32_t> methodCases[] = {

@@ -53,10 +53,10 @@ TEST(InterfaceDescriptionTest, RangeRulesOfThePuts) {
         bool accepted;
     };
     const Case cases[] = {
-        {"FollowRedirects", 2, true},  {"FollowRedirects", 3, false}, {"AuthScheme", 200, true},
-        {"AuthScheme", 255, true},     {"AuthScheme", 256, false},    {"ProxyAuthScheme", 256, false},
-        {"DataFormat", 255, true},     {"DataFormat", 256, false},    {"FirewallType", 3, true},
-        {"FirewallType", 4, false},    {"ProxySSL", 4, false},        {"SSLCertStoreType", 17, true},
+        {"FollowRedirects", 2, true},    {"FollowRedirects", 3, false}, {"AuthScheme", 200, true},
+        {"AuthScheme", 255, true},       {"AuthScheme", 256, false},    {"ProxyAuthScheme", 256, false},
+        {"DataFormat", 255, true},       {"DataFormat", 256, false},    {"FirewallType", 3, true},
+        {"FirewallType", 4, false},      {"ProxySSL", 4, false},        {"SSLCertStoreType", 17, true},
         {"SSLCertStoreType", 18, false}, {"FirewallPort", 70000, true}, {"Timeout", 32767, true},
     };
     for (const auto& c : cases) {

@@ -50,23 +50,23 @@ const com::InterfaceDescription& Morvane::dispatchType() const { return morvaneD
 
 HRESULT Morvane::invokeMember(const com::MemberDescription& member, com::InvokeArguments& args) {
     switch (member.kind) {
-    case com::MemberKind::propertyGet: return getProperty(member.id, indexArgument(member, args), &args.result());
-    case com::MemberKind::propertyPut:
-    case com::MemberKind::propertyPutRef:
-        return putProperty(member.id, indexArgument(member, args), args[args.size() - 1]);
-    case com::MemberKind::method: break;
+        case com::MemberKind::propertyGet: return getProperty(member.id, indexArgument(member, args), &args.result());
+        case com::MemberKind::propertyPut:
+        case com::MemberKind::propertyPutRef:
+            return putProperty(member.id, indexArgument(member, args), args[args.size() - 1]);
+        case com::MemberKind::method: break;
     }
     switch (member.id) {
-    case DISPID_ABOUTBOX: return AboutBox();
-    case DISPID_MORVANE_ONSTARTPAGE: return OnStartPage(args[0].punkVal);
-    case DISPID_MORVANE_ONENDPAGE: return OnEndPage();
-    case DISPID_MORVANE_CONFIG: {
-        VARIANT& result = args.result();
-        result.vt = VT_BSTR;
-        result.bstrVal = nullptr;
-        return Config(args[0].bstrVal, &result.bstrVal);
-    }
-    default: break;
+        case DISPID_ABOUTBOX: return AboutBox();
+        case DISPID_MORVANE_ONSTARTPAGE: return OnStartPage(args[0].punkVal);
+        case DISPID_MORVANE_ONENDPAGE: return OnEndPage();
+        case DISPID_MORVANE_CONFIG: {
+            VARIANT& result = args.result();
+            result.vt = VT_BSTR;
+            result.bstrVal = nullptr;
+            return Config(args[0].bstrVal, &result.bstrVal);
+        }
+        default: break;
     }
     BSTR first = args.size() > 0 ? args[0].bstrVal : nullptr;
     BSTR second = args.size() > 1 ? args[1].bstrVal : nullptr;
@@ -116,7 +116,8 @@ std::string Morvane::engineText(BSTR text, com::BstrExtent extent) const {
 
 BSTR Morvane::callerText(std::string_view text) const {
     // An unknown code page reads as nothing rather than failing every getter.
-    const codepage::WideResult wide = codepage::multiByteToWide(static_cast<unsigned>(engine_.effectiveCodePage()), text);
+    const codepage::WideResult wide =
+        codepage::multiByteToWide(static_cast<unsigned>(engine_.effectiveCodePage()), text);
     BSTR result = com::allocBstr(wide.text);
     if (result == nullptr) throw std::bad_alloc();
     return result;

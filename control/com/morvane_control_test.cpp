@@ -32,11 +32,11 @@ void expectError(const Outcome& outcome, HRESULT error, std::u16string_view desc
 
 com::Variant expectedDefault(const PropertyDescription& p) {
     switch (p.type.type) {
-    case AutomationType::Boolean: return com::Variant::fromBool(p.defaultValue.number != 0);
-    case AutomationType::Integer: return com::Variant(static_cast<SHORT>(p.defaultValue.number));
-    case AutomationType::Long:
-    case AutomationType::Enumeration: return com::Variant(static_cast<LONG>(p.defaultValue.number));
-    default: return com::Variant(wide(p.defaultValue.text));
+        case AutomationType::Boolean: return com::Variant::fromBool(p.defaultValue.number != 0);
+        case AutomationType::Integer: return com::Variant(static_cast<SHORT>(p.defaultValue.number));
+        case AutomationType::Long:
+        case AutomationType::Enumeration: return com::Variant(static_cast<LONG>(p.defaultValue.number));
+        default: return com::Variant(wide(p.defaultValue.text));
     }
 }
 
@@ -78,13 +78,20 @@ TEST_F(MorvaneControlTest, RangesRefuseWithTheirHelpContextAndKeepTheValue) {
         DWORD helpContext;
     };
     const Case cases[] = {
-        {u"FollowRedirects", 3, false, 22021}, {u"FollowRedirects", 2, true, 0},
-        {u"AuthScheme", 200, true, 0},         {u"AuthScheme", 256, false, 22003},
-        {u"DataFormat", 255, true, 0},         {u"DataFormat", 256, false, 22013},
-        {u"DataFormat", -7, true, 0},          {u"FirewallType", 4, false, 22016},
-        {u"ProxyAuthScheme", 256, false, 22029}, {u"ProxySSL", 4, false, 22034},
-        {u"SSLCertStoreType", 17, true, 0},    {u"SSLCertStoreType", 18, false, 22040},
-        {u"FirewallPort", 99999, true, 0},     {u"ProxyPort", -1, true, 0},
+        {u"FollowRedirects", 3, false, 22021},
+        {u"FollowRedirects", 2, true, 0},
+        {u"AuthScheme", 200, true, 0},
+        {u"AuthScheme", 256, false, 22003},
+        {u"DataFormat", 255, true, 0},
+        {u"DataFormat", 256, false, 22013},
+        {u"DataFormat", -7, true, 0},
+        {u"FirewallType", 4, false, 22016},
+        {u"ProxyAuthScheme", 256, false, 22029},
+        {u"ProxySSL", 4, false, 22034},
+        {u"SSLCertStoreType", 17, true, 0},
+        {u"SSLCertStoreType", 18, false, 22040},
+        {u"FirewallPort", 99999, true, 0},
+        {u"ProxyPort", -1, true, 0},
     };
     for (const Case& c : cases) {
         Client control = create();
@@ -164,7 +171,8 @@ TEST_F(MorvaneControlTest, IndexedPropertiesCheckTheirIndex) {
     expectError(control.get(u"ParsedHeaderField", {com::Variant(SHORT{0})}), invalidIndex, u"Invalid array index.",
                 22026);
 
-    ASSERT_EQ(control.put(u"CookieValue", com::Variant(std::u16string_view(u"new")), {com::Variant(SHORT{1})}).hr, S_OK);
+    ASSERT_EQ(control.put(u"CookieValue", com::Variant(std::u16string_view(u"new")), {com::Variant(SHORT{1})}).hr,
+              S_OK);
     EXPECT_EQ(text(control.get(u"CookieValue", {com::Variant(SHORT{1})}).value), u"new");
     EXPECT_EQ(control.get(u"CookieSecure", {com::Variant(SHORT{0})}).value.boolVal, VARIANT_FALSE);
     EXPECT_EQ(text(control.get(u"CookieDomain", {com::Variant(SHORT{0})}).value), u"");
@@ -205,8 +213,8 @@ TEST_F(MorvaneControlTest, ByteArrayPropertiesTakeOneDimensionAndKeepTheBytes) {
     EXPECT_EQ(bytes(control.get(u"SSLAcceptServerCertEncodedB").value), (std::vector<std::uint8_t>{'a', 'b'}));
 
     // DataToSendB is sent: without a connection that fails like Send.
-    expectError(control.put(u"DataToSendB", byteArray({1, 2, 3})), hr32(0x800A5DC2),
-                u"[10057] Socket is not connected", 22001);
+    expectError(control.put(u"DataToSendB", byteArray({1, 2, 3})), hr32(0x800A5DC2), u"[10057] Socket is not connected",
+                22001);
 }
 
 TEST_F(MorvaneControlTest, ConfigCrossesTheBoundaryInTheCodePage) {
@@ -315,8 +323,8 @@ TEST_F(MorvaneControlTest, AboutBoxGoesToTheHostsHook) {
     Client control = create();
     void* library = ::dlopen(MORVANE_LIBRARY, RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(library, nullptr);
-    auto setHook = reinterpret_cast<void (*)(void (*)(const char*, const char*))>(
-        ::dlsym(library, kSetAboutBoxHookExport));
+    auto setHook =
+        reinterpret_cast<void (*)(void (*)(const char*, const char*))>(::dlsym(library, kSetAboutBoxHookExport));
     ASSERT_NE(setHook, nullptr);
     setHook(&recordAbout);
     EXPECT_EQ(control.dispid(u"AboutBox"), DISPID_ABOUTBOX);

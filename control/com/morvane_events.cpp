@@ -114,8 +114,8 @@ void MorvaneEvents::setCookie(const std::string& name, const std::string& value,
                               const std::string& domain, const std::string& path, bool secure) {
     if (point_.empty()) return;
     const auto keepAlive = holdOwner();
-    com::Variant args[] = {text(name), text(value), text(expires), text(domain), text(path),
-                           com::Variant::fromBool(secure)};
+    com::Variant args[] = {text(name),   text(value), text(expires),
+                           text(domain), text(path),  com::Variant::fromBool(secure)};
     fire(DISPID_MORVANEEVENT_SETCOOKIE, args);
 }
 

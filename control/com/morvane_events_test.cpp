@@ -61,15 +61,30 @@ constexpr VARTYPE byRefBool = VT_BYREF | VT_BOOL;
 TEST_F(MorvaneEventsTest, EveryEventArrivesWithItsArgumentsByReference) {
     const EventCase cases[] = {
         {"Connected", [](EngineEvents& e) { e.connected(0, "OK"); }, 1, {byRefI2, byRefText}, {u"0", u"OK"}},
-        {"ConnectionStatus", [](EngineEvents& e) { e.connectionStatus("Websocket connection complete.", 0, "OK"); },
-         2, {byRefText, byRefI2, byRefText}, {u"Websocket connection complete.", u"0", u"OK"}},
-        {"DataIn", [](EngineEvents& e) { e.dataIn(1, span("hi"), true); }, 3, {byRefI2, byRefText, byRefBool},
+        {"ConnectionStatus",
+         [](EngineEvents& e) { e.connectionStatus("Websocket connection complete.", 0, "OK"); },
+         2,
+         {byRefText, byRefI2, byRefText},
+         {u"Websocket connection complete.", u"0", u"OK"}},
+        {"DataIn",
+         [](EngineEvents& e) { e.dataIn(1, span("hi"), true); },
+         3,
+         {byRefI2, byRefText, byRefBool},
          {u"1", u"hi", u"-1"}},
-        {"Disconnected", [](EngineEvents& e) { e.disconnected(1001, "Going Away"); }, 4, {byRefI2, byRefText},
+        {"Disconnected",
+         [](EngineEvents& e) { e.disconnected(1001, "Going Away"); },
+         4,
+         {byRefI2, byRefText},
          {u"1001", u"Going Away"}},
-        {"Error", [](EngineEvents& e) { e.error(4003, "Invalid handshake packet."); }, 5, {byRefI2, byRefText},
+        {"Error",
+         [](EngineEvents& e) { e.error(4003, "Invalid handshake packet."); },
+         5,
+         {byRefI2, byRefText},
          {u"4003", u"Invalid handshake packet."}},
-        {"Header", [](EngineEvents& e) { e.header("Upgrade", "websocket"); }, 6, {byRefText, byRefText},
+        {"Header",
+         [](EngineEvents& e) { e.header("Upgrade", "websocket"); },
+         6,
+         {byRefText, byRefText},
          {u"Upgrade", u"websocket"}},
         {"ReadyToSend", [](EngineEvents& e) { e.readyToSend(); }, 7, {}, {}},
         {"Redirect",
@@ -77,15 +92,22 @@ TEST_F(MorvaneEventsTest, EveryEventArrivesWithItsArgumentsByReference) {
              bool accept = true;
              e.redirect("ws://b/", accept);
          },
-         8, {byRefText, byRefBool}, {u"ws://b/", u"-1"}},
-        {"SetCookie", [](EngineEvents& e) { e.setCookie("n", "v", "Wed", "d.example", "/", true); }, 9,
-         {byRefText, byRefText, byRefText, byRefText, byRefText, byRefBool}, {u"n", u"v", u"Wed", u"d.example", u"/", u"-1"}},
+         8,
+         {byRefText, byRefBool},
+         {u"ws://b/", u"-1"}},
+        {"SetCookie",
+         [](EngineEvents& e) { e.setCookie("n", "v", "Wed", "d.example", "/", true); },
+         9,
+         {byRefText, byRefText, byRefText, byRefText, byRefText, byRefBool},
+         {u"n", u"v", u"Wed", u"d.example", u"/", u"-1"}},
         {"SSLServerAuthentication",
          [](EngineEvents& e) {
              bool accept = false;
              e.sslServerAuthentication(span("CERT"), "CN=s", "CN=i", "ok", accept);
          },
-         10, {byRefText, byRefText, byRefText, byRefText, byRefBool}, {u"CERT", u"CN=s", u"CN=i", u"ok", u"0"}},
+         10,
+         {byRefText, byRefText, byRefText, byRefText, byRefBool},
+         {u"CERT", u"CN=s", u"CN=i", u"ok", u"0"}},
         {"SSLStatus", [](EngineEvents& e) { e.sslStatus("handshake"); }, 11, {byRefText}, {u"handshake"}},
     };
     for (const EventCase& c : cases) {
@@ -106,8 +128,8 @@ TEST_F(MorvaneEventsTest, AcceptIsReadBackFromTheHandler) {
         std::optional<bool> handlerSets;
         bool expected;
     };
-    const Case cases[] = {{true, false, false}, {false, true, true}, {true, std::nullopt, true},
-                          {false, std::nullopt, false}};
+    const Case cases[] = {
+        {true, false, false}, {false, true, true}, {true, std::nullopt, true}, {false, std::nullopt, false}};
     for (const Case& c : cases) {
         sink_.handler = [&](DISPID, std::vector<VARIANT*>& args) {
             if (c.handlerSets) *args.back()->pboolVal = *c.handlerSets ? VARIANT_TRUE : VARIANT_FALSE;

@@ -18,25 +18,25 @@ HRESULT Morvane::callMethod(DISPID dispid, BSTR first, BSTR second) {
         const DWORD help = methodHelpContext(dispid);
         const auto argument = [this](BSTR text) { return engineText(text, com::BstrExtent::toFirstZero); };
         switch (dispid) {
-        case DISPID_MORVANE_ADDCOOKIE: engine_.http().addCookie(argument(first), argument(second)); return S_OK;
-        case DISPID_MORVANE_CONNECT: return raiseEngineCode(engine_.webSocket().connect(argument(first)), help);
-        case DISPID_MORVANE_DISCONNECT: return raiseEngineCode(engine_.webSocket().disconnect(), help);
-        case DISPID_MORVANE_DOEVENTS: return raiseEngineCode(engine_.webSocket().doEvents(), help);
-        case DISPID_MORVANE_INTERRUPT: return raiseEngineCode(engine_.webSocket().interrupt(), help);
-        case DISPID_MORVANE_RESETHEADERS: return raiseEngineCode(engine_.http().resetHeaders(), help);
-        case DISPID_MORVANE_SEND: {
-            // Payload: every character, embedded zeros included.
-            const std::string data = engineText(first, com::BstrExtent::whole);
-            return raiseEngineCode(engine_.webSocket().send(bytesOf(data)), help);
-        }
-        case DISPID_MORVANE_SENDFILE: return raiseEngineCode(engine_.webSocket().sendFile(argument(first)), help);
-        case DISPID_MORVANE_SENDTEXT: {
-            // Straight to UTF-8: characters the code page lacks still arrive.
-            std::u16string_view text = com::bstrView(first);
-            text = text.substr(0, text.find(u'\0'));
-            return raiseEngineCode(engine_.webSocket().sendText(codepage::utf16ToUtf8(text)), help);
-        }
-        default: return DISP_E_MEMBERNOTFOUND;
+            case DISPID_MORVANE_ADDCOOKIE: engine_.http().addCookie(argument(first), argument(second)); return S_OK;
+            case DISPID_MORVANE_CONNECT: return raiseEngineCode(engine_.webSocket().connect(argument(first)), help);
+            case DISPID_MORVANE_DISCONNECT: return raiseEngineCode(engine_.webSocket().disconnect(), help);
+            case DISPID_MORVANE_DOEVENTS: return raiseEngineCode(engine_.webSocket().doEvents(), help);
+            case DISPID_MORVANE_INTERRUPT: return raiseEngineCode(engine_.webSocket().interrupt(), help);
+            case DISPID_MORVANE_RESETHEADERS: return raiseEngineCode(engine_.http().resetHeaders(), help);
+            case DISPID_MORVANE_SEND: {
+                // Payload: every character, embedded zeros included.
+                const std::string data = engineText(first, com::BstrExtent::whole);
+                return raiseEngineCode(engine_.webSocket().send(bytesOf(data)), help);
+            }
+            case DISPID_MORVANE_SENDFILE: return raiseEngineCode(engine_.webSocket().sendFile(argument(first)), help);
+            case DISPID_MORVANE_SENDTEXT: {
+                // Straight to UTF-8: characters the code page lacks still arrive.
+                std::u16string_view text = com::bstrView(first);
+                text = text.substr(0, text.find(u'\0'));
+                return raiseEngineCode(engine_.webSocket().sendText(codepage::utf16ToUtf8(text)), help);
+            }
+            default: return DISP_E_MEMBERNOTFOUND;
         }
     });
 }

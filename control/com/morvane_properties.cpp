@@ -46,9 +46,8 @@ HRESULT Morvane::getProperty(DISPID dispid, std::optional<SHORT> index, VARIANT*
         }
 
         if (isSlot(dispid)) {
-            return variantFromBytes(dispid == DISPID_MORVANE_DATAINTEXTB ? events_->dataInText()
-                                                                         : events_->certEncoded(),
-                                    *out);
+            return variantFromBytes(
+                dispid == DISPID_MORVANE_DATAINTEXTB ? events_->dataInText() : events_->certEncoded(), *out);
         }
         PropertyValue value;
         engine_.clearLastError();
@@ -58,25 +57,25 @@ HRESULT Morvane::getProperty(DISPID dispid, std::optional<SHORT> index, VARIANT*
         }
 
         switch (property->type.type) {
-        case AutomationType::Boolean:
-            out->vt = VT_BOOL;
-            out->boolVal = value.boolean ? VARIANT_TRUE : VARIANT_FALSE;
-            return S_OK;
-        case AutomationType::Integer:
-            out->vt = VT_I2;
-            out->iVal = static_cast<SHORT>(value.number);
-            return S_OK;
-        case AutomationType::Long:
-        case AutomationType::Enumeration:
-            out->vt = VT_I4;
-            out->lVal = value.number;
-            return S_OK;
-        case AutomationType::String:
-            out->bstrVal = callerText(value.text);
-            out->vt = VT_BSTR;
-            return S_OK;
-        case AutomationType::ByteArray: return variantFromBytes(bytesOf(value.text), *out);
-        case AutomationType::Unknown: break;
+            case AutomationType::Boolean:
+                out->vt = VT_BOOL;
+                out->boolVal = value.boolean ? VARIANT_TRUE : VARIANT_FALSE;
+                return S_OK;
+            case AutomationType::Integer:
+                out->vt = VT_I2;
+                out->iVal = static_cast<SHORT>(value.number);
+                return S_OK;
+            case AutomationType::Long:
+            case AutomationType::Enumeration:
+                out->vt = VT_I4;
+                out->lVal = value.number;
+                return S_OK;
+            case AutomationType::String:
+                out->bstrVal = callerText(value.text);
+                out->vt = VT_BSTR;
+                return S_OK;
+            case AutomationType::ByteArray: return variantFromBytes(bytesOf(value.text), *out);
+            case AutomationType::Unknown: break;
         }
         return E_UNEXPECTED;
     });
@@ -107,29 +106,31 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
 
         PropertyValue converted;
         switch (property->type.type) {
-        case AutomationType::Boolean: converted.boolean = value.boolVal != VARIANT_FALSE; break;
-        case AutomationType::Integer:
-        case AutomationType::Long:
-        case AutomationType::Enumeration: converted.number = numberOf(*property, value); break;
-        case AutomationType::String:
-            // DataToSend is payload: every character counts, zeros included.
-            converted.text = engineText(value.bstrVal, dispid == DISPID_MORVANE_DATATOSEND
-                                                           ? com::BstrExtent::whole
-                                                           : com::BstrExtent::toFirstZero);
-            break;
-        case AutomationType::ByteArray: {
-            if (dispid == DISPID_MORVANE_DATATOSENDB) {
-                int code = 0;
-                if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) { code = engine_.webSocket().send(bytes); })) {
-                    return raiseEngineCode(code, help);
+            case AutomationType::Boolean: converted.boolean = value.boolVal != VARIANT_FALSE; break;
+            case AutomationType::Integer:
+            case AutomationType::Long:
+            case AutomationType::Enumeration: converted.number = numberOf(*property, value); break;
+            case AutomationType::String:
+                // DataToSend is payload: every character counts, zeros included.
+                converted.text =
+                    engineText(value.bstrVal, dispid == DISPID_MORVANE_DATATOSEND ? com::BstrExtent::whole
+                                                                                  : com::BstrExtent::toFirstZero);
+                break;
+            case AutomationType::ByteArray: {
+                if (dispid == DISPID_MORVANE_DATATOSENDB) {
+                    int code = 0;
+                    if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) {
+                            code = engine_.webSocket().send(bytes);
+                        })) {
+                        return raiseEngineCode(code, help);
+                    }
                 }
+                std::optional<std::string> bytes = bytesFromVariant(value);
+                if (!bytes) return raise(accessor_error::notOneDimensional, help);
+                converted.text = std::move(*bytes);
+                break;
             }
-            std::optional<std::string> bytes = bytesFromVariant(value);
-            if (!bytes) return raise(accessor_error::notOneDimensional, help);
-            converted.text = std::move(*bytes);
-            break;
-        }
-        case AutomationType::Unknown: return E_UNEXPECTED;
+            case AutomationType::Unknown: return E_UNEXPECTED;
         }
         return raiseEngineCode(writeProperty(engine_, dispid, position, converted), help);
     });

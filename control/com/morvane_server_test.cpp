@@ -28,7 +28,8 @@ void expectRegistered(const com::registry::Hive& hive) {
     EXPECT_EQ(hive.queryString(classKey), "QuillonWS Morvane WebSocket Control");
     EXPECT_EQ(hive.queryString(classKey + "\\ProgID"), "QuillonWS.Morvane.1");
     EXPECT_EQ(hive.queryString(classKey + "\\VersionIndependentProgID"), "QuillonWS.Morvane");
-    for (const char* flag : {"Programmable", "Control", "Insertable"}) EXPECT_TRUE(hive.keyExists(classKey + "\\" + flag));
+    for (const char* flag : {"Programmable", "Control", "Insertable"})
+        EXPECT_TRUE(hive.keyExists(classKey + "\\" + flag));
     EXPECT_EQ(hive.queryString(classKey + "\\InprocServer32"), path);
     EXPECT_EQ(hive.queryString(classKey + "\\InprocServer32", "ThreadingModel"), "Apartment");
     EXPECT_EQ(hive.queryString(classKey + "\\ToolboxBitmap32"), path + ", 101");
@@ -153,7 +154,8 @@ TEST_F(MorvaneServerTest, TheLibraryStaysWhileAnythingHoldsIt) {
 TEST_F(MorvaneServerTest, OnlyTheMorvaneClassIsServed) {
     void* library = ::dlopen(MORVANE_LIBRARY, RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(library, nullptr);
-    auto getClassObject = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(::dlsym(library, "DllGetClassObject"));
+    auto getClassObject =
+        reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(::dlsym(library, "DllGetClassObject"));
     ASSERT_NE(getClassObject, nullptr);
     void* object = reinterpret_cast<void*>(1);
     EXPECT_EQ(getClassObject(IID_IMorvane, IID_IClassFactory, &object), CLASS_E_CLASSNOTAVAILABLE);

@@ -16,11 +16,11 @@
 #include "control/include/morvane.h"
 #include "platform/com/client_site.h"
 #include "platform/com/connection_point.h"
-#include "platform/com/test_objects.h"
 #include "platform/com/creation.h"
 #include "platform/com/error_info.h"
 #include "platform/com/registry.h"
 #include "platform/com/safearray.h"
+#include "platform/com/test_objects.h"
 
 namespace morvane::testing {
 

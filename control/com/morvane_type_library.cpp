@@ -14,13 +14,13 @@ using com::MemberKind;
 
 VARTYPE variantType(const TypeRef& type) {
     switch (type.type) {
-    case AutomationType::Boolean: return VT_BOOL;
-    case AutomationType::Integer: return VT_I2;
-    case AutomationType::Long:
-    case AutomationType::Enumeration: return VT_I4;
-    case AutomationType::String: return VT_BSTR;
-    case AutomationType::ByteArray: return VT_VARIANT;
-    case AutomationType::Unknown: return VT_UNKNOWN;
+        case AutomationType::Boolean: return VT_BOOL;
+        case AutomationType::Integer: return VT_I2;
+        case AutomationType::Long:
+        case AutomationType::Enumeration: return VT_I4;
+        case AutomationType::String: return VT_BSTR;
+        case AutomationType::ByteArray: return VT_VARIANT;
+        case AutomationType::Unknown: return VT_UNKNOWN;
     }
     return VT_VARIANT;
 }
@@ -48,7 +48,8 @@ void addMethod(std::vector<com::MemberDescription>& members, const MethodDescrip
         params.emplace_back(std::string(parameter.name), variantType(parameter.type), false, enumName(parameter.type));
     }
     members.emplace_back(std::string(m.name), m.dispid, MemberKind::method, std::move(params),
-                         m.result ? variantType(*m.result) : VARTYPE{VT_EMPTY}, std::string(), methodHelpContext(m.dispid));
+                         m.result ? variantType(*m.result) : VARTYPE{VT_EMPTY}, std::string(),
+                         methodHelpContext(m.dispid));
 }
 
 com::InterfaceDescription dispatchInterface() {
@@ -64,7 +65,8 @@ com::InterfaceDescription eventInterface() {
     for (const auto& event : events()) {
         std::vector<com::ParamDescription> params;
         for (const auto& parameter : event.parameters) {
-            params.emplace_back(std::string(parameter.name), static_cast<VARTYPE>(VT_BYREF | variantType(parameter.type)));
+            params.emplace_back(std::string(parameter.name),
+                                static_cast<VARTYPE>(VT_BYREF | variantType(parameter.type)));
         }
         type.members.emplace_back(std::string(event.name), event.dispid, MemberKind::method, std::move(params));
     }
@@ -85,8 +87,8 @@ com::TypeLibraryDescription build() {
         for (const auto& member : e.members) values.values.emplace_back(std::string(member.name), member.value);
         library.enums.push_back(std::move(values));
     }
-    library.classes = {{std::string(className), CLSID_Morvane, std::string(dispatchInterfaceName),
-                        std::string(eventInterfaceName)}};
+    library.classes = {
+        {std::string(className), CLSID_Morvane, std::string(dispatchInterfaceName), std::string(eventInterfaceName)}};
     return library;
 }
 

@@ -1,11 +1,12 @@
 #include "control/engine/config_text.h"
-#include "control/engine/ascii.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <optional>
 #include <string_view>
+
+#include "control/engine/ascii.h"
 
 namespace morvane {
 namespace {
@@ -43,9 +44,9 @@ TEST(ConfigTextTest, SplitsNameAndValue) {
 
 TEST(ConfigTextTest, ReadsBooleans) {
     const std::pair<std::string_view, bool> cases[] = {
-        {"TRUE", true},  {"true", true},   {"tRuE", true},  {"yes", true},  {"YES", true},
-        {"1", true},     {"False", false}, {"no", false},   {"on", false},  {"0", false},
-        {"", false},     {"11", false},    {"truex", false}, {"-1", false}, {"y", false},
+        {"TRUE", true}, {"true", true},   {"tRuE", true},   {"yes", true}, {"YES", true},
+        {"1", true},    {"False", false}, {"no", false},    {"on", false}, {"0", false},
+        {"", false},    {"11", false},    {"truex", false}, {"-1", false}, {"y", false},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(configBoolean(text), expected) << text;
 }
@@ -82,9 +83,8 @@ TEST(ConfigTextTest, NarrowsIntegersForThirtyTwoBitSettings) {
     constexpr auto largest = std::numeric_limits<std::int32_t>::max();
     constexpr auto smallest = std::numeric_limits<std::int32_t>::min();
     const std::pair<std::string_view, std::int32_t> cases[] = {
-        {"131072", 131072},      {"0x80000000", smallest}, {"0xFFFFFFFF", -1},
-        {"4294967295", -1},      {"0x100000000", largest}, {"99999999999", largest},
-        {"-2147483648", smallest}, {"-2147483649", smallest},
+        {"131072", 131072},       {"0x80000000", smallest}, {"0xFFFFFFFF", -1},        {"4294967295", -1},
+        {"0x100000000", largest}, {"99999999999", largest}, {"-2147483648", smallest}, {"-2147483649", smallest},
     };
     for (const auto& [text, expected] : cases) EXPECT_EQ(configInteger32(text), expected) << text;
 }

@@ -44,20 +44,22 @@ std::span<const Setting<EngineContext>> EngineContext::settings() {
     static const Setting<E> table[] = {
         {.name = "CodePage",
          .integer = &E::codePage_,
-         .write = [](E& e, std::string_view v) {
-             e.setCodePage(configInteger32(v));
-             return 0;
-         }},
+         .write =
+             [](E& e, std::string_view v) {
+                 e.setCodePage(configInteger32(v));
+                 return 0;
+             }},
         {.name = "CharsetMode", .integer = &E::charsetMode_},
         {.name = "LogDebugFile", .text = &E::logDebugFile_},
         {.name = "LogDebugOption", .integer = &E::logDebugOption_},
         {.name = "LastError", .access = SettingAccess::ReadOnly, .text = &E::lastErrorText_},
         {.name = "ZeroMemory",
          .read = [](E&) { return std::string(configBooleanText(zeroMemory_)); },
-         .write = [](E&, std::string_view v) {
-             zeroMemory_ = configBoolean(v);
-             return 0;
-         }},
+         .write =
+             [](E&, std::string_view v) {
+                 zeroMemory_ = configBoolean(v);
+                 return 0;
+             }},
     };
     return table;
 }
@@ -102,9 +104,12 @@ int EngineContext::failSocket(int code) { return fail(code, socketErrorDescripti
 
 void EngineContext::describeError(int code) {
     if (!lastErrorText_.empty()) return;
-    if (code == errc::interrupted) lastErrorText_ = errtext::interrupted;
-    else if (code == errc::outOfMemory) lastErrorText_ = errtext::outOfMemory;
-    else if (isSocketErrorCode(code)) lastErrorText_ = socketErrorDescription(code);
+    if (code == errc::interrupted)
+        lastErrorText_ = errtext::interrupted;
+    else if (code == errc::outOfMemory)
+        lastErrorText_ = errtext::outOfMemory;
+    else if (isSocketErrorCode(code))
+        lastErrorText_ = socketErrorDescription(code);
 }
 
 void EngineContext::setEventSink(EngineEvents* sink) {

@@ -57,8 +57,7 @@ inline constexpr std::string_view busy = "Busy performing current action.";
 inline constexpr std::string_view httpProtocol = "HTTP protocol error. ";
 inline constexpr std::string_view missingRedirectLocation =
     "HTTP protocol error. Expected header 'redirectlocation' was not found.";
-inline constexpr std::string_view identicalRedirect =
-    "Attempting to redirect to identical URL.  Aborting connection.";
+inline constexpr std::string_view identicalRedirect = "Attempting to redirect to identical URL.  Aborting connection.";
 inline constexpr std::string_view noServer = "No server specified in URL";
 inline constexpr std::string_view proxyError = "Proxy error: ";
 inline constexpr std::string_view outOfMemory = "Out of memory.";
@@ -67,8 +66,7 @@ inline constexpr std::string_view interrupted = "Interrupted.";
 inline constexpr std::string_view timeout = "Timeout.";
 inline constexpr std::string_view tooManyRedirects = "There were too many redirects.";
 inline constexpr std::string_view invalidHandshake = "Invalid handshake packet.";
-inline constexpr std::string_view needsBlocking =
-    "This operation cannot be performed in a non-blocking manner.";
+inline constexpr std::string_view needsBlocking = "This operation cannot be performed in a non-blocking manner.";
 inline constexpr std::string_view zeroRemotePort =
     "RemotePort can't be zero. Please specify a valid service port number.";
 inline constexpr std::string_view securityLibrary = "The security library could not be loaded";

@@ -38,14 +38,11 @@ public:
     // 8: `accept` enters as the redirect policy's verdict; what the handler leaves decides.
     virtual void redirect(const std::string& location, bool& accept) = 0;
     // 9: once per Set-Cookie header of the response.
-    virtual void setCookie(const std::string& name, const std::string& value,
-                           const std::string& expires, const std::string& domain,
-                           const std::string& path, bool secure) = 0;
+    virtual void setCookie(const std::string& name, const std::string& value, const std::string& expires,
+                           const std::string& domain, const std::string& path, bool secure) = 0;
     // 10: the server's certificate; `accept` is read back.
-    virtual void sslServerAuthentication(std::span<const std::uint8_t> certEncoded,
-                                         const std::string& certSubject,
-                                         const std::string& certIssuer,
-                                         const std::string& status, bool& accept) = 0;
+    virtual void sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& certSubject,
+                                         const std::string& certIssuer, const std::string& status, bool& accept) = 0;
     // 11: progress text of the secure channel.
     virtual void sslStatus(const std::string& message) = 0;
 };
@@ -63,8 +60,8 @@ public:
     void header(const std::string&, const std::string&) override {}
     void readyToSend() override {}
     void redirect(const std::string&, bool&) override {}
-    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&,
-                   const std::string&, bool) override {}
+    void setCookie(const std::string&, const std::string&, const std::string&, const std::string&, const std::string&,
+                   bool) override {}
     void sslServerAuthentication(std::span<const std::uint8_t>, const std::string&, const std::string&,
                                  const std::string&, bool&) override {}
     void sslStatus(const std::string&) override {}

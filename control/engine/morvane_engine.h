@@ -15,11 +15,11 @@
 #include <string_view>
 
 #include "control/engine/engine_context.h"
+#include "control/tls/tls_channel.h"
+#include "control/tls/tls_settings.h"
 #include "control/transport/auth_settings.h"
 #include "control/transport/proxy_settings.h"
 #include "control/transport/socket_engine.h"
-#include "control/tls/tls_channel.h"
-#include "control/tls/tls_settings.h"
 #include "control/websocket/http_layer.h"
 #include "control/websocket/websocket_layer.h"
 

@@ -39,9 +39,7 @@ struct Setting {
     std::string (*read)(Layer&) = nullptr;
     int (*write)(Layer&, std::string_view value) = nullptr;
 
-    bool answersReads() const {
-        return access != SettingAccess::WriteOnly;
-    }
+    bool answersReads() const { return access != SettingAccess::WriteOnly; }
     bool answersWrites() const { return access != SettingAccess::ReadOnly; }
 };
 
@@ -56,18 +54,23 @@ const Setting<Layer>* findSetting(std::span<const Setting<Layer>> table, std::st
 // Reads or writes one setting of the table. Returns no value when the table
 // does not answer the request, else the setting's result code (0 = done).
 template <class Layer>
-std::optional<int> applySetting(std::span<const Setting<Layer>> table, Layer& layer,
-                                const ConfigText& request, std::string& result) {
+std::optional<int> applySetting(std::span<const Setting<Layer>> table, Layer& layer, const ConfigText& request,
+                                std::string& result) {
     const Setting<Layer>* setting = findSetting(table, request.name);
     if (setting == nullptr) return std::nullopt;
 
     if (!request.value) {
         if (!setting->answersReads()) return std::nullopt;
-        if (setting->read) result = setting->read(layer);
-        else if (setting->boolean) result = configBooleanText(layer.*(setting->boolean));
-        else if (setting->integer) result = std::to_string(layer.*(setting->integer));
-        else if (setting->integer64) result = std::to_string(layer.*(setting->integer64));
-        else if (setting->text) result = layer.*(setting->text);
+        if (setting->read)
+            result = setting->read(layer);
+        else if (setting->boolean)
+            result = configBooleanText(layer.*(setting->boolean));
+        else if (setting->integer)
+            result = std::to_string(layer.*(setting->integer));
+        else if (setting->integer64)
+            result = std::to_string(layer.*(setting->integer64));
+        else if (setting->text)
+            result = layer.*(setting->text);
         return 0;
     }
 
@@ -75,10 +78,14 @@ std::optional<int> applySetting(std::span<const Setting<Layer>> table, Layer& la
     if (setting->access == SettingAccess::ReadOnlyIgnoringWrites) return 0;
     const std::string_view value = *request.value;
     if (setting->write) return setting->write(layer, value);
-    if (setting->boolean) layer.*(setting->boolean) = configBoolean(value);
-    else if (setting->integer) layer.*(setting->integer) = configInteger32(value);
-    else if (setting->integer64) layer.*(setting->integer64) = configInteger(value);
-    else if (setting->text) layer.*(setting->text) = std::string(value);
+    if (setting->boolean)
+        layer.*(setting->boolean) = configBoolean(value);
+    else if (setting->integer)
+        layer.*(setting->integer) = configInteger32(value);
+    else if (setting->integer64)
+        layer.*(setting->integer64) = configInteger(value);
+    else if (setting->text)
+        layer.*(setting->text) = std::string(value);
     return 0;
 }
 

@@ -33,8 +33,14 @@ TEST(SocketErrorsTest, SocketNumbersAreTheTenThousandsAndTheResolverRange) {
 
 TEST(SocketErrorsTest, SystemErrorsBecomeSocketNumbers) {
     const std::pair<int, int> cases[] = {
-        {0, 0},          {EWOULDBLOCK, 10035}, {ECONNREFUSED, 10061}, {ECONNRESET, 10054},
-        {EPIPE, 10054},  {ENOTCONN, 10057},    {ETIMEDOUT, 10060},    {EHOSTUNREACH, 10065},
+        {0, 0},
+        {EWOULDBLOCK, 10035},
+        {ECONNREFUSED, 10061},
+        {ECONNRESET, 10054},
+        {EPIPE, 10054},
+        {ENOTCONN, 10057},
+        {ETIMEDOUT, 10060},
+        {EHOSTUNREACH, 10065},
         {EIO, 10100 + EIO},  // no counterpart: kept recognisable
         {10054, 10054},      // already a socket number
     };

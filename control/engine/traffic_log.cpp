@@ -8,8 +8,8 @@ namespace {
 
 std::string stamp(int instance, const std::tm& t) {
     char text[64];
-    std::snprintf(text, sizeof text, "[%d][%04d/%02d/%02d %02d:%02d:%02d] ", instance, t.tm_year + 1900,
-                  t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+    std::snprintf(text, sizeof text, "[%d][%04d/%02d/%02d %02d:%02d:%02d] ", instance, t.tm_year + 1900, t.tm_mon + 1,
+                  t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
     return text;
 }
 
@@ -31,8 +31,10 @@ std::string formatDebugLogBlock(int instance, const std::tm& localTime, TrafficD
         for (std::size_t i = 0; i < data.size(); ++i) {
             block += hexDigits[data[i] >> 4];
             block += hexDigits[data[i] & 0x0F];
-            if ((i + 1) % hexBytesPerLine == 0) block += "\r\n";
-            else block += ' ';
+            if ((i + 1) % hexBytesPerLine == 0)
+                block += "\r\n";
+            else
+                block += ' ';
         }
     } else {
         block.append(reinterpret_cast<const char*>(data.data()), data.size());

@@ -17,8 +17,8 @@ namespace morvane {
 enum class TrafficDirection { Send, Receive };
 
 // LogDebugOption bits.
-inline constexpr std::int32_t logDebugHex = 1;       // data as hexadecimal pairs
-inline constexpr std::int32_t logDebugNoTraffic = 2; // information lines only
+inline constexpr std::int32_t logDebugHex = 1;        // data as hexadecimal pairs
+inline constexpr std::int32_t logDebugNoTraffic = 2;  // information lines only
 
 // One traffic block of the debug log:
 //   [instance][YYYY/MM/DD hh:mm:ss] ------SEND------(n bytes)\r\n data \r\n

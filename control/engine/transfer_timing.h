@@ -51,9 +51,7 @@ public:
     std::int64_t windowBytes() const { return windowBytes_; }
 
 private:
-    bool windowExpired(std::int64_t nowMillis) const {
-        return nowMillis - lastSend_ > restartAfterMillis;
-    }
+    bool windowExpired(std::int64_t nowMillis) const { return nowMillis - lastSend_ > restartAfterMillis; }
 
     bool started_ = false;
     std::int64_t windowBytes_ = 0;

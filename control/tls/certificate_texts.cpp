@@ -1,7 +1,6 @@
 #include "control/tls/certificate_texts.h"
 
 #include "control/tls/hex_text.h"
-
 #include "platform/security/certificate_text.h"
 
 namespace morvane::tls {
@@ -34,7 +33,6 @@ constexpr PolicyStatus kPolicyStatuses[] = {
     {0x800B010F, "The certificate's CN name does not match the passed value."},
     {0x800B0110, "The certificate is not valid for the requested usage."},
 };
-
 
 }  // namespace
 

@@ -130,9 +130,10 @@ int TlsChannel::acquireCredentials() {
     if (alpnAvailable(context_.environment())) options.alpnProtocols = alpnIdentifiers(settings_.alpnExtension);
 
     // The inputs that make two credentials the same, for ReuseSSLSession.
-    std::string inputs = std::to_string(options.enabledProtocols) + "|" + std::to_string(options.minimumCipherStrength) +
-                         "|" + settings_.sslEnabledCipherSuites + "|" + settings_.sslProvider + "|" +
-                         (settings_.useDefaultCredentials ? "1" : "0") + "|" + settings_.alpnExtension;
+    std::string inputs = std::to_string(options.enabledProtocols) + "|" +
+                         std::to_string(options.minimumCipherStrength) + "|" + settings_.sslEnabledCipherSuites + "|" +
+                         settings_.sslProvider + "|" + (settings_.useDefaultCredentials ? "1" : "0") + "|" +
+                         settings_.alpnExtension;
     if (settings_.reuseSslSession && credentials_ && inputs == credentialInputs_) return 0;
 
     std::shared_ptr<sec::TlsCredentials> credentials;
@@ -213,8 +214,10 @@ void TlsChannel::streamConnected(int code) {
 int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) {
     if (!enabled_ || !active_) return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
     pendingInput_.insert(pendingInput_.end(), bytes.begin(), bytes.end());
-    if (state_ == State::Handshaking || renegotiating_) continueHandshake();
-    else if (state_ == State::Established) decryptPending();
+    if (state_ == State::Handshaking || renegotiating_)
+        continueHandshake();
+    else if (state_ == State::Established)
+        decryptPending();
     return 0;
 }
 
@@ -319,8 +322,7 @@ bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint
     std::string statusText;
     // The name the certificate must carry is the host as typed, which must
     // read as text in the control's code page.
-    const bool nameReadable =
-        codepage::multiByteToWide(codePage, host_, codepage::ConversionMode::strict).ok();
+    const bool nameReadable = codepage::multiByteToWide(codePage, host_, codepage::ConversionMode::strict).ok();
     if (!nameReadable) {
         result = nameMismatchCode;
         statusText = nameMismatchText;
@@ -334,7 +336,8 @@ bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint
             statusText = formatted("can't get certificate chain (error 0x%llx).", policy.status);
         }
     }
-    const std::string encoded = settings_.sslIncludeCertChain ? tls::pemChain(chain) : tls::pemArmor("CERTIFICATE", leaf);
+    const std::string encoded =
+        settings_.sslIncludeCertChain ? tls::pemChain(chain) : tls::pemArmor("CERTIFICATE", leaf);
     if (result != 0) {
         context_.raiseError(verificationFailed, formatted("error verifying server certificate: 0x%llx", result));
     }
@@ -550,13 +553,13 @@ void TlsChannel::streamClosed(int code, const std::string& description) {
     const bool wasUp = reportedUp_;
     if (before == State::Handshaking) {
         // The server went away in the middle of the handshake.
-        const std::string text = "Server disconnected before handshake completion [" +
-                                 signedCode(lastHandshakeError_) + "].";
+        const std::string text =
+            "Server disconnected before handshake completion [" + signedCode(lastHandshakeError_) + "].";
         context_.fail(handshakeFailed, text);
         context_.raiseError(handshakeFailed, text);
         if (EngineEvents* events = context_.events()) {
-            events->connectionStatus(std::string(handshakeFailedText),
-                                     static_cast<std::int16_t>(lastHandshakeError_), text);
+            events->connectionStatus(std::string(handshakeFailedText), static_cast<std::int16_t>(lastHandshakeError_),
+                                     text);
         }
         resetChannel();
         if (listener_) listener_->streamConnected(handshakeFailed);

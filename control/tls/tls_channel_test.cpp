@@ -273,7 +273,8 @@ TEST(TlsChannelTest, ProtocolMaskAlgorithmListAndAlpn) {
     }
 
     // A system too old for ALPN says so and goes on without it.
-    ChannelStack old(Pki::get().leaf, withAlpn("chat"), EngineEnvironment{.ansiCodePage = 1252, .systemMajorVersion = 6, .systemMinorVersion = 1});
+    ChannelStack old(Pki::get().leaf, withAlpn("chat"),
+                     EngineEnvironment{.ansiCodePage = 1252, .systemMajorVersion = 6, .systemMinorVersion = 1});
     old.settings.alpnExtension = "chat";
     ASSERT_EQ(old.connect(), 0);
     EXPECT_EQ(old.above.connects, std::vector<int>{0});
@@ -411,8 +412,9 @@ TEST(TlsChannelTest, ANameThatIsNoTextInTheCodePageMatchesNoCertificate) {
     ASSERT_EQ(stack.channel.connect("local\xffhost", 443), 0);
     stack.stream.play();
     EXPECT_TRUE(stack.logged("Error 280 error verifying server certificate: 0x11d"));
-    EXPECT_TRUE(stack.logged("SSLServerAuthentication CN=localhost|CN=Test Root|Server name does not match server "
-                             "certificate.|False"));
+    EXPECT_TRUE(
+        stack.logged("SSLServerAuthentication CN=localhost|CN=Test Root|Server name does not match server "
+                     "certificate.|False"));
     EXPECT_EQ(stack.above.connects, std::vector<int>{276});
 }
 
@@ -432,7 +434,8 @@ TEST(TlsChannelTest, CredentialsThatCannotBeHadAndAClosedThatMustWait) {
         stack.stream.blockSends(2);
         EXPECT_EQ(stack.channel.send(bytes("queued")), 10035);
         EXPECT_EQ(stack.channel.close(), 10035);
-        EXPECT_EQ(stack.context.lastErrorText(), "Operation would block (to force disconnection, set Linger to FALSE).");
+        EXPECT_EQ(stack.context.lastErrorText(),
+                  "Operation would block (to force disconnection, set Linger to FALSE).");
         EXPECT_TRUE(stack.channel.isConnected());
         stack.stream.play();  // writable again: the record goes out
         EXPECT_EQ(stack.server->received(), "queued");

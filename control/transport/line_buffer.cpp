@@ -56,8 +56,7 @@ std::span<std::uint8_t> LineBuffer::freeSpace() {
 
 void LineBuffer::commit(std::size_t count) { end_ = std::min(end_ + count, storage_.size()); }
 
-std::optional<LineBuffer::Piece> LineBuffer::consume(std::size_t length, std::size_t terminatorLength,
-                                                     bool endOfLine) {
+std::optional<LineBuffer::Piece> LineBuffer::consume(std::size_t length, std::size_t terminatorLength, bool endOfLine) {
     Piece piece{{storage_.data() + begin_, length}, endOfLine};
     begin_ += length + terminatorLength;
     scanned_ = 0;
@@ -85,8 +84,8 @@ std::optional<LineBuffer::Piece> LineBuffer::nextLine() {
     const std::size_t available = size();
 
     if (splitCrlf_) {
-        const auto* found = std::find_if(data + scanned_, data + available,
-                                         [](std::uint8_t byte) { return byte == cr || byte == lf; });
+        const auto* found =
+            std::find_if(data + scanned_, data + available, [](std::uint8_t byte) { return byte == cr || byte == lf; });
         if (found == data + available) {
             scanned_ = available;
             return std::nullopt;

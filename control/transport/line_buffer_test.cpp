@@ -66,8 +66,7 @@ TEST(LineBufferTest, ByteAtATimeArrival) {
     buffer.setEndOfLine("END");
     std::vector<std::string> reads;
     for (char c : std::string("oneENDtwoENENDthree")) reads.emplace_back(1, c);
-    EXPECT_EQ(feed(buffer, reads, true),
-              (std::vector<Delivered>{{"one", true}, {"twoEN", true}, {"three", false}}));
+    EXPECT_EQ(feed(buffer, reads, true), (std::vector<Delivered>{{"one", true}, {"twoEN", true}, {"three", false}}));
 }
 
 TEST(LineBufferTest, SplitCrlfTakesEitherByteAndPairsAcrossReads) {
@@ -100,8 +99,7 @@ TEST(LineBufferTest, StreamModeReadsMoreThanALineAtATime) {
 TEST(LineBufferTest, FullBufferWithoutALineGoesUpWhole) {
     LineBuffer buffer(8);
     buffer.setEndOfLine("\n");
-    EXPECT_EQ(feed(buffer, {"0123456789ab\nz"}),
-              (std::vector<Delivered>{{"01234567", false}, {"89ab", true}}));
+    EXPECT_EQ(feed(buffer, {"0123456789ab\nz"}), (std::vector<Delivered>{{"01234567", false}, {"89ab", true}}));
     EXPECT_EQ(feed(buffer, {}, true), (std::vector<Delivered>{{"z", false}}));
 }
 

@@ -40,7 +40,8 @@ int resolveIPv6(std::string_view host, HostAddress& address) {
         name.resize(percent);
         char* end = nullptr;
         const unsigned long number = std::strtoul(suffix.c_str(), &end, 10);
-        scope = (!suffix.empty() && *end == '\0') ? static_cast<std::uint32_t>(number) : ::if_nametoindex(suffix.c_str());
+        scope =
+            (!suffix.empty() && *end == '\0') ? static_cast<std::uint32_t>(number) : ::if_nametoindex(suffix.c_str());
     }
     AddrInfoList list;
     if (const int code = firstAddress(name, AF_INET6, list)) return code;
@@ -79,14 +80,12 @@ int resolveHost(std::string_view host, const ResolveOptions& options, HostAddres
     address = {};
     if (host.empty()) return 0;
     switch (options.mode) {
-        case IPv6Mode::Only:
-            return resolveIPv6(host, address);
+        case IPv6Mode::Only: return resolveIPv6(host, address);
         case IPv6Mode::Prefer:
             if (resolveIPv6(host, address) == 0) return 0;
             address = {};
             return resolveIPv4(host, options.useGetAddrInfo, address);
-        case IPv6Mode::Off:
-            break;
+        case IPv6Mode::Off: break;
     }
     return resolveIPv4(host, options.useGetAddrInfo, address);
 }

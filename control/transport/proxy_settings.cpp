@@ -8,13 +8,10 @@ int defaultFirewallPort(int kind) {
         case firewall_kind::tunnel:
         case firewall_kind::tunnelNtlm:
         case firewall_kind::tunnelNegotiate:
-        case firewall_kind::tunnelDigest:
-            return 80;
+        case firewall_kind::tunnelDigest: return 80;
         case firewall_kind::socks4:
-        case firewall_kind::socks5:
-            return 1080;
-        default:
-            return 0;
+        case firewall_kind::socks5: return 1080;
+        default: return 0;
     }
 }
 
@@ -22,8 +19,10 @@ int defaultFirewallPort(int kind) {
 
 void ProxySettings::setFirewallType(int kind) {
     firewallType = kind;
-    if (kind == firewall_kind::none) firewallPort = 0;
-    else if (firewallPort == 0) firewallPort = defaultFirewallPort(kind);
+    if (kind == firewall_kind::none)
+        firewallPort = 0;
+    else if (firewallPort == 0)
+        firewallPort = defaultFirewallPort(kind);
 }
 
 void ProxySettings::setFirewallAutoDetect(bool detect) {
@@ -43,18 +42,20 @@ std::span<const Setting<ProxySettings>> ProxySettings::settings() {
     static const Setting<P> table[] = {
         {.name = "FirewallAutoDetect",
          .boolean = &P::firewallAutoDetect,
-         .write = [](P& p, std::string_view v) {
-             p.setFirewallAutoDetect(configBoolean(v));
-             return 0;
-         }},
+         .write =
+             [](P& p, std::string_view v) {
+                 p.setFirewallAutoDetect(configBoolean(v));
+                 return 0;
+             }},
         {.name = "FirewallHost", .text = &P::firewallHost},
         {.name = "FirewallPort", .integer = &P::firewallPort},
         {.name = "FirewallType",
          .integer = &P::firewallType,
-         .write = [](P& p, std::string_view v) {
-             p.setFirewallType(configInteger32(v));
-             return 0;
-         }},
+         .write =
+             [](P& p, std::string_view v) {
+                 p.setFirewallType(configInteger32(v));
+                 return 0;
+             }},
         {.name = "FirewallUser", .text = &P::firewallUser},
         {.name = "FirewallPassword", .text = &P::firewallPassword},
         {.name = "ProxyExceptionsList", .text = &P::proxyExceptionsList},

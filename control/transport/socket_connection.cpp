@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_engine.h"
 #include "control/engine/socket_errors.h"
+#include "control/transport/socket_engine.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -85,8 +85,7 @@ int SocketEngine::connect() {
         port = proxy_.firewallPort;
     }
     if (target.empty()) {
-        return context_.fail(errc::invalidAddress,
-                             viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
+        return context_.fail(errc::invalidAddress, viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
     }
     if (port == 0) return context_.fail(errc::zeroPort, viaFirewall ? zeroFirewallPortText : errtext::zeroRemotePort);
     if (viaFirewall) return context_.fail(errc::firewallFailure, noFirewallPassageText);
@@ -220,14 +219,9 @@ void SocketEngine::handleNotification(std::uint32_t event, int error) {
             readyToSend_ = true;
             if (listener_) listener_->streamReadyToSend();
             return;
-        case kSocketConnect:
-            handleConnectNotification(error);
-            return;
-        case kSocketClose:
-            handleCloseNotification(error);
-            return;
-        default:
-            return;
+        case kSocketConnect: handleConnectNotification(error); return;
+        case kSocketClose: handleCloseNotification(error); return;
+        default: return;
     }
 }
 

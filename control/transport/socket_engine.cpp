@@ -64,38 +64,39 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
     using E = SocketEngine;
     using A = SettingAccess;
     static const Setting<E> table[] = {
-        {.name = "WinsockStatus",
-         .access = A::ReadOnly,
-         .read = [](E&) { return std::to_string(winsockStatus); }},
+        {.name = "WinsockStatus", .access = A::ReadOnly, .read = [](E&) { return std::to_string(winsockStatus); }},
         {.name = "IgnoreExternalEvents", .boolean = &E::ignoreExternalEvents_},
         {.name = "IgnoreOtherWindowEvents", .boolean = &E::ignoreOtherWindowEvents_},
         {.name = "WinsockVersion", .access = A::ReadOnly, .read = [](E&) { return std::string(winsockVersion); }},
         {.name = "QOSTrafficType",
          .integer = &E::qosTrafficType_,
-         .write = [](E& e, std::string_view v) {
-             for (std::size_t i = 0; i < std::size(qosTrafficTypeNames); ++i) {
-                 if (equalsNoCase(v, qosTrafficTypeNames[i])) {
-                     e.qosTrafficType_ = static_cast<std::int32_t>(i);
-                     return 0;
+         .write =
+             [](E& e, std::string_view v) {
+                 for (std::size_t i = 0; i < std::size(qosTrafficTypeNames); ++i) {
+                     if (equalsNoCase(v, qosTrafficTypeNames[i])) {
+                         e.qosTrafficType_ = static_cast<std::int32_t>(i);
+                         return 0;
+                     }
                  }
-             }
-             e.qosTrafficType_ = configInteger32(v);
-             return 0;
-         }},
+                 e.qosTrafficType_ = configInteger32(v);
+                 return 0;
+             }},
         {.name = "QOSDSCPValue", .integer = &E::qosDscpValue_},
         {.name = "UseWindowsMessages",
          .boolean = &E::useWindowsMessages_,
          .write = [](E& e, std::string_view v) { return e.setUseWindowsMessages(configBoolean(v)); }},
         {.name = "UseIPv6",
-         .read = [](E& e) {
-             return e.useIPv6() == IPv6Mode::Prefer ? std::string("2")
-                                                    : std::string(configBooleanText(e.useIPv6() == IPv6Mode::Only));
-         },
-         .write = [](E& e, std::string_view v) {
-             const IPv6Mode mode = v == "2" ? IPv6Mode::Prefer : configBoolean(v) ? IPv6Mode::Only : IPv6Mode::Off;
-             e.useIPv6_ = static_cast<std::int32_t>(mode);
-             return 0;
-         }},
+         .read =
+             [](E& e) {
+                 return e.useIPv6() == IPv6Mode::Prefer ? std::string("2")
+                                                        : std::string(configBooleanText(e.useIPv6() == IPv6Mode::Only));
+             },
+         .write =
+             [](E& e, std::string_view v) {
+                 const IPv6Mode mode = v == "2" ? IPv6Mode::Prefer : configBoolean(v) ? IPv6Mode::Only : IPv6Mode::Off;
+                 e.useIPv6_ = static_cast<std::int32_t>(mode);
+                 return 0;
+             }},
         {.name = "UseGetAddrInfo", .boolean = &E::useGetAddrInfo_},
         {.name = "ShareLocalPort", .boolean = &E::shareLocalPort_},
         {.name = "SplitCRLF", .boolean = &E::splitCrlf_},
@@ -123,10 +124,11 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
         // Switched with "on" and read back as what it recorded.
         {.name = "RecordToString",
          .text = &E::recordedText_,
-         .write = [](E& e, std::string_view v) {
-             e.recordToString_ = equalsNoCase(v, "on");
-             return 0;
-         }},
+         .write =
+             [](E& e, std::string_view v) {
+                 e.recordToString_ = equalsNoCase(v, "on");
+                 return 0;
+             }},
         {.name = "RemoteHostName", .access = A::ReadOnly, .text = &E::remoteHost_},
     };
     return table;

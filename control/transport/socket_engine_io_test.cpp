@@ -300,14 +300,15 @@ TEST_P(SocketEngineIoTest, LargeTransfersBothWays) {
     });
     const int code = stack.sendBlocking(payload);
     EXPECT_EQ(code, 0) << stack.lastErrorText();
-    EXPECT_TRUE(runUntil(stack, [&] { return stack.received.size() >= payload.size(); }, 30s));
+    EXPECT_TRUE(runUntil(
+        stack, [&] { return stack.received.size() >= payload.size(); }, 30s));
     echo.join();
     EXPECT_TRUE(stack.received == payload);
 }
 
 TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
-    const auto dir = std::filesystem::temp_directory_path() / ("morvane-log-" + std::to_string(::getpid()) +
-                                                               (GetParam() ? "-m" : "-s"));
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("morvane-log-" + std::to_string(::getpid()) + (GetParam() ? "-m" : "-s"));
     std::filesystem::create_directories(dir);
     const auto log = dir / "debug.log";
     const auto script = dir / "session.exp";
@@ -330,9 +331,9 @@ TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     const std::string n = std::to_string(stack.context.instanceNumber());
     const std::string stamp = R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] )";
-    const std::regex expected("\\[" + n + "\\]" + stamp + R"(------SEND------\(8 bytes\)\r\nGET \$x\r\n\r\n)" +
-                              "\\[" + n + "\\]" + stamp + R"(------RECEIVE------\(3 bytes\)\r\nok\x00\r\n)" +
-                              "\\[" + n + "\\]" + stamp + R"(URL: ws://127\.0\.0\.1/\r\n)");
+    const std::regex expected("\\[" + n + "\\]" + stamp + R"(------SEND------\(8 bytes\)\r\nGET \$x\r\n\r\n)" + "\\[" +
+                              n + "\\]" + stamp + R"(------RECEIVE------\(3 bytes\)\r\nok\x00\r\n)" + "\\[" + n +
+                              "\\]" + stamp + R"(URL: ws://127\.0\.0\.1/\r\n)");
     EXPECT_TRUE(std::regex_match(text, expected)) << text;
 
     const std::string recording = "\r\nexpect -exact \"GET \\$x\r\n\"\r\n\r\nsend -nonewline \"ok\\000\"\r\n";

@@ -58,12 +58,15 @@ TEST(SocketEngineTest, OpenSocketRefusesEndpointAndBufferChanges) {
          "True"},
         {"LocalPort", [](SocketStack& s) { return s.config("LocalPort=5000"); }, 106,
          "You cannot change the LocalPort at this time. A connection is in progress.", "LocalPort", "0"},
-        {"RemotePort", [](SocketStack& s) { return s.engine.setRemotePort(443); }, 100,
-         "You cannot change the RemotePort at this time. A connection is in progress.", {}, {}},
+        {"RemotePort",
+         [](SocketStack& s) { return s.engine.setRemotePort(443); },
+         100,
+         "You cannot change the RemotePort at this time. A connection is in progress.",
+         {},
+         {}},
         // The open connection went to 127.0.0.1, and that name stays.
         {"RemoteHost", [](SocketStack& s) { return s.engine.setRemoteHost("127.0.0.2"); }, 101,
-         "You cannot change the RemoteHost at this time. A connection is in progress.", "RemoteHostName",
-         "127.0.0.1"},
+         "You cannot change the RemoteHost at this time. A connection is in progress.", "RemoteHostName", "127.0.0.1"},
     };
     for (const auto& c : cases) {
         ConnectedStack open;
@@ -112,8 +115,8 @@ TEST(SocketEngineTest, TimeoutUnitSwitchKeepsTheNumber) {
 
 TEST(SocketEngineTest, MaxLineLengthStaysWithinTheBuffersLimits) {
     const std::pair<std::string_view, std::string_view> cases[] = {
-        {"100000", "65536"}, {"65536", "65536"}, {"0x400", "1024"}, {"0", "1"}, {"-5", "1"},
-        {"99999999999999999999", "65536"},
+        {"100000", "65536"}, {"65536", "65536"}, {"0x400", "1024"},
+        {"0", "1"},          {"-5", "1"},        {"99999999999999999999", "65536"},
     };
     for (const auto& [value, stored] : cases) {
         SocketStack stack;
@@ -158,7 +161,7 @@ TEST(SocketEngineTest, FirewallKindSetsTheDefaultPortOfItsProtocol) {
         std::string_view port;
     };
     const Case cases[] = {
-        {0, "1", "80"}, {0, "2", "1080"}, {0, "3", "1080"}, {0, "6", "80"},
+        {0, "1", "80"},      {0, "2", "1080"},    {0, "3", "1080"}, {0, "6", "80"},
         {3128, "1", "3128"}, {3128, "2", "3128"}, {3128, "0", "0"},
     };
     for (const auto& c : cases) {

@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_engine.h"
 #include "control/engine/socket_errors.h"
+#include "control/transport/socket_engine.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {
@@ -129,15 +129,18 @@ SocketEngine::ReadEnd SocketEngine::runReadHandler(bool draining) {
 
     switch (end) {
         case ReadEnd::WouldBlock:
-            if (socketOpen() && useWindowsMessages_) platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketRead);
+            if (socketOpen() && useWindowsMessages_)
+                platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketRead);
             break;
         case ReadEnd::PeerClosed:
             lastReadError_ = 0;
             // A reset may have been read as the end of the stream; the
             // loop's own close notification carries its error and comes
             // first. Select mode has no such notification.
-            if (useWindowsMessages_) postClose(0);
-            else if (pendingClose_ == PendingClose::None) peerClosed(0);
+            if (useWindowsMessages_)
+                postClose(0);
+            else if (pendingClose_ == PendingClose::None)
+                peerClosed(0);
             break;
         case ReadEnd::Failed:
             lastReadError_ = error;
@@ -150,15 +153,16 @@ SocketEngine::ReadEnd SocketEngine::runReadHandler(bool draining) {
                 context_.fail(error, text);
             }
             break;
-        case ReadEnd::Paused:
-            break;
+        case ReadEnd::Paused: break;
     }
 
     if (pendingClose_ != PendingClose::None && socketOpen()) {
         const PendingClose kind = pendingClose_;
         pendingClose_ = PendingClose::None;
-        if (kind == PendingClose::Peer) peerClosed(pendingCloseCode_);
-        else disconnect(pendingCloseCode_);
+        if (kind == PendingClose::Peer)
+            peerClosed(pendingCloseCode_);
+        else
+            disconnect(pendingCloseCode_);
     }
     return end;
 }
@@ -183,8 +187,10 @@ int SocketEngine::send(std::span<const std::uint8_t> data, std::size_t* accepted
     if (taken == data.size()) return 0;
 
     readyToSend_ = false;
-    if (useWindowsMessages_) platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketWrite);
-    else wantedEvents_ |= kSocketWrite;
+    if (useWindowsMessages_)
+        platform::loop::threadLoop().rearmSocket(socketHandle_, kSocketWrite);
+    else
+        wantedEvents_ |= kSocketWrite;
     return context_.failSocket(errc::wouldBlock);
 }
 

@@ -113,7 +113,8 @@ public:
         return morvane::connectAndWait(engine, context, host, engine.remotePort(), outcome);
     }
     int sendBlocking(std::string_view data) {
-        return morvane::sendBlocking(engine, context, {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
+        return morvane::sendBlocking(engine, context,
+                                     {reinterpret_cast<const std::uint8_t*>(data.data()), data.size()});
     }
 
     std::vector<std::string> lines() const {

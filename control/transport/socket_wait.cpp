@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "control/engine/engine_errors.h"
-#include "control/transport/socket_engine.h"
 #include "control/engine/socket_errors.h"
+#include "control/transport/socket_engine.h"
 #include "platform/loop/thread_loop.h"
 
 namespace morvane {

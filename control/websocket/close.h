@@ -15,8 +15,8 @@ namespace morvane::websocket {
 std::string_view closeCodeName(int code);
 
 struct CloseRecord {
-  int code = 1000;
-  std::string reason = "Normal Closure";
+    int code = 1000;
+    std::string reason = "Normal Closure";
 };
 
 // Status code (2 bytes, big-endian) followed by the reason. A reason that
@@ -38,44 +38,44 @@ enum class ConnectionState : int { kConnecting = 0, kOpen = 1, kClosing = 2, kCl
 
 // What the layer has to do after a close-related event.
 struct CloseAction {
-  bool sendClose = false;          // send a close frame with `send`
-  CloseRecord send;
-  bool raiseCloseEvents = false;   // ConnectionStatus + Disconnected with `report`
-  CloseRecord report;
-  bool closeSocket = false;
+    bool sendClose = false;  // send a close frame with `send`
+    CloseRecord send;
+    bool raiseCloseEvents = false;  // ConnectionStatus + Disconnected with `report`
+    CloseRecord report;
+    bool closeSocket = false;
 };
 
 class CloseHandshake {
- public:
-  ConnectionState state() const { return state_; }
-  const CloseRecord& ownRecord() const { return own_; }
+public:
+    ConnectionState state() const { return state_; }
+    const CloseRecord& ownRecord() const { return own_; }
 
-  // Back to the initial values: closed, record 1000 "Normal Closure".
-  void reset();
-  void beginConnecting() { state_ = ConnectionState::kConnecting; }
-  void opened() { state_ = ConnectionState::kOpen; }
-  void closedWithoutUpgrade() { state_ = ConnectionState::kClosed; }
+    // Back to the initial values: closed, record 1000 "Normal Closure".
+    void reset();
+    void beginConnecting() { state_ = ConnectionState::kConnecting; }
+    void opened() { state_ = ConnectionState::kOpen; }
+    void closedWithoutUpgrade() { state_ = ConnectionState::kClosed; }
 
-  // Disconnect in the open state: stores the record and asks for its frame.
-  // In any other state there is nothing to do (sendClose stays false).
-  CloseAction startClose(long long requestedCode, std::string_view requestedReason);
+    // Disconnect in the open state: stores the record and asks for its frame.
+    // In any other state there is nothing to do (sendClose stays false).
+    CloseAction startClose(long long requestedCode, std::string_view requestedReason);
 
-  // A failed upgrade check: close with 1002 "Protocol Error" without touching
-  // the record, so the server's reply reports the record as it stood.
-  CloseAction failUpgrade();
+    // A failed upgrade check: close with 1002 "Protocol Error" without touching
+    // the record, so the server's reply reports the record as it stood.
+    CloseAction failUpgrade();
 
-  // A close frame arrived.
-  CloseAction closeReceived(std::span<const std::uint8_t> payload);
+    // A close frame arrived.
+    CloseAction closeReceived(std::span<const std::uint8_t> payload);
 
-  // The transport connection ended.
-  CloseAction socketClosed();
+    // The transport connection ended.
+    CloseAction socketClosed();
 
-  // The caller's own wait for the reply is over.
-  void finish() { state_ = ConnectionState::kClosed; }
+    // The caller's own wait for the reply is over.
+    void finish() { state_ = ConnectionState::kClosed; }
 
- private:
-  ConnectionState state_ = ConnectionState::kClosed;
-  CloseRecord own_;
+private:
+    ConnectionState state_ = ConnectionState::kClosed;
+    CloseRecord own_;
 };
 
 }  // namespace morvane::websocket

@@ -9,12 +9,12 @@
 namespace morvane::websocket {
 
 enum Opcode : std::uint8_t {
-  kOpContinuation = 0,
-  kOpText = 1,
-  kOpBinary = 2,
-  kOpClose = 8,
-  kOpPing = 9,
-  kOpPong = 10,
+    kOpContinuation = 0,
+    kOpText = 1,
+    kOpBinary = 2,
+    kOpClose = 8,
+    kOpPing = 9,
+    kOpPong = 10,
 };
 
 constexpr bool isControlOpcode(std::uint8_t opcode) { return (opcode & 0x8) != 0; }

@@ -5,181 +5,179 @@
 namespace morvane::websocket {
 
 void FrameReader::reset() {
-  stage_ = Stage::kFirstByte;
-  inMessage_ = false;
-  messageSize_ = 0;
-  deliveredPart_ = false;
-  message_.clear();
-  control_.clear();
-  clearMessage_ = clearControl_ = false;
+    stage_ = Stage::kFirstByte;
+    inMessage_ = false;
+    messageSize_ = 0;
+    deliveredPart_ = false;
+    message_.clear();
+    control_.clear();
+    clearMessage_ = clearControl_ = false;
 }
 
-FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete,
-                                 std::span<const std::uint8_t> payload) const {
-  FrameEvent event;
-  event.opcode = opcode;
-  event.complete = complete;
-  event.payload = payload;
-  if (opcode == kOpClose) {
-    event.kind = FrameEventKind::kClose;
-  } else if (opcode == kOpPing) {
-    event.kind = FrameEventKind::kPing;
-  }
-  return event;
+FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete, std::span<const std::uint8_t> payload) const {
+    FrameEvent event;
+    event.opcode = opcode;
+    event.complete = complete;
+    event.payload = payload;
+    if (opcode == kOpClose) {
+        event.kind = FrameEventKind::kClose;
+    } else if (opcode == kOpPing) {
+        event.kind = FrameEventKind::kPing;
+    }
+    return event;
 }
 
 FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
-  // Payloads handed out by the previous event are released only now, so the
-  // caller could use them until it came back.
-  if (clearMessage_) message_.clear();
-  if (clearControl_) control_.clear();
-  clearMessage_ = clearControl_ = false;
+    // Payloads handed out by the previous event are released only now, so the
+    // caller could use them until it came back.
+    if (clearMessage_) message_.clear();
+    if (clearControl_) control_.clear();
+    clearMessage_ = clearControl_ = false;
 
-  std::size_t pos = 0;
-  while (pos < bytes.size()) {
-    std::optional<FrameEvent> event;
-    switch (stage_) {
-      case Stage::kFailed:
-        return {pos, std::nullopt};
-      case Stage::kFirstByte: {
-        const std::uint8_t b = bytes[pos++];
-        fin_ = (b & 0x80) != 0;
-        opcode_ = b & 0x0F;
-        stage_ = Stage::kSecondByte;
-        break;
-      }
-      case Stage::kSecondByte: {
-        const std::uint8_t b = bytes[pos++];
-        masked_ = (b & 0x80) != 0;
-        const std::uint8_t length = b & 0x7F;
-        if (length < 126) {
-          length_ = length;
-          event = lengthKnown();
-        } else {
-          length_ = 0;
-          lengthBytesLeft_ = length == 126 ? 2 : 8;
-          stage_ = Stage::kExtendedLength;
+    std::size_t pos = 0;
+    while (pos < bytes.size()) {
+        std::optional<FrameEvent> event;
+        switch (stage_) {
+            case Stage::kFailed: return {pos, std::nullopt};
+            case Stage::kFirstByte: {
+                const std::uint8_t b = bytes[pos++];
+                fin_ = (b & 0x80) != 0;
+                opcode_ = b & 0x0F;
+                stage_ = Stage::kSecondByte;
+                break;
+            }
+            case Stage::kSecondByte: {
+                const std::uint8_t b = bytes[pos++];
+                masked_ = (b & 0x80) != 0;
+                const std::uint8_t length = b & 0x7F;
+                if (length < 126) {
+                    length_ = length;
+                    event = lengthKnown();
+                } else {
+                    length_ = 0;
+                    lengthBytesLeft_ = length == 126 ? 2 : 8;
+                    stage_ = Stage::kExtendedLength;
+                }
+                break;
+            }
+            case Stage::kExtendedLength:
+                length_ = (length_ << 8) | bytes[pos++];
+                if (--lengthBytesLeft_ == 0) event = lengthKnown();
+                break;
+            case Stage::kMaskKey:
+                key_[static_cast<std::size_t>(keyBytes_++)] = bytes[pos++];
+                if (keyBytes_ == 4) event = beginPayload();
+                break;
+            case Stage::kPayload: {
+                const std::size_t available = bytes.size() - pos;
+                const std::uint64_t wanted = length_ - received_;
+                const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(available, wanted));
+                const std::span<const std::uint8_t> piece = bytes.subspan(pos, take);
+                pos += take;
+                std::vector<std::uint8_t>& sink = target_ == Target::kInterleaved ? control_ : message_;
+                // A whole unmasked frame that has nothing collected before it is
+                // handed out straight from the input: no copy for the common case.
+                const bool collecting =
+                    target_ == Target::kMessage && (options_.bufferMessage || isControlOpcode(messageOpcode_));
+                if (received_ == 0 && take == length_ && !masked_ && sink.empty() && !collecting) {
+                    received_ = length_;
+                    event = finishFrame(piece);
+                    break;
+                }
+                const std::size_t start = sink.size();
+                sink.insert(sink.end(), piece.begin(), piece.end());
+                if (masked_) applyMask({sink.data() + start, take}, key_, received_ & 3);
+                received_ += take;
+                if (received_ == length_) event = finishFrame({});
+                break;
+            }
         }
-        break;
-      }
-      case Stage::kExtendedLength:
-        length_ = (length_ << 8) | bytes[pos++];
-        if (--lengthBytesLeft_ == 0) event = lengthKnown();
-        break;
-      case Stage::kMaskKey:
-        key_[static_cast<std::size_t>(keyBytes_++)] = bytes[pos++];
-        if (keyBytes_ == 4) event = beginPayload();
-        break;
-      case Stage::kPayload: {
-        const std::size_t available = bytes.size() - pos;
-        const std::uint64_t wanted = length_ - received_;
-        const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(available, wanted));
-        const std::span<const std::uint8_t> piece = bytes.subspan(pos, take);
-        pos += take;
-        std::vector<std::uint8_t>& sink = target_ == Target::kInterleaved ? control_ : message_;
-        // A whole unmasked frame that has nothing collected before it is
-        // handed out straight from the input: no copy for the common case.
-        const bool collecting =
-            target_ == Target::kMessage && (options_.bufferMessage || isControlOpcode(messageOpcode_));
-        if (received_ == 0 && take == length_ && !masked_ && sink.empty() && !collecting) {
-          received_ = length_;
-          event = finishFrame(piece);
-          break;
-        }
-        const std::size_t start = sink.size();
-        sink.insert(sink.end(), piece.begin(), piece.end());
-        if (masked_) applyMask({sink.data() + start, take}, key_, received_ & 3);
-        received_ += take;
-        if (received_ == length_) event = finishFrame({});
-        break;
-      }
+        if (event) return {pos, event};
     }
-    if (event) return {pos, event};
-  }
-  return {pos, std::nullopt};
+    return {pos, std::nullopt};
 }
 
 std::optional<FrameEvent> FrameReader::lengthKnown() {
-  if (masked_) {
-    keyBytes_ = 0;
-    stage_ = Stage::kMaskKey;
-    return std::nullopt;
-  }
-  return beginPayload();
+    if (masked_) {
+        keyBytes_ = 0;
+        stage_ = Stage::kMaskKey;
+        return std::nullopt;
+    }
+    return beginPayload();
 }
 
 std::optional<FrameEvent> FrameReader::beginPayload() {
-  std::uint64_t already = 0;
-  if (inMessage_ && isControlOpcode(opcode_)) {
-    // A control frame between the fragments of a message stands on its own.
-    target_ = Target::kInterleaved;
-  } else if (inMessage_) {
-    target_ = Target::kMessage;
-    already = messageSize_;
-  } else if (!fin_ && opcode_ != kOpContinuation) {
-    target_ = Target::kMessage;
-    inMessage_ = true;
-    messageOpcode_ = opcode_;
-    messageSize_ = 0;
-    deliveredPart_ = false;
-  } else {
-    target_ = Target::kSingle;
-  }
-  if (length_ > options_.maxMessageSize || already > options_.maxMessageSize - length_) {
-    stage_ = Stage::kFailed;
-    FrameEvent event;
-    event.kind = FrameEventKind::kMessageTooBig;
-    event.opcode = target_ == Target::kMessage ? messageOpcode_ : opcode_;
-    return event;
-  }
-  if (target_ == Target::kMessage) messageSize_ += length_;
-  received_ = 0;
-  stage_ = Stage::kPayload;
-  if (length_ == 0) return finishFrame({});
-  return std::nullopt;
+    std::uint64_t already = 0;
+    if (inMessage_ && isControlOpcode(opcode_)) {
+        // A control frame between the fragments of a message stands on its own.
+        target_ = Target::kInterleaved;
+    } else if (inMessage_) {
+        target_ = Target::kMessage;
+        already = messageSize_;
+    } else if (!fin_ && opcode_ != kOpContinuation) {
+        target_ = Target::kMessage;
+        inMessage_ = true;
+        messageOpcode_ = opcode_;
+        messageSize_ = 0;
+        deliveredPart_ = false;
+    } else {
+        target_ = Target::kSingle;
+    }
+    if (length_ > options_.maxMessageSize || already > options_.maxMessageSize - length_) {
+        stage_ = Stage::kFailed;
+        FrameEvent event;
+        event.kind = FrameEventKind::kMessageTooBig;
+        event.opcode = target_ == Target::kMessage ? messageOpcode_ : opcode_;
+        return event;
+    }
+    if (target_ == Target::kMessage) messageSize_ += length_;
+    received_ = 0;
+    stage_ = Stage::kPayload;
+    if (length_ == 0) return finishFrame({});
+    return std::nullopt;
 }
 
 std::optional<FrameEvent> FrameReader::finishFrame(std::span<const std::uint8_t> direct) {
-  stage_ = Stage::kFirstByte;
-  const bool isDirect = direct.data() != nullptr;
+    stage_ = Stage::kFirstByte;
+    const bool isDirect = direct.data() != nullptr;
 
-  if (target_ == Target::kInterleaved) {
-    clearControl_ = true;
-    return eventFor(opcode_, true, isDirect ? direct : std::span<const std::uint8_t>(control_));
-  }
-  const std::span<const std::uint8_t> payload = isDirect ? direct : std::span<const std::uint8_t>(message_);
+    if (target_ == Target::kInterleaved) {
+        clearControl_ = true;
+        return eventFor(opcode_, true, isDirect ? direct : std::span<const std::uint8_t>(control_));
+    }
+    const std::span<const std::uint8_t> payload = isDirect ? direct : std::span<const std::uint8_t>(message_);
 
-  if (target_ == Target::kSingle) {
-    FrameEvent event = eventFor(opcode_, true, payload);
-    // An empty data message has nothing to deliver; empty pings and closes
-    // still need their answer.
-    if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
-    clearMessage_ = true;
-    return event;
-  }
+    if (target_ == Target::kSingle) {
+        FrameEvent event = eventFor(opcode_, true, payload);
+        // An empty data message has nothing to deliver; empty pings and closes
+        // still need their answer.
+        if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
+        clearMessage_ = true;
+        return event;
+    }
 
-  // A fragment of a message. Its first frame had FIN clear, so a frame
-  // with FIN set is always a later one and ends the message.
-  const bool last = fin_;
-  if (last) inMessage_ = false;
-  if (options_.bufferMessage || isControlOpcode(messageOpcode_)) {
-    // Control messages are acted on whole, never in parts.
-    if (!last) return std::nullopt;
-    FrameEvent event = eventFor(messageOpcode_, true, payload);
-    if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
-    clearMessage_ = true;
-    return event;
-  }
-  // Payload handed out with an event is released when the caller comes back;
-  // parsing may go on in this same call only when there was no event.
-  if (!payload.empty() || (last && deliveredPart_)) {
-    // An empty last fragment still has to tell the receiver that the message
-    // it has been given in parts is over.
-    deliveredPart_ = deliveredPart_ || !payload.empty();
-    clearMessage_ = true;
-    return eventFor(messageOpcode_, last, payload);
-  }
-  return std::nullopt;
+    // A fragment of a message. Its first frame had FIN clear, so a frame
+    // with FIN set is always a later one and ends the message.
+    const bool last = fin_;
+    if (last) inMessage_ = false;
+    if (options_.bufferMessage || isControlOpcode(messageOpcode_)) {
+        // Control messages are acted on whole, never in parts.
+        if (!last) return std::nullopt;
+        FrameEvent event = eventFor(messageOpcode_, true, payload);
+        if (event.kind == FrameEventKind::kData && payload.empty()) return std::nullopt;
+        clearMessage_ = true;
+        return event;
+    }
+    // Payload handed out with an event is released when the caller comes back;
+    // parsing may go on in this same call only when there was no event.
+    if (!payload.empty() || (last && deliveredPart_)) {
+        // An empty last fragment still has to tell the receiver that the message
+        // it has been given in parts is over.
+        deliveredPart_ = deliveredPart_ || !payload.empty();
+        clearMessage_ = true;
+        return eventFor(messageOpcode_, last, payload);
+    }
+    return std::nullopt;
 }
 
 }  // namespace morvane::websocket

@@ -29,83 +29,83 @@ inline constexpr int kCloseMessageTooBig = 1009;
 inline constexpr const char* kMessageTooBigText = "Message Too Big";
 
 struct FrameReaderOptions {
-  // Deliver a fragmented message only when it is complete.
-  bool bufferMessage = false;
-  std::uint64_t maxMessageSize = kDefaultMaxMessageSize;
+    // Deliver a fragmented message only when it is complete.
+    bool bufferMessage = false;
+    std::uint64_t maxMessageSize = kDefaultMaxMessageSize;
 };
 
 enum class FrameEventKind {
-  kData,            // text, binary, pong and unknown opcodes: deliver
-  kPing,            // answer with a pong carrying the payload
-  kClose,           // a close frame; see parseClosePayload
-  kMessageTooBig,   // the reader has stopped; close with 1009
+    kData,           // text, binary, pong and unknown opcodes: deliver
+    kPing,           // answer with a pong carrying the payload
+    kClose,          // a close frame; see parseClosePayload
+    kMessageTooBig,  // the reader has stopped; close with 1009
 };
 
 struct FrameEvent {
-  FrameEventKind kind = FrameEventKind::kData;
-  std::uint8_t opcode = 0;  // the opcode of the message's first frame
-  bool complete = true;     // the end of the message (EOM)
-  // Valid until the next call of feed() and while the fed bytes are unchanged.
-  std::span<const std::uint8_t> payload;
+    FrameEventKind kind = FrameEventKind::kData;
+    std::uint8_t opcode = 0;  // the opcode of the message's first frame
+    bool complete = true;     // the end of the message (EOM)
+    // Valid until the next call of feed() and while the fed bytes are unchanged.
+    std::span<const std::uint8_t> payload;
 };
 
 class FrameReader {
- public:
-  explicit FrameReader(FrameReaderOptions options = {}) : options_(options) {}
+public:
+    explicit FrameReader(FrameReaderOptions options = {}) : options_(options) {}
 
-  struct Step {
-    std::size_t consumed = 0;
-    std::optional<FrameEvent> event;
-  };
+    struct Step {
+        std::size_t consumed = 0;
+        std::optional<FrameEvent> event;
+    };
 
-  // Consumes bytes until an event is ready or the bytes run out. Call again
-  // with the rest of the input after handling the event (the caller may also
-  // stop and resume later, for example while its data flow is paused).
-  Step feed(std::span<const std::uint8_t> bytes);
+    // Consumes bytes until an event is ready or the bytes run out. Call again
+    // with the rest of the input after handling the event (the caller may also
+    // stop and resume later, for example while its data flow is paused).
+    Step feed(std::span<const std::uint8_t> bytes);
 
-  // Back to the start of a frame, nothing kept.
-  void reset();
+    // Back to the start of a frame, nothing kept.
+    void reset();
 
-  void setBufferMessage(bool on) { options_.bufferMessage = on; }
-  void setMaxMessageSize(std::uint64_t bytes) { options_.maxMessageSize = bytes; }
-  const FrameReaderOptions& options() const { return options_; }
+    void setBufferMessage(bool on) { options_.bufferMessage = on; }
+    void setMaxMessageSize(std::uint64_t bytes) { options_.maxMessageSize = bytes; }
+    const FrameReaderOptions& options() const { return options_; }
 
-  // Between frames and outside a fragmented message.
-  bool idle() const { return stage_ == Stage::kFirstByte && !inMessage_; }
-  bool failed() const { return stage_ == Stage::kFailed; }
+    // Between frames and outside a fragmented message.
+    bool idle() const { return stage_ == Stage::kFirstByte && !inMessage_; }
+    bool failed() const { return stage_ == Stage::kFailed; }
 
- private:
-  enum class Stage { kFirstByte, kSecondByte, kExtendedLength, kMaskKey, kPayload, kFailed };
-  enum class Target { kSingle, kMessage, kInterleaved };
+private:
+    enum class Stage { kFirstByte, kSecondByte, kExtendedLength, kMaskKey, kPayload, kFailed };
+    enum class Target { kSingle, kMessage, kInterleaved };
 
-  std::optional<FrameEvent> lengthKnown();
-  std::optional<FrameEvent> beginPayload();
-  std::optional<FrameEvent> finishFrame(std::span<const std::uint8_t> direct);
-  FrameEvent eventFor(std::uint8_t opcode, bool complete, std::span<const std::uint8_t> payload) const;
+    std::optional<FrameEvent> lengthKnown();
+    std::optional<FrameEvent> beginPayload();
+    std::optional<FrameEvent> finishFrame(std::span<const std::uint8_t> direct);
+    FrameEvent eventFor(std::uint8_t opcode, bool complete, std::span<const std::uint8_t> payload) const;
 
-  FrameReaderOptions options_;
-  Stage stage_ = Stage::kFirstByte;
+    FrameReaderOptions options_;
+    Stage stage_ = Stage::kFirstByte;
 
-  // The frame being parsed.
-  bool fin_ = false;
-  std::uint8_t opcode_ = 0;
-  bool masked_ = false;
-  std::uint64_t length_ = 0;
-  int lengthBytesLeft_ = 0;
-  MaskKey key_{};
-  int keyBytes_ = 0;
-  std::uint64_t received_ = 0;
-  Target target_ = Target::kSingle;
+    // The frame being parsed.
+    bool fin_ = false;
+    std::uint8_t opcode_ = 0;
+    bool masked_ = false;
+    std::uint64_t length_ = 0;
+    int lengthBytesLeft_ = 0;
+    MaskKey key_{};
+    int keyBytes_ = 0;
+    std::uint64_t received_ = 0;
+    Target target_ = Target::kSingle;
 
-  // The message being collected (fragmented, or a single frame).
-  bool inMessage_ = false;
-  std::uint8_t messageOpcode_ = 0;
-  std::uint64_t messageSize_ = 0;
-  bool deliveredPart_ = false;
-  std::vector<std::uint8_t> message_;
-  std::vector<std::uint8_t> control_;
-  bool clearMessage_ = false;
-  bool clearControl_ = false;
+    // The message being collected (fragmented, or a single frame).
+    bool inMessage_ = false;
+    std::uint8_t messageOpcode_ = 0;
+    std::uint64_t messageSize_ = 0;
+    bool deliveredPart_ = false;
+    std::vector<std::uint8_t> message_;
+    std::vector<std::uint8_t> control_;
+    bool clearMessage_ = false;
+    bool clearControl_ = false;
 };
 
 }  // namespace morvane::websocket

@@ -13,208 +13,226 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 struct Seen {
-  FrameEventKind kind;
-  int opcode;
-  bool complete;
-  std::string payload;
-  bool operator==(const Seen&) const = default;
+    FrameEventKind kind;
+    int opcode;
+    bool complete;
+    std::string payload;
+    bool operator==(const Seen&) const = default;
 };
 
 std::ostream& operator<<(std::ostream& os, const Seen& s) {
-  return os << "{kind " << static_cast<int>(s.kind) << ", op " << s.opcode << ", eom " << s.complete
-            << ", \"" << s.payload << "\"}";
+    return os << "{kind " << static_cast<int>(s.kind) << ", op " << s.opcode << ", eom " << s.complete << ", \""
+              << s.payload << "\"}";
 }
 
 Seen data(int opcode, bool complete, std::string payload) {
-  return {FrameEventKind::kData, opcode, complete, std::move(payload)};
+    return {FrameEventKind::kData, opcode, complete, std::move(payload)};
 }
 
 // A server frame (unmasked unless a key is given).
 Bytes frame(bool fin, std::uint8_t opcode, std::string_view payload, const MaskKey* key = nullptr) {
-  FrameHeader header;
-  header.fin = fin;
-  header.opcode = opcode;
-  header.masked = key != nullptr;
-  if (key) header.key = *key;
-  Bytes out;
-  appendFrame(out, header, {reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
-  return out;
+    FrameHeader header;
+    header.fin = fin;
+    header.opcode = opcode;
+    header.masked = key != nullptr;
+    if (key) header.key = *key;
+    Bytes out;
+    appendFrame(out, header, {reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
+    return out;
 }
 
 Bytes join(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-  return all;
+    Bytes all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
 }
 
 // Feeds `input` in pieces of `piece` bytes (0 = all at once) and records
 // every event, resuming after each one as a caller would.
 std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece = 0) {
-  std::vector<Seen> seen;
-  std::size_t offset = 0;
-  while (offset < input.size()) {
-    const std::size_t size = piece == 0 ? input.size() - offset : std::min(piece, input.size() - offset);
-    std::span<const std::uint8_t> chunk(input.data() + offset, size);
-    while (!chunk.empty()) {
-      const auto step = reader.feed(chunk);
-      if (step.event) {
-        seen.push_back({step.event->kind, step.event->opcode, step.event->complete,
-                        std::string(step.event->payload.begin(), step.event->payload.end())});
-      }
-      if (step.consumed == 0 && !step.event) return seen;  // the reader has stopped
-      chunk = chunk.subspan(step.consumed);
+    std::vector<Seen> seen;
+    std::size_t offset = 0;
+    while (offset < input.size()) {
+        const std::size_t size = piece == 0 ? input.size() - offset : std::min(piece, input.size() - offset);
+        std::span<const std::uint8_t> chunk(input.data() + offset, size);
+        while (!chunk.empty()) {
+            const auto step = reader.feed(chunk);
+            if (step.event) {
+                seen.push_back({step.event->kind, step.event->opcode, step.event->complete,
+                                std::string(step.event->payload.begin(), step.event->payload.end())});
+            }
+            if (step.consumed == 0 && !step.event) return seen;  // the reader has stopped
+            chunk = chunk.subspan(step.consumed);
+        }
+        offset += size;
     }
-    offset += size;
-  }
-  return seen;
+    return seen;
 }
 
 struct Case {
-  const char* name;
-  Bytes input;
-  bool bufferMessage;
-  std::vector<Seen> expected;
+    const char* name;
+    Bytes input;
+    bool bufferMessage;
+    std::vector<Seen> expected;
 };
 
 const MaskKey kKey = {0x01, 0x02, 0x03, 0x04};
 
 std::vector<Case> cases() {
-  return {
-      {"single text", frame(true, kOpText, "hello"), false, {data(1, true, "hello")}},
-      {"binary with 16-bit length", frame(true, kOpBinary, std::string(126, 'b')), false,
-       {data(2, true, std::string(126, 'b'))}},
-      {"binary with 64-bit length", frame(true, kOpBinary, std::string(65536, 'c')), false,
-       {data(2, true, std::string(65536, 'c'))}},
-      {"masked server frame is unmasked", frame(true, kOpText, "masked!", &kKey), false,
-       {data(1, true, "masked!")}},
-      {"three fragments delivered as they come",
-       join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd"), frame(true, kOpContinuation, "ef")}),
-       false, {data(1, false, "ab"), data(1, false, "cd"), data(1, true, "ef")}},
-      {"three fragments buffered into one",
-       join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd", &kKey),
-             frame(true, kOpContinuation, "ef")}),
-       true, {data(1, true, "abcdef")}},
-      {"ping between fragments stands alone",
-       join({frame(false, kOpBinary, "12"), frame(true, kOpPing, "p"), frame(true, kOpContinuation, "34")}),
-       true, {{FrameEventKind::kPing, 9, true, "p"}, data(2, true, "1234")}},
-      {"close between fragments stands alone",
-       join({frame(false, kOpText, "12"), frame(true, kOpClose, "\x03\xe8"), frame(true, kOpContinuation, "3")}),
-       false, {data(1, false, "12"), {FrameEventKind::kClose, 8, true, "\x03\xe8"}, data(1, true, "3")}},
-      {"empty message raises nothing", join({frame(true, kOpText, ""), frame(true, kOpBinary, "x")}), false,
-       {data(2, true, "x")}},
-      {"a silent empty frame keeps the next frame's first bytes",
-       join({frame(true, kOpText, ""), frame(true, kOpBinary, "0123456789"), frame(false, kOpText, ""),
-             frame(true, kOpContinuation, ""), frame(true, kOpText, "abcdefghij")}),
-       false, {data(2, true, "0123456789"), data(1, true, "abcdefghij")}},
-      {"empty fragments raise nothing when nothing was delivered",
-       join({frame(false, kOpText, ""), frame(true, kOpContinuation, "")}), false, {}},
-      {"empty last fragment still ends a message given in parts",
-       join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, ""), frame(true, kOpContinuation, "")}),
-       false, {data(1, false, "ab"), data(1, true, "")}},
-      {"empty ping and close still arrive",
-       join({frame(true, kOpPing, ""), frame(true, kOpClose, "")}), false,
-       {{FrameEventKind::kPing, 9, true, ""}, {FrameEventKind::kClose, 8, true, ""}}},
-      {"pong, unknown opcodes and reserved bits are delivered like data",
-       join({frame(true, kOpPong, "po"), frame(true, 3, "u3"), Bytes{0xF1, 0x01, 'r'}}), false,
-       {data(10, true, "po"), data(3, true, "u3"), data(1, true, "r")}},
-      {"a lone continuation frame is complete by itself", frame(true, kOpContinuation, "c0"), false,
-       {data(0, true, "c0")}},
-      {"fragmented ping is answered whole",
-       join({frame(false, kOpPing, "pi"), frame(true, kOpContinuation, "ng")}), false,
-       {{FrameEventKind::kPing, 9, true, "ping"}}},
-  };
+    return {
+        {"single text", frame(true, kOpText, "hello"), false, {data(1, true, "hello")}},
+        {"binary with 16-bit length",
+         frame(true, kOpBinary, std::string(126, 'b')),
+         false,
+         {data(2, true, std::string(126, 'b'))}},
+        {"binary with 64-bit length",
+         frame(true, kOpBinary, std::string(65536, 'c')),
+         false,
+         {data(2, true, std::string(65536, 'c'))}},
+        {"masked server frame is unmasked", frame(true, kOpText, "masked!", &kKey), false, {data(1, true, "masked!")}},
+        {"three fragments delivered as they come",
+         join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd"), frame(true, kOpContinuation, "ef")}),
+         false,
+         {data(1, false, "ab"), data(1, false, "cd"), data(1, true, "ef")}},
+        {"three fragments buffered into one",
+         join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd", &kKey),
+               frame(true, kOpContinuation, "ef")}),
+         true,
+         {data(1, true, "abcdef")}},
+        {"ping between fragments stands alone",
+         join({frame(false, kOpBinary, "12"), frame(true, kOpPing, "p"), frame(true, kOpContinuation, "34")}),
+         true,
+         {{FrameEventKind::kPing, 9, true, "p"}, data(2, true, "1234")}},
+        {"close between fragments stands alone",
+         join({frame(false, kOpText, "12"), frame(true, kOpClose, "\x03\xe8"), frame(true, kOpContinuation, "3")}),
+         false,
+         {data(1, false, "12"), {FrameEventKind::kClose, 8, true, "\x03\xe8"}, data(1, true, "3")}},
+        {"empty message raises nothing",
+         join({frame(true, kOpText, ""), frame(true, kOpBinary, "x")}),
+         false,
+         {data(2, true, "x")}},
+        {"a silent empty frame keeps the next frame's first bytes",
+         join({frame(true, kOpText, ""), frame(true, kOpBinary, "0123456789"), frame(false, kOpText, ""),
+               frame(true, kOpContinuation, ""), frame(true, kOpText, "abcdefghij")}),
+         false,
+         {data(2, true, "0123456789"), data(1, true, "abcdefghij")}},
+        {"empty fragments raise nothing when nothing was delivered",
+         join({frame(false, kOpText, ""), frame(true, kOpContinuation, "")}),
+         false,
+         {}},
+        {"empty last fragment still ends a message given in parts",
+         join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, ""), frame(true, kOpContinuation, "")}),
+         false,
+         {data(1, false, "ab"), data(1, true, "")}},
+        {"empty ping and close still arrive",
+         join({frame(true, kOpPing, ""), frame(true, kOpClose, "")}),
+         false,
+         {{FrameEventKind::kPing, 9, true, ""}, {FrameEventKind::kClose, 8, true, ""}}},
+        {"pong, unknown opcodes and reserved bits are delivered like data",
+         join({frame(true, kOpPong, "po"), frame(true, 3, "u3"), Bytes{0xF1, 0x01, 'r'}}),
+         false,
+         {data(10, true, "po"), data(3, true, "u3"), data(1, true, "r")}},
+        {"a lone continuation frame is complete by itself",
+         frame(true, kOpContinuation, "c0"),
+         false,
+         {data(0, true, "c0")}},
+        {"fragmented ping is answered whole",
+         join({frame(false, kOpPing, "pi"), frame(true, kOpContinuation, "ng")}),
+         false,
+         {{FrameEventKind::kPing, 9, true, "ping"}}},
+    };
 }
 
 class FrameReaderCases : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(FrameReaderCases, EveryCaseGivesTheSameEventsWholeByteByByteAndInOddPieces) {
-  for (const Case& c : cases()) {
-    FrameReader reader({.bufferMessage = c.bufferMessage});
-    EXPECT_EQ(run(reader, c.input, GetParam()), c.expected) << c.name;
-    EXPECT_TRUE(reader.idle()) << c.name;
-  }
+    for (const Case& c : cases()) {
+        FrameReader reader({.bufferMessage = c.bufferMessage});
+        EXPECT_EQ(run(reader, c.input, GetParam()), c.expected) << c.name;
+        EXPECT_TRUE(reader.idle()) << c.name;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Pieces, FrameReaderCases, ::testing::Values(0, 1, 2, 3, 7, 64));
 
 TEST(FrameReader, StopsInsideAFrameAndResumesWhereItLeftOff) {
-  FrameReader reader;
-  const Bytes input = frame(true, kOpText, std::string(300, 'z'), &kKey);
-  auto step = reader.feed(std::span(input).first(3));  // first byte, length marker, half the length
-  EXPECT_EQ(step.consumed, 3u);
-  EXPECT_FALSE(step.event);
-  EXPECT_FALSE(reader.idle());
-  step = reader.feed(std::span(input).subspan(3));
-  ASSERT_TRUE(step.event);
-  EXPECT_EQ(step.consumed, input.size() - 3);
-  EXPECT_EQ(std::string(step.event->payload.begin(), step.event->payload.end()), std::string(300, 'z'));
+    FrameReader reader;
+    const Bytes input = frame(true, kOpText, std::string(300, 'z'), &kKey);
+    auto step = reader.feed(std::span(input).first(3));  // first byte, length marker, half the length
+    EXPECT_EQ(step.consumed, 3u);
+    EXPECT_FALSE(step.event);
+    EXPECT_FALSE(reader.idle());
+    step = reader.feed(std::span(input).subspan(3));
+    ASSERT_TRUE(step.event);
+    EXPECT_EQ(step.consumed, input.size() - 3);
+    EXPECT_EQ(std::string(step.event->payload.begin(), step.event->payload.end()), std::string(300, 'z'));
 }
 
 TEST(FrameReader, OneEventPerCallLeavesTheRestForTheCaller) {
-  FrameReader reader;
-  const Bytes input = join({frame(true, kOpText, "one"), frame(true, kOpText, "two")});
-  const auto step = reader.feed(input);
-  ASSERT_TRUE(step.event);
-  EXPECT_EQ(step.consumed, 5u);
+    FrameReader reader;
+    const Bytes input = join({frame(true, kOpText, "one"), frame(true, kOpText, "two")});
+    const auto step = reader.feed(input);
+    ASSERT_TRUE(step.event);
+    EXPECT_EQ(step.consumed, 5u);
 }
 
 TEST(FrameReader, ResetForgetsAHalfParsedMessage) {
-  FrameReader reader({.bufferMessage = true});
-  run(reader, join({frame(false, kOpText, "old"), Bytes{0x80, 0x05, 'x'}}));
-  reader.reset();
-  EXPECT_EQ(run(reader, frame(true, kOpBinary, "new")), (std::vector<Seen>{data(2, true, "new")}));
+    FrameReader reader({.bufferMessage = true});
+    run(reader, join({frame(false, kOpText, "old"), Bytes{0x80, 0x05, 'x'}}));
+    reader.reset();
+    EXPECT_EQ(run(reader, frame(true, kOpBinary, "new")), (std::vector<Seen>{data(2, true, "new")}));
 }
 
 TEST(FrameReader, AMillionSmallFramesInOneReadAreAllDelivered) {
-  Bytes input;
-  const Bytes one = frame(true, kOpText, "0123456789abcdef");
-  for (int i = 0; i < 1'000'000; ++i) input.insert(input.end(), one.begin(), one.end());
-  FrameReader reader;
-  std::size_t events = 0, offset = 0;
-  while (offset < input.size()) {
-    const auto step = reader.feed(std::span(input).subspan(offset));
-    offset += step.consumed;
-    events += step.event ? 1 : 0;
-  }
-  EXPECT_EQ(events, 1'000'000u);
+    Bytes input;
+    const Bytes one = frame(true, kOpText, "0123456789abcdef");
+    for (int i = 0; i < 1'000'000; ++i) input.insert(input.end(), one.begin(), one.end());
+    FrameReader reader;
+    std::size_t events = 0, offset = 0;
+    while (offset < input.size()) {
+        const auto step = reader.feed(std::span(input).subspan(offset));
+        offset += step.consumed;
+        events += step.event ? 1 : 0;
+    }
+    EXPECT_EQ(events, 1'000'000u);
 }
 
 // --- the size cap ------------------------------------------------------------
 
 TEST(FrameReaderLimits, HugeDeclaredLengthStopsAtTheHeaderWithoutAllocating) {
-  FrameReader reader;
-  const Bytes header = {0x82, 0x7F, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'x', 'y'};
-  const auto step = reader.feed(header);
-  ASSERT_TRUE(step.event);
-  EXPECT_EQ(step.event->kind, FrameEventKind::kMessageTooBig);
-  EXPECT_EQ(step.consumed, 10u);
-  EXPECT_TRUE(reader.failed());
-  EXPECT_EQ(reader.feed(std::span(header).subspan(10)).consumed, 0u);
+    FrameReader reader;
+    const Bytes header = {0x82, 0x7F, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 'x', 'y'};
+    const auto step = reader.feed(header);
+    ASSERT_TRUE(step.event);
+    EXPECT_EQ(step.event->kind, FrameEventKind::kMessageTooBig);
+    EXPECT_EQ(step.consumed, 10u);
+    EXPECT_TRUE(reader.failed());
+    EXPECT_EQ(reader.feed(std::span(header).subspan(10)).consumed, 0u);
 }
 
 TEST(FrameReaderLimits, CapCountsAllFragmentsOfAMessageAndAllowsExactlyTheCap) {
-  struct LimitCase {
-    std::uint64_t cap;
-    Bytes input;
-    bool tooBig;
-  };
-  const LimitCase limitCases[] = {
-      {10, frame(true, kOpText, std::string(10, 'a')), false},
-      {10, frame(true, kOpText, std::string(11, 'a')), true},
-      {10, join({frame(false, kOpText, "123456"), frame(true, kOpContinuation, "7890")}), false},
-      {10, join({frame(false, kOpText, "123456"), frame(true, kOpContinuation, "78901")}), true},
-      {2, frame(true, kOpPing, "abc"), true},
-      // Each message starts its count afresh.
-      {4, join({frame(true, kOpText, "1234"), frame(true, kOpText, "5678")}), false},
-  };
-  for (const auto& c : limitCases) {
-    for (std::size_t piece : {0, 1}) {
-      FrameReader reader({.maxMessageSize = c.cap});
-      const auto seen = run(reader, c.input, piece);
-      const bool tooBig = !seen.empty() && seen.back().kind == FrameEventKind::kMessageTooBig;
-      EXPECT_EQ(tooBig, c.tooBig) << c.cap << " piece " << piece;
+    struct LimitCase {
+        std::uint64_t cap;
+        Bytes input;
+        bool tooBig;
+    };
+    const LimitCase limitCases[] = {
+        {10, frame(true, kOpText, std::string(10, 'a')), false},
+        {10, frame(true, kOpText, std::string(11, 'a')), true},
+        {10, join({frame(false, kOpText, "123456"), frame(true, kOpContinuation, "7890")}), false},
+        {10, join({frame(false, kOpText, "123456"), frame(true, kOpContinuation, "78901")}), true},
+        {2, frame(true, kOpPing, "abc"), true},
+        // Each message starts its count afresh.
+        {4, join({frame(true, kOpText, "1234"), frame(true, kOpText, "5678")}), false},
+    };
+    for (const auto& c : limitCases) {
+        for (std::size_t piece : {0, 1}) {
+            FrameReader reader({.maxMessageSize = c.cap});
+            const auto seen = run(reader, c.input, piece);
+            const bool tooBig = !seen.empty() && seen.back().kind == FrameEventKind::kMessageTooBig;
+            EXPECT_EQ(tooBig, c.tooBig) << c.cap << " piece " << piece;
+        }
     }
-  }
 }
 
 }  // namespace

@@ -6,47 +6,45 @@
 namespace morvane::websocket {
 
 std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked) {
-  std::size_t size = 2;
-  if (payloadLength > 65535) {
-    size += 8;
-  } else if (payloadLength > 125) {
-    size += 2;
-  }
-  return size + (masked ? 4 : 0);
+    std::size_t size = 2;
+    if (payloadLength > 65535) {
+        size += 8;
+    } else if (payloadLength > 125) {
+        size += 2;
+    }
+    return size + (masked ? 4 : 0);
 }
 
-void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
-                 std::span<const std::uint8_t> payload) {
-  const std::uint64_t length = payload.size();
-  std::uint8_t head[14];
-  std::uint8_t* p = head;
-  *p++ = static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | (header.rsv1 ? 0x40 : 0) |
-                                   (header.rsv2 ? 0x20 : 0) | (header.rsv3 ? 0x10 : 0) |
-                                   (header.opcode & 0x0F));
-  const std::uint8_t maskBit = header.masked ? 0x80 : 0;
-  if (length <= 125) {
-    *p++ = static_cast<std::uint8_t>(maskBit | length);
-  } else if (length <= 65535) {
-    *p++ = maskBit | 126;
-    *p++ = static_cast<std::uint8_t>(length >> 8);
-    *p++ = static_cast<std::uint8_t>(length);
-  } else {
-    *p++ = maskBit | 127;
-    for (int shift = 56; shift >= 0; shift -= 8) *p++ = static_cast<std::uint8_t>(length >> shift);
-  }
-  if (header.masked) {
-    std::memcpy(p, header.key.data(), header.key.size());
-    p += header.key.size();
-  }
-  out.insert(out.end(), head, p);
-  if (!header.masked) {
-    out.insert(out.end(), payload.begin(), payload.end());
-    return;
-  }
-  // Masked as it is copied: one pass over the payload.
-  const std::size_t start = out.size();
-  out.resize(start + payload.size());
-  copyMasked(out.data() + start, payload, header.key);
+void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header, std::span<const std::uint8_t> payload) {
+    const std::uint64_t length = payload.size();
+    std::uint8_t head[14];
+    std::uint8_t* p = head;
+    *p++ = static_cast<std::uint8_t>((header.fin ? 0x80 : 0) | (header.rsv1 ? 0x40 : 0) | (header.rsv2 ? 0x20 : 0) |
+                                     (header.rsv3 ? 0x10 : 0) | (header.opcode & 0x0F));
+    const std::uint8_t maskBit = header.masked ? 0x80 : 0;
+    if (length <= 125) {
+        *p++ = static_cast<std::uint8_t>(maskBit | length);
+    } else if (length <= 65535) {
+        *p++ = maskBit | 126;
+        *p++ = static_cast<std::uint8_t>(length >> 8);
+        *p++ = static_cast<std::uint8_t>(length);
+    } else {
+        *p++ = maskBit | 127;
+        for (int shift = 56; shift >= 0; shift -= 8) *p++ = static_cast<std::uint8_t>(length >> shift);
+    }
+    if (header.masked) {
+        std::memcpy(p, header.key.data(), header.key.size());
+        p += header.key.size();
+    }
+    out.insert(out.end(), head, p);
+    if (!header.masked) {
+        out.insert(out.end(), payload.begin(), payload.end());
+        return;
+    }
+    // Masked as it is copied: one pass over the payload.
+    const std::size_t start = out.size();
+    out.resize(start + payload.size());
+    copyMasked(out.data() + start, payload, header.key);
 }
 
 MessageFramer::MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize)
@@ -58,41 +56,40 @@ MessageFramer::MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> 
       frames_(payload.empty() ? 1 : (payload.size() + chunk_ - 1) / chunk_) {}
 
 bool MessageFramer::drawKeys(RandomSource& random) {
-  // One draw for every key of the message keeps the random source's cost per
-  // message, not per frame; the keys are still independent.
-  keys_.resize(frames_ * 4);
-  if (random.fill(keys_)) return true;
-  keys_.clear();
-  return false;
+    // One draw for every key of the message keeps the random source's cost per
+    // message, not per frame; the keys are still independent.
+    keys_.resize(frames_ * 4);
+    if (random.fill(keys_)) return true;
+    keys_.clear();
+    return false;
 }
 
 std::size_t MessageFramer::totalSize() const {
-  std::size_t total = 0;
-  for (std::size_t i = 0; i < frames_; ++i) {
-    const std::size_t size = std::min(chunk_, payload_.size() - std::min(payload_.size(), i * chunk_));
-    total += frameHeaderSize(size, true) + size;
-  }
-  return total;
+    std::size_t total = 0;
+    for (std::size_t i = 0; i < frames_; ++i) {
+        const std::size_t size = std::min(chunk_, payload_.size() - std::min(payload_.size(), i * chunk_));
+        total += frameHeaderSize(size, true) + size;
+    }
+    return total;
 }
 
 void MessageFramer::appendNext(std::vector<std::uint8_t>& out) {
-  const std::size_t i = next_++;
-  const std::size_t offset = std::min(payload_.size(), i * chunk_);
-  FrameHeader header;
-  header.fin = i + 1 == frames_;
-  header.opcode = i == 0 ? opcode_ : std::uint8_t{kOpContinuation};
-  std::memcpy(header.key.data(), keys_.data() + i * 4, 4);
-  appendFrame(out, header, payload_.subspan(offset, std::min(chunk_, payload_.size() - offset)));
+    const std::size_t i = next_++;
+    const std::size_t offset = std::min(payload_.size(), i * chunk_);
+    FrameHeader header;
+    header.fin = i + 1 == frames_;
+    header.opcode = i == 0 ? opcode_ : std::uint8_t{kOpContinuation};
+    std::memcpy(header.key.data(), keys_.data() + i * 4, 4);
+    appendFrame(out, header, payload_.subspan(offset, std::min(chunk_, payload_.size() - offset)));
 }
 
-int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,
-                  std::span<const std::uint8_t> payload, std::int64_t fragmentSize,
-                  RandomSource& random) {
-  MessageFramer framer(opcode, payload, fragmentSize);
-  if (!framer.drawKeys(random)) return kRandomUnavailable;
-  out.reserve(out.size() + framer.totalSize());
-  while (!framer.done()) framer.appendNext(out);
-  return 0;
+int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+                  std::int64_t fragmentSize, RandomSource& random) {
+    MessageFramer framer(opcode, payload, fragmentSize);
+    if (!framer.drawKeys(random)) return kRandomUnavailable;
+    out.reserve(out.size() + framer.totalSize());
+    while (!framer.done()) framer.appendNext(out);
+    return 0;
 }
 
 }  // namespace morvane::websocket

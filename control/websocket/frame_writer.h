@@ -13,13 +13,13 @@
 namespace morvane::websocket {
 
 struct FrameHeader {
-  bool fin = true;
-  bool rsv1 = false;
-  bool rsv2 = false;
-  bool rsv3 = false;
-  std::uint8_t opcode = kOpText;
-  bool masked = true;
-  MaskKey key{};
+    bool fin = true;
+    bool rsv1 = false;
+    bool rsv2 = false;
+    bool rsv3 = false;
+    std::uint8_t opcode = kOpText;
+    bool masked = true;
+    MaskKey key{};
 };
 
 // Bytes of header (with key) that a payload of this length needs.
@@ -27,8 +27,7 @@ std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked);
 
 // Appends one frame: the header, the key when masked, then the payload
 // (masked on the copy; the caller's bytes are not touched).
-void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
-                 std::span<const std::uint8_t> payload);
+void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header, std::span<const std::uint8_t> payload);
 
 // The frames of one message, one at a time, so that a writer can send each
 // as soon as it is serialised: the first min(length, fragmentSize) bytes
@@ -37,28 +36,28 @@ void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header,
 // own new key. fragmentSize below 1 means no limit; an empty payload is one
 // empty frame. The payload must stay unchanged while the framer is used.
 class MessageFramer {
- public:
-  MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize);
+public:
+    MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize);
 
-  // Draws the keys of every frame at once; false when the random source
-  // fails (nothing can be framed then).
-  bool drawKeys(RandomSource& random);
+    // Draws the keys of every frame at once; false when the random source
+    // fails (nothing can be framed then).
+    bool drawKeys(RandomSource& random);
 
-  std::size_t frameCount() const { return frames_; }
-  // Bytes that all frames together take.
-  std::size_t totalSize() const;
-  bool done() const { return next_ == frames_; }
-  // Appends the next frame to `out`; call only after drawKeys and while
-  // not done().
-  void appendNext(std::vector<std::uint8_t>& out);
+    std::size_t frameCount() const { return frames_; }
+    // Bytes that all frames together take.
+    std::size_t totalSize() const;
+    bool done() const { return next_ == frames_; }
+    // Appends the next frame to `out`; call only after drawKeys and while
+    // not done().
+    void appendNext(std::vector<std::uint8_t>& out);
 
- private:
-  std::uint8_t opcode_;
-  std::span<const std::uint8_t> payload_;
-  std::size_t chunk_;
-  std::size_t frames_;
-  std::size_t next_ = 0;
-  std::vector<std::uint8_t> keys_;
+private:
+    std::uint8_t opcode_;
+    std::span<const std::uint8_t> payload_;
+    std::size_t chunk_;
+    std::size_t frames_;
+    std::size_t next_ = 0;
+    std::vector<std::uint8_t> keys_;
 };
 
 // Appends one message: the first min(length, fragmentSize) bytes with
@@ -66,8 +65,7 @@ class MessageFramer {
 // continuation frame, FIN on the last one only, every frame masked with its
 // own new key. fragmentSize below 1 means no limit. An empty payload gives
 // one empty frame. Returns 0, or kRandomUnavailable with `out` unchanged.
-int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode,
-                  std::span<const std::uint8_t> payload, std::int64_t fragmentSize,
-                  RandomSource& random);
+int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+                  std::int64_t fragmentSize, RandomSource& random);
 
 }  // namespace morvane::websocket

@@ -244,9 +244,8 @@ TEST_F(FramingWireTest, AMessageOverTheCapClosesWith1009) {
     const std::string huge = serverFrame(true, 2, "", 1ull << 63) + "xyz";
     const Case cases[] = {
         {"one frame over the cap", serverFrame(true, 1, pattern(17)), 0},
-        {"fragments adding up past it", serverFrame(false, 2, pattern(8)) + serverFrame(false, 0, pattern(8)) +
-                                             serverFrame(true, 0, pattern(8)),
-         2},
+        {"fragments adding up past it",
+         serverFrame(false, 2, pattern(8)) + serverFrame(false, 0, pattern(8)) + serverFrame(true, 0, pattern(8)), 2},
         {"a length of 2^63", huge, 0},
     };
     for (const Case& c : cases) {

@@ -12,28 +12,28 @@ inline constexpr std::string_view kWebSocketVersion = "13";
 
 // The values of the request's headers; an empty value is not sent.
 struct RequestFields {
-  std::string httpVersion = "1.1";
-  bool absoluteUri = false;
-  bool keepAlive = true;
-  // The request goes to an HTTP proxy without a tunnel: the target names
-  // the scheme, host and port.
-  bool viaHttpProxy = false;
-  std::string authorization;
-  std::string proxyAuthorization;
-  std::string accept;
-  bool allowHttpCompression = false;
-  std::string acceptEncoding = "gzip, deflate";
-  std::string from;
-  std::string userAgent;
-  std::string ifModifiedSince;
-  std::string referer;
-  std::string pragma;
-  std::string range;           // sent as "Range: bytes=" and the value
-  std::string httpCookies;     // raw Cookie text; wins over cookieList
-  std::string cookieList;      // the cookie records as "a=1; b=2"
-  std::string otherHeaders;    // as normalised by normalizeOtherHeaders
-  std::string origin;          // empty sends "null"
-  std::string subProtocols;
+    std::string httpVersion = "1.1";
+    bool absoluteUri = false;
+    bool keepAlive = true;
+    // The request goes to an HTTP proxy without a tunnel: the target names
+    // the scheme, host and port.
+    bool viaHttpProxy = false;
+    std::string authorization;
+    std::string proxyAuthorization;
+    std::string accept;
+    bool allowHttpCompression = false;
+    std::string acceptEncoding = "gzip, deflate";
+    std::string from;
+    std::string userAgent;
+    std::string ifModifiedSince;
+    std::string referer;
+    std::string pragma;
+    std::string range;         // sent as "Range: bytes=" and the value
+    std::string httpCookies;   // raw Cookie text; wins over cookieList
+    std::string cookieList;    // the cookie records as "a=1; b=2"
+    std::string otherHeaders;  // as normalised by normalizeOtherHeaders
+    std::string origin;        // empty sends "null"
+    std::string subProtocols;
 };
 
 // OtherHeaders with its trailing line breaks replaced by exactly one CR LF

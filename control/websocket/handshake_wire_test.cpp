@@ -64,16 +64,21 @@ TEST_F(HandshakeWireTest, RequestByteForByte) {
     ASSERT_EQ(key.size(), 24u);
     EXPECT_TRUE(key.ends_with("=="));
     EXPECT_TRUE(std::regex_match(key, std::regex("[A-Za-z0-9+/]{22}==")));
-    const std::string expected = "GET /chat?room=1 HTTP/1.1\r\n"
-                                 "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"
-                                 "User-Agent: QuillonWS Morvane 1.0\r\n"
-                                 "Upgrade: websocket\r\n"
-                                 "Connection: Upgrade\r\n"
-                                 "Sec-WebSocket-Key: " + key + "\r\n"
-                                 "Sec-WebSocket-Version: 13\r\n"
-                                 "Origin: null\r\n"
-                                 "X-Trace: 7\r\n"
-                                 "\r\n";
+    const std::string expected =
+        "GET /chat?room=1 HTTP/1.1\r\n"
+        "Host: 127.0.0.1:" +
+        std::to_string(server.port()) +
+        "\r\n"
+        "User-Agent: QuillonWS Morvane 1.0\r\n"
+        "Upgrade: websocket\r\n"
+        "Connection: Upgrade\r\n"
+        "Sec-WebSocket-Key: " +
+        key +
+        "\r\n"
+        "Sec-WebSocket-Version: 13\r\n"
+        "Origin: null\r\n"
+        "X-Trace: 7\r\n"
+        "\r\n";
     EXPECT_EQ(request, expected);
     // OtherHeaders keeps the line end it was sent with.
     EXPECT_EQ(engine.otherHeaders(), "X-Trace: 7\r\n");
@@ -193,7 +198,8 @@ std::string redirectTo(std::string_view location, std::string_view extra = {}) {
 
 std::string switching(const std::string& request) {
     return "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-           "Sec-WebSocket-Accept: " + websocket::acceptValue(PeerConnection::keyOf(request)) + "\r\n\r\n";
+           "Sec-WebSocket-Accept: " +
+           websocket::acceptValue(PeerConnection::keyOf(request)) + "\r\n\r\n";
 }
 
 std::string requestLine(const std::string& request) { return request.substr(0, request.find("\r\n")); }
@@ -350,13 +356,16 @@ TEST_F(HandshakeWireTest, CookiesHeadersAndARedirectToAnotherServer) {
         auto connection = peer.accept();
         firstRequest = connection->readRequest().value_or("");
         // The server ends the connection after this response.
-        connection->write("HTTP/1.1 302 Found\r\n"
-                          "Set-Cookie: sid=abc123; Path=/; domain=127.0.0.1; Expires=Wed, 21 Oct 2037 07:28:00 GMT; "
-                          "Secure; HttpOnly\r\n"
-                          "Location: " + target + "\r\n"
-                          "Set-Cookie: lang=en\r\n"
-                          "Connection: close\r\n"
-                          "Content-Length: 0\r\n\r\n");
+        connection->write(
+            "HTTP/1.1 302 Found\r\n"
+            "Set-Cookie: sid=abc123; Path=/; domain=127.0.0.1; Expires=Wed, 21 Oct 2037 07:28:00 GMT; "
+            "Secure; HttpOnly\r\n"
+            "Location: " +
+            target +
+            "\r\n"
+            "Set-Cookie: lang=en\r\n"
+            "Connection: close\r\n"
+            "Content-Length: 0\r\n\r\n");
         connection->waitForEnd();
     });
     engine.addCookie("mine", "1");
@@ -423,8 +432,8 @@ TEST_F(HandshakeWireTest, ACompressedBodyIsInflatedOnlyWhenAllowed) {
         const std::string packed = gzip(body);
         server.run([&](ScriptedPeer& peer) {
             serveRequests(peer, requests, [&](int, const std::string&) {
-                return "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " +
-                       std::to_string(packed.size()) + "\r\n\r\n" + packed;
+                return "HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: " + std::to_string(packed.size()) +
+                       "\r\n\r\n" + packed;
             });
         });
         // A success status that is not 101 ends the Connect without an error.
@@ -440,8 +449,8 @@ TEST_F(HandshakeWireTest, ACompressedBodyIsInflatedOnlyWhenAllowed) {
 }
 
 TEST_F(HandshakeWireTest, TheTransactionWritesItsLinesToTheDebugLog) {
-    const auto log = std::filesystem::temp_directory_path() /
-                     ("morvane-handshake-" + std::to_string(::getpid()) + ".log");
+    const auto log =
+        std::filesystem::temp_directory_path() / ("morvane-handshake-" + std::to_string(::getpid()) + ".log");
     std::filesystem::remove(log);
     ScriptedPeer server;
     std::string request;
@@ -459,16 +468,16 @@ TEST_F(HandshakeWireTest, TheTransactionWritesItsLinesToTheDebugLog) {
     std::ifstream file(log, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     std::filesystem::remove(log);
-    const std::string stamp = "\\[" + std::to_string(engine.instanceNumber()) +
-                              "\\]\\[\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ";
+    const std::string stamp =
+        "\\[" + std::to_string(engine.instanceNumber()) + "\\]\\[\\d{4}/\\d\\d/\\d\\d \\d\\d:\\d\\d:\\d\\d\\] ";
     const std::string quotedUrl = std::regex_replace(url, std::regex(R"([.?/])"), R"(\$&)");
     const std::regex lines(stamp + "URL: " + quotedUrl + "\r\n" + stamp + "HTTP Method: GET\r\n" + stamp +
-                           "HTTP Version: 1\\.1\r\n" + stamp + "Sending Request: GET \\(HTTP 1\\.1\\) to " +
-                           quotedUrl + "\r\n" + stamp + "RequestHeaders: GET /log HTTP/1\\.1\r\n");
+                           "HTTP Version: 1\\.1\r\n" + stamp + "Sending Request: GET \\(HTTP 1\\.1\\) to " + quotedUrl +
+                           "\r\n" + stamp + "RequestHeaders: GET /log HTTP/1\\.1\r\n");
     EXPECT_TRUE(std::regex_search(text, lines)) << text;
     // The request and the response travel as traffic blocks of their own.
-    EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "------SEND------\\(" +
-                                                   std::to_string(request.size()) + " bytes\\)\r\nGET /log")))
+    EXPECT_TRUE(std::regex_search(
+        text, std::regex(stamp + "------SEND------\\(" + std::to_string(request.size()) + " bytes\\)\r\nGET /log")))
         << text;
     EXPECT_TRUE(std::regex_search(text, std::regex(stamp + "------RECEIVE------\\(\\d+ bytes\\)\r\nHTTP/1\\.1 101")))
         << text;

@@ -50,11 +50,12 @@ std::span<const Setting<HttpLayer>> HttpLayer::settings() {
         // A ticket obtained elsewhere, sent as it is.
         {.name = "KerberosToken",
          .access = A::WriteOnly,
-         .write = [](H& h, std::string_view v) {
-             h.authScheme_ = authProprietary;
-             h.authorization_ = std::string(kerberosPrefix) + std::string(v);
-             return 0;
-         }},
+         .write =
+             [](H& h, std::string_view v) {
+                 h.authScheme_ = authProprietary;
+                 h.authorization_ = std::string(kerberosPrefix) + std::string(v);
+                 return 0;
+             }},
         {.name = "HttpCookies", .text = &H::httpCookies_},
         {.name = "DontClearCookiesOnUrlChange", .boolean = &H::dontClearCookiesOnUrlChange_},
         {.name = "ProxyAuthorization", .text = &H::proxyAuthorization_},
@@ -67,10 +68,11 @@ std::span<const Setting<HttpLayer>> HttpLayer::settings() {
         // Switched on with "on"; reads back as the request it recorded.
         {.name = "TransferredRequest",
          .text = &H::transferredRequest_,
-         .write = [](H& h, std::string_view v) {
-             h.recordTransferredRequest_ = equalsNoCase(v, "on");
-             return 0;
-         }},
+         .write =
+             [](H& h, std::string_view v) {
+                 h.recordTransferredRequest_ = equalsNoCase(v, "on");
+                 return 0;
+             }},
         {.name = "NegotiatedHTTPVersion", .access = A::ReadOnly, .text = &H::negotiatedHttpVersion_},
         {.name = "BytesTransferred", .access = A::ReadOnly, .integer64 = &H::bytesTransferred_},
         {.name = "URL", .access = A::ReadOnly, .text = &H::url_},
@@ -119,9 +121,7 @@ void HttpLayer::clearResponse() {
     responseComplete_ = false;
 }
 
-void HttpLayer::setCookieCount(int count) {
-    cookies_.resize(static_cast<std::size_t>(std::max(count, 0)));
-}
+void HttpLayer::setCookieCount(int count) { cookies_.resize(static_cast<std::size_t>(std::max(count, 0))); }
 
 void HttpLayer::setCookieName(std::size_t index, std::string_view name) {
     if (index < cookies_.size()) cookies_[index].name = name;

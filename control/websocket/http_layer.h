@@ -161,9 +161,7 @@ public:
     // in the status and header fields), else the error code with its text.
     int runGetTransaction(const RequestComposer& compose = {});
     const websocket::ResponseReader& response() const { return response_; }
-    bool readingResponse() const {
-        return action_ == Action::Get && !response_.complete() && !response_.failed();
-    }
+    bool readingResponse() const { return action_ == Action::Get && !response_.complete() && !response_.failed(); }
     websocket::Url currentUrl() const;
     websocket::RequestFields requestFields() const;
 

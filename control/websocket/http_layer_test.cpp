@@ -22,10 +22,10 @@ int get(LayerStack& stack, std::string_view url, std::string_view answer) {
 
 TEST(HttpLayerTest, ResetHeadersClearsTheCallersFieldsAndTheResponse) {
     LayerStack stack;
-    for (std::string_view text : {"Authorization=Bearer x", "ProxyAuthorization=Basic y", "OtherHeaders=X-A: 1",
-                                  "HttpCookies=a=1", "UserAgent=Probe", "AcceptEncoding=br",
-                                  "IfModifiedSince=yesterday", "GetOn302Redirect=True", "HTTPVersion=1.0",
-                                  "KeepAlive=True"}) {
+    for (std::string_view text :
+         {"Authorization=Bearer x", "ProxyAuthorization=Basic y", "OtherHeaders=X-A: 1", "HttpCookies=a=1",
+          "UserAgent=Probe", "AcceptEncoding=br", "IfModifiedSince=yesterday", "GetOn302Redirect=True",
+          "HTTPVersion=1.0", "KeepAlive=True"}) {
         EXPECT_EQ(stack.set(text), 0) << text;
     }
     stack.http.addCookie("session", "42");
@@ -36,12 +36,20 @@ TEST(HttpLayerTest, ResetHeadersClearsTheCallersFieldsAndTheResponse) {
     EXPECT_EQ(stack.http.resetHeaders(), 0);
 
     const std::pair<std::string_view, std::string_view> expected[] = {
-        {"Authorization", ""},        {"ProxyAuthorization", ""},       {"OtherHeaders", ""},
-        {"HttpCookies", ""},          {"UserAgent", "QuillonWS Morvane 1.0"},
-        {"AcceptEncoding", "gzip, deflate"}, {"IfModifiedSince", ""}, {"GetOn302Redirect", "False"},
-        {"TransferredHeaders", ""},   {"StatusLine", ""},               {"TransferredData", ""},
+        {"Authorization", ""},
+        {"ProxyAuthorization", ""},
+        {"OtherHeaders", ""},
+        {"HttpCookies", ""},
+        {"UserAgent", "QuillonWS Morvane 1.0"},
+        {"AcceptEncoding", "gzip, deflate"},
+        {"IfModifiedSince", ""},
+        {"GetOn302Redirect", "False"},
+        {"TransferredHeaders", ""},
+        {"StatusLine", ""},
+        {"TransferredData", ""},
         // The protocol switches are settings, not header fields.
-        {"HTTPVersion", "1.0"},       {"KeepAlive", "True"},
+        {"HTTPVersion", "1.0"},
+        {"KeepAlive", "True"},
     };
     for (const auto& [name, value] : expected) EXPECT_EQ(stack.setting(name), value) << name;
     EXPECT_TRUE(stack.http.cookies().empty());
@@ -91,7 +99,8 @@ TEST(HttpLayerTest, FaultsBelowEndTheTransactionWithTheirCodes) {
     const Case cases[] = {
         {"refused connect", [](testing::TestStream& s) { s.failConnect(1, 10061); }, 10061,
          "[10061] Connection refused"},
-        {"failed send", [](testing::TestStream& s) { s.failSend(1, 10054); }, 10054, "[10054] Connection reset by peer"},
+        {"failed send", [](testing::TestStream& s) { s.failSend(1, 10054); }, 10054,
+         "[10054] Connection reset by peer"},
         // The answer is cut short by a reset.
         {"reset while reading", [](testing::TestStream& s) { s.failReceive(2, 10054); }, 151,
          "HTTP protocol error. Connection closed before the response was complete."},

@@ -6,9 +6,9 @@
 #include <algorithm>
 
 #include "control/engine/ascii.h"
+#include "control/engine/engine_errors.h"
 #include "control/engine/engine_events.h"
 #include "control/engine/socket_errors.h"
-#include "control/engine/engine_errors.h"
 #include "control/websocket/cookies.h"
 #include "control/websocket/http_layer.h"
 #include "control/websocket/inflate_body.h"
@@ -149,10 +149,10 @@ int HttpLayer::runGetTransaction(const RequestComposer& compose) {
             .hasLocation = !redirectLocation_.empty(),
             .answersChallenges = answersChallenges(authScheme_),
             .answersProxyChallenges = answersChallenges(proxy_.proxyAuthScheme)};
-        const websocket::StatusVerdict verdict = websocket::judgeStatus(statusCode_, reasonPhrase_, statusContext, authRetries_);
+        const websocket::StatusVerdict verdict =
+            websocket::judgeStatus(statusCode_, reasonPhrase_, statusContext, authRetries_);
         switch (verdict.action) {
-            case websocket::StatusAction::kSuccess:
-                return 0;
+            case websocket::StatusAction::kSuccess: return 0;
             case websocket::StatusAction::kRedirect:
                 if (const int code = followRedirect()) return code;
                 break;
@@ -165,8 +165,7 @@ int HttpLayer::runGetTransaction(const RequestComposer& compose) {
                 }
                 break;
             }
-            case websocket::StatusAction::kFail:
-                return context_.fail(verdict.code, verdict.text);
+            case websocket::StatusAction::kFail: return context_.fail(verdict.code, verdict.text);
         }
     }
 }
@@ -198,7 +197,7 @@ int HttpLayer::runGetAttempt(const RequestComposer& compose) {
     if (recordTransferredRequest_) transferredRequest_ = request;
     context_.logDebugText("RequestHeaders: " + request);
     const std::span<const std::uint8_t> requestBytes(reinterpret_cast<const std::uint8_t*>(request.data()),
-                                                    request.size());
+                                                     request.size());
     if (const int code = sendBlocking(below_, context_, requestBytes)) return code;
     httpCookies_.clear();
 
@@ -216,16 +215,16 @@ int HttpLayer::runGetAttempt(const RequestComposer& compose) {
     responseComplete_ = true;
     keepResponseBody();
     const std::string_view connection = response_.header("Connection");
-    serverCloses_ = hasCloseToken(connection) ||
-                    (statusLine_.starts_with("HTTP/1.0") && !equalsNoCase(connection, "keep-alive"));
+    serverCloses_ =
+        hasCloseToken(connection) || (statusLine_.starts_with("HTTP/1.0") && !equalsNoCase(connection, "keep-alive"));
     return 0;
 }
 
 int HttpLayer::followRedirect() {
     const std::string location = redirectLocation_;
     const std::string statusText = websocket::statusErrorText(statusCode_, reasonPhrase_);
-    bool accept = websocket::redirectVerdict(static_cast<websocket::FollowRedirects>(followRedirects_), scheme_,
-                                             location);
+    bool accept =
+        websocket::redirectVerdict(static_cast<websocket::FollowRedirects>(followRedirects_), scheme_, location);
     // The connection the redirect came on is of no more use when the
     // server ends it.
     if (serverCloses_ && below_.isOpen()) below_.close(0);
@@ -252,10 +251,9 @@ void HttpLayer::takeNewHeaders() {
         reasonPhrase_ = response_.reasonPhrase();
         const auto slash = statusLine_.find('/');
         const auto space = statusLine_.find(' ');
-        negotiatedHttpVersion_ =
-            slash != std::string::npos && space != std::string::npos && slash < space
-                ? statusLine_.substr(slash + 1, space - slash - 1)
-                : std::string();
+        negotiatedHttpVersion_ = slash != std::string::npos && space != std::string::npos && slash < space
+                                     ? statusLine_.substr(slash + 1, space - slash - 1)
+                                     : std::string();
     }
     // An interim response (100 Continue) starts the header list again.
     if (response_.headers().size() < headersTaken_) {
@@ -281,7 +279,7 @@ void HttpLayer::takeNewHeaders() {
             const websocket::Cookie cookie = websocket::parseSetCookie(header.value);
             if (events) {
                 events->setCookie(cookie.name, cookie.value, cookie.expiration, cookie.domain, cookie.path,
-                                   cookie.secure);
+                                  cookie.secure);
             }
             cookies_.push_back(CookieRecord{.name = cookie.name,
                                             .value = cookie.value,
@@ -319,8 +317,8 @@ void HttpLayer::logTransaction() {
     std::string line = "Sending Request: " + std::string(methodGet) + " (HTTP " + httpVersion_ + ") to " + url_;
     if (!proxy_.proxyServer.empty()) {
         line += " via proxy server '" + proxy_.proxyServer + ":" + std::to_string(proxy_.proxyPort) +
-                "' with credentials '" + proxy_.proxyUser + "\\" + std::to_string(proxy_.proxyPassword.size()) +
-                "' (" + std::string(authSchemeName(proxy_.proxyAuthScheme)) + ")";
+                "' with credentials '" + proxy_.proxyUser + "\\" + std::to_string(proxy_.proxyPassword.size()) + "' (" +
+                std::string(authSchemeName(proxy_.proxyAuthScheme)) + ")";
     }
     context_.logDebugText(line);
 }

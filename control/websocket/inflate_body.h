@@ -12,9 +12,9 @@ namespace morvane::websocket {
 inline constexpr std::size_t kDefaultMaxInflatedSize = 16 * 1024 * 1024;
 
 struct InflateResult {
-  int code = 0;  // 0, or the HTTP protocol error
-  std::string text;
-  std::string body;
+    int code = 0;  // 0, or the HTTP protocol error
+    std::string text;
+    std::string body;
 };
 
 // `contentEncoding` is the header's value: "gzip" (or "x-gzip"), "deflate"

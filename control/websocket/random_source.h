@@ -12,10 +12,10 @@ namespace morvane::websocket {
 inline constexpr int kRandomUnavailable = 4101;
 
 class RandomSource {
- public:
-  virtual ~RandomSource() = default;
-  // Fills every byte or returns false.
-  virtual bool fill(std::span<std::uint8_t> bytes) = 0;
+public:
+    virtual ~RandomSource() = default;
+    // Fills every byte or returns false.
+    virtual bool fill(std::span<std::uint8_t> bytes) = 0;
 };
 
 // The kernel's CSPRNG (getrandom). Draws are taken from a small pool that is

@@ -28,9 +28,7 @@ public:
     std::vector<std::pair<int, std::string>> errors;
     int readyToSendCount = 0;
     // Answers Redirect; gets the verdict the engine offered.
-    std::function<bool(const std::string&, bool)> onRedirect = [](const std::string&, bool verdict) {
-        return verdict;
-    };
+    std::function<bool(const std::string&, bool)> onRedirect = [](const std::string&, bool verdict) { return verdict; };
     std::function<void(const ReceivedData&)> onDataIn;
     std::function<void(const std::string&, const std::string&)> onHeader;
     // Answers SSLServerAuthentication; gets the verdict the engine offered.
@@ -80,7 +78,8 @@ public:
     void sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& subject,
                                  const std::string& issuer, const std::string& status, bool& accept) override {
         lastCertEncoded.assign(reinterpret_cast<const char*>(certEncoded.data()), certEncoded.size());
-        log.push_back("SSLServerAuthentication " + subject + "|" + issuer + "|" + status + (accept ? "|True" : "|False"));
+        log.push_back("SSLServerAuthentication " + subject + "|" + issuer + "|" + status +
+                      (accept ? "|True" : "|False"));
         accept = onServerAuthentication(accept);
     }
     void setCookie(const std::string& name, const std::string& value, const std::string& expires,

@@ -12,23 +12,23 @@ inline constexpr int kDefaultMaxRedirectAttempts = 20;
 
 // 300 to 303 and 306 to 399: the codes that are followed (304 and 305 are not).
 constexpr bool isRedirectStatus(int status) {
-  return (status >= 300 && status <= 303) || (status >= 306 && status <= 399);
+    return (status >= 300 && status <= 303) || (status >= 306 && status <= 399);
 }
 
 // The number of redirects one Connect may still follow.
 class RedirectAllowance {
- public:
-  void reset(int maxAttempts) { remaining_ = maxAttempts < 0 ? 0 : maxAttempts; }
-  // Uses one up; false when none is left.
-  bool take() {
-    if (remaining_ <= 0) return false;
-    --remaining_;
-    return true;
-  }
-  int remaining() const { return remaining_; }
+public:
+    void reset(int maxAttempts) { remaining_ = maxAttempts < 0 ? 0 : maxAttempts; }
+    // Uses one up; false when none is left.
+    bool take() {
+        if (remaining_ <= 0) return false;
+        --remaining_;
+        return true;
+    }
+    int remaining() const { return remaining_; }
 
- private:
-  int remaining_ = kDefaultMaxRedirectAttempts;
+private:
+    int remaining_ = kDefaultMaxRedirectAttempts;
 };
 
 // The verdict offered to the Redirect event: True under frAlways; under

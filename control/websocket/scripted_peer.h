@@ -166,9 +166,10 @@ public:
     std::string acceptUpgrade(std::string_view extraHeaders = {}) {
         const auto request = readRequest();
         if (!request) return {};
-        write("HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-              "Sec-WebSocket-Accept: " +
-              websocket::acceptValue(keyOf(*request)) + "\r\n" + std::string(extraHeaders) + "\r\n");
+        write(
+            "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+            "Sec-WebSocket-Accept: " +
+            websocket::acceptValue(keyOf(*request)) + "\r\n" + std::string(extraHeaders) + "\r\n");
         return *request;
     }
 

@@ -10,17 +10,17 @@
 namespace morvane::websocket {
 
 class CountingRandom final : public RandomSource {
- public:
-  explicit CountingRandom(std::uint8_t start = 0) : next_(start) {}
-  bool fill(std::span<std::uint8_t> bytes) override {
-    if (fail) return false;
-    for (auto& b : bytes) b = next_++;
-    return true;
-  }
-  bool fail = false;
+public:
+    explicit CountingRandom(std::uint8_t start = 0) : next_(start) {}
+    bool fill(std::span<std::uint8_t> bytes) override {
+        if (fail) return false;
+        for (auto& b : bytes) b = next_++;
+        return true;
+    }
+    bool fail = false;
 
- private:
-  std::uint8_t next_;
+private:
+    std::uint8_t next_;
 };
 
 }  // namespace morvane::websocket

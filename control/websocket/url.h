@@ -16,36 +16,35 @@ inline constexpr std::string_view kSecureScheme = "wss";
 inline constexpr std::uint16_t kPlainPort = 80;
 inline constexpr std::uint16_t kSecurePort = 443;
 
-
 struct Url {
-  std::string text;         // the current URL
-  std::string scheme;
-  std::string host;         // an IPv6 literal without its brackets
-  bool ipv6 = false;
-  std::uint16_t port = kPlainPort;
-  std::uint16_t defaultPort = kPlainPort;
-  std::string path = "/";   // path with query
-  std::string user;
-  std::string password;
+    std::string text;  // the current URL
+    std::string scheme;
+    std::string host;  // an IPv6 literal without its brackets
+    bool ipv6 = false;
+    std::uint16_t port = kPlainPort;
+    std::uint16_t defaultPort = kPlainPort;
+    std::string path = "/";  // path with query
+    std::string user;
+    std::string password;
 
-  // wss (and https, which a redirect may name) run over TLS.
-  bool secure() const;
+    // wss (and https, which a redirect may name) run over TLS.
+    bool secure() const;
 };
 
 struct UrlOptions {
-  bool relative = false;       // a redirect's Location
-  bool encodePath = false;     // EncodeURL, or EncodeRedirectLocation in relative mode
-  bool encodeQuery = true;     // EncodeQueryString
-  bool allowIdentical = false; // AllowIdenticalRedirectURL
-  int maxRedirectAttempts = kDefaultMaxRedirectAttempts;
+    bool relative = false;        // a redirect's Location
+    bool encodePath = false;      // EncodeURL, or EncodeRedirectLocation in relative mode
+    bool encodeQuery = true;      // EncodeQueryString
+    bool allowIdentical = false;  // AllowIdenticalRedirectURL
+    int maxRedirectAttempts = kDefaultMaxRedirectAttempts;
 };
 
 struct UrlChange {
-  int code = 0;               // 0, errc::httpProtocol or errc::tooManyRedirects
-  std::string_view error;
-  bool endpointChanged = false;   // scheme, host or port differ: close the socket
-  bool hostOrPortChanged = false; // outside relative mode only: drop received cookies
-  bool credentialsGiven = false;  // the URL carried user information
+    int code = 0;  // 0, errc::httpProtocol or errc::tooManyRedirects
+    std::string_view error;
+    bool endpointChanged = false;    // scheme, host or port differ: close the socket
+    bool hostOrPortChanged = false;  // outside relative mode only: drop received cookies
+    bool credentialsGiven = false;   // the URL carried user information
 };
 
 // Parses `text` into `url`, which holds the current URL on entry. The

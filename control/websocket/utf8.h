@@ -13,7 +13,7 @@ namespace morvane::websocket {
 // UTF-16 unchanged.
 bool isValidUtf8(std::span<const std::uint8_t> bytes);
 inline bool isValidUtf8(std::string_view text) {
-  return isValidUtf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    return isValidUtf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }
 
 // The longest prefix of at most `limit` bytes that does not end inside a

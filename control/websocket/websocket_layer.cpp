@@ -47,7 +47,8 @@ int WebSocketLayer::setDisconnectStatusCode(std::int64_t code) {
     // Below 0 stands for "no code given" (1000 goes out); a code wider than
     // the frame's two bytes would go out as some other code.
     if (code > std::numeric_limits<std::uint16_t>::max()) return context_.fail(errc::outOfRange, errtext::outOfRange);
-    disconnectStatusCode_ = static_cast<std::int32_t>(std::max<std::int64_t>(code, std::numeric_limits<std::int32_t>::min()));
+    disconnectStatusCode_ =
+        static_cast<std::int32_t>(std::max<std::int64_t>(code, std::numeric_limits<std::int32_t>::min()));
     return 0;
 }
 

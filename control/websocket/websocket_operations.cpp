@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "control/engine/engine_errors.h"
-#include "control/engine/socket_errors.h"
 #include "control/engine/engine_events.h"
+#include "control/engine/socket_errors.h"
 #include "control/websocket/accept_key.h"
 #include "control/websocket/close.h"
 #include "control/websocket/frame_writer.h"
@@ -21,7 +21,6 @@
 
 namespace morvane {
 namespace {
-
 
 // File names travel in the control's code page; the file system here names
 // files in UTF-8.
@@ -159,8 +158,8 @@ int WebSocketLayer::runUpgrade() {
         }
         const websocket::CloseAction action = close_.failUpgrade();
         state_ = State::Closing;
-        const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
-                                                          action.send.reason);
+        const auto payload =
+            websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code), action.send.reason);
         if (const int sendCode = sendControl(websocket::kOpClose, payload)) return sendCode;
         http_.setAcceptData(true);
         return 0;
@@ -196,8 +195,7 @@ int WebSocketLayer::disconnect() {
     }
 
     const Waiter::BlockingOperation operation(waiter);
-    const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
-                                                      action.send.reason);
+    const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code), action.send.reason);
     // A close that could not go out, or whose reply did not come in time,
     // leaves the connection closing: the caller decides what follows, and
     // the peer's reply or the end of the connection still completes it.
@@ -263,8 +261,9 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     std::vector<std::uint8_t>& frames = *lent;
     std::size_t offset = 0;
     while (offset < data.size() && pendingOutput_.empty()) {
-        const std::size_t piece = maxFrameSize_ < 1 ? data.size() - offset
-                                  : std::min(data.size() - offset, static_cast<std::size_t>(maxFrameSize_));
+        const std::size_t piece = maxFrameSize_ < 1
+                                      ? data.size() - offset
+                                      : std::min(data.size() - offset, static_cast<std::size_t>(maxFrameSize_));
         frames.clear();
         if (websocket::appendMessage(frames, opcode, data.subspan(offset, piece), 0, websocket::systemRandom()) != 0) {
             return context_.fail(errc::randomUnavailable, "");

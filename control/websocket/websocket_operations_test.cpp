@@ -160,8 +160,8 @@ TEST(WebSocketOperations, SendingWithoutAConnection) {
 }
 
 TEST(WebSocketOperations, SendFileChecksItsArgumentsAndTheFile) {
-    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-                                         ("morvane-sendfile-" + std::to_string(::getpid()));
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("morvane-sendfile-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::filesystem::path empty = folder / "empty.bin";
     std::ofstream(empty).close();

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <limits>
 
-#include "control/engine/engine_events.h"
 #include "control/engine/engine_errors.h"
+#include "control/engine/engine_events.h"
 #include "control/engine/socket_errors.h"
 #include "control/websocket/frame_writer.h"
 #include "control/websocket/random_source.h"
@@ -54,14 +54,17 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
     parsing_ = true;
     if (frames_.idle()) {
         frames_.setBufferMessage(bufferMessage_);
-        frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max() : static_cast<std::uint64_t>(maxMessageSize_));
+        frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max()
+                                                      : static_cast<std::uint64_t>(maxMessageSize_));
     }
     std::size_t used = 0;
     while (used < fresh.size() && http_.acceptData() && http_.isOpen()) {
         const auto step = frames_.feed(fresh.subspan(used));
         used += step.consumed;
-        if (step.event) handleFrameEvent(*step.event);
-        else if (step.consumed == 0) break;
+        if (step.event)
+            handleFrameEvent(*step.event);
+        else if (step.consumed == 0)
+            break;
     }
     // What is left goes ahead of anything a handler let in meanwhile.
     if (used < fresh.size()) frameBuffer_.insert(0, asText(fresh.subspan(used)));
@@ -70,8 +73,10 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
         const auto* start = reinterpret_cast<const std::uint8_t*>(frameBuffer_.data()) + parsedOffset_;
         const auto step = frames_.feed({start, frameBuffer_.size() - parsedOffset_});
         parsedOffset_ += step.consumed;
-        if (step.event) handleFrameEvent(*step.event);
-        else if (step.consumed == 0) break;
+        if (step.event)
+            handleFrameEvent(*step.event);
+        else if (step.consumed == 0)
+            break;
     }
     // Parsed bytes leave the buffer once per pass, not once per frame.
     frameBuffer_.erase(0, std::min(parsedOffset_, frameBuffer_.size()));
@@ -125,8 +130,8 @@ void WebSocketLayer::raiseReadyToSend() {
 
 void WebSocketLayer::applyCloseAction(const websocket::CloseAction& action) {
     if (action.sendClose) {
-        const auto payload = websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code),
-                                                          action.send.reason);
+        const auto payload =
+            websocket::buildClosePayload(static_cast<std::uint16_t>(action.send.code), action.send.reason);
         sendControl(websocket::kOpClose, payload);
     }
     state_ = static_cast<State>(close_.state());

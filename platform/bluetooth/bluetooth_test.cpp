@@ -1,14 +1,14 @@
+#include "platform/bluetooth/bluetooth.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-
 #include <functional>
 #include <string>
 
-#include "platform/bluetooth/bluetooth.h"
 #include "platform/bluetooth/emulator_backend.h"
 #include "platform/bluetooth/emulator_devices.h"
 
@@ -32,8 +32,8 @@ TEST(EmulatedDevices, ReadsDevicesAndRefusesMalformedOnes) {
     EXPECT_EQ(devices[1].name, "name@with@at");
     EXPECT_EQ(devices[1].host, "::1");
     EXPECT_EQ(devices[1].address(), "[::1]:4101");
-    for (const char* bad : {"", "ES16", "ES16@host", "@h:1", "ES16@h:0", "ES16@h:65536", "ES16@h:12x",
-                            "ES16@::1:80", "A@h:1,"}) {
+    for (const char* bad :
+         {"", "ES16", "ES16@host", "@h:1", "ES16@h:0", "ES16@h:65536", "ES16@h:12x", "ES16@::1:80", "A@h:1,"}) {
         error.clear();
         EXPECT_TRUE(parseEmulatedDevices(bad, error).empty()) << bad;
         EXPECT_FALSE(error.empty()) << bad;
@@ -84,7 +84,7 @@ TEST_F(EmulatorTest, DiscoveryFindsTheGivenDevicesAfterStarting) {
     ASSERT_TRUE(runUntil([&] { return events.size() == 2; }));
     EXPECT_EQ(events, (std::vector<std::string>{"started", "complete"}));
     EXPECT_EQ(found, (std::vector<std::pair<std::string, std::string>>{{deviceAddress(), "ES16-7"},
-                                                                         {"127.0.0.1:9", "HEADSET"}}));
+                                                                       {"127.0.0.1:9", "HEADSET"}}));
 }
 
 TEST_F(EmulatorTest, ClientCarriesTheSerialStreamBothWays) {
@@ -104,7 +104,8 @@ TEST_F(EmulatorTest, ClientCarriesTheSerialStreamBothWays) {
     EXPECT_EQ(client->connect(), resultBusy);
 
     const std::string command = "CLUB7IrLOFT000\r";
-    ASSERT_EQ(client->write(std::span(reinterpret_cast<const std::uint8_t*>(command.data()), command.size())), resultOk);
+    ASSERT_EQ(client->write(std::span(reinterpret_cast<const std::uint8_t*>(command.data()), command.size())),
+              resultOk);
     ASSERT_TRUE(runUntil([&] { return peer_->bytesAvailable() >= static_cast<qint64>(command.size()); }));
     EXPECT_EQ(peer_->readAll().toStdString(), command);
 

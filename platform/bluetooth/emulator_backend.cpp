@@ -1,15 +1,14 @@
 #include "platform/bluetooth/emulator_backend.h"
 
-#include "platform/bluetooth/socket_client.h"
-
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
-
 #include <algorithm>
+
+#include "platform/bluetooth/socket_client.h"
 
 namespace taltrix::bluetooth {
 
@@ -85,9 +84,8 @@ public:
 
     int connect() override {
         if (state_ != clientIdle) return resultBusy;
-        const auto device = std::find_if(devices_->begin(), devices_->end(), [&](const EmulatedDevice& d) {
-            return d.address() == settings.address;
-        });
+        const auto device = std::find_if(devices_->begin(), devices_->end(),
+                                         [&](const EmulatedDevice& d) { return d.address() == settings.address; });
         // An address nobody answers at fails the way a real link does.
         if (device == devices_->end()) return failLater(resultBadAddress);
         state_ = clientConnecting;

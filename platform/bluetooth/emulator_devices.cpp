@@ -12,8 +12,8 @@ std::string EmulatedDevice::address() const {
 std::vector<EmulatedDevice> parseEmulatedDevices(std::string_view list, std::string& error) {
     std::vector<EmulatedDevice> devices;
     auto fail = [&](std::string_view entry, std::string_view why) {
-        error = "bad emulated device \"" + std::string(entry) + "\": " + std::string(why) +
-                " (expected NAME@HOST:PORT)";
+        error =
+            "bad emulated device \"" + std::string(entry) + "\": " + std::string(why) + " (expected NAME@HOST:PORT)";
         return std::vector<EmulatedDevice>{};
     };
     if (list.empty()) return fail(list, "no devices given");

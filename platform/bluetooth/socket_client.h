@@ -34,9 +34,10 @@ public:
             const bool wasConnected = state_ == clientConnected;
             state_ = clientIdle;
             // Reported from the event loop, never from inside disconnect().
-            if (wasConnected) QTimer::singleShot(0, &guard_, [this] {
-                if (onDisconnect) onDisconnect();
-            });
+            if (wasConnected)
+                QTimer::singleShot(0, &guard_, [this] {
+                    if (onDisconnect) onDisconnect();
+                });
         });
     }
 

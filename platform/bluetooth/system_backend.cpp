@@ -1,7 +1,5 @@
 #include "platform/bluetooth/system_backend.h"
 
-#include "platform/bluetooth/socket_client.h"
-
 #include <QBluetoothAddress>
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothDeviceInfo>
@@ -9,8 +7,9 @@
 #include <QBluetoothSocket>
 #include <QBluetoothUuid>
 #include <QTimer>
-
 #include <map>
+
+#include "platform/bluetooth/socket_client.h"
 
 namespace taltrix::bluetooth {
 

@@ -29,7 +29,7 @@ namespace com {
 
 // The characters of a BSTR, embedded zeros included.
 inline std::u16string_view bstrView(BSTR text) {
-  return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text));
+    return text == nullptr ? std::u16string_view() : std::u16string_view(text, SysStringLen(text));
 }
 
 // Null only when memory runs out (an empty view gives an empty, non-null BSTR).
@@ -42,39 +42,39 @@ BSTR allocBstrUnfilled(std::size_t length);
 
 // Owns one BSTR.
 class BStr {
- public:
-  BStr() = default;
-  explicit BStr(std::u16string_view text) : s_(allocBstr(text)) {}
-  static BStr attach(BSTR text) {
-    BStr result;
-    result.s_ = text;
-    return result;
-  }
-  BStr(const BStr& other) : s_(other.s_ ? SysAllocStringByteLen(reinterpret_cast<const char*>(other.s_),
-                                                                   SysStringByteLen(other.s_))
-                                        : nullptr) {}
-  BStr(BStr&& other) noexcept : s_(std::exchange(other.s_, nullptr)) {}
-  BStr& operator=(BStr other) noexcept {
-    std::swap(s_, other.s_);
-    return *this;
-  }
-  ~BStr() { SysFreeString(s_); }
+public:
+    BStr() = default;
+    explicit BStr(std::u16string_view text) : s_(allocBstr(text)) {}
+    static BStr attach(BSTR text) {
+        BStr result;
+        result.s_ = text;
+        return result;
+    }
+    BStr(const BStr& other)
+        : s_(other.s_ ? SysAllocStringByteLen(reinterpret_cast<const char*>(other.s_), SysStringByteLen(other.s_))
+                      : nullptr) {}
+    BStr(BStr&& other) noexcept : s_(std::exchange(other.s_, nullptr)) {}
+    BStr& operator=(BStr other) noexcept {
+        std::swap(s_, other.s_);
+        return *this;
+    }
+    ~BStr() { SysFreeString(s_); }
 
-  BSTR get() const { return s_; }
-  // For [out] parameters: frees what is held and lends the slot.
-  BSTR* put() {
-    reset();
-    return &s_;
-  }
-  BSTR detach() { return std::exchange(s_, nullptr); }
-  void reset() { SysFreeString(std::exchange(s_, nullptr)); }
+    BSTR get() const { return s_; }
+    // For [out] parameters: frees what is held and lends the slot.
+    BSTR* put() {
+        reset();
+        return &s_;
+    }
+    BSTR detach() { return std::exchange(s_, nullptr); }
+    void reset() { SysFreeString(std::exchange(s_, nullptr)); }
 
-  std::u16string_view view() const { return bstrView(s_); }
-  UINT length() const { return SysStringLen(s_); }
-  bool empty() const { return length() == 0; }
+    std::u16string_view view() const { return bstrView(s_); }
+    UINT length() const { return SysStringLen(s_); }
+    bool empty() const { return length() == 0; }
 
- private:
-  BSTR s_ = nullptr;
+private:
+    BSTR s_ = nullptr;
 };
 
 }  // namespace com

@@ -7,77 +7,77 @@
 namespace {
 
 TEST(Bstr, CarriesItsLengthAndEmbeddedZeros) {
-  const OLECHAR text[] = {u'a', 0, u'b'};
-  BSTR s = SysAllocStringLen(text, 3);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(SysStringLen(s), 3u);
-  EXPECT_EQ(SysStringByteLen(s), 6u);
-  EXPECT_EQ(s[3], 0);  // terminated all the same
-  EXPECT_EQ(com::bstrView(s), std::u16string_view(text, 3));
-  SysFreeString(s);
+    const OLECHAR text[] = {u'a', 0, u'b'};
+    BSTR s = SysAllocStringLen(text, 3);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringLen(s), 3u);
+    EXPECT_EQ(SysStringByteLen(s), 6u);
+    EXPECT_EQ(s[3], 0);  // terminated all the same
+    EXPECT_EQ(com::bstrView(s), std::u16string_view(text, 3));
+    SysFreeString(s);
 }
 
 TEST(Bstr, NullIsAnEmptyString) {
-  EXPECT_EQ(SysStringLen(nullptr), 0u);
-  EXPECT_EQ(SysAllocString(nullptr), nullptr);
-  SysFreeString(nullptr);
-  EXPECT_TRUE(com::bstrView(nullptr).empty());
-  BSTR empty = SysAllocString(u"");
-  ASSERT_NE(empty, nullptr);
-  EXPECT_EQ(SysStringLen(empty), 0u);
-  SysFreeString(empty);
+    EXPECT_EQ(SysStringLen(nullptr), 0u);
+    EXPECT_EQ(SysAllocString(nullptr), nullptr);
+    SysFreeString(nullptr);
+    EXPECT_TRUE(com::bstrView(nullptr).empty());
+    BSTR empty = SysAllocString(u"");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(SysStringLen(empty), 0u);
+    SysFreeString(empty);
 }
 
 TEST(Bstr, ByteLengthStringsKeepOddByteCounts) {
-  BSTR s = SysAllocStringByteLen("abc", 3);
-  ASSERT_NE(s, nullptr);
-  EXPECT_EQ(SysStringByteLen(s), 3u);
-  EXPECT_EQ(SysStringLen(s), 1u);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(s), 4), std::string("abc\0", 4));
-  BSTR blank = SysAllocStringByteLen(nullptr, 4);
-  EXPECT_EQ(SysStringLen(blank), 2u);
-  EXPECT_EQ(blank[0], 0);
-  SysFreeString(s);
-  SysFreeString(blank);
+    BSTR s = SysAllocStringByteLen("abc", 3);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(SysStringByteLen(s), 3u);
+    EXPECT_EQ(SysStringLen(s), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(s), 4), std::string("abc\0", 4));
+    BSTR blank = SysAllocStringByteLen(nullptr, 4);
+    EXPECT_EQ(SysStringLen(blank), 2u);
+    EXPECT_EQ(blank[0], 0);
+    SysFreeString(s);
+    SysFreeString(blank);
 }
 
 TEST(Bstr, ReallocationMayReadFromTheOldString) {
-  BSTR s = SysAllocString(u"hello world");
-  ASSERT_TRUE(SysReAllocString(&s, s + 6));
-  EXPECT_EQ(com::bstrView(s), u"world");
-  ASSERT_TRUE(SysReAllocStringLen(&s, s, 3));
-  EXPECT_EQ(com::bstrView(s), u"wor");
-  ASSERT_TRUE(SysReAllocString(&s, nullptr));
-  EXPECT_EQ(s, nullptr);
-  EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
+    BSTR s = SysAllocString(u"hello world");
+    ASSERT_TRUE(SysReAllocString(&s, s + 6));
+    EXPECT_EQ(com::bstrView(s), u"world");
+    ASSERT_TRUE(SysReAllocStringLen(&s, s, 3));
+    EXPECT_EQ(com::bstrView(s), u"wor");
+    ASSERT_TRUE(SysReAllocString(&s, nullptr));
+    EXPECT_EQ(s, nullptr);
+    EXPECT_FALSE(SysReAllocString(nullptr, u"x"));
 }
 
 TEST(Bstr, HolderOwnsCopiesAndHandsOut) {
-  com::BStr a(u"one");
-  com::BStr b = a;  // a copy of its own
-  EXPECT_NE(a.get(), b.get());
-  EXPECT_EQ(b.view(), u"one");
-  com::BStr c = std::move(a);
-  EXPECT_EQ(a.get(), nullptr);
-  BSTR raw = c.detach();
-  EXPECT_EQ(c.get(), nullptr);
-  com::BStr d = com::BStr::attach(raw);
-  *d.put() = SysAllocString(u"two");  // put() freed the old one first
-  EXPECT_EQ(d.view(), u"two");
+    com::BStr a(u"one");
+    com::BStr b = a;  // a copy of its own
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_EQ(b.view(), u"one");
+    com::BStr c = std::move(a);
+    EXPECT_EQ(a.get(), nullptr);
+    BSTR raw = c.detach();
+    EXPECT_EQ(c.get(), nullptr);
+    com::BStr d = com::BStr::attach(raw);
+    *d.put() = SysAllocString(u"two");  // put() freed the old one first
+    EXPECT_EQ(d.view(), u"two");
 }
 
 TEST(Bstr, ConvertsThroughCodePages) {
-  com::BStr wide = com::BStr::attach(com::bstrFromMultiByte("caf\xE9\x80", 1252));
-  EXPECT_EQ(wide.view(), u"caf\u00E9\u20AC");
-  EXPECT_EQ(com::multiByteFromBstr(wide.get(), 1252), "caf\xE9\x80");
-  EXPECT_EQ(com::multiByteFromBstr(wide.get(), 65001), "caf\xC3\xA9\xE2\x82\xAC");
-  com::BStr zero(std::u16string_view(u"ab\0cd", 5));
-  EXPECT_EQ(com::multiByteFromBstr(zero.get(), 1252), std::string("ab\0cd", 5));
-  EXPECT_EQ(com::multiByteFromBstr(zero.get(), 1252, com::BstrExtent::toFirstZero), "ab");
-  EXPECT_EQ(com::bstrFromMultiByte("x", 4242), nullptr);
-  com::BStr utf8 = com::BStr::attach(com::bstrFromUtf8("\xF0\x9F\x98\x80"));
-  EXPECT_EQ(utf8.length(), 2u);
-  EXPECT_EQ(com::utf8FromBstr(utf8.get()), "\xF0\x9F\x98\x80");
+    com::BStr wide = com::BStr::attach(com::bstrFromMultiByte("caf\xE9\x80", 1252));
+    EXPECT_EQ(wide.view(), u"caf\u00E9\u20AC");
+    EXPECT_EQ(com::multiByteFromBstr(wide.get(), 1252), "caf\xE9\x80");
+    EXPECT_EQ(com::multiByteFromBstr(wide.get(), 65001), "caf\xC3\xA9\xE2\x82\xAC");
+    com::BStr zero(std::u16string_view(u"ab\0cd", 5));
+    EXPECT_EQ(com::multiByteFromBstr(zero.get(), 1252), std::string("ab\0cd", 5));
+    EXPECT_EQ(com::multiByteFromBstr(zero.get(), 1252, com::BstrExtent::toFirstZero), "ab");
+    EXPECT_EQ(com::bstrFromMultiByte("x", 4242), nullptr);
+    com::BStr utf8 = com::BStr::attach(com::bstrFromUtf8("\xF0\x9F\x98\x80"));
+    EXPECT_EQ(utf8.length(), 2u);
+    EXPECT_EQ(com::utf8FromBstr(utf8.get()), "\xF0\x9F\x98\x80");
 }
 
 }  // namespace

@@ -20,56 +20,56 @@ struct MSG;
 struct LOGPALETTE;
 using HWND = void*;
 struct RECT {
-  LONG left;
-  LONG top;
-  LONG right;
-  LONG bottom;
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
 };
 struct SIZEL {
-  LONG cx;
-  LONG cy;
+    LONG cx;
+    LONG cy;
 };
 
 struct IOleClientSite : IUnknown {
-  static constexpr const IID& uuid = IID_IOleClientSite;
-  virtual HRESULT SaveObject() = 0;
-  virtual HRESULT GetMoniker(DWORD assign, DWORD whichMoniker, IMoniker** moniker) = 0;
-  virtual HRESULT GetContainer(IOleContainer** container) = 0;
-  virtual HRESULT ShowObject() = 0;
-  virtual HRESULT OnShowWindow(BOOL show) = 0;
-  virtual HRESULT RequestNewObjectLayout() = 0;
+    static constexpr const IID& uuid = IID_IOleClientSite;
+    virtual HRESULT SaveObject() = 0;
+    virtual HRESULT GetMoniker(DWORD assign, DWORD whichMoniker, IMoniker** moniker) = 0;
+    virtual HRESULT GetContainer(IOleContainer** container) = 0;
+    virtual HRESULT ShowObject() = 0;
+    virtual HRESULT OnShowWindow(BOOL show) = 0;
+    virtual HRESULT RequestNewObjectLayout() = 0;
 
- protected:
-  ~IOleClientSite() = default;
+protected:
+    ~IOleClientSite() = default;
 };
 
 struct IOleObject : IUnknown {
-  static constexpr const IID& uuid = IID_IOleObject;
-  virtual HRESULT SetClientSite(IOleClientSite* site) = 0;
-  virtual HRESULT GetClientSite(IOleClientSite** site) = 0;
-  virtual HRESULT SetHostNames(LPCOLESTR containerApp, LPCOLESTR containerObject) = 0;
-  virtual HRESULT Close(DWORD saveOption) = 0;
-  virtual HRESULT SetMoniker(DWORD whichMoniker, IMoniker* moniker) = 0;
-  virtual HRESULT GetMoniker(DWORD assign, DWORD whichMoniker, IMoniker** moniker) = 0;
-  virtual HRESULT InitFromData(IDataObject* data, BOOL creation, DWORD reserved) = 0;
-  virtual HRESULT GetClipboardData(DWORD reserved, IDataObject** data) = 0;
-  virtual HRESULT DoVerb(LONG verb, MSG* message, IOleClientSite* activeSite, LONG index, HWND parent,
-                         const RECT* position) = 0;
-  virtual HRESULT EnumVerbs(IEnumOLEVERB** verbs) = 0;
-  virtual HRESULT Update() = 0;
-  virtual HRESULT IsUpToDate() = 0;
-  virtual HRESULT GetUserClassID(CLSID* clsid) = 0;
-  virtual HRESULT GetUserType(DWORD form, LPOLESTR* userType) = 0;
-  virtual HRESULT SetExtent(DWORD drawAspect, SIZEL* size) = 0;
-  virtual HRESULT GetExtent(DWORD drawAspect, SIZEL* size) = 0;
-  virtual HRESULT Advise(IAdviseSink* sink, DWORD* connection) = 0;
-  virtual HRESULT Unadvise(DWORD connection) = 0;
-  virtual HRESULT EnumAdvise(IEnumSTATDATA** advise) = 0;
-  virtual HRESULT GetMiscStatus(DWORD aspect, DWORD* status) = 0;
-  virtual HRESULT SetColorScheme(LOGPALETTE* palette) = 0;
+    static constexpr const IID& uuid = IID_IOleObject;
+    virtual HRESULT SetClientSite(IOleClientSite* site) = 0;
+    virtual HRESULT GetClientSite(IOleClientSite** site) = 0;
+    virtual HRESULT SetHostNames(LPCOLESTR containerApp, LPCOLESTR containerObject) = 0;
+    virtual HRESULT Close(DWORD saveOption) = 0;
+    virtual HRESULT SetMoniker(DWORD whichMoniker, IMoniker* moniker) = 0;
+    virtual HRESULT GetMoniker(DWORD assign, DWORD whichMoniker, IMoniker** moniker) = 0;
+    virtual HRESULT InitFromData(IDataObject* data, BOOL creation, DWORD reserved) = 0;
+    virtual HRESULT GetClipboardData(DWORD reserved, IDataObject** data) = 0;
+    virtual HRESULT DoVerb(LONG verb, MSG* message, IOleClientSite* activeSite, LONG index, HWND parent,
+                           const RECT* position) = 0;
+    virtual HRESULT EnumVerbs(IEnumOLEVERB** verbs) = 0;
+    virtual HRESULT Update() = 0;
+    virtual HRESULT IsUpToDate() = 0;
+    virtual HRESULT GetUserClassID(CLSID* clsid) = 0;
+    virtual HRESULT GetUserType(DWORD form, LPOLESTR* userType) = 0;
+    virtual HRESULT SetExtent(DWORD drawAspect, SIZEL* size) = 0;
+    virtual HRESULT GetExtent(DWORD drawAspect, SIZEL* size) = 0;
+    virtual HRESULT Advise(IAdviseSink* sink, DWORD* connection) = 0;
+    virtual HRESULT Unadvise(DWORD connection) = 0;
+    virtual HRESULT EnumAdvise(IEnumSTATDATA** advise) = 0;
+    virtual HRESULT GetMiscStatus(DWORD aspect, DWORD* status) = 0;
+    virtual HRESULT SetColorScheme(LOGPALETTE* palette) = 0;
 
- protected:
-  ~IOleObject() = default;
+protected:
+    ~IOleObject() = default;
 };
 
 namespace com {

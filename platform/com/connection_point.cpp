@@ -10,215 +10,215 @@ namespace com {
 namespace {
 
 class ConnectionEnumerator final : public Object<IEnumConnections> {
- public:
-  explicit ConnectionEnumerator(std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items) : items_(std::move(items)) {}
+public:
+    explicit ConnectionEnumerator(std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items) : items_(std::move(items)) {}
 
-  HRESULT Next(ULONG count, CONNECTDATA* out, ULONG* fetched) override {
-    if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && position_ < items_.size(); ++n, ++position_) {
-      items_[position_].second.copyTo(&out[n].pUnk);
-      out[n].dwCookie = items_[position_].first;
+    HRESULT Next(ULONG count, CONNECTDATA* out, ULONG* fetched) override {
+        if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+        ULONG n = 0;
+        for (; n < count && position_ < items_.size(); ++n, ++position_) {
+            items_[position_].second.copyTo(&out[n].pUnk);
+            out[n].dwCookie = items_[position_].first;
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
     }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG count) override {
-    const std::size_t left = items_.size() - position_;
-    position_ += std::min<std::size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumConnections** copy) override {
-    auto* clone = new (std::nothrow) ConnectionEnumerator(items_);
-    if (clone == nullptr) return E_OUTOFMEMORY;
-    clone->position_ = position_;
-    return clone->innerUnknown()->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(copy));
-  }
+    HRESULT Skip(ULONG count) override {
+        const std::size_t left = items_.size() - position_;
+        position_ += std::min<std::size_t>(count, left);
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumConnections** copy) override {
+        auto* clone = new (std::nothrow) ConnectionEnumerator(items_);
+        if (clone == nullptr) return E_OUTOFMEMORY;
+        clone->position_ = position_;
+        return clone->innerUnknown()->QueryInterface(IID_IEnumConnections, reinterpret_cast<void**>(copy));
+    }
 
- private:
-  IUnknown* findInterface(REFIID iid) override {
-    return iid == IID_IEnumConnections ? static_cast<IEnumConnections*>(this) : nullptr;
-  }
-  std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items_;
-  std::size_t position_ = 0;
+private:
+    IUnknown* findInterface(REFIID iid) override {
+        return iid == IID_IEnumConnections ? static_cast<IEnumConnections*>(this) : nullptr;
+    }
+    std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items_;
+    std::size_t position_ = 0;
 };
 
 class PointEnumerator final : public Object<IEnumConnectionPoints> {
- public:
-  // Keeps the container alive while enumerating its points.
-  PointEnumerator(IConnectionPointContainer* owner, std::vector<IConnectionPoint*> points)
-      : owner_(owner), points_(std::move(points)) {}
+public:
+    // Keeps the container alive while enumerating its points.
+    PointEnumerator(IConnectionPointContainer* owner, std::vector<IConnectionPoint*> points)
+        : owner_(owner), points_(std::move(points)) {}
 
-  HRESULT Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
-    if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-    ULONG n = 0;
-    for (; n < count && position_ < points_.size(); ++n, ++position_) {
-      out[n] = points_[position_];
-      out[n]->AddRef();
+    HRESULT Next(ULONG count, IConnectionPoint** out, ULONG* fetched) override {
+        if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
+        ULONG n = 0;
+        for (; n < count && position_ < points_.size(); ++n, ++position_) {
+            out[n] = points_[position_];
+            out[n]->AddRef();
+        }
+        if (fetched) *fetched = n;
+        return n == count ? S_OK : S_FALSE;
     }
-    if (fetched) *fetched = n;
-    return n == count ? S_OK : S_FALSE;
-  }
-  HRESULT Skip(ULONG count) override {
-    const std::size_t left = points_.size() - position_;
-    position_ += std::min<std::size_t>(count, left);
-    return count <= left ? S_OK : S_FALSE;
-  }
-  HRESULT Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT Clone(IEnumConnectionPoints** copy) override {
-    auto* clone = new (std::nothrow) PointEnumerator(owner_.get(), points_);
-    if (clone == nullptr) return E_OUTOFMEMORY;
-    clone->position_ = position_;
-    return clone->innerUnknown()->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(copy));
-  }
+    HRESULT Skip(ULONG count) override {
+        const std::size_t left = points_.size() - position_;
+        position_ += std::min<std::size_t>(count, left);
+        return count <= left ? S_OK : S_FALSE;
+    }
+    HRESULT Reset() override {
+        position_ = 0;
+        return S_OK;
+    }
+    HRESULT Clone(IEnumConnectionPoints** copy) override {
+        auto* clone = new (std::nothrow) PointEnumerator(owner_.get(), points_);
+        if (clone == nullptr) return E_OUTOFMEMORY;
+        clone->position_ = position_;
+        return clone->innerUnknown()->QueryInterface(IID_IEnumConnectionPoints, reinterpret_cast<void**>(copy));
+    }
 
- private:
-  IUnknown* findInterface(REFIID iid) override {
-    return iid == IID_IEnumConnectionPoints ? static_cast<IEnumConnectionPoints*>(this) : nullptr;
-  }
-  ComPtr<IConnectionPointContainer> owner_;
-  std::vector<IConnectionPoint*> points_;
-  std::size_t position_ = 0;
+private:
+    IUnknown* findInterface(REFIID iid) override {
+        return iid == IID_IEnumConnectionPoints ? static_cast<IEnumConnectionPoints*>(this) : nullptr;
+    }
+    ComPtr<IConnectionPointContainer> owner_;
+    std::vector<IConnectionPoint*> points_;
+    std::size_t position_ = 0;
 };
 
 template <class Interface, class Enumerator>
 HRESULT handOut(Enumerator* created, Interface** out) {
-  if (created == nullptr) return E_OUTOFMEMORY;
-  return created->innerUnknown()->QueryInterface(Interface::uuid, reinterpret_cast<void**>(out));
+    if (created == nullptr) return E_OUTOFMEMORY;
+    return created->innerUnknown()->QueryInterface(Interface::uuid, reinterpret_cast<void**>(out));
 }
 
 }  // namespace
 
 HRESULT ConnectionPoint::QueryInterface(REFIID riid, void** object) {
-  if (object == nullptr) return E_POINTER;
-  if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-    *object = static_cast<IConnectionPoint*>(this);
-    AddRef();
-    return S_OK;
-  }
-  *object = nullptr;
-  return E_NOINTERFACE;
+    if (object == nullptr) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
+        *object = static_cast<IConnectionPoint*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
 }
 
 HRESULT ConnectionPoint::GetConnectionInterface(IID* iid) {
-  if (iid == nullptr) return E_POINTER;
-  *iid = iid_;
-  return S_OK;
+    if (iid == nullptr) return E_POINTER;
+    *iid = iid_;
+    return S_OK;
 }
 
 HRESULT ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
-  if (container == nullptr) return E_POINTER;
-  *container = &container_;
-  container_.AddRef();
-  return S_OK;
+    if (container == nullptr) return E_POINTER;
+    *container = &container_;
+    container_.AddRef();
+    return S_OK;
 }
 
 HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
-  if (cookie) *cookie = 0;
-  if (sink == nullptr || cookie == nullptr) return E_POINTER;
-  ComPtr<IDispatch> events;
-  if (FAILED(sink->QueryInterface(iid_, events.putVoid())) || !events) return CONNECT_E_CANNOTCONNECT;
-  if (nextCookie_ == 0) return CONNECT_E_ADVISELIMIT;  // all cookies used up
-  *cookie = nextCookie_++;
-  sinks_.emplace_back(*cookie, std::move(events));
-  return S_OK;
+    if (cookie) *cookie = 0;
+    if (sink == nullptr || cookie == nullptr) return E_POINTER;
+    ComPtr<IDispatch> events;
+    if (FAILED(sink->QueryInterface(iid_, events.putVoid())) || !events) return CONNECT_E_CANNOTCONNECT;
+    if (nextCookie_ == 0) return CONNECT_E_ADVISELIMIT;  // all cookies used up
+    *cookie = nextCookie_++;
+    sinks_.emplace_back(*cookie, std::move(events));
+    return S_OK;
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
-  const auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
-  if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
-  // Released after the entry is gone: the sink's Release may call back into us.
-  ComPtr<IDispatch> released = std::move(it->second);
-  sinks_.erase(it);
-  return S_OK;
+    const auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
+    if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
+    // Released after the entry is gone: the sink's Release may call back into us.
+    ComPtr<IDispatch> released = std::move(it->second);
+    sinks_.erase(it);
+    return S_OK;
 }
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
-  if (connections == nullptr) return E_POINTER;
-  *connections = nullptr;
-  std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items;
-  for (const auto& [cookie, sink] : sinks_) items.emplace_back(cookie, ComPtr<IUnknown>(sink.get()));
-  return handOut(new (std::nothrow) ConnectionEnumerator(std::move(items)), connections);
+    if (connections == nullptr) return E_POINTER;
+    *connections = nullptr;
+    std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items;
+    for (const auto& [cookie, sink] : sinks_) items.emplace_back(cookie, ComPtr<IUnknown>(sink.get()));
+    return handOut(new (std::nothrow) ConnectionEnumerator(std::move(items)), connections);
 }
 
 std::vector<ComPtr<IDispatch>> ConnectionPoint::sinks() const {
-  std::vector<ComPtr<IDispatch>> result;
-  result.reserve(sinks_.size());
-  for (const auto& entry : sinks_) result.push_back(entry.second);
-  return result;
+    std::vector<ComPtr<IDispatch>> result;
+    result.reserve(sinks_.size());
+    for (const auto& entry : sinks_) result.push_back(entry.second);
+    return result;
 }
 
 void ConnectionPoint::copySinks(std::span<ComPtr<IDispatch>> out) const {
-  for (std::size_t i = 0; i < sinks_.size() && i < out.size(); ++i) out[i] = sinks_[i].second;
+    for (std::size_t i = 0; i < sinks_.size() && i < out.size(); ++i) out[i] = sinks_[i].second;
 }
 
 void ConnectionPointContainerImpl::addConnectionPoint(const IID& events) {
-  points_.push_back(std::make_unique<ConnectionPoint>(*this, events));
+    points_.push_back(std::make_unique<ConnectionPoint>(*this, events));
 }
 
 ConnectionPoint* ConnectionPointContainerImpl::connectionPoint(REFIID events) const {
-  for (const auto& point : points_) {
-    if (point->eventInterface() == events) return point.get();
-  }
-  return nullptr;
+    for (const auto& point : points_) {
+        if (point->eventInterface() == events) return point.get();
+    }
+    return nullptr;
 }
 
 HRESULT ConnectionPointContainerImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
-  if (point == nullptr) return E_POINTER;
-  *point = connectionPoint(riid);
-  if (*point == nullptr) return CONNECT_E_NOCONNECTION;
-  (*point)->AddRef();
-  return S_OK;
+    if (point == nullptr) return E_POINTER;
+    *point = connectionPoint(riid);
+    if (*point == nullptr) return CONNECT_E_NOCONNECTION;
+    (*point)->AddRef();
+    return S_OK;
 }
 
 HRESULT ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints** points) {
-  if (points == nullptr) return E_POINTER;
-  *points = nullptr;
-  std::vector<IConnectionPoint*> list;
-  for (const auto& point : points_) list.push_back(point.get());
-  return handOut(new (std::nothrow) PointEnumerator(this, std::move(list)), points);
+    if (points == nullptr) return E_POINTER;
+    *points = nullptr;
+    std::vector<IConnectionPoint*> list;
+    for (const auto& point : points_) list.push_back(point.get());
+    return handOut(new (std::nothrow) PointEnumerator(this, std::move(list)), points);
 }
 
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args) {
-  if (point.empty()) return 0;
-  // Events can come a million a second: the usual few sinks and arguments
-  // are kept on the stack, more go to the heap.
-  constexpr std::size_t inlineCount = 8;
-  // A snapshot: handlers may connect or disconnect sinks while we call them.
-  std::array<ComPtr<IDispatch>, inlineCount> fewSinks;
-  std::vector<ComPtr<IDispatch>> manySinks;
-  std::span<ComPtr<IDispatch>> sinks(fewSinks.data(), point.sinkCount());
-  if (point.sinkCount() > inlineCount) {
-    manySinks.resize(point.sinkCount());
-    sinks = manySinks;
-  }
-  point.copySinks(sinks);
+    if (point.empty()) return 0;
+    // Events can come a million a second: the usual few sinks and arguments
+    // are kept on the stack, more go to the heap.
+    constexpr std::size_t inlineCount = 8;
+    // A snapshot: handlers may connect or disconnect sinks while we call them.
+    std::array<ComPtr<IDispatch>, inlineCount> fewSinks;
+    std::vector<ComPtr<IDispatch>> manySinks;
+    std::span<ComPtr<IDispatch>> sinks(fewSinks.data(), point.sinkCount());
+    if (point.sinkCount() > inlineCount) {
+        manySinks.resize(point.sinkCount());
+        sinks = manySinks;
+    }
+    point.copySinks(sinks);
 
-  std::array<VARIANTARG, inlineCount> fewReferences;
-  std::vector<VARIANTARG> manyReferences;
-  std::span<VARIANTARG> references(fewReferences.data(), args.size());
-  if (args.size() > inlineCount) {
-    manyReferences.resize(args.size());
-    references = manyReferences;
-  }
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    VARIANTARG& ref = references[args.size() - 1 - i];
-    VariantInit(&ref);
-    ref.vt = static_cast<VARTYPE>(VT_BYREF | args[i].vt);
-    ref.byref = &args[i].llVal;  // every value member starts here
-  }
-  for (const auto& sink : sinks) {
-    DISPPARAMS params{references.data(), nullptr, static_cast<UINT>(references.size()), 0};
-    sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
-  }
-  return sinks.size();
+    std::array<VARIANTARG, inlineCount> fewReferences;
+    std::vector<VARIANTARG> manyReferences;
+    std::span<VARIANTARG> references(fewReferences.data(), args.size());
+    if (args.size() > inlineCount) {
+        manyReferences.resize(args.size());
+        references = manyReferences;
+    }
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        VARIANTARG& ref = references[args.size() - 1 - i];
+        VariantInit(&ref);
+        ref.vt = static_cast<VARTYPE>(VT_BYREF | args[i].vt);
+        ref.byref = &args[i].llVal;  // every value member starts here
+    }
+    for (const auto& sink : sinks) {
+        DISPPARAMS params{references.data(), nullptr, static_cast<UINT>(references.size()), 0};
+        sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+    }
+    return sinks.size();
 }
 
 }  // namespace com

@@ -25,51 +25,51 @@ inline constexpr IID IID_IEnumConnections = com::makeGuid("{B196B287-BAB4-101A-B
 struct IConnectionPointContainer;
 
 struct CONNECTDATA {
-  IUnknown* pUnk;
-  DWORD dwCookie;
+    IUnknown* pUnk;
+    DWORD dwCookie;
 };
 
 struct IEnumConnections : IUnknown {
-  static constexpr const IID& uuid = IID_IEnumConnections;
-  virtual HRESULT Next(ULONG count, CONNECTDATA* items, ULONG* fetched) = 0;
-  virtual HRESULT Skip(ULONG count) = 0;
-  virtual HRESULT Reset() = 0;
-  virtual HRESULT Clone(IEnumConnections** copy) = 0;
+    static constexpr const IID& uuid = IID_IEnumConnections;
+    virtual HRESULT Next(ULONG count, CONNECTDATA* items, ULONG* fetched) = 0;
+    virtual HRESULT Skip(ULONG count) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumConnections** copy) = 0;
 
- protected:
-  ~IEnumConnections() = default;
+protected:
+    ~IEnumConnections() = default;
 };
 
 struct IConnectionPoint : IUnknown {
-  static constexpr const IID& uuid = IID_IConnectionPoint;
-  virtual HRESULT GetConnectionInterface(IID* iid) = 0;
-  virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) = 0;
-  virtual HRESULT Advise(IUnknown* sink, DWORD* cookie) = 0;
-  virtual HRESULT Unadvise(DWORD cookie) = 0;
-  virtual HRESULT EnumConnections(IEnumConnections** connections) = 0;
+    static constexpr const IID& uuid = IID_IConnectionPoint;
+    virtual HRESULT GetConnectionInterface(IID* iid) = 0;
+    virtual HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) = 0;
+    virtual HRESULT Advise(IUnknown* sink, DWORD* cookie) = 0;
+    virtual HRESULT Unadvise(DWORD cookie) = 0;
+    virtual HRESULT EnumConnections(IEnumConnections** connections) = 0;
 
- protected:
-  ~IConnectionPoint() = default;
+protected:
+    ~IConnectionPoint() = default;
 };
 
 struct IEnumConnectionPoints : IUnknown {
-  static constexpr const IID& uuid = IID_IEnumConnectionPoints;
-  virtual HRESULT Next(ULONG count, IConnectionPoint** items, ULONG* fetched) = 0;
-  virtual HRESULT Skip(ULONG count) = 0;
-  virtual HRESULT Reset() = 0;
-  virtual HRESULT Clone(IEnumConnectionPoints** copy) = 0;
+    static constexpr const IID& uuid = IID_IEnumConnectionPoints;
+    virtual HRESULT Next(ULONG count, IConnectionPoint** items, ULONG* fetched) = 0;
+    virtual HRESULT Skip(ULONG count) = 0;
+    virtual HRESULT Reset() = 0;
+    virtual HRESULT Clone(IEnumConnectionPoints** copy) = 0;
 
- protected:
-  ~IEnumConnectionPoints() = default;
+protected:
+    ~IEnumConnectionPoints() = default;
 };
 
 struct IConnectionPointContainer : IUnknown {
-  static constexpr const IID& uuid = IID_IConnectionPointContainer;
-  virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) = 0;
-  virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) = 0;
+    static constexpr const IID& uuid = IID_IConnectionPointContainer;
+    virtual HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) = 0;
+    virtual HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) = 0;
 
- protected:
-  ~IConnectionPointContainer() = default;
+protected:
+    ~IConnectionPointContainer() = default;
 };
 
 namespace com {
@@ -77,54 +77,54 @@ namespace com {
 // One event interface's connections. Part of its container: it lives as long
 // as the container and counts its references there.
 class ConnectionPoint final : public IConnectionPoint {
- public:
-  ConnectionPoint(IConnectionPointContainer& container, const IID& events) : container_(container), iid_(events) {}
-  ConnectionPoint(const ConnectionPoint&) = delete;
-  ConnectionPoint& operator=(const ConnectionPoint&) = delete;
-  ~ConnectionPoint() = default;
+public:
+    ConnectionPoint(IConnectionPointContainer& container, const IID& events) : container_(container), iid_(events) {}
+    ConnectionPoint(const ConnectionPoint&) = delete;
+    ConnectionPoint& operator=(const ConnectionPoint&) = delete;
+    ~ConnectionPoint() = default;
 
-  HRESULT QueryInterface(REFIID riid, void** object) override;
-  ULONG AddRef() override { return container_.AddRef(); }
-  ULONG Release() override { return container_.Release(); }
-  HRESULT GetConnectionInterface(IID* iid) override;
-  HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override;
-  // The sink must answer QueryInterface for the event interface (a dispatch
-  // interface), else CONNECT_E_CANNOTCONNECT.
-  HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
-  HRESULT Unadvise(DWORD cookie) override;
-  HRESULT EnumConnections(IEnumConnections** connections) override;
+    HRESULT QueryInterface(REFIID riid, void** object) override;
+    ULONG AddRef() override { return container_.AddRef(); }
+    ULONG Release() override { return container_.Release(); }
+    HRESULT GetConnectionInterface(IID* iid) override;
+    HRESULT GetConnectionPointContainer(IConnectionPointContainer** container) override;
+    // The sink must answer QueryInterface for the event interface (a dispatch
+    // interface), else CONNECT_E_CANNOTCONNECT.
+    HRESULT Advise(IUnknown* sink, DWORD* cookie) override;
+    HRESULT Unadvise(DWORD cookie) override;
+    HRESULT EnumConnections(IEnumConnections** connections) override;
 
-  const IID& eventInterface() const { return iid_; }
-  bool empty() const { return sinks_.empty(); }
-  // The sinks as they are now, in connection order, each with a reference.
-  std::vector<ComPtr<IDispatch>> sinks() const;
-  std::size_t sinkCount() const { return sinks_.size(); }
-  // The same into `out`, which must hold sinkCount() entries.
-  void copySinks(std::span<ComPtr<IDispatch>> out) const;
+    const IID& eventInterface() const { return iid_; }
+    bool empty() const { return sinks_.empty(); }
+    // The sinks as they are now, in connection order, each with a reference.
+    std::vector<ComPtr<IDispatch>> sinks() const;
+    std::size_t sinkCount() const { return sinks_.size(); }
+    // The same into `out`, which must hold sinkCount() entries.
+    void copySinks(std::span<ComPtr<IDispatch>> out) const;
 
- private:
-  IConnectionPointContainer& container_;
-  IID iid_;
-  DWORD nextCookie_ = 1;
-  std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks_;
+private:
+    IConnectionPointContainer& container_;
+    IID iid_;
+    DWORD nextCookie_ = 1;
+    std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks_;
 };
 
 class ConnectionPointContainerImpl : public IConnectionPointContainer {
- public:
-  HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
-  HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override;
+public:
+    HRESULT EnumConnectionPoints(IEnumConnectionPoints** points) override;
+    HRESULT FindConnectionPoint(REFIID riid, IConnectionPoint** point) override;
 
-  // Null for an event interface this object does not source.
-  ConnectionPoint* connectionPoint(REFIID events) const;
+    // Null for an event interface this object does not source.
+    ConnectionPoint* connectionPoint(REFIID events) const;
 
- protected:
-  ConnectionPointContainerImpl() = default;
-  ~ConnectionPointContainerImpl() = default;
-  // One per event interface the object sources, in the constructor.
-  void addConnectionPoint(const IID& events);
+protected:
+    ConnectionPointContainerImpl() = default;
+    ~ConnectionPointContainerImpl() = default;
+    // One per event interface the object sources, in the constructor.
+    void addConnectionPoint(const IID& events);
 
- private:
-  std::vector<std::unique_ptr<ConnectionPoint>> points_;
+private:
+    std::vector<std::unique_ptr<ConnectionPoint>> points_;
 };
 
 // Fires event `id` at every sink of `point`, in connection order, through
@@ -136,7 +136,7 @@ class ConnectionPointContainerImpl : public IConnectionPointContainer {
 // number of sinks called.
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args);
 inline std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<Variant> args) {
-  return fireEvent(point, id, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()));
+    return fireEvent(point, id, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()));
 }
 
 }  // namespace com

@@ -47,7 +47,7 @@ HRESULT createInstance(std::string_view progIdOrClsid, REFIID riid, void** objec
 
 template <class T>
 HRESULT createInstance(std::string_view progIdOrClsid, ComPtr<T>& object) {
-  return createInstance(progIdOrClsid, T::uuid, object.putVoid());
+    return createInstance(progIdOrClsid, T::uuid, object.putVoid());
 }
 
 // Why the last library load on this thread failed (dlerror's text).

@@ -42,35 +42,35 @@ inline constexpr WORD DISPATCH_PROPERTYPUTREF = 0x8;
 
 // Arguments are stored last to first; named arguments come first.
 struct DISPPARAMS {
-  VARIANTARG* rgvarg;
-  DISPID* rgdispidNamedArgs;
-  UINT cArgs;
-  UINT cNamedArgs;
+    VARIANTARG* rgvarg;
+    DISPID* rgdispidNamedArgs;
+    UINT cArgs;
+    UINT cNamedArgs;
 };
 
 struct EXCEPINFO {
-  WORD wCode;
-  WORD wReserved;
-  BSTR bstrSource;
-  BSTR bstrDescription;
-  BSTR bstrHelpFile;
-  DWORD dwHelpContext;
-  PVOID pvReserved;
-  HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
-  SCODE scode;
+    WORD wCode;
+    WORD wReserved;
+    BSTR bstrSource;
+    BSTR bstrDescription;
+    BSTR bstrHelpFile;
+    DWORD dwHelpContext;
+    PVOID pvReserved;
+    HRESULT (*pfnDeferredFillIn)(EXCEPINFO*);
+    SCODE scode;
 };
 
 struct IDispatch : IUnknown {
-  static constexpr const IID& uuid = IID_IDispatch;
+    static constexpr const IID& uuid = IID_IDispatch;
 
-  virtual HRESULT GetTypeInfoCount(UINT* count) = 0;
-  virtual HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) = 0;
-  virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) = 0;
-  virtual HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                         EXCEPINFO* exception, UINT* argumentError) = 0;
+    virtual HRESULT GetTypeInfoCount(UINT* count) = 0;
+    virtual HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** typeInfo) = 0;
+    virtual HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) = 0;
+    virtual HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                           EXCEPINFO* exception, UINT* argumentError) = 0;
 
- protected:
-  ~IDispatch() = default;
+protected:
+    ~IDispatch() = default;
 };
 
 namespace com {
@@ -78,32 +78,32 @@ namespace com {
 // An IDispatch reached by DISPID only, as event sinks and simple objects are:
 // it offers no type information and knows no names.
 class UntypedDispatch : public IDispatch {
- public:
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_POINTER;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
-    if (typeInfo != nullptr) *typeInfo = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
+public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
+        if (typeInfo != nullptr) *typeInfo = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
 
- protected:
-  ~UntypedDispatch() = default;
+protected:
+    ~UntypedDispatch() = default;
 };
 
 // Owns the strings of an EXCEPINFO.
 class ExcepInfo : public EXCEPINFO {
- public:
-  ExcepInfo() : EXCEPINFO{} {}
-  ExcepInfo(const ExcepInfo&) = delete;
-  ExcepInfo& operator=(const ExcepInfo&) = delete;
-  ~ExcepInfo() { clear(); }
-  void clear();
-  // The error the call failed with: scode, or the code in wCode.
-  HRESULT error() const;
+public:
+    ExcepInfo() : EXCEPINFO{} {}
+    ExcepInfo(const ExcepInfo&) = delete;
+    ExcepInfo& operator=(const ExcepInfo&) = delete;
+    ~ExcepInfo() { clear(); }
+    void clear();
+    // The error the call failed with: scode, or the code in wCode.
+    HRESULT error() const;
 };
 
 // DISPID_UNKNOWN when the object does not know the name.
@@ -118,8 +118,8 @@ HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<VARIANT> 
                ExcepInfo* exception = nullptr, UINT* argumentError = nullptr);
 inline HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<Variant> args, VARIANT* result,
                       ExcepInfo* exception = nullptr, UINT* argumentError = nullptr) {
-  return invoke(object, member, flags, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()), result, exception,
-                argumentError);
+    return invoke(object, member, flags, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()), result,
+                  exception, argumentError);
 }
 
 }  // namespace com

@@ -19,36 +19,36 @@ inline constexpr IID IID_ICreateErrorInfo = com::makeGuid("{22F03340-547D-101B-8
 inline constexpr IID IID_ISupportErrorInfo = com::makeGuid("{DF0B3D60-548F-101B-8E65-08002B2BD119}");
 
 struct IErrorInfo : IUnknown {
-  static constexpr const IID& uuid = IID_IErrorInfo;
-  virtual HRESULT GetGUID(GUID* guid) = 0;
-  virtual HRESULT GetSource(BSTR* source) = 0;
-  virtual HRESULT GetDescription(BSTR* description) = 0;
-  virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
-  virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
+    static constexpr const IID& uuid = IID_IErrorInfo;
+    virtual HRESULT GetGUID(GUID* guid) = 0;
+    virtual HRESULT GetSource(BSTR* source) = 0;
+    virtual HRESULT GetDescription(BSTR* description) = 0;
+    virtual HRESULT GetHelpFile(BSTR* helpFile) = 0;
+    virtual HRESULT GetHelpContext(DWORD* helpContext) = 0;
 
- protected:
-  ~IErrorInfo() = default;
+protected:
+    ~IErrorInfo() = default;
 };
 
 struct ICreateErrorInfo : IUnknown {
-  static constexpr const IID& uuid = IID_ICreateErrorInfo;
-  virtual HRESULT SetGUID(REFGUID guid) = 0;
-  virtual HRESULT SetSource(LPOLESTR source) = 0;
-  virtual HRESULT SetDescription(LPOLESTR description) = 0;
-  virtual HRESULT SetHelpFile(LPOLESTR helpFile) = 0;
-  virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
+    static constexpr const IID& uuid = IID_ICreateErrorInfo;
+    virtual HRESULT SetGUID(REFGUID guid) = 0;
+    virtual HRESULT SetSource(LPOLESTR source) = 0;
+    virtual HRESULT SetDescription(LPOLESTR description) = 0;
+    virtual HRESULT SetHelpFile(LPOLESTR helpFile) = 0;
+    virtual HRESULT SetHelpContext(DWORD helpContext) = 0;
 
- protected:
-  ~ICreateErrorInfo() = default;
+protected:
+    ~ICreateErrorInfo() = default;
 };
 
 struct ISupportErrorInfo : IUnknown {
-  static constexpr const IID& uuid = IID_ISupportErrorInfo;
-  // S_OK when the interface's members leave error information, else S_FALSE.
-  virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+    static constexpr const IID& uuid = IID_ISupportErrorInfo;
+    // S_OK when the interface's members leave error information, else S_FALSE.
+    virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
 
- protected:
-  ~ISupportErrorInfo() = default;
+protected:
+    ~ISupportErrorInfo() = default;
 };
 
 HRESULT CreateErrorInfo(ICreateErrorInfo** created);
@@ -61,11 +61,11 @@ HRESULT GetErrorInfo(ULONG reserved, IErrorInfo** info);
 namespace com {
 
 struct ErrorRecord {
-  GUID iid{};
-  std::u16string source;
-  std::u16string description;
-  std::u16string helpFile;
-  DWORD helpContext = 0;
+    GUID iid{};
+    std::u16string source;
+    std::u16string description;
+    std::u16string helpFile;
+    DWORD helpContext = 0;
 };
 
 // Sets the thread's error information from `record` and returns `hr`, so a

@@ -14,18 +14,18 @@
 #include "platform/com/hresult.h"
 
 struct GUID {
-  DWORD Data1;
-  WORD Data2;
-  WORD Data3;
-  BYTE Data4[8];
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
 
-  friend constexpr bool operator==(const GUID& a, const GUID& b) {
-    if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
-    for (int i = 0; i < 8; ++i) {
-      if (a.Data4[i] != b.Data4[i]) return false;
+    friend constexpr bool operator==(const GUID& a, const GUID& b) {
+        if (a.Data1 != b.Data1 || a.Data2 != b.Data2 || a.Data3 != b.Data3) return false;
+        for (int i = 0; i < 8; ++i) {
+            if (a.Data4[i] != b.Data4[i]) return false;
+        }
+        return true;
     }
-    return true;
-  }
 };
 static_assert(sizeof(GUID) == 16);
 
@@ -47,48 +47,48 @@ namespace com {
 
 namespace detail {
 constexpr int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
 }
 }  // namespace detail
 
 // Reads "{8-4-4-4-12}" hex digits in either case; the braces may be left out.
 // Anything else, including surrounding spaces, is refused.
 constexpr std::optional<GUID> parseGuid(std::string_view text) {
-  if (text.size() == 38) {
-    if (text.front() != '{' || text.back() != '}') return std::nullopt;
-    text = text.substr(1, 36);
-  }
-  if (text.size() != 36) return std::nullopt;
-  std::array<std::uint8_t, 16> bytes{};
-  std::size_t byte = 0;
-  for (std::size_t i = 0; i < 36;) {
-    if (i == 8 || i == 13 || i == 18 || i == 23) {
-      if (text[i] != '-') return std::nullopt;
-      ++i;
-      continue;
+    if (text.size() == 38) {
+        if (text.front() != '{' || text.back() != '}') return std::nullopt;
+        text = text.substr(1, 36);
     }
-    const int high = detail::hexValue(text[i]);
-    const int low = detail::hexValue(text[i + 1]);
-    if (high < 0 || low < 0) return std::nullopt;
-    bytes[byte++] = static_cast<std::uint8_t>(high * 16 + low);
-    i += 2;
-  }
-  GUID g{};
-  g.Data1 = (DWORD{bytes[0]} << 24) | (DWORD{bytes[1]} << 16) | (DWORD{bytes[2]} << 8) | bytes[3];
-  g.Data2 = static_cast<WORD>((bytes[4] << 8) | bytes[5]);
-  g.Data3 = static_cast<WORD>((bytes[6] << 8) | bytes[7]);
-  for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
-  return g;
+    if (text.size() != 36) return std::nullopt;
+    std::array<std::uint8_t, 16> bytes{};
+    std::size_t byte = 0;
+    for (std::size_t i = 0; i < 36;) {
+        if (i == 8 || i == 13 || i == 18 || i == 23) {
+            if (text[i] != '-') return std::nullopt;
+            ++i;
+            continue;
+        }
+        const int high = detail::hexValue(text[i]);
+        const int low = detail::hexValue(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes[byte++] = static_cast<std::uint8_t>(high * 16 + low);
+        i += 2;
+    }
+    GUID g{};
+    g.Data1 = (DWORD{bytes[0]} << 24) | (DWORD{bytes[1]} << 16) | (DWORD{bytes[2]} << 8) | bytes[3];
+    g.Data2 = static_cast<WORD>((bytes[4] << 8) | bytes[5]);
+    g.Data3 = static_cast<WORD>((bytes[6] << 8) | bytes[7]);
+    for (int i = 0; i < 8; ++i) g.Data4[i] = bytes[8 + i];
+    return g;
 }
 
 // For GUIDs written in the source: a malformed literal does not compile.
 consteval GUID makeGuid(std::string_view text) {
-  const auto g = parseGuid(text);
-  if (!g) throw std::invalid_argument("malformed GUID literal");
-  return *g;
+    const auto g = parseGuid(text);
+    if (!g) throw std::invalid_argument("malformed GUID literal");
+    return *g;
 }
 
 // Upper-case hex with braces, as the registry holds them.
@@ -97,7 +97,7 @@ std::u16string formatGuidWide(const GUID& g);
 std::optional<GUID> parseGuid(std::u16string_view text);
 
 struct GuidHash {
-  std::size_t operator()(const GUID& g) const noexcept;
+    std::size_t operator()(const GUID& g) const noexcept;
 };
 
 }  // namespace com

@@ -7,8 +7,8 @@ namespace com {
 namespace {
 
 struct Named {
-  HRESULT hr;
-  const char* name;
+    HRESULT hr;
+    const char* name;
 };
 
 // Where two facilities share a value, the first name listed wins.
@@ -59,16 +59,16 @@ constexpr Named kNames[] = {
 }  // namespace
 
 std::string hresultHex(HRESULT hr) {
-  char text[11];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
+    return text;
 }
 
 std::string hresultName(HRESULT hr) {
-  for (const auto& entry : kNames) {
-    if (entry.hr == hr) return entry.name;
-  }
-  return hresultHex(hr);
+    for (const auto& entry : kNames) {
+        if (entry.hr == hr) return entry.name;
+    }
+    return hresultHex(hr);
 }
 
 }  // namespace com

@@ -22,13 +22,13 @@ inline constexpr unsigned FACILITY_WIN32 = 7;
 inline constexpr unsigned FACILITY_CONTROL = 10;
 
 constexpr HRESULT MAKE_HRESULT(unsigned severity, unsigned facility, unsigned code) {
-  return static_cast<HRESULT>((severity << 31) | ((facility & 0x1FFF) << 16) | (code & 0xFFFF));
+    return static_cast<HRESULT>((severity << 31) | ((facility & 0x1FFF) << 16) | (code & 0xFFFF));
 }
 constexpr unsigned HRESULT_FACILITY(HRESULT hr) { return (static_cast<unsigned>(hr) >> 16) & 0x1FFF; }
 constexpr unsigned HRESULT_CODE(HRESULT hr) { return static_cast<unsigned>(hr) & 0xFFFF; }
 constexpr unsigned HRESULT_SEVERITY(HRESULT hr) { return (static_cast<unsigned>(hr) >> 31) & 1; }
 constexpr HRESULT HRESULT_FROM_WIN32(unsigned error) {
-  return error == 0 ? 0 : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, error);
+    return error == 0 ? 0 : MAKE_HRESULT(SEVERITY_ERROR, FACILITY_WIN32, error);
 }
 
 constexpr HRESULT hr32(std::uint32_t value) { return static_cast<HRESULT>(value); }

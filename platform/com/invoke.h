@@ -17,27 +17,26 @@
 namespace com {
 
 class InvokeArguments {
- public:
-  InvokeArguments(std::span<VARIANT> values, const std::vector<bool>& missing, VARIANT& result, WORD flags,
-                  LCID lcid)
-      : values_(values), missing_(missing), result_(result), flags_(flags), lcid_(lcid) {}
+public:
+    InvokeArguments(std::span<VARIANT> values, const std::vector<bool>& missing, VARIANT& result, WORD flags, LCID lcid)
+        : values_(values), missing_(missing), result_(result), flags_(flags), lcid_(lcid) {}
 
-  std::size_t size() const { return values_.size(); }
-  // Already of the declared type (or the caller's reference, for VT_BYREF
-  // parameters). Borrowed: never free or keep one.
-  VARIANT& operator[](std::size_t i) const { return values_[i]; }
-  bool missing(std::size_t i) const { return missing_[i]; }
-  // Empty on entry; set it for a member with a result.
-  VARIANT& result() const { return result_; }
-  WORD flags() const { return flags_; }
-  LCID lcid() const { return lcid_; }
+    std::size_t size() const { return values_.size(); }
+    // Already of the declared type (or the caller's reference, for VT_BYREF
+    // parameters). Borrowed: never free or keep one.
+    VARIANT& operator[](std::size_t i) const { return values_[i]; }
+    bool missing(std::size_t i) const { return missing_[i]; }
+    // Empty on entry; set it for a member with a result.
+    VARIANT& result() const { return result_; }
+    WORD flags() const { return flags_; }
+    LCID lcid() const { return lcid_; }
 
- private:
-  std::span<VARIANT> values_;
-  const std::vector<bool>& missing_;
-  VARIANT& result_;
-  WORD flags_;
-  LCID lcid_;
+private:
+    std::span<VARIANT> values_;
+    const std::vector<bool>& missing_;
+    VARIANT& result_;
+    WORD flags_;
+    LCID lcid_;
 };
 
 using MemberHandler = std::function<HRESULT(const MemberDescription&, InvokeArguments&)>;
@@ -54,30 +53,30 @@ HRESULT invokeMember(const InterfaceDescription& type, DISPID id, REFIID riid, L
 //     switch (m.id) { case 1: return m.kind == MemberKind::propertyGet ? get_Count(&a.result().lVal) ...
 template <class Interface>
 class DispatchImpl : public Interface {
- public:
-  HRESULT GetTypeInfoCount(UINT* count) override {
-    if (count == nullptr) return E_INVALIDARG;
-    *count = 0;
-    return S_OK;
-  }
-  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
-    if (typeInfo) *typeInfo = nullptr;
-    return E_NOTIMPL;
-  }
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-    return com::getIDsOfNames(dispatchType(), riid, names, count, ids);
-  }
-  HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* exception, UINT* argumentError) override {
-    return com::invokeMember(dispatchType(), member, riid, lcid, flags, params, result, exception, argumentError,
-                             [this](const MemberDescription& m, InvokeArguments& a) { return invokeMember(m, a); });
-  }
+public:
+    HRESULT GetTypeInfoCount(UINT* count) override {
+        if (count == nullptr) return E_INVALIDARG;
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
+        if (typeInfo) *typeInfo = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        return com::getIDsOfNames(dispatchType(), riid, names, count, ids);
+    }
+    HRESULT Invoke(DISPID member, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                   EXCEPINFO* exception, UINT* argumentError) override {
+        return com::invokeMember(dispatchType(), member, riid, lcid, flags, params, result, exception, argumentError,
+                                 [this](const MemberDescription& m, InvokeArguments& a) { return invokeMember(m, a); });
+    }
 
- protected:
-  DispatchImpl() = default;
-  ~DispatchImpl() = default;
-  virtual const InterfaceDescription& dispatchType() const = 0;
-  virtual HRESULT invokeMember(const MemberDescription& member, InvokeArguments& args) = 0;
+protected:
+    DispatchImpl() = default;
+    ~DispatchImpl() = default;
+    virtual const InterfaceDescription& dispatchType() const = 0;
+    virtual HRESULT invokeMember(const MemberDescription& member, InvokeArguments& args) = 0;
 };
 
 }  // namespace com

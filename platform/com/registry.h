@@ -46,21 +46,21 @@ HRESULT updateHive(Scope scope, const std::function<bool(Hive&)>& change);
 std::string lastError();
 
 class ClassesRoot {
- public:
-  // Reads both hives; an unreadable hive file is an error.
-  static std::optional<ClassesRoot> load(HRESULT* hr = nullptr);
+public:
+    // Reads both hives; an unreadable hive file is an error.
+    static std::optional<ClassesRoot> load(HRESULT* hr = nullptr);
 
-  std::optional<Value> queryValue(std::string_view path, std::string_view name = {}) const;
-  std::optional<std::string> queryString(std::string_view path, std::string_view name = {}) const;
-  bool keyExists(std::string_view path) const;
-  // The union of both hives' subkeys, per-user spelling first, sorted.
-  std::vector<std::string> enumKeys(std::string_view path) const;
-  // Which hive a key comes from (user when both have it).
-  std::optional<Scope> keyScope(std::string_view path) const;
+    std::optional<Value> queryValue(std::string_view path, std::string_view name = {}) const;
+    std::optional<std::string> queryString(std::string_view path, std::string_view name = {}) const;
+    bool keyExists(std::string_view path) const;
+    // The union of both hives' subkeys, per-user spelling first, sorted.
+    std::vector<std::string> enumKeys(std::string_view path) const;
+    // Which hive a key comes from (user when both have it).
+    std::optional<Scope> keyScope(std::string_view path) const;
 
- private:
-  Hive machine_;
-  Hive user_;
+private:
+    Hive machine_;
+    Hive user_;
 };
 
 }  // namespace com::registry

@@ -14,17 +14,17 @@
 #include "platform/com/variant.h"
 
 struct SAFEARRAYBOUND {
-  ULONG cElements;
-  LONG lLbound;
+    ULONG cElements;
+    LONG lLbound;
 };
 
 struct SAFEARRAY {
-  USHORT cDims;
-  USHORT fFeatures;
-  ULONG cbElements;
-  ULONG cLocks;
-  PVOID pvData;
-  SAFEARRAYBOUND rgsabound[1];
+    USHORT cDims;
+    USHORT fFeatures;
+    ULONG cbElements;
+    ULONG cLocks;
+    PVOID pvData;
+    SAFEARRAYBOUND rgsabound[1];
 };
 
 inline constexpr USHORT FADF_AUTO = 0x0001;
@@ -68,25 +68,25 @@ namespace com {
 
 // Owns one SAFEARRAY.
 class SafeArrayPtr {
- public:
-  SafeArrayPtr() = default;
-  explicit SafeArrayPtr(SAFEARRAY* array) : a_(array) {}
-  SafeArrayPtr(SafeArrayPtr&& other) noexcept : a_(std::exchange(other.a_, nullptr)) {}
-  SafeArrayPtr& operator=(SafeArrayPtr&& other) noexcept {
-    std::swap(a_, other.a_);
-    return *this;
-  }
-  ~SafeArrayPtr() { SafeArrayDestroy(a_); }
-  SAFEARRAY* get() const { return a_; }
-  SAFEARRAY* detach() { return std::exchange(a_, nullptr); }
-  SAFEARRAY** put() {
-    SafeArrayDestroy(std::exchange(a_, nullptr));
-    return &a_;
-  }
-  explicit operator bool() const { return a_ != nullptr; }
+public:
+    SafeArrayPtr() = default;
+    explicit SafeArrayPtr(SAFEARRAY* array) : a_(array) {}
+    SafeArrayPtr(SafeArrayPtr&& other) noexcept : a_(std::exchange(other.a_, nullptr)) {}
+    SafeArrayPtr& operator=(SafeArrayPtr&& other) noexcept {
+        std::swap(a_, other.a_);
+        return *this;
+    }
+    ~SafeArrayPtr() { SafeArrayDestroy(a_); }
+    SAFEARRAY* get() const { return a_; }
+    SAFEARRAY* detach() { return std::exchange(a_, nullptr); }
+    SAFEARRAY** put() {
+        SafeArrayDestroy(std::exchange(a_, nullptr));
+        return &a_;
+    }
+    explicit operator bool() const { return a_ != nullptr; }
 
- private:
-  SAFEARRAY* a_ = nullptr;
+private:
+    SAFEARRAY* a_ = nullptr;
 };
 
 // A one-dimensional VT_UI1 array with lower bound 0 holding `bytes`.
@@ -94,24 +94,24 @@ SAFEARRAY* byteArrayFrom(std::span<const std::uint8_t> bytes);
 
 // Locks an array for direct access to its data while in scope.
 class SafeArrayAccess {
- public:
-  explicit SafeArrayAccess(SAFEARRAY* array) : a_(array) {
-    if (FAILED(SafeArrayAccessData(a_, &data_))) {
-      a_ = nullptr;
-      data_ = nullptr;
+public:
+    explicit SafeArrayAccess(SAFEARRAY* array) : a_(array) {
+        if (FAILED(SafeArrayAccessData(a_, &data_))) {
+            a_ = nullptr;
+            data_ = nullptr;
+        }
     }
-  }
-  SafeArrayAccess(const SafeArrayAccess&) = delete;
-  SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
-  ~SafeArrayAccess() {
-    if (a_) SafeArrayUnaccessData(a_);
-  }
-  bool ok() const { return a_ != nullptr; }
-  void* data() const { return data_; }
+    SafeArrayAccess(const SafeArrayAccess&) = delete;
+    SafeArrayAccess& operator=(const SafeArrayAccess&) = delete;
+    ~SafeArrayAccess() {
+        if (a_) SafeArrayUnaccessData(a_);
+    }
+    bool ok() const { return a_ != nullptr; }
+    void* data() const { return data_; }
 
- private:
-  SAFEARRAY* a_;
-  void* data_ = nullptr;
+private:
+    SAFEARRAY* a_;
+    void* data_ = nullptr;
 };
 
 }  // namespace com

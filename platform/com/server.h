@@ -22,40 +22,40 @@
 namespace com {
 
 class ServerModule {
- public:
-  // This library's module (each server library has its own).
-  static ServerModule& instance();
+public:
+    // This library's module (each server library has its own).
+    static ServerModule& instance();
 
-  // Live objects and explicit server locks keep the library loaded.
-  void lock() { ++locks_; }
-  void unlock() { --locks_; }
-  LONG lockCount() const { return locks_; }
-  // S_OK when nothing holds the library, else S_FALSE.
-  HRESULT canUnloadNow() const { return locks_ == 0 ? S_OK : S_FALSE; }
-  // The file this library was loaded from, for registration.
-  std::string path() const;
+    // Live objects and explicit server locks keep the library loaded.
+    void lock() { ++locks_; }
+    void unlock() { --locks_; }
+    LONG lockCount() const { return locks_; }
+    // S_OK when nothing holds the library, else S_FALSE.
+    HRESULT canUnloadNow() const { return locks_ == 0 ? S_OK : S_FALSE; }
+    // The file this library was loaded from, for registration.
+    std::string path() const;
 
- private:
-  ServerModule() = default;
-  std::atomic<LONG> locks_{0};
+private:
+    ServerModule() = default;
+    std::atomic<LONG> locks_{0};
 };
 
 // A member of every object a server hands out, so the library stays loaded
 // while any of them lives.
 class ModuleReference {
- public:
-  ModuleReference() { ServerModule::instance().lock(); }
-  ModuleReference(const ModuleReference&) : ModuleReference() {}
-  ModuleReference& operator=(const ModuleReference&) = default;
-  ~ModuleReference() { ServerModule::instance().unlock(); }
+public:
+    ModuleReference() { ServerModule::instance().lock(); }
+    ModuleReference(const ModuleReference&) : ModuleReference() {}
+    ModuleReference& operator=(const ModuleReference&) = default;
+    ~ModuleReference() { ServerModule::instance().unlock(); }
 };
 
 using CreateFunction = HRESULT (*)(IUnknown* outer, REFIID iid, void** object);
 
 struct ClassEntry {
-  CLSID clsid;
-  // Typically &com::createObject<MyClass>.
-  CreateFunction create;
+    CLSID clsid;
+    // Typically &com::createObject<MyClass>.
+    CreateFunction create;
 };
 
 // DllGetClassObject's work: a class factory for one of `classes`, else

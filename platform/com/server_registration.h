@@ -12,25 +12,25 @@
 namespace com {
 
 struct ExtraValue {
-  std::string subkey;  // below the class key; "" for the class key itself
-  std::string name;    // "" for the default value
-  std::string value;
+    std::string subkey;  // below the class key; "" for the class key itself
+    std::string name;    // "" for the default value
+    std::string value;
 };
 
 struct ClassRegistration {
-  CLSID clsid{};
-  std::string description;
-  std::string progId;                   // versioned, e.g. "Vendor.Widget.1"
-  std::string versionIndependentProgId;  // e.g. "Vendor.Widget"
-  // Further names for the class; like the version-independent one, each
-  // points at the class and names `progId` as its current version.
-  std::vector<std::string> otherProgIds;
-  std::string threadingModel = "Apartment";
-  std::optional<GUID> typeLibrary;
-  std::string version;  // e.g. "1.0"
-  // Empty subkeys of the class key ("Programmable", "Control", ...).
-  std::vector<std::string> flagKeys;
-  std::vector<ExtraValue> extraValues;
+    CLSID clsid{};
+    std::string description;
+    std::string progId;                    // versioned, e.g. "Vendor.Widget.1"
+    std::string versionIndependentProgId;  // e.g. "Vendor.Widget"
+    // Further names for the class; like the version-independent one, each
+    // points at the class and names `progId` as its current version.
+    std::vector<std::string> otherProgIds;
+    std::string threadingModel = "Apartment";
+    std::optional<GUID> typeLibrary;
+    std::string version;  // e.g. "1.0"
+    // Empty subkeys of the class key ("Programmable", "Control", ...).
+    std::vector<std::string> flagKeys;
+    std::vector<ExtraValue> extraValues;
 };
 
 // Writes, under the classes root of the registration scope:
@@ -46,17 +46,17 @@ HRESULT registerClass(const ClassRegistration& registration, const std::string& 
 HRESULT unregisterClass(const ClassRegistration& registration);
 
 struct TypeLibraryRegistration {
-  GUID libid{};
-  WORD majorVersion = 1;
-  WORD minorVersion = 0;
-  LCID lcid = 0;
-  std::string name;
-  std::string helpDirectory;
-  struct Interface {
-    IID iid;
+    GUID libid{};
+    WORD majorVersion = 1;
+    WORD minorVersion = 0;
+    LCID lcid = 0;
     std::string name;
-  };
-  std::vector<Interface> interfaces;
+    std::string helpDirectory;
+    struct Interface {
+        IID iid;
+        std::string name;
+    };
+    std::vector<Interface> interfaces;
 };
 
 // TypeLib\{libid}\<major.minor> = name, with <lcid>\linux64 = path, FLAGS and

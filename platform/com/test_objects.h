@@ -9,78 +9,76 @@ namespace com::testing {
 // An IDispatch whose value property (DISPID 0) is a fixed variant, and which
 // counts its references so tests can see AddRef/Release balance.
 class ValueObject final : public com::UntypedDispatch {
- public:
-  explicit ValueObject(VARIANT value) : value_(value) {}
-  ~ValueObject() { VariantClear(&value_); }
-  ValueObject(const ValueObject&) = delete;
-  ValueObject& operator=(const ValueObject&) = delete;
+public:
+    explicit ValueObject(VARIANT value) : value_(value) {}
+    ~ValueObject() { VariantClear(&value_); }
+    ValueObject(const ValueObject&) = delete;
+    ValueObject& operator=(const ValueObject&) = delete;
 
-  ULONG references() const { return count_; }
+    ULONG references() const { return count_; }
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (object == nullptr) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch) {
-      *object = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *object = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
     }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++count_; }
-  ULONG Release() override { return --count_; }  // lives on the test's stack
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
-    if (member != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
-    return result ? VariantCopy(result, &value_) : S_OK;
-  }
+    ULONG AddRef() override { return ++count_; }
+    ULONG Release() override { return --count_; }  // lives on the test's stack
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (member != DISPID_VALUE || !(flags & DISPATCH_PROPERTYGET)) return DISP_E_MEMBERNOTFOUND;
+        return result ? VariantCopy(result, &value_) : S_OK;
+    }
 
- private:
-  VARIANT value_;
-  ULONG count_ = 0;
+private:
+    VARIANT value_;
+    ULONG count_ = 0;
 };
 
 // A container's client site with the ambient UserMode: `ambient` is 1 or 0,
 // or -1 for a site without ambient properties at all (no IDispatch); with
 // `knowsUserMode` false the property is missing. Counts its references.
 class ContainerSite final : public IOleClientSite, public UntypedDispatch {
- public:
-  explicit ContainerSite(bool userMode = true) : ambient(userMode ? 1 : 0) {}
-  void setUserMode(bool userMode) { ambient = userMode ? 1 : 0; }
+public:
+    explicit ContainerSite(bool userMode = true) : ambient(userMode ? 1 : 0) {}
+    void setUserMode(bool userMode) { ambient = userMode ? 1 : 0; }
 
-  int ambient;
-  bool knowsUserMode = true;
-  ULONG references = 0;
+    int ambient;
+    bool knowsUserMode = true;
+    ULONG references = 0;
 
-  HRESULT QueryInterface(REFIID riid, void** object) override {
-    if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
-      *object = static_cast<IOleClientSite*>(this);
-    } else if (riid == IID_IDispatch && ambient >= 0) {
-      *object = static_cast<IDispatch*>(this);
-    } else {
-      *object = nullptr;
-      return E_NOINTERFACE;
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite) {
+            *object = static_cast<IOleClientSite*>(this);
+        } else if (riid == IID_IDispatch && ambient >= 0) {
+            *object = static_cast<IDispatch*>(this);
+        } else {
+            *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        AddRef();
+        return S_OK;
     }
-    AddRef();
-    return S_OK;
-  }
-  ULONG AddRef() override { return ++references; }
-  ULONG Release() override { return --references; }
-  HRESULT SaveObject() override { return E_NOTIMPL; }
-  HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-  HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
-  HRESULT ShowObject() override { return S_OK; }
-  HRESULT OnShowWindow(BOOL) override { return S_OK; }
-  HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
-  HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*,
-                 UINT*) override {
-    if (member != DISPID_AMBIENT_USERMODE || !knowsUserMode || !(flags & DISPATCH_PROPERTYGET)) {
-      return DISP_E_MEMBERNOTFOUND;
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    HRESULT SaveObject() override { return E_NOTIMPL; }
+    HRESULT GetMoniker(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    HRESULT GetContainer(IOleContainer**) override { return E_NOTIMPL; }
+    HRESULT ShowObject() override { return S_OK; }
+    HRESULT OnShowWindow(BOOL) override { return S_OK; }
+    HRESULT RequestNewObjectLayout() override { return E_NOTIMPL; }
+    HRESULT Invoke(DISPID member, REFIID, LCID, WORD flags, DISPPARAMS*, VARIANT* result, EXCEPINFO*, UINT*) override {
+        if (member != DISPID_AMBIENT_USERMODE || !knowsUserMode || !(flags & DISPATCH_PROPERTYGET)) {
+            return DISP_E_MEMBERNOTFOUND;
+        }
+        result->vt = VT_BOOL;
+        result->boolVal = ambient ? VARIANT_TRUE : VARIANT_FALSE;
+        return S_OK;
     }
-    result->vt = VT_BOOL;
-    result->boolVal = ambient ? VARIANT_TRUE : VARIANT_FALSE;
-    return S_OK;
-  }
 };
 
 }  // namespace com::testing

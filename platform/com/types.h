@@ -47,11 +47,11 @@ using DATE = double;
 
 // Currency: a 64-bit integer scaled by 10000.
 union CY {
-  struct {
-    ULONG Lo;
-    LONG Hi;
-  } parts;
-  LONGLONG int64;
+    struct {
+        ULONG Lo;
+        LONG Hi;
+    } parts;
+    LONGLONG int64;
 };
 
 inline constexpr LCID LOCALE_USER_DEFAULT = 0x400;

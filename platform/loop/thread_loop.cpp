@@ -8,8 +8,8 @@ thread_local std::unique_ptr<EventLoop> tLoop;
 }
 
 EventLoop& threadLoop() {
-  if (!tLoop) tLoop = std::make_unique<NativeEventLoop>();
-  return *tLoop;
+    if (!tLoop) tLoop = std::make_unique<NativeEventLoop>();
+    return *tLoop;
 }
 
 void installThreadLoop(std::unique_ptr<EventLoop> loop) { tLoop = std::move(loop); }

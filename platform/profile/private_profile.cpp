@@ -123,14 +123,12 @@ std::uint32_t copyList(const std::vector<std::string>& names, char* buffer, std:
     return static_cast<std::uint32_t>(used);
 }
 
-bool hasLineBreak(std::string_view s) {
-    return s.find_first_of("\r\n") != std::string_view::npos;
-}
+bool hasLineBreak(std::string_view s) { return s.find_first_of("\r\n") != std::string_view::npos; }
 
 }  // namespace
 
-std::uint32_t GetPrivateProfileStringA(const char* appName, const char* keyName, const char* defaultText,
-                                       char* buffer, std::uint32_t size, const char* fileName) {
+std::uint32_t GetPrivateProfileStringA(const char* appName, const char* keyName, const char* defaultText, char* buffer,
+                                       std::uint32_t size, const char* fileName) {
     if (buffer == nullptr || size == 0) {
         return 0;
     }

@@ -21,8 +21,8 @@ namespace platform::profile {
 // NUL at the end; keyName null: every key name of the section, likewise.
 // A list that does not fit is cut and ends in two NULs; the result is then
 // size - 2.
-std::uint32_t GetPrivateProfileStringA(const char* appName, const char* keyName, const char* defaultText,
-                                       char* buffer, std::uint32_t size, const char* fileName);
+std::uint32_t GetPrivateProfileStringA(const char* appName, const char* keyName, const char* defaultText, char* buffer,
+                                       std::uint32_t size, const char* fileName);
 
 // Sets keyName in section appName to text, creating the file, section or key
 // as needed. text null removes the key; keyName null removes the section.

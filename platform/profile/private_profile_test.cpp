@@ -24,8 +24,8 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    std::string read(const char* section, const char* key, const char* fallback = "",
-                     std::uint32_t size = 255, std::uint32_t* count = nullptr) {
+    std::string read(const char* section, const char* key, const char* fallback = "", std::uint32_t size = 255,
+                     std::uint32_t* count = nullptr) {
         std::string buffer(256, ' ');
         const std::uint32_t n = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, file_.c_str());
         if (count != nullptr) {
@@ -39,9 +39,7 @@ protected:
         s << in.rdbuf();
         return s.str();
     }
-    void put(const std::string& bytes) const {
-        std::ofstream(file_, std::ios::binary) << bytes;
-    }
+    void put(const std::string& bytes) const { std::ofstream(file_, std::ios::binary) << bytes; }
 
     fs::path dir_;
     std::string file_;

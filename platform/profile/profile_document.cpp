@@ -26,9 +26,7 @@ unsigned char foldCase(unsigned char c) {
     }
 }
 
-bool isBlank(char c) {
-    return c == ' ' || c == '\t';
-}
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 std::string_view trim(std::string_view s) {
     while (!s.empty() && isBlank(s.front())) {
@@ -79,8 +77,7 @@ std::string_view unquote(std::string_view v) {
 }  // namespace
 
 bool sameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return foldCase(static_cast<unsigned char>(x)) == foldCase(static_cast<unsigned char>(y));
            });
 }
@@ -97,8 +94,7 @@ ProfileDocument::ProfileDocument(std::string_view bytes) {
         if (bytes[stop] == '\r' && next < bytes.size() && bytes[next] == '\n') {
             ++next;
         }
-        lines_.push_back({std::string(bytes.substr(pos, stop - pos)),
-                          std::string(bytes.substr(stop, next - stop))});
+        lines_.push_back({std::string(bytes.substr(pos, stop - pos)), std::string(bytes.substr(stop, next - stop))});
         pos = next;
     }
 }
@@ -144,8 +140,8 @@ std::vector<std::string> ProfileDocument::sectionNames() const {
     std::vector<std::string> names;
     for (const Line& line : lines_) {
         const auto name = sectionHeader(line.text);
-        if (name && std::none_of(names.begin(), names.end(),
-                                 [&](const std::string& n) { return sameName(n, *name); })) {
+        if (name &&
+            std::none_of(names.begin(), names.end(), [&](const std::string& n) { return sameName(n, *name); })) {
             names.emplace_back(*name);
         }
     }

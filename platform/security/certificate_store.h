@@ -24,8 +24,8 @@ std::filesystem::path storeLocationFolder(StoreLocation location);
 std::filesystem::path storeFolder(StoreLocation location, std::string_view storeName);
 
 struct StoreContents {
-  std::vector<X509Ptr> certificates;
-  std::vector<X509CrlPtr> crls;
+    std::vector<X509Ptr> certificates;
+    std::vector<X509CrlPtr> crls;
 };
 
 // Everything readable in the store's files; a missing store is an empty
@@ -38,9 +38,9 @@ StoreContents readStore(StoreLocation location, std::string_view storeName);
 // the Root stores' CRLs, and the CA stores' certificates as intermediates
 // the server may have left out.
 struct TrustedRoots {
-  X509StorePtr store;
-  std::vector<X509Ptr> intermediates;
-  bool hasCrls = false;
+    X509StorePtr store;
+    std::vector<X509Ptr> intermediates;
+    bool hasCrls = false;
 };
 
 TrustedRoots loadTrustedRoots();

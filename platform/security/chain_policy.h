@@ -15,12 +15,12 @@
 namespace platform::security {
 
 struct ChainPolicyResult {
-  // false when the leaf could not even be decoded: no chain was built and
-  // `status` is CRYPT_E_ASN1_BADTAG.
-  bool chainBuilt = false;
-  PolicyStatus status = kPolicyOk;
-  // OpenSSL's findings, every one of them (ignored ones too), for logs.
-  std::vector<std::string> findings;
+    // false when the leaf could not even be decoded: no chain was built and
+    // `status` is CRYPT_E_ASN1_BADTAG.
+    bool chainBuilt = false;
+    PolicyStatus status = kPolicyOk;
+    // OpenSSL's findings, every one of them (ignored ones too), for logs.
+    std::vector<std::string> findings;
 };
 
 // `chain` is DER, leaf first, as the server sent it. `securityFlags` is the
@@ -32,13 +32,12 @@ struct ChainPolicyResult {
 // platform's policy goes through them: bad signature, basic constraints,
 // revocation, untrusted root or broken chain, unhandled critical extension,
 // validity period, usage, and last the name.
-ChainPolicyResult checkServerChain(std::span<const std::vector<std::uint8_t>> chain,
-                                   std::string_view serverName, std::int32_t securityFlags);
+ChainPolicyResult checkServerChain(std::span<const std::vector<std::uint8_t>> chain, std::string_view serverName,
+                                   std::int32_t securityFlags);
 
 // The same against roots the caller loaded (what the stores held at some
 // moment); the call above loads them afresh each time.
-ChainPolicyResult checkServerChain(std::span<const std::vector<std::uint8_t>> chain,
-                                   std::string_view serverName, std::int32_t securityFlags,
-                                   const TrustedRoots& roots);
+ChainPolicyResult checkServerChain(std::span<const std::vector<std::uint8_t>> chain, std::string_view serverName,
+                                   std::int32_t securityFlags, const TrustedRoots& roots);
 
 }  // namespace platform::security

@@ -14,10 +14,10 @@ namespace platform::security {
 
 template <auto Free>
 struct OpenSslFree {
-  template <typename T>
-  void operator()(T* handle) const {
-    Free(handle);
-  }
+    template <typename T>
+    void operator()(T* handle) const {
+        Free(handle);
+    }
 };
 
 using SslCtxPtr = std::unique_ptr<SSL_CTX, OpenSslFree<SSL_CTX_free>>;

@@ -12,8 +12,8 @@ namespace platform::security {
 enum class SslPhase { Handshake, Decrypt, Encrypt };
 
 struct SslFailure {
-  SecStatus status = SEC_E_INTERNAL_ERROR;
-  std::string text;  // OpenSSL's own words, for logs
+    SecStatus status = SEC_E_INTERNAL_ERROR;
+    std::string text;  // OpenSSL's own words, for logs
 };
 
 // Reads (and empties) the thread's OpenSSL error queue after a call that

@@ -21,39 +21,39 @@ inline constexpr std::uint8_t kRecordHandshake = 22;
 inline constexpr std::uint8_t kRecordApplicationData = 23;
 
 struct RecordScan {
-  enum class Kind { Complete, Partial, Malformed };
-  Kind kind = Kind::Partial;
-  std::uint8_t type = 0;
-  std::size_t length = 0;   // the whole record, header included (Complete)
-  std::size_t missing = 0;  // bytes still to come (Partial)
+    enum class Kind { Complete, Partial, Malformed };
+    Kind kind = Kind::Partial;
+    std::uint8_t type = 0;
+    std::size_t length = 0;   // the whole record, header included (Complete)
+    std::size_t missing = 0;  // bytes still to come (Partial)
 };
 
 // A header that no TLS peer would send (unknown content type, a body longer
 // than TLS allows) is Malformed at once: waiting for more bytes would wait
 // for up to 64 KiB of something that is not TLS.
 inline RecordScan scanRecord(std::span<const std::uint8_t> bytes) {
-  RecordScan scan;
-  if (bytes.size() < kRecordHeaderSize) {
-    if (!bytes.empty() && (bytes[0] < kRecordChangeCipherSpec || bytes[0] > 24)) {
-      scan.kind = RecordScan::Kind::Malformed;
-      return scan;
+    RecordScan scan;
+    if (bytes.size() < kRecordHeaderSize) {
+        if (!bytes.empty() && (bytes[0] < kRecordChangeCipherSpec || bytes[0] > 24)) {
+            scan.kind = RecordScan::Kind::Malformed;
+            return scan;
+        }
+        scan.missing = kRecordHeaderSize - bytes.size();
+        return scan;
     }
-    scan.missing = kRecordHeaderSize - bytes.size();
+    scan.type = bytes[0];
+    std::size_t body = (static_cast<std::size_t>(bytes[3]) << 8) | bytes[4];
+    if (scan.type < kRecordChangeCipherSpec || scan.type > 24 || bytes[1] != 3 || body > kMaxRecordBody) {
+        scan.kind = RecordScan::Kind::Malformed;
+        return scan;
+    }
+    if (bytes.size() < kRecordHeaderSize + body) {
+        scan.missing = kRecordHeaderSize + body - bytes.size();
+        return scan;
+    }
+    scan.kind = RecordScan::Kind::Complete;
+    scan.length = kRecordHeaderSize + body;
     return scan;
-  }
-  scan.type = bytes[0];
-  std::size_t body = (static_cast<std::size_t>(bytes[3]) << 8) | bytes[4];
-  if (scan.type < kRecordChangeCipherSpec || scan.type > 24 || bytes[1] != 3 || body > kMaxRecordBody) {
-    scan.kind = RecordScan::Kind::Malformed;
-    return scan;
-  }
-  if (bytes.size() < kRecordHeaderSize + body) {
-    scan.missing = kRecordHeaderSize + body - bytes.size();
-    return scan;
-  }
-  scan.kind = RecordScan::Kind::Complete;
-  scan.length = kRecordHeaderSize + body;
-  return scan;
 }
 
 }  // namespace platform::security

@@ -42,16 +42,16 @@ enum class ConversionStatus { ok, unknownCodePage, invalidInput };
 enum class ConversionMode { replace, strict };
 
 struct WideResult {
-  std::u16string text;
-  ConversionStatus status = ConversionStatus::ok;
-  bool ok() const { return status == ConversionStatus::ok; }
+    std::u16string text;
+    ConversionStatus status = ConversionStatus::ok;
+    bool ok() const { return status == ConversionStatus::ok; }
 };
 
 struct NarrowResult {
-  std::string text;
-  ConversionStatus status = ConversionStatus::ok;
-  bool usedDefaultChar = false;  // an unmappable character became '?'
-  bool ok() const { return status == ConversionStatus::ok; }
+    std::string text;
+    ConversionStatus status = ConversionStatus::ok;
+    bool usedDefaultChar = false;  // an unmappable character became '?'
+    bool ok() const { return status == ConversionStatus::ok; }
 };
 
 // The system ANSI code page (1252 unless overridden, see above).
@@ -66,8 +66,7 @@ bool isValidCodePage(unsigned codePage);
 // The iconv name used for a code page, if we know one.
 std::optional<std::string_view> iconvName(unsigned codePage);
 
-WideResult multiByteToWide(unsigned codePage, std::string_view bytes,
-                           ConversionMode mode = ConversionMode::replace);
+WideResult multiByteToWide(unsigned codePage, std::string_view bytes, ConversionMode mode = ConversionMode::replace);
 
 // For callers that provide the destination themselves (a BSTR, say): when
 // every byte of `bytes` becomes exactly one UTF-16 unit in this code page (a

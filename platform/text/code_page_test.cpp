@@ -10,179 +10,202 @@ namespace codepage {
 namespace {
 
 TEST(CodePage1252, AllBytesRoundTripOneToOne) {
-  std::string all;
-  for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
-  const WideResult wide = multiByteToWide(1252, all, ConversionMode::strict);
-  ASSERT_TRUE(wide.ok());
-  ASSERT_EQ(wide.text.size(), 256u);
-  EXPECT_EQ(wide.text[0x80], u'\u20AC');
-  EXPECT_EQ(wide.text[0x9F], u'\u0178');
-  for (unsigned undefined : {0x81u, 0x8Du, 0x8Fu, 0x90u, 0x9Du}) EXPECT_EQ(wide.text[undefined], undefined);
-  const NarrowResult back = wideToMultiByte(1252, wide.text, ConversionMode::strict);
-  ASSERT_TRUE(back.ok());
-  EXPECT_EQ(back.text, all);
-  EXPECT_FALSE(back.usedDefaultChar);
+    std::string all;
+    for (int b = 0; b < 256; ++b) all.push_back(static_cast<char>(b));
+    const WideResult wide = multiByteToWide(1252, all, ConversionMode::strict);
+    ASSERT_TRUE(wide.ok());
+    ASSERT_EQ(wide.text.size(), 256u);
+    EXPECT_EQ(wide.text[0x80], u'\u20AC');
+    EXPECT_EQ(wide.text[0x9F], u'\u0178');
+    for (unsigned undefined : {0x81u, 0x8Du, 0x8Fu, 0x90u, 0x9Du}) EXPECT_EQ(wide.text[undefined], undefined);
+    const NarrowResult back = wideToMultiByte(1252, wide.text, ConversionMode::strict);
+    ASSERT_TRUE(back.ok());
+    EXPECT_EQ(back.text, all);
+    EXPECT_FALSE(back.usedDefaultChar);
 }
 
 TEST(CodePage1252, UnmappableCharactersBecomeQuestionMarks) {
-  const NarrowResult r = wideToMultiByte(1252, u"a\u03A9b\U0001F600c");
-  ASSERT_TRUE(r.ok());
-  EXPECT_EQ(r.text, "a?b?c");  // the surrogate pair is one character
-  EXPECT_TRUE(r.usedDefaultChar);
-  const NarrowResult strict = wideToMultiByte(1252, u"a\u03A9", ConversionMode::strict);
-  EXPECT_EQ(strict.status, ConversionStatus::invalidInput);
-  EXPECT_TRUE(strict.text.empty());
+    const NarrowResult r = wideToMultiByte(1252, u"a\u03A9b\U0001F600c");
+    ASSERT_TRUE(r.ok());
+    EXPECT_EQ(r.text, "a?b?c");  // the surrogate pair is one character
+    EXPECT_TRUE(r.usedDefaultChar);
+    const NarrowResult strict = wideToMultiByte(1252, u"a\u03A9", ConversionMode::strict);
+    EXPECT_EQ(strict.status, ConversionStatus::invalidInput);
+    EXPECT_TRUE(strict.text.empty());
 }
 
 TEST(CodePageUtf8, InvalidSequencesBecomeOneReplacementPerMaximalSubpart) {
-  EXPECT_EQ(utf8ToUtf16("a\xC0\xAF" "b"), u"a\uFFFD\uFFFDb");       // overlong lead is never valid
-  EXPECT_EQ(utf8ToUtf16("\xE0\x80"), u"\uFFFD\uFFFD");               // E0 needs A0..BF next
-  EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98"), u"\uFFFD");                 // truncated at the end
-  EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");     // encoded surrogate
-  EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
-  EXPECT_EQ(utf8ToUtf16("x\xE2\x82" "y"), u"x\uFFFDy");
-  EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
-  EXPECT_EQ(multiByteToWide(CP_UTF8, "ok\xFF", ConversionMode::strict).status, ConversionStatus::invalidInput);
+    EXPECT_EQ(utf8ToUtf16("a\xC0\xAF"
+                          "b"),
+              u"a\uFFFD\uFFFDb");                                             // overlong lead is never valid
+    EXPECT_EQ(utf8ToUtf16("\xE0\x80"), u"\uFFFD\uFFFD");                      // E0 needs A0..BF next
+    EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98"), u"\uFFFD");                        // truncated at the end
+    EXPECT_EQ(utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");            // encoded surrogate
+    EXPECT_EQ(utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");  // above U+10FFFF
+    EXPECT_EQ(utf8ToUtf16("x\xE2\x82"
+                          "y"),
+              u"x\uFFFDy");
+    EXPECT_EQ(utf8ToUtf16("\xF0\x9F\x98\x80"), u"\U0001F600");
+    EXPECT_EQ(multiByteToWide(CP_UTF8, "ok\xFF", ConversionMode::strict).status, ConversionStatus::invalidInput);
 }
 
 TEST(CodePageUtf8, EncodesPairsAndReplacesLoneSurrogates) {
-  EXPECT_EQ(utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-  const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
-  EXPECT_EQ(utf16ToUtf8(lone), "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
-  EXPECT_EQ(wideToMultiByte(CP_UTF8, lone, ConversionMode::strict).status, ConversionStatus::invalidInput);
-  // Embedded zeros are text like any other.
-  EXPECT_EQ(utf16ToUtf8(std::u16string_view(u"a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_EQ(utf16ToUtf8(u"\u00E9\u20AC\U0001F600"), "\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    const std::u16string lone{u'a', char16_t(0xD800), u'b', char16_t(0xDC00)};
+    EXPECT_EQ(utf16ToUtf8(lone),
+              "a\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD");
+    EXPECT_EQ(wideToMultiByte(CP_UTF8, lone, ConversionMode::strict).status, ConversionStatus::invalidInput);
+    // Embedded zeros are text like any other.
+    EXPECT_EQ(utf16ToUtf8(std::u16string_view(u"a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(CodePageOthers, DoubleByteCodePagesGoThroughIconv) {
-  const NarrowResult sjis = wideToMultiByte(932, u"\u65E5\u672Ca");
-  ASSERT_TRUE(sjis.ok());
-  EXPECT_EQ(sjis.text, "\x93\xFA\x96\x7B" "a");
-  EXPECT_EQ(multiByteToWide(932, sjis.text).text, u"\u65E5\u672Ca");
-  // A lone lead byte at the end is a truncated character.
-  EXPECT_EQ(multiByteToWide(932, "a\x93").text, u"a\uFFFD");
-  EXPECT_EQ(multiByteToWide(932, "a\x93", ConversionMode::strict).status, ConversionStatus::invalidInput);
-  const NarrowResult lossy = wideToMultiByte(936, u"x\u0E01y");  // Thai is not in GBK
-  EXPECT_EQ(lossy.text, "x?y");
-  EXPECT_TRUE(lossy.usedDefaultChar);
+    const NarrowResult sjis = wideToMultiByte(932, u"\u65E5\u672Ca");
+    ASSERT_TRUE(sjis.ok());
+    EXPECT_EQ(sjis.text,
+              "\x93\xFA\x96\x7B"
+              "a");
+    EXPECT_EQ(multiByteToWide(932, sjis.text).text, u"\u65E5\u672Ca");
+    // A lone lead byte at the end is a truncated character.
+    EXPECT_EQ(multiByteToWide(932, "a\x93").text, u"a\uFFFD");
+    EXPECT_EQ(multiByteToWide(932, "a\x93", ConversionMode::strict).status, ConversionStatus::invalidInput);
+    const NarrowResult lossy = wideToMultiByte(936, u"x\u0E01y");  // Thai is not in GBK
+    EXPECT_EQ(lossy.text, "x?y");
+    EXPECT_TRUE(lossy.usedDefaultChar);
 }
 
 TEST(CodePageOthers, SingleByteFamilies) {
-  EXPECT_EQ(multiByteToWide(1251, "\xCF\xF0\xE8").text, u"\u041F\u0440\u0438");
-  EXPECT_EQ(wideToMultiByte(866, u"\u041F").text, "\x8F");
-  EXPECT_EQ(multiByteToWide(1250, "\x81").text, u"\u0081");  // undefined C1 byte kept as in 1252
-  EXPECT_EQ(multiByteToWide(1253, "\xAA").text, u"\uFFFD");  // undefined outside C1: replaced
-  EXPECT_EQ(multiByteToWide(1253, "\xAA", ConversionMode::strict).status, ConversionStatus::invalidInput);
-  EXPECT_EQ(multiByteToWide(20127, "a\x80").text, u"a\uFFFD");
-  EXPECT_EQ(multiByteToWide(28591, "\xFF").text, u"\u00FF");
-  EXPECT_EQ(wideToMultiByte(28605, u"\u20AC").text, "\xA4");
+    EXPECT_EQ(multiByteToWide(1251, "\xCF\xF0\xE8").text, u"\u041F\u0440\u0438");
+    EXPECT_EQ(wideToMultiByte(866, u"\u041F").text, "\x8F");
+    EXPECT_EQ(multiByteToWide(1250, "\x81").text, u"\u0081");  // undefined C1 byte kept as in 1252
+    EXPECT_EQ(multiByteToWide(1253, "\xAA").text, u"\uFFFD");  // undefined outside C1: replaced
+    EXPECT_EQ(multiByteToWide(1253, "\xAA", ConversionMode::strict).status, ConversionStatus::invalidInput);
+    EXPECT_EQ(multiByteToWide(20127, "a\x80").text, u"a\uFFFD");
+    EXPECT_EQ(multiByteToWide(28591, "\xFF").text, u"\u00FF");
+    EXPECT_EQ(wideToMultiByte(28605, u"\u20AC").text, "\xA4");
 }
 
 TEST(CodePageOthers, UnknownCodePagesFail) {
-  EXPECT_FALSE(isValidCodePage(12345));
-  EXPECT_EQ(multiByteToWide(12345, "abc").status, ConversionStatus::unknownCodePage);
-  EXPECT_EQ(wideToMultiByte(12345, u"abc").status, ConversionStatus::unknownCodePage);
-  EXPECT_TRUE(isValidCodePage(1252));
-  EXPECT_TRUE(isValidCodePage(CP_UTF8));
-  EXPECT_EQ(iconvName(950).value_or(""), "CP950");
-  EXPECT_TRUE(multiByteToWide(1252, "").ok());
+    EXPECT_FALSE(isValidCodePage(12345));
+    EXPECT_EQ(multiByteToWide(12345, "abc").status, ConversionStatus::unknownCodePage);
+    EXPECT_EQ(wideToMultiByte(12345, u"abc").status, ConversionStatus::unknownCodePage);
+    EXPECT_TRUE(isValidCodePage(1252));
+    EXPECT_TRUE(isValidCodePage(CP_UTF8));
+    EXPECT_EQ(iconvName(950).value_or(""), "CP950");
+    EXPECT_TRUE(multiByteToWide(1252, "").ok());
 }
 
 // Long texts go through block-wise fast paths; whatever the alignment of the
 // ASCII runs and the other bytes, they must read exactly as piece by piece.
 std::string mixedText(std::mt19937& random, const std::vector<std::string>& pieces, std::size_t count,
                       std::vector<std::size_t>* cuts = nullptr) {
-  std::string text;
-  for (std::size_t i = 0; i < count; ++i) {
-    text += pieces[random() % pieces.size()];
-    if (cuts) cuts->push_back(text.size());
-  }
-  return text;
+    std::string text;
+    for (std::size_t i = 0; i < count; ++i) {
+        text += pieces[random() % pieces.size()];
+        if (cuts) cuts->push_back(text.size());
+    }
+    return text;
 }
 
 TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
-  std::mt19937 random(7);
-  // 1253 leaves 0xAA, 0xD2 and 0xFF unmapped; 437 and 866 map every byte.
-  const std::vector<std::string> singleBytePieces = {"a", "0123456789abcdefghij", std::string(33, 'x'), "\x80",
-                                                     "\xAA", "\xD2\xFF", "\x7F\x80\x81", std::string(1, '\0')};
-  for (const unsigned cp : {1252u, 1253u, 437u, 866u}) {
-    const std::string text = mixedText(random, singleBytePieces, 400);
-    std::u16string expected;
-    for (const char byte : text) expected += multiByteToWide(cp, std::string_view(&byte, 1)).text;
-    EXPECT_EQ(multiByteToWide(cp, text).text, expected) << cp;
-    // At every alignment of the destination (a BSTR's text is 4 bytes in).
-    for (std::size_t offset = 0; offset < 8; ++offset) {
-      std::u16string direct(text.size() + 8, u'#');
-      ASSERT_TRUE(widenOneToOne(cp, text, direct.data() + offset)) << cp;
-      EXPECT_EQ(direct.substr(offset, text.size()), expected) << cp << " at " << offset;
-      EXPECT_EQ(direct.substr(0, offset), std::u16string(offset, u'#'));
-      EXPECT_EQ(direct.substr(offset + text.size()), std::u16string(8 - offset, u'#'));
+    std::mt19937 random(7);
+    // 1253 leaves 0xAA, 0xD2 and 0xFF unmapped; 437 and 866 map every byte.
+    const std::vector<std::string> singleBytePieces = {
+        "a",        "0123456789abcdefghij", std::string(33, 'x'), "\x80", "\xAA",
+        "\xD2\xFF", "\x7F\x80\x81",         std::string(1, '\0')};
+    for (const unsigned cp : {1252u, 1253u, 437u, 866u}) {
+        const std::string text = mixedText(random, singleBytePieces, 400);
+        std::u16string expected;
+        for (const char byte : text) expected += multiByteToWide(cp, std::string_view(&byte, 1)).text;
+        EXPECT_EQ(multiByteToWide(cp, text).text, expected) << cp;
+        // At every alignment of the destination (a BSTR's text is 4 bytes in).
+        for (std::size_t offset = 0; offset < 8; ++offset) {
+            std::u16string direct(text.size() + 8, u'#');
+            ASSERT_TRUE(widenOneToOne(cp, text, direct.data() + offset)) << cp;
+            EXPECT_EQ(direct.substr(offset, text.size()), expected) << cp << " at " << offset;
+            EXPECT_EQ(direct.substr(0, offset), std::u16string(offset, u'#'));
+            EXPECT_EQ(direct.substr(offset + text.size()), std::u16string(8 - offset, u'#'));
+        }
+        EXPECT_EQ(multiByteToWide(cp, text, ConversionMode::strict).ok(),
+                  expected.find(u'\uFFFD') == std::u16string::npos);
     }
-    EXPECT_EQ(multiByteToWide(cp, text, ConversionMode::strict).ok(), expected.find(u'\uFFFD') == std::u16string::npos);
-  }
 
-  const std::vector<std::string> utf8Pieces = {"a", "0123456789abcdefghijk", std::string(40, 'y'), "\xC3\xA9",
-                                               "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF", "\xE2\x82"};
-  std::vector<std::size_t> cuts;
-  const std::string text = mixedText(random, utf8Pieces, 400, &cuts);
-  std::u16string expected;
-  std::size_t from = 0;
-  for (const std::size_t cut : cuts) {
-    expected += utf8ToUtf16(std::string_view(text).substr(from, cut - from));
-    from = cut;
-  }
-  EXPECT_EQ(utf8ToUtf16(text), expected);
-  std::u16string direct(text.size(), u'#');
-  EXPECT_FALSE(widenOneToOne(CP_UTF8, text, direct.data()));
+    const std::vector<std::string> utf8Pieces = {"a",
+                                                 "0123456789abcdefghijk",
+                                                 std::string(40, 'y'),
+                                                 "\xC3\xA9",
+                                                 "\xE2\x82\xAC",
+                                                 "\xF0\x9F\x98\x80",
+                                                 "\xFF",
+                                                 "\xE2\x82"};
+    std::vector<std::size_t> cuts;
+    const std::string text = mixedText(random, utf8Pieces, 400, &cuts);
+    std::u16string expected;
+    std::size_t from = 0;
+    for (const std::size_t cut : cuts) {
+        expected += utf8ToUtf16(std::string_view(text).substr(from, cut - from));
+        from = cut;
+    }
+    EXPECT_EQ(utf8ToUtf16(text), expected);
+    std::u16string direct(text.size(), u'#');
+    EXPECT_FALSE(widenOneToOne(CP_UTF8, text, direct.data()));
 
-  const std::string ascii = mixedText(random, {"a", std::string(21, 'b'), "\x01"}, 300);
-  std::u16string wideAscii(ascii.size() + 8, u'#');
-  for (std::size_t offset = 0; offset < 8; ++offset) {
-    ASSERT_TRUE(widenOneToOne(CP_UTF8, ascii, wideAscii.data() + offset));
-    EXPECT_EQ(wideAscii.substr(offset, ascii.size()), utf8ToUtf16(ascii)) << offset;
-  }
-  // Double-byte code pages always take the general path.
-  EXPECT_FALSE(widenOneToOne(932, "abc", wideAscii.data()));
-  EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));
+    const std::string ascii = mixedText(random, {"a", std::string(21, 'b'), "\x01"}, 300);
+    std::u16string wideAscii(ascii.size() + 8, u'#');
+    for (std::size_t offset = 0; offset < 8; ++offset) {
+        ASSERT_TRUE(widenOneToOne(CP_UTF8, ascii, wideAscii.data() + offset));
+        EXPECT_EQ(wideAscii.substr(offset, ascii.size()), utf8ToUtf16(ascii)) << offset;
+    }
+    // Double-byte code pages always take the general path.
+    EXPECT_FALSE(widenOneToOne(932, "abc", wideAscii.data()));
+    EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));
 }
 
 // The same for the way back: long texts narrowed block-wise must read as
 // their characters one at a time.
 TEST(CodePageFastPaths, LongTextsNarrowAsTheirCharacters) {
-  std::mt19937 random(11);
-  const std::vector<std::u16string> pieces = {u"a", u"0123456789abcdefghij", std::u16string(40, u'z'), u"\u00E9",
-                                              u"\u20AC", u"\u03A9", u"\U0001F600", u"\xD800", u"\x7F"};
-  for (const unsigned cp : {1252u, 1253u, CP_UTF8}) {
-    std::u16string text;
-    std::string expected;
-    bool defaulted = false;
-    for (int i = 0; i < 400; ++i) {
-      const std::u16string& piece = pieces[random() % pieces.size()];
-      text += piece;
-      const NarrowResult one = wideToMultiByte(cp, piece);
-      expected += one.text;
-      defaulted = defaulted || one.usedDefaultChar;
+    std::mt19937 random(11);
+    const std::vector<std::u16string> pieces = {u"a",
+                                                u"0123456789abcdefghij",
+                                                std::u16string(40, u'z'),
+                                                u"\u00E9",
+                                                u"\u20AC",
+                                                u"\u03A9",
+                                                u"\U0001F600",
+                                                u"\xD800",
+                                                u"\x7F"};
+    for (const unsigned cp : {1252u, 1253u, CP_UTF8}) {
+        std::u16string text;
+        std::string expected;
+        bool defaulted = false;
+        for (int i = 0; i < 400; ++i) {
+            const std::u16string& piece = pieces[random() % pieces.size()];
+            text += piece;
+            const NarrowResult one = wideToMultiByte(cp, piece);
+            expected += one.text;
+            defaulted = defaulted || one.usedDefaultChar;
+        }
+        const NarrowResult whole = wideToMultiByte(cp, text);
+        EXPECT_EQ(whole.text, expected) << cp;
+        EXPECT_EQ(whole.usedDefaultChar, defaulted) << cp;
     }
-    const NarrowResult whole = wideToMultiByte(cp, text);
-    EXPECT_EQ(whole.text, expected) << cp;
-    EXPECT_EQ(whole.usedDefaultChar, defaulted) << cp;
-  }
 }
 
 TEST(CodePageAnsi, DefaultsTo1252AndFollowsTheEnvironment) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the variable anew
-  if (std::getenv(kAnsiCodePageVariable) == nullptr) {
-    EXPECT_EQ(ansiCodePage(), 1252u);
-    EXPECT_EQ(multiByteToWide(CP_ACP, "\x80").text, u"\u20AC");
-  }
-  setenv(kAnsiCodePageVariable, "65001", 1);
-  EXPECT_EXIT(std::exit(ansiCodePage() == 65001 && utf8ToUtf16("\xC3\xA9") == multiByteToWide(CP_ACP, "\xC3\xA9").text
-                            ? 0
-                            : 1),
-              testing::ExitedWithCode(0), "");
-  setenv(kAnsiCodePageVariable, "not a number", 1);
-  EXPECT_EXIT(std::exit(ansiCodePage() == 1252 ? 0 : 1), testing::ExitedWithCode(0), "");
-  unsetenv(kAnsiCodePageVariable);
+    GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the variable anew
+    if (std::getenv(kAnsiCodePageVariable) == nullptr) {
+        EXPECT_EQ(ansiCodePage(), 1252u);
+        EXPECT_EQ(multiByteToWide(CP_ACP, "\x80").text, u"\u20AC");
+    }
+    setenv(kAnsiCodePageVariable, "65001", 1);
+    EXPECT_EXIT(
+        std::exit(ansiCodePage() == 65001 && utf8ToUtf16("\xC3\xA9") == multiByteToWide(CP_ACP, "\xC3\xA9").text ? 0
+                                                                                                                 : 1),
+        testing::ExitedWithCode(0), "");
+    setenv(kAnsiCodePageVariable, "not a number", 1);
+    EXPECT_EXIT(std::exit(ansiCodePage() == 1252 ? 0 : 1), testing::ExitedWithCode(0), "");
+    unsetenv(kAnsiCodePageVariable);
 }
 
 }  // namespace

@@ -36,7 +36,7 @@ constexpr std::chrono::seconds patience{30};
 
 struct Message {
     short format = 0;
-    std::u16string text;             // text messages
+    std::u16string text;  // text messages
     // Binary messages: a message that came in one part keeps the array its
     // DataInTextB gave; one that came in parts is joined in `joined`.
     com::Variant array;
@@ -215,13 +215,12 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
     Message echo;
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < bench.count && outcome.ok; ++i) {
-        const std::span<char> sent = binary ? std::span<char>(static_cast<char*>(outgoing->pvData), size)
-                                            : std::span<char>(textBuffer);
+        const std::span<char> sent =
+            binary ? std::span<char>(static_cast<char*>(outgoing->pvData), size) : std::span<char>(textBuffer);
         makeMessage(i, sent);
         const Clock::time_point sendTime = Clock::now();
         if (binary) {
-            if (!check(outcome, control.putLent("DataToSendB", holder),
-                       "DataToSendB")) {
+            if (!check(outcome, control.putLent("DataToSendB", holder), "DataToSendB")) {
                 return;
             }
         } else if (!check(outcome, control.put("DataToSend", com::Variant(codepage::utf8ToUtf16(textBuffer))),

@@ -16,7 +16,7 @@
 namespace morvane::cli {
 
 struct CallResult {
-    HRESULT hr = S_OK;       // the member's failure, from its error information
+    HRESULT hr = S_OK;  // the member's failure, from its error information
     com::Variant value;
     std::u16string description;
     DWORD helpContext = 0;

@@ -10,7 +10,7 @@ namespace morvane::cli {
 
 struct Action {
     enum class Kind { Set, Get, Config, Call } kind;
-    std::string name;                 // property, method or configuration text
+    std::string name;                  // property, method or configuration text
     std::optional<std::string> value;  // --set value, --call argument
     std::optional<long> index;         // --get NAME(INDEX)
 };

@@ -19,35 +19,35 @@ inline constexpr HRESULT kWidgetBadIndex = MAKE_HRESULT(SEVERITY_ERROR, FACILITY
 inline constexpr DWORD kWidgetHelpContext = 7001;
 
 enum TestWidgetDispid : DISPID {
-  dispidCount = 1,
-  dispidName = 2,
-  dispidItem = 3,
-  dispidColor = 4,
-  dispidAdd = 10,
-  dispidFail = 11,
-  dispidPing = 12,
-  dispidSwap = 13,
+    dispidCount = 1,
+    dispidName = 2,
+    dispidItem = 3,
+    dispidColor = 4,
+    dispidAdd = 10,
+    dispidFail = 11,
+    dispidPing = 12,
+    dispidSwap = 13,
 };
 
 enum TestWidgetEventDispid : DISPID { dispidPinged = 1 };
 
 struct ITestWidget : IDispatch {
-  static constexpr const IID& uuid = IID_ITestWidget;
-  virtual HRESULT get_Count(LONG* value) = 0;
-  virtual HRESULT put_Count(LONG value) = 0;
-  virtual HRESULT get_Name(BSTR* value) = 0;
-  virtual HRESULT put_Name(BSTR value) = 0;
-  virtual HRESULT get_Item(SHORT index, BSTR* value) = 0;
-  virtual HRESULT get_Color(LONG* value) = 0;
-  virtual HRESULT put_Color(LONG value) = 0;
-  // Adds amount * times (times is optional, 1 when left out) to Count.
-  virtual HRESULT Add(LONG amount, VARIANT times, LONG* total) = 0;
-  // Always fails, with `message` as the error description.
-  virtual HRESULT Fail(BSTR message) = 0;
-  // Fires Pinged(text, accept = False) and returns what the sinks left in accept.
-  virtual HRESULT Ping(BSTR text, VARIANT_BOOL* accepted) = 0;
-  virtual HRESULT Swap(LONG* a, LONG* b) = 0;
+    static constexpr const IID& uuid = IID_ITestWidget;
+    virtual HRESULT get_Count(LONG* value) = 0;
+    virtual HRESULT put_Count(LONG value) = 0;
+    virtual HRESULT get_Name(BSTR* value) = 0;
+    virtual HRESULT put_Name(BSTR value) = 0;
+    virtual HRESULT get_Item(SHORT index, BSTR* value) = 0;
+    virtual HRESULT get_Color(LONG* value) = 0;
+    virtual HRESULT put_Color(LONG value) = 0;
+    // Adds amount * times (times is optional, 1 when left out) to Count.
+    virtual HRESULT Add(LONG amount, VARIANT times, LONG* total) = 0;
+    // Always fails, with `message` as the error description.
+    virtual HRESULT Fail(BSTR message) = 0;
+    // Fires Pinged(text, accept = False) and returns what the sinks left in accept.
+    virtual HRESULT Ping(BSTR text, VARIANT_BOOL* accepted) = 0;
+    virtual HRESULT Swap(LONG* a, LONG* b) = 0;
 
- protected:
-  ~ITestWidget() = default;
+protected:
+    ~ITestWidget() = default;
 };
