@@ -5,7 +5,10 @@ and events) against websocket_bench_server, and through tcp_reference (plain
 TCP, no framing). Prints one JSON line per workload with the medians and
 the ratios.
 
-W1 latency 20,000 x 64 B, W2 throughput 200 x 1 MiB, W3 burst 1,000,000 x 16 B.
+W1 latency 20,000 x 64 B, W2 throughput 200 x 1 MiB, W3 burst 1,000,000 x 16 B,
+and W4 and W5, W1 and W2 over wss (the server's throwaway certificate
+accepted in advance through BENCH_CAFILE; the reference stays plain TCP, so
+their ratios include what TLS costs).
 
 Usage: websocket_bench.py BUILD_DIR [--runs N]
 (the control must be registered where morvane finds it; this script
@@ -19,7 +22,9 @@ import statistics
 import subprocess
 import tempfile
 
-WORKLOADS = [("latency", 20000, 64), ("throughput", 200, 1 << 20), ("burst", 1000000, 16)]
+WORKLOADS = [("W1", "latency", 20000, 64, False), ("W2", "throughput", 200, 1 << 20, False),
+             ("W3", "burst", 1000000, 16, False), ("W4", "latency", 20000, 64, True),
+             ("W5", "throughput", 200, 1 << 20, True)]
 
 
 def run(command, env=None):
@@ -41,20 +46,28 @@ def main():
                TALTRIX_COM_USER_HIVE=os.path.join(registry, "u.reg"))
     subprocess.run([os.path.join(build, "tools/comreg/comreg"), "register",
                     os.path.join(build, "control/com/libmorvane.so")], env=env, check=True, capture_output=True)
+    cert, key = os.path.join(registry, "cert.pem"), os.path.join(registry, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+                    "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key, "-out", cert],
+                   check=True, capture_output=True)
 
-    for workload, count, size in WORKLOADS:
+    for name, workload, count, size, tls in WORKLOADS:
+        server_env = dict(os.environ, BENCH_TLS_CERT=cert, BENCH_TLS_KEY=key) if tls else None
+        client_env = dict(env, BENCH_CAFILE=cert) if tls else env
         server = subprocess.Popen([os.path.join(build, "bench/websocket_bench_server"), "0", str(count), str(size)],
-                                  stdout=subprocess.PIPE, text=True)
+                                  stdout=subprocess.PIPE, text=True, env=server_env)
         port = server.stdout.readline().split()[1]
+        scheme = "wss" if tls else "ws"
         morvane, tcp = [], []
         try:
             for _ in range(args.runs):
                 morvane.append(run([os.path.join(build, "tools/morvane/morvane"), "--bench", workload,
-                                    f"ws://127.0.0.1:{port}/", str(count), str(size)], env))
+                                    f"{scheme}://127.0.0.1:{port}/", str(count), str(size)], client_env))
                 tcp.append(run([os.path.join(build, "bench/tcp_reference"), workload, str(count), str(size)]))
         finally:
             server.kill()
-        line = {"workload": workload, "count": count, "size": size, "runs": args.runs}
+        line = {"id": name, "workload": workload, "scheme": scheme, "count": count, "size": size,
+                "runs": args.runs}
         for name, results in (("morvane", morvane), ("tcp", tcp)):
             seconds = statistics.median(r["seconds"] for r in results)
             line[f"{name}_seconds"] = round(seconds, 4)

@@ -5,10 +5,14 @@
 // answered in one write.
 //
 // Usage: websocket_bench_server PORT [BURST_COUNT BURST_SIZE]
-//   prints "listening PORT" once ready (PORT 0: any free port).
+//   prints "listening PORT" once ready (PORT 0: any free port). With
+//   BENCH_TLS_CERT and BENCH_TLS_KEY naming a PEM certificate and key in the
+//   environment, it serves wss instead.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -25,9 +29,23 @@
 
 namespace {
 
-bool writeAll(int fd, const char* data, std::size_t size) {
+// One client connection: the socket, and the TLS session over it for wss.
+struct Link {
+    int fd = -1;
+    SSL* tls = nullptr;
+};
+
+ssize_t receive(Link& link, char* buffer, std::size_t size) {
+    if (link.tls == nullptr) return ::recv(link.fd, buffer, size, 0);
+    const int n = SSL_read(link.tls, buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
+    return n > 0 ? n : -1;
+}
+
+bool writeAll(Link& link, const char* data, std::size_t size) {
     while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        const ssize_t n = link.tls == nullptr
+                              ? ::send(link.fd, data, size, MSG_NOSIGNAL)
+                              : SSL_write(link.tls, data, static_cast<int>(std::min<std::size_t>(size, 1 << 30)));
         if (n <= 0) return false;
         data += n;
         size -= static_cast<std::size_t>(n);
@@ -95,10 +113,10 @@ void appendFrame(Bytes& out, unsigned opcode, const char* payload, std::size_t s
 }
 
 // Answers the upgrade; false when the request is not one.
-bool handshake(int fd, std::string& pending) {
+bool handshake(Link& link, std::string& pending) {
     char buffer[8192];
     while (pending.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        const ssize_t n = receive(link, buffer, sizeof buffer);
         if (n <= 0 || pending.size() > 65536) return false;
         pending.append(buffer, static_cast<std::size_t>(n));
     }
@@ -115,12 +133,12 @@ bool handshake(int fd, std::string& pending) {
         "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
         "Sec-WebSocket-Accept: " +
         morvane::websocket::acceptValue(key) + "\r\n\r\n";
-    return writeAll(fd, response.data(), response.size());
+    return writeAll(link, response.data(), response.size());
 }
 
-void serve(int fd, long burstCount, long burstSize) {
+void serve(Link& link, long burstCount, long burstSize) {
     std::string pending;
-    if (!handshake(fd, pending)) return;
+    if (!handshake(link, pending)) return;
     constexpr std::size_t readSize = 1 << 20;
     constexpr std::size_t headerRoom = 10;
     // Received bytes, read straight into place; those before `begin` are handled.
@@ -176,7 +194,7 @@ void serve(int fd, long burstCount, long burstSize) {
                 unmasked(control.data());
                 if (opcode == 8) {
                     appendFrame(out, 8, control.data(), control.size());
-                    writeAll(fd, out.data(), out.size());
+                    writeAll(link, out.data(), out.size());
                     return;
                 }
                 if (opcode == 9) appendFrame(out, 10, control.data(), control.size());
@@ -202,13 +220,13 @@ void serve(int fd, long burstCount, long burstSize) {
             }
         }
         if (out.size() > 0) {
-            if (!writeAll(fd, out.data(), out.size())) return;
+            if (!writeAll(link, out.data(), out.size())) return;
             out.clear();
         }
         if (replyReady) {
             const std::size_t length = reply.size() - headerRoom;
             const std::size_t header = headerBefore(reply.data() + headerRoom, messageOpcode, true, length);
-            if (!writeAll(fd, reply.data() + headerRoom - header, header + length)) return;
+            if (!writeAll(link, reply.data() + headerRoom - header, header + length)) return;
             continue;
         }
         // Unhandled bytes move to the front only when there is no room behind them.
@@ -223,7 +241,7 @@ void serve(int fd, long burstCount, long burstSize) {
         }
         const std::size_t had = in.size();
         char* room = in.extend(readSize);
-        const ssize_t n = ::recv(fd, room, readSize, 0);
+        const ssize_t n = receive(link, room, readSize);
         if (n <= 0) return;
         in.shrink(had + static_cast<std::size_t>(n));
     }
@@ -251,13 +269,40 @@ int main(int argc, char** argv) {
     }
     socklen_t length = sizeof address;
     ::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length);
+    // wss: one server context for every connection.
+    SSL_CTX* tls = nullptr;
+    const char* certificate = std::getenv("BENCH_TLS_CERT");
+    const char* key = std::getenv("BENCH_TLS_KEY");
+    if (certificate != nullptr && key != nullptr) {
+        tls = SSL_CTX_new(TLS_server_method());
+        if (tls == nullptr || SSL_CTX_use_certificate_chain_file(tls, certificate) != 1 ||
+            SSL_CTX_use_PrivateKey_file(tls, key, SSL_FILETYPE_PEM) != 1) {
+            ERR_print_errors_fp(stderr);
+            return 1;
+        }
+    }
     std::printf("listening %u\n", ntohs(address.sin_port));
     std::fflush(stdout);
     for (;;) {
         const int client = ::accept(server, nullptr, nullptr);
         if (client < 0) continue;
         ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        serve(client, burstCount, burstSize);
+        Link link{client, nullptr};
+        if (tls != nullptr) {
+            link.tls = SSL_new(tls);
+            SSL_set_fd(link.tls, client);
+            if (SSL_accept(link.tls) != 1) {
+                ERR_clear_error();
+                SSL_free(link.tls);
+                ::close(client);
+                continue;
+            }
+        }
+        serve(link, burstCount, burstSize);
+        if (link.tls != nullptr) {
+            SSL_shutdown(link.tls);
+            SSL_free(link.tls);
+        }
         ::close(client);
     }
 }
