@@ -280,22 +280,23 @@ bool TlsChannel::offerEarlyCertificate(std::span<const std::uint8_t> handshakeBy
     const tls::CertificateScan scan = tls::scanForServerCertificate(handshakeBytes);
     if (scan.outcome != tls::CertificateScanOutcome::kFound) return true;
     const std::vector<std::uint8_t>& der = scan.certificate;
-    const unsigned codePage = static_cast<unsigned>(context_.effectiveCodePage());
-    const auto toCodePage = [codePage](const std::optional<std::string>& utf8) {
-        if (!utf8) return std::string();
-        return codepage::wideToMultiByte(codePage, codepage::utf8ToUtf16(*utf8)).text;
-    };
     const std::string encoded = tls::base64Lines(der);
     bool accept = false;
     if (EngineEvents* events = context_.events()) {
-        events->sslServerAuthentication(asBytes(encoded), toCodePage(sec::certificateSubject(der)),
-                                        toCodePage(sec::certificateIssuer(der)), std::string(parsedStatus), accept);
+        events->sslServerAuthentication(asBytes(encoded), inCodePage(sec::certificateSubject(der)),
+                                        inCodePage(sec::certificateIssuer(der)), std::string(parsedStatus), accept);
     }
     if (accept) return true;
     status(verificationFailedStatus);
     context_.fail(handshakeFailed, verificationFailedText);
     abortHandshake(handshakeFailed);
     return false;
+}
+
+std::string TlsChannel::inCodePage(const std::optional<std::string>& utf8) const {
+    if (!utf8) return {};
+    const auto codePage = static_cast<unsigned>(context_.effectiveCodePage());
+    return codepage::wideToMultiByte(codePage, codepage::utf8ToUtf16(*utf8)).text;
 }
 
 bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint8_t>>& chain) {
@@ -312,12 +313,8 @@ bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint
     }
 
     const unsigned codePage = static_cast<unsigned>(context_.effectiveCodePage());
-    const auto toCodePage = [codePage](const std::optional<std::string>& utf8) {
-        if (!utf8) return std::string();
-        return codepage::wideToMultiByte(codePage, codepage::utf8ToUtf16(*utf8)).text;
-    };
-    const std::string subject = toCodePage(sec::certificateSubject(leaf));
-    const std::string issuer = toCodePage(sec::certificateIssuer(leaf));
+    const std::string subject = inCodePage(sec::certificateSubject(leaf));
+    const std::string issuer = inCodePage(sec::certificateIssuer(leaf));
     std::uint32_t result = 0;
     std::string statusText;
     // The name the certificate must carry is the host as typed, which must
@@ -376,7 +373,7 @@ void TlsChannel::completeHandshake() {
     if (state_ == State::Established && listener_) listener_->streamReadyToSend();
 }
 
-void TlsChannel::abortHandshake(int code) {
+int TlsChannel::abortHandshake(int code) {
     const std::string description = context_.lastErrorText();
     const bool wasUp = reportedUp_;
     resetChannel();
@@ -384,7 +381,7 @@ void TlsChannel::abortHandshake(int code) {
         events->connectionStatus(std::string(handshakeFailedText), static_cast<std::int16_t>(code), description);
     }
     if (!wasUp && listener_) listener_->streamConnected(code);
-    below_.close(code);
+    return below_.close(code);
 }
 
 void TlsChannel::decryptPending() {
@@ -423,8 +420,7 @@ void TlsChannel::decryptPending() {
                                     pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
                 if (!step.plaintext.empty()) {
                     context_.logDebugTraffic(TrafficDirection::Receive, step.plaintext);
-                    heldPlaintext_.insert(heldPlaintext_.end(), step.plaintext.begin(), step.plaintext.end());
-                    deliverPlaintext();
+                    deliverPlaintext(step.plaintext);
                 }
                 if (step.consumed == 0) return;
                 continue;
@@ -439,31 +435,35 @@ void TlsChannel::decryptPending() {
     }
 }
 
-void TlsChannel::deliverPlaintext() {
-    // A handler that reads on (DataInText) lands here again; the running
-    // delivery carries on with what it finds.
-    if (delivering_) return;
+bool TlsChannel::handUp(std::span<const std::uint8_t> plaintext) {
     delivering_ = true;
-    while (!heldPlaintext_.empty() && acceptData_ && listener_) {
+    const int code = listener_->streamReceived(plaintext, false);
+    delivering_ = false;
+    if (code != errc::outOfMemory) return true;
+    context_.raiseError(errc::outOfMemory, "Out of memory [ssllb]. Aborting connection.");
+    below_.close(errc::outOfMemory);
+    return false;
+}
+
+void TlsChannel::deliverPlaintext(std::span<const std::uint8_t> fresh) {
+    // Straight up when nothing waits before it, which is the common road;
+    // otherwise behind what waits. A handler that reads on (DataInText)
+    // lands here again, and the running delivery carries on with it.
+    if (!fresh.empty() && heldPlaintext_.empty() && acceptData_ && !delivering_ && listener_) {
+        if (!handUp(fresh)) return;
+    } else {
+        heldPlaintext_.insert(heldPlaintext_.end(), fresh.begin(), fresh.end());
+    }
+    while (!delivering_ && !heldPlaintext_.empty() && acceptData_ && listener_) {
         const std::vector<std::uint8_t> piece = std::move(heldPlaintext_);
         heldPlaintext_.clear();
-        if (listener_->streamReceived(piece, false) == errc::outOfMemory) {
-            context_.raiseError(errc::outOfMemory, "Out of memory [ssllb]. Aborting connection.");
-            below_.close(errc::outOfMemory);
-            break;
-        }
+        if (!handUp(piece)) return;
     }
-    delivering_ = false;
 }
 
 void TlsChannel::setAcceptData(bool accept) {
-    if (!enabled_ || !active_) {
-        acceptData_ = accept;
-        below_.setAcceptData(accept);
-        return;
-    }
     acceptData_ = accept;
-    if (accept) {
+    if (accept && enabled_ && active_) {
         // What was opened, or still waits to be, comes before anything the
         // socket reads next.
         deliverPlaintext();
@@ -473,8 +473,17 @@ void TlsChannel::setAcceptData(bool accept) {
 }
 
 int TlsChannel::sendRaw(std::span<const std::uint8_t> bytes) {
-    pendingOutput_.insert(pendingOutput_.end(), bytes.begin(), bytes.end());
-    return flushOutput();
+    if (!pendingOutput_.empty()) {
+        pendingOutput_.insert(pendingOutput_.end(), bytes.begin(), bytes.end());
+        return flushOutput();
+    }
+    // Nothing waits: the records go out from where they lie, and only what
+    // the socket does not take is queued.
+    std::size_t accepted = 0;
+    const int code = below_.send(bytes, &accepted);
+    if (code != 0) pendingOutput_.assign(bytes.begin() + static_cast<std::ptrdiff_t>(accepted), bytes.end());
+    if (code == errc::wouldBlock && pendingOutput_.empty()) return 0;
+    return code;
 }
 
 int TlsChannel::flushOutput() {
@@ -516,21 +525,16 @@ void TlsChannel::streamReadyToSend() {
 }
 
 int TlsChannel::close(int errorCode) {
-    if (!enabled_ || !active_ || state_ != State::Established) {
-        if (enabled_ && state_ == State::Handshaking && errorCode != 0) {
-            if (EngineEvents* events = context_.events()) {
-                events->connectionStatus(std::string(handshakeFailedText), static_cast<std::int16_t>(errorCode),
-                                         context_.lastErrorText());
-            }
-            if (listener_ && !reportedUp_) listener_->streamConnected(errorCode);
-        }
-        if (enabled_ && state_ != State::Established) {
-            const bool wasUp = reportedUp_;
-            resetChannel();
-            reportedUp_ = wasUp;
-        }
+    if (!enabled_) return below_.close(errorCode);
+    if (state_ == State::Handshaking && errorCode != 0) return abortHandshake(errorCode);
+    if (state_ != State::Established) {
+        // The layer above still hears the end of a connection it was told of.
+        const bool wasUp = reportedUp_;
+        resetChannel();
+        reportedUp_ = wasUp;
         return below_.close(errorCode);
     }
+    if (!active_) return below_.close(errorCode);
     if (!pendingOutput_.empty() && linger_ && linger_()) {
         flushOutput();
         if (!pendingOutput_.empty()) return context_.fail(errc::wouldBlock, closeWouldBlockText);

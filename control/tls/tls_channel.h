@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -77,10 +78,15 @@ private:
     // The early look at the certificate in the server's raw handshake bytes.
     bool offerEarlyCertificate(std::span<const std::uint8_t> handshakeBytes);
     void decryptPending();
-    void deliverPlaintext();
+    // Hands opened data up, or keeps it while the layer above takes none.
+    void deliverPlaintext(std::span<const std::uint8_t> fresh = {});
+    // False when the layer above could not store it (the connection ends).
+    bool handUp(std::span<const std::uint8_t> plaintext);
+    // Subject and issuer texts in the control's code page.
+    std::string inCodePage(const std::optional<std::string>& utf8) const;
     // Fails the handshake: the channel is reset, the layer above hears
     // `code` as the outcome of its connect, and the socket closes.
-    void abortHandshake(int code);
+    int abortHandshake(int code);
     // Raw bytes for the server: queued behind what is already waiting.
     int sendRaw(std::span<const std::uint8_t> bytes);
     // 0 when the queue is empty, 10035 while bytes wait, or a socket error.
