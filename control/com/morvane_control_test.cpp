@@ -205,8 +205,11 @@ TEST_F(MorvaneControlTest, ByteArrayPropertiesTakeOneDimensionAndKeepTheBytes) {
     SafeArrayPutElement(mixed, &i, static_cast<VARIANT*>(&first));
     i = 1;
     SafeArrayPutElement(mixed, &i, static_cast<VARIANT*>(&second));
-    ASSERT_EQ(control.put(u"SSLCertEncodedB", com::Variant::fromArray(VT_VARIANT, mixed)).hr, S_OK);
-    EXPECT_EQ(bytes(control.get(u"SSLCertEncodedB").value), (std::vector<std::uint8_t>{44, 65}));
+    ASSERT_EQ(control.put(u"SSLCertStoreB", com::Variant::fromArray(VT_VARIANT, mixed)).hr, S_OK);
+    EXPECT_EQ(bytes(control.get(u"SSLCertStoreB").value), (std::vector<std::uint8_t>{44, 65}));
+    // The client certificate is decoded when it is put.
+    expectError(control.put(u"SSLCertEncodedB", byteArray({44, 65})), hr32(0x800A4F30),  // 271
+                u"The certificate could not be decoded", 22003);
 
     // A string put ends at its first zero; the byte form keeps everything.
     ASSERT_EQ(control.put(u"SSLAcceptServerCertEncoded", com::Variant(std::u16string_view(u"ab\0cd", 5))).hr, S_OK);

@@ -120,12 +120,12 @@ int writeProperty(MorvaneEngine& e, std::int32_t dispid, std::size_t index, cons
         case DISPID_MORVANE_SSLACCEPTSERVERCERTENCODED:
         case DISPID_MORVANE_SSLACCEPTSERVERCERTENCODEDB: e.tls().sslAcceptServerCertEncoded = v.text; return 0;
         case DISPID_MORVANE_SSLCERTENCODED:
-        case DISPID_MORVANE_SSLCERTENCODEDB: e.tls().sslCertEncoded = v.text; return 0;
+        case DISPID_MORVANE_SSLCERTENCODEDB: return e.secureChannel().setCertEncoded(v.text);
         case DISPID_MORVANE_SSLCERTSTORE:
         case DISPID_MORVANE_SSLCERTSTOREB: e.tls().sslCertStore = v.text; return 0;
         case DISPID_MORVANE_SSLCERTSTOREPASSWORD: e.tls().sslCertStorePassword = v.text; return 0;
         case DISPID_MORVANE_SSLCERTSTORETYPE: e.tls().sslCertStoreType = v.number; return 0;
-        case DISPID_MORVANE_SSLCERTSUBJECT: e.tls().sslCertSubject = v.text; return 0;
+        case DISPID_MORVANE_SSLCERTSUBJECT: return e.secureChannel().setCertSubject(v.text);
         case DISPID_MORVANE_SUBPROTOCOLS: e.http().setSubProtocols(v.text); return 0;
         case DISPID_MORVANE_TIMEOUT: e.waiter().setTimeout(v.number); return 0;
         case DISPID_MORVANE_USER: e.http().setUser(v.text); return 0;

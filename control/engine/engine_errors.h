@@ -24,6 +24,7 @@ inline constexpr int unknownProxyScheme = 153;
 inline constexpr int proxyProtocol = 157;
 inline constexpr int outOfMemory = 200;
 inline constexpr int securityLibrary = 270;
+inline constexpr int certificateStore = 271;
 inline constexpr int certificateNotFound = 272;
 inline constexpr int useWindowsMessagesLocked = 287;
 inline constexpr int interrupted = 301;

@@ -120,8 +120,48 @@ bool TlsChannel::isConnected() const {
     return state_ == State::Established && below_.isConnected();
 }
 
+int TlsChannel::setCertSubject(std::string subject) {
+    settings_.sslCertSubject = std::move(subject);
+    if (settings_.sslCertSubject.empty() || settings_.sslCertStore.empty()) {
+        if (clientCertificate_.fromStore()) clientCertificate_.release();
+        return 0;
+    }
+    const ClientCertificate::Outcome outcome = clientCertificate_.selectFromStore(settings_);
+    if (outcome.code == errc::certificateNotFound) {
+        return context_.fail(errc::certificateNotFound, errtext::certificateNotFound);
+    }
+    if (outcome.code != 0) return context_.fail(outcome.code, outcome.text);
+    return 0;
+}
+
+int TlsChannel::setCertEncoded(std::string encoded) {
+    settings_.sslCertEncoded = std::move(encoded);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(settings_.sslCertEncoded.data());
+    const ClientCertificate::Outcome outcome = clientCertificate_.useEncoded({bytes, settings_.sslCertEncoded.size()});
+    if (outcome.code != 0) return context_.fail(outcome.code, outcome.text);
+    return 0;
+}
+
+int TlsChannel::chooseClientCertificate() {
+    const bool storeNamed = !settings_.sslCertStore.empty() && !settings_.sslCertSubject.empty();
+    // A certificate given whole stands until something else is chosen.
+    if (!storeNamed || (clientCertificate_.identity() && !clientCertificate_.fromStore())) return 0;
+    const ClientCertificate::Outcome outcome = clientCertificate_.selectFromStore(settings_);
+    if (outcome.code == errc::certificateNotFound) {
+        // Not fatal: the server decides whether it will talk to a client
+        // without a certificate.
+        status(outcome.text);
+        context_.logDebugText(outcome.text);
+        return 0;
+    }
+    if (outcome.code != 0) return context_.fail(outcome.code, outcome.text);
+    return 0;
+}
+
 int TlsChannel::acquireCredentials() {
+    if (const int code = chooseClientCertificate()) return code;
     sec::CredentialOptions options;
+    options.clientIdentity = clientCertificate_.identity();
     options.enabledProtocols = static_cast<std::uint32_t>(settings_.sslEnabledProtocols);
     options.minimumCipherStrength = settings_.sslCipherStrength;
     for (const std::uint32_t id : tls::parseAlgorithmList(settings_.sslEnabledCipherSuites)) {
@@ -133,7 +173,7 @@ int TlsChannel::acquireCredentials() {
     std::string inputs = std::to_string(options.enabledProtocols) + "|" +
                          std::to_string(options.minimumCipherStrength) + "|" + settings_.sslEnabledCipherSuites + "|" +
                          settings_.sslProvider + "|" + (settings_.useDefaultCredentials ? "1" : "0") + "|" +
-                         settings_.alpnExtension;
+                         settings_.alpnExtension + "|" + clientCertificate_.fingerprint();
     if (settings_.reuseSslSession && credentials_ && inputs == credentialInputs_) return 0;
 
     std::shared_ptr<sec::TlsCredentials> credentials;
@@ -166,6 +206,7 @@ int TlsChannel::connect(std::string_view host, int port) {
 
 void TlsChannel::resetChannel() {
     tls_.reset();
+    serverCertificate_.clear();
     active_ = false;
     state_ = State::None;
     renegotiating_ = false;
@@ -306,6 +347,7 @@ bool TlsChannel::acceptServerCertificate(const std::vector<std::vector<std::uint
         return false;
     }
     const std::vector<std::uint8_t>& leaf = chain.front();
+    serverCertificate_ = leaf;
     settings_.sslServerCertEncoded = sec::pemArmor(leaf);
     if (!settings_.sslAcceptServerCertEncoded.empty() &&
         acceptedCertificate(settings_.sslAcceptServerCertEncoded) == leaf) {

@@ -19,6 +19,7 @@
 
 #include "control/engine/byte_stream.h"
 #include "control/engine/engine_context.h"
+#include "control/tls/client_certificate.h"
 #include "control/tls/tls_settings.h"
 #include "platform/security/tls_context.h"
 #include "platform/security/tls_credentials.h"
@@ -44,6 +45,16 @@ public:
     bool enabled() const { return enabled_; }
     State state() const { return state_; }
     bool renegotiating() const { return renegotiating_; }
+
+    // SSLCertSubject: a non-empty subject with a store named is looked up at
+    // once; 272 when no certificate matches, or the store's own failure.
+    int setCertSubject(std::string subject);
+    // SSLCertEncoded and its byte form: the client certificate itself.
+    int setCertEncoded(std::string encoded);
+    const ClientCertificate& clientCertificate() const { return clientCertificate_; }
+    // The server's certificate (DER) of the current connection, once the
+    // handshake has shown it; what its channel bindings are made from.
+    const std::vector<std::uint8_t>& serverCertificate() const { return serverCertificate_; }
 
     // ByteStream.
     void setListener(StreamListener* listener) override { listener_ = listener; }
@@ -71,6 +82,9 @@ private:
     void streamClosed(int code, const std::string& description) override;
 
     int acquireCredentials();
+    // Runs the store search again before a connection; fails only when the
+    // store cannot be opened.
+    int chooseClientCertificate();
     void continueHandshake();
     void completeHandshake();
     // The certificate check and the application's verdict: true to go on.
@@ -114,6 +128,8 @@ private:
     std::uint32_t lastHandshakeError_ = 0;
     std::string host_;
 
+    ClientCertificate clientCertificate_;
+    std::vector<std::uint8_t> serverCertificate_;
     std::shared_ptr<platform::security::TlsCredentials> credentials_;
     // What the held credentials were made from, for ReuseSSLSession.
     std::string credentialInputs_;

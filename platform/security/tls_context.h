@@ -101,10 +101,10 @@ public:
 
     bool established() const { return phase_ == Phase::Established; }
     bool renegotiationRequested() const { return phase_ == Phase::RenegotiationRequested; }
-    // The server asked for a client certificate. There is none to offer yet,
-    // so the handshake goes on with an empty Certificate message (the server
-    // decides whether that is enough); SEC_I_INCOMPLETE_CREDENTIALS is never
-    // returned for it.
+    // The server asked for a client certificate. The credential's
+    // certificate goes out when it has one, an empty Certificate message
+    // otherwise (the server decides whether that is enough), so
+    // SEC_I_INCOMPLETE_CREDENTIALS is never returned for it.
     bool clientCertificateRequested() const { return clientCertificateRequested_; }
 
     // Valid once the handshake is done.

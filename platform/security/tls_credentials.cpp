@@ -34,6 +34,21 @@ SecStatus fail(SecStatus status) {
     return status;
 }
 
+// The certificate goes out whenever a server asks for one, with whatever of
+// its chain the store had, so that a server that knows only the root can
+// still build the path.
+SecStatus useClientIdentity(SSL_CTX* ctx, const ClientIdentity& identity) {
+    if (!identity.certificate || !identity.privateKey) return SEC_E_NO_CREDENTIALS;
+    if (SSL_CTX_use_certificate(ctx, identity.certificate.get()) != 1 ||
+        SSL_CTX_use_PrivateKey(ctx, identity.privateKey.get()) != 1 || SSL_CTX_check_private_key(ctx) != 1) {
+        return SEC_E_UNKNOWN_CREDENTIALS;
+    }
+    for (const X509Ptr& link : identity.chain) {
+        if (SSL_CTX_add1_chain_cert(ctx, link.get()) != 1) return SEC_E_UNKNOWN_CREDENTIALS;
+    }
+    return SEC_E_OK;
+}
+
 }  // namespace
 
 std::vector<unsigned char> alpnWireList(const std::vector<std::string>& protocols) {
@@ -96,6 +111,10 @@ SecStatus TlsCredentials::acquire(const CredentialOptions& options, std::shared_
     }
     if (ciphers.groups && SSL_CTX_set1_groups_list(ctx, ciphers.groups->c_str()) != 1) {
         return fail(SEC_E_ALGORITHM_MISMATCH);
+    }
+
+    if (const ClientIdentity* identity = options.clientIdentity.get()) {
+        if (const SecStatus status = useClientIdentity(ctx, *identity); status != SEC_E_OK) return fail(status);
     }
 
     std::vector<unsigned char> alpn = alpnWireList(options.alpnProtocols);

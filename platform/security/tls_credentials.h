@@ -18,6 +18,14 @@
 
 namespace platform::security {
 
+// The certificate a client shows when the server asks for one, with its
+// private key and the certificates that lead from it towards a root.
+struct ClientIdentity {
+    X509Ptr certificate;
+    EvpPkeyPtr privateKey;
+    std::vector<X509Ptr> chain;
+};
+
 struct CredentialOptions {
     // Protocol bits; without any version bit OpenSSL's own choice stands.
     std::uint32_t enabledProtocols = 0;
@@ -28,13 +36,17 @@ struct CredentialOptions {
     // Protocol identifiers to offer through ALPN, in order of preference;
     // empty ones and ones longer than 255 bytes are dropped.
     std::vector<std::string> alpnProtocols;
+    // The client certificate, when one was chosen; it must carry its key.
+    std::shared_ptr<const ClientIdentity> clientIdentity;
 };
 
 class TlsCredentials {
 public:
     // SEC_E_OK and the credential, or SEC_E_ALGORITHM_MISMATCH when the
-    // options leave no version or no suite to offer, SEC_E_INTERNAL_ERROR when
-    // OpenSSL cannot set up.
+    // options leave no version or no suite to offer, SEC_E_NO_CREDENTIALS when
+    // the client certificate has no private key, SEC_E_UNKNOWN_CREDENTIALS
+    // when OpenSSL will not use it (a key that does not match, or one too weak
+    // for the security level), SEC_E_INTERNAL_ERROR when OpenSSL cannot set up.
     static SecStatus acquire(const CredentialOptions& options, std::shared_ptr<TlsCredentials>& credentials);
 
     TlsCredentials(const TlsCredentials&) = delete;

@@ -119,6 +119,25 @@ class ThrowawayPki:
         if done.returncode != 0:
             raise RuntimeError(f"openssl {args[0]} failed: {done.stderr.strip()}")
 
+    def issue_client(self, name, common_name, key_type="ec"):
+        """A client certificate from the CA, for common_name: returns the paths
+        of its certificate and its (unencrypted PEM) key, name.pem and name.key."""
+        key = os.path.join(self.folder, name + ".key")
+        cert = os.path.join(self.folder, name + ".pem")
+        request = os.path.join(self.folder, name + ".csr")
+        extensions = os.path.join(self.folder, name + ".ext")
+        with open(extensions, "w") as f:
+            f.write("basicConstraints = critical, CA:FALSE\n"
+                    "keyUsage = critical, digitalSignature\n"
+                    "extendedKeyUsage = clientAuth\n")
+        key_options = (["-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256"] if key_type == "ec"
+                       else ["-newkey", "rsa:2048"])
+        self._openssl("req", *key_options, "-nodes", "-keyout", key, "-out", request,
+                      "-subj", f"/O=Taltrix Tests/CN={common_name}")
+        self._openssl("x509", "-req", "-in", request, "-CA", self.ca, "-CAkey", self.ca_key, "-CAcreateserial",
+                      "-out", cert, "-days", "2", "-extfile", extensions)
+        return cert, key
+
     def put_ca(self, location_folder, store="Root", form="PEM"):
         """Places the CA certificate in a store (a subfolder of a location's folder)."""
         folder = os.path.join(location_folder, store)

@@ -8,6 +8,7 @@
 
 #include "control/include/morvane.h"
 #include "platform/com/creation.h"
+#include "platform/com/safearray.h"
 #include "platform/text/code_page.h"
 #include "tools/morvane/bench.h"
 #include "tools/morvane/creation_problem.h"
@@ -37,7 +38,16 @@ bool run(LateBound& control, const Action& action) {
     CallResult result;
     switch (action.kind) {
         case Action::Kind::Set:
-            result = control.put(action.name, com::Variant(codepage::utf8ToUtf16(*action.value)));
+            if (action.fromFile &&
+                !codepage::multiByteToWide(65001, *action.value, codepage::ConversionMode::strict).ok()) {
+                // Bytes that are not text would not survive the trip through a
+                // string; the property's byte form takes them as they are.
+                const auto* bytes = reinterpret_cast<const std::uint8_t*>(action.value->data());
+                SAFEARRAY* array = com::byteArrayFrom({bytes, action.value->size()});
+                result = control.put(action.name + "B", com::Variant::fromArray(VT_UI1, array));
+            } else {
+                result = control.put(action.name, com::Variant(codepage::utf8ToUtf16(*action.value)));
+            }
             break;
         case Action::Kind::Get:
             result = control.get(action.name, action.index);

@@ -51,6 +51,7 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
                 return options;
             }
             std::string setValue = text.substr(eq + 1);
+            bool fromFile = false;
             // "@FILE" puts the file's contents (a certificate, say); "@@"
             // stands for a value that really starts with "@".
             if (setValue.starts_with("@@")) {
@@ -65,8 +66,9 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
                     return options;
                 }
                 setValue = contents.str();
+                fromFile = true;
             }
-            options.actions.push_back({Action::Kind::Set, text.substr(0, eq), std::move(setValue), {}});
+            options.actions.push_back({Action::Kind::Set, text.substr(0, eq), std::move(setValue), {}, fromFile});
         } else if (arg == "--get") {
             if (!value(text)) return options;
             Action action{Action::Kind::Get, text, {}, {}};
@@ -143,7 +145,9 @@ output.
 
   --set NAME=VALUE        put a property; NAME=@FILE puts the contents of
                           FILE (a certificate for SSLAcceptServerCertEncoded,
-                          say), NAME=@@TEXT the text "@TEXT"
+                          say; a file that is not text, such as a PFX for
+                          SSLCertStore, goes as bytes to the property's byte
+                          form NAMEB), NAME=@@TEXT the text "@TEXT"
   --get NAME[(INDEX)]     read a property
   --config TEXT           call Config(TEXT)
   --call METHOD[=ARG]     call a method

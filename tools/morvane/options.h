@@ -13,6 +13,7 @@ struct Action {
     std::string name;                  // property, method or configuration text
     std::optional<std::string> value;  // --set value, --call argument
     std::optional<long> index;         // --get NAME(INDEX)
+    bool fromFile = false;             // --set NAME=@FILE
 };
 
 // How a handler that answers (Redirect, SSLServerAuthentication) answers.
