@@ -2,11 +2,12 @@
 //
 // The layers are composed bottom-up, each borrowing the one below it:
 //   SocketEngine   (TCP; the event pump of every wait step)
+//   FirewallLayer  (the connection's road: a firewall or proxy tunnel is
+//                   negotiated here, so TLS runs end to end through it)
 //   TlsChannel     (on for the secure scheme, a pass-through otherwise)
 //   HttpLayer      (the opening handshake's GET transaction)
 //   WebSocketLayer (framing, messages, the close handshake)
-// A firewall or proxy tunnel will take its place between the socket and the
-// TLS channel, as a further ByteStream. The settings of features
+// The settings of features
 // that belong to no single layer (proxy, TLS, authentication) live beside the
 // stack, and the context routes Config to every table from the top down.
 #pragma once
@@ -18,6 +19,8 @@
 #include "control/tls/tls_channel.h"
 #include "control/tls/tls_settings.h"
 #include "control/transport/auth_settings.h"
+#include "control/transport/firewall_layer.h"
+#include "control/transport/http_authenticator.h"
 #include "control/transport/proxy_settings.h"
 #include "control/transport/socket_engine.h"
 #include "control/websocket/http_layer.h"
@@ -46,6 +49,8 @@ public:
 
     SocketEngine& socket() { return socket_; }
     const SocketEngine& socket() const { return socket_; }
+    FirewallLayer& firewall() { return firewall_; }
+    const FirewallLayer& firewall() const { return firewall_; }
     TlsChannel& secureChannel() { return channel_; }
     const TlsChannel& secureChannel() const { return channel_; }
     HttpLayer& http() { return http_; }
@@ -69,7 +74,11 @@ private:
     TlsSettings tls_;
     AuthSettings auth_;
     SocketEngine socket_;
+    // The proxy's side of HTTP authentication: the tunnels' CONNECT requests.
+    HttpAuthenticator proxyAuth_;
+    FirewallLayer firewall_;
     TlsChannel channel_;
+    HttpAuthenticator serverAuth_;
     HttpLayer http_;
     WebSocketLayer webSocket_;
 };

@@ -29,12 +29,46 @@ void ProxySettings::setFirewallAutoDetect(bool detect) {
     firewallAutoDetect = detect;
     firewallHost.clear();
     firewallPort = 0;
+    if (detect) detectFirewall();
 }
 
 void ProxySettings::setProxyAutoDetect(bool detect) {
     proxyAutoDetect = detect;
     firewallHost.clear();
     firewallPort = 0;
+    if (detect) detectFirewall();
+}
+
+void ProxySettings::detectFirewall() {
+    firewallResolvesNames = false;
+    const SystemProxy system = systemProxy();
+    if (system.proxyEnable == 0) return;
+    const std::optional<SocksEntry> socks = socksEntry(system.proxyServer);
+    if (!socks) return;
+    firewallHost = socks->host;
+    setFirewallType(system.socks4 ? firewall_kind::socks4 : firewall_kind::socks5);
+    if (socks->port != 0) firewallPort = socks->port;
+    firewallResolvesNames = system.socksResolvesNames;
+}
+
+bool ProxySettings::applySystemHttpProxy(const SystemProxy& system, std::string_view scheme, bool secure) {
+    if (system.proxyEnable == 0) return false;
+    const std::optional<HttpProxyEntry> entry = httpProxyEntry(system.proxyServer, scheme);
+    if (!entry) return false;
+    proxyServer = entry->host;
+    if (entry->port) proxyPort = *entry->port;
+    proxySsl = secure ? proxy_ssl::tunnel : proxy_ssl::automatic;
+    return true;
+}
+
+int ProxySettings::firewallKindInForce() const {
+    if (!passage) return firewallType;
+    return passage->road == ProxyRoad::firewall ? passage->kind : firewall_kind::none;
+}
+
+bool ProxySettings::farSideResolves() const {
+    if (!passage) return firewallType != firewall_kind::none;
+    return passage->road != ProxyRoad::direct;
 }
 
 std::span<const Setting<ProxySettings>> ProxySettings::settings() {

@@ -30,10 +30,6 @@ constexpr std::string_view remoteDisconnectedText = "Remote host disconnected.";
 constexpr std::string_view invalidRemoteAddressText = "The RemoteHost address is invalid (0.0.0.0).";
 constexpr std::string_view invalidFirewallAddressText = "The FirewallHost address is invalid (0.0.0.0).";
 constexpr std::string_view zeroFirewallPortText = "The FirewallPort is invalid (0).";
-constexpr std::string_view noFirewallPassageText =
-    "Connections through a firewall or proxy are not available in this version.";
-constexpr std::string_view noProxyPassageText =
-    "Connections through a proxy server are not available in this version. Clear ProxyServer to connect directly.";
 
 // Keep-alive values that stand in for a zero setting when the other is set.
 constexpr int defaultKeepAliveTimeMillis = 7200000;
@@ -74,25 +70,24 @@ int SocketEngine::connect() {
     lastReadError_ = 0;
     selfReadRequested_ = false;
 
-    // The firewall passage connects to the firewall instead, unless the
-    // remote host is on a bypass list; the passage itself is negotiated
-    // after TCP connect (socketConnected).
-    const bool viaFirewall = proxy_.firewallType != firewall_kind::none;
+    // A firewall or tunnelling proxy, or an HTTP proxy, takes the socket to
+    // its own endpoint; the firewall layer above chose the road for this
+    // connection (bypass lists included) and negotiates the passage once the
+    // socket is up. Without that layer the firewall settings decide alone.
+    const Passage* passage = proxy_.passage ? &*proxy_.passage : nullptr;
+    const bool viaFirewall =
+        passage ? passage->road == ProxyRoad::firewall : proxy_.firewallType != firewall_kind::none;
+    const bool viaProxy = passage && passage->road == ProxyRoad::httpProxy;
     HostAddress target = remoteAddress_;
     int port = remotePort_;
-    if (viaFirewall) {
-        resolveHost(proxy_.firewallHost, {useIPv6(), useGetAddrInfo_}, target);
-        port = proxy_.firewallPort;
+    if (viaFirewall || viaProxy) {
+        resolveHost(passage ? passage->host : proxy_.firewallHost, {useIPv6(), useGetAddrInfo_}, target);
+        port = passage ? passage->port : proxy_.firewallPort;
     }
     if (target.empty()) {
         return context_.fail(errc::invalidAddress, viaFirewall ? invalidFirewallAddressText : invalidRemoteAddressText);
     }
     if (port == 0) return context_.fail(errc::zeroPort, viaFirewall ? zeroFirewallPortText : errtext::zeroRemotePort);
-    if (viaFirewall) return context_.fail(errc::firewallFailure, noFirewallPassageText);
-    // Nothing may go straight to the host while a proxy is asked for: the
-    // caller chose the proxy for a reason (policy, privacy), and the proxy
-    // road is not here yet.
-    if (!proxy_.proxyServer.empty()) return context_.fail(errc::firewallFailure, noProxyPassageText);
 
     const int family = target.isIPv6() ? AF_INET6 : AF_INET;
     const int socket = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

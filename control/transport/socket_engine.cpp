@@ -136,13 +136,13 @@ std::span<const Setting<SocketEngine>> SocketEngine::settings() {
 
 int SocketEngine::setRemoteHost(std::string_view host) {
     // Behind a firewall the name travels to the proxy, so it may still change.
-    if (socketOpen() && proxy_.firewallType == firewall_kind::none) {
+    if (socketOpen() && proxy_.firewallKindInForce() == firewall_kind::none) {
         return context_.fail(errc::remoteHostLocked, remoteHostLockedText);
     }
     remoteHost_ = host;
     remoteAddress_ = {};
     // The firewall or the proxy resolves the name at the far side.
-    if (proxy_.firewallType != firewall_kind::none) return 0;
+    if (proxy_.farSideResolves()) return 0;
     const int code = resolveHost(host, {useIPv6(), useGetAddrInfo_}, remoteAddress_);
     return code == 0 ? 0 : context_.failSocket(code);
 }

@@ -313,14 +313,16 @@ TEST_F(HandshakeWireTest, RedirectWithoutLocationAndOtherStatuses) {
         std::string_view response;
         int code;
         std::string_view text;
+        std::size_t requests = 1;
     };
     const Case cases[] = {
         {"HTTP/1.1 302 Found\r\nContent-Length: 0\r\n\r\n", 151,
          "HTTP protocol error. Expected header 'redirectlocation' was not found."},
         {"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\n\r\nno!", 151, "HTTP protocol error. 404 Not Found."},
-        // No challenge answer can be made yet, so Digest fails like any other scheme.
+        // Digest asks once more, with nothing to answer without a user, and
+        // the second refusal ends the Connect.
         {"HTTP/1.1 401 Unauthorized\r\nWWW-Authenticate: Digest realm=\"x\", nonce=\"1\"\r\nContent-Length: 0\r\n\r\n",
-         151, "HTTP protocol error. 401 Unauthorized."},
+         151, "HTTP protocol error. 401 Unauthorized.", 2},
         {"HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 0\r\n\r\n", 151,
          "Proxy error: HTTP protocol error. 407 Proxy Authentication Required."},
     };
@@ -337,7 +339,8 @@ TEST_F(HandshakeWireTest, RedirectWithoutLocationAndOtherStatuses) {
         EXPECT_EQ(client.lastErrorText(), c.text);
         client.socket().disconnect(0);
         server.join();
-        EXPECT_EQ(requests.size(), 1u);
+        EXPECT_EQ(requests.size(), c.requests);
+        for (const std::string& request : requests) EXPECT_EQ(request.find("Authorization"), std::string::npos);
     }
 }
 

@@ -17,6 +17,7 @@
 
 #include "control/engine/byte_stream.h"
 #include "control/engine/engine_context.h"
+#include "control/transport/http_authenticator.h"
 #include "control/transport/proxy_settings.h"
 #include "control/websocket/handshake_request.h"
 #include "control/websocket/redirect_policy.h"
@@ -77,6 +78,21 @@ public:
     // plaintext.
     using ChannelSwitch = std::function<bool(bool secure)>;
     void setChannelSwitch(ChannelSwitch channelSwitch) { channelSwitch_ = std::move(channelSwitch); }
+
+    // Builds Authorization from AuthScheme, User and Password and answers
+    // the server's challenges; without one the Authorization property goes
+    // out as it is and no challenge is answered. `channelBindings` gives the
+    // secure channel's bindings once its handshake is done.
+    using ChannelBindings = std::function<std::vector<std::uint8_t>()>;
+    void setAuthenticator(HttpAuthenticator* server, ChannelBindings channelBindings) {
+        serverAuth_ = server;
+        channelBindings_ = std::move(channelBindings);
+    }
+    // Builds Proxy-Authorization from ProxyAuthScheme, ProxyUser and
+    // ProxyPassword for requests that go to an HTTP proxy (no tunnel), and
+    // answers its 407 challenges; without one the ProxyAuthorization setting
+    // goes out as it is.
+    void setProxyAuthenticator(HttpAuthenticator* proxy) { proxyAuth_ = proxy; }
 
     // Clears what the caller set for the request (its header fields, the
     // cookie list), the last response and GetOn302Redirect, and puts the
@@ -148,7 +164,8 @@ public:
     // Makes `text` the current URL: a Connect URL, or with `relative` a
     // redirect's Location, which uses up one redirect of the allowance and
     // may not repeat the current URL. A move to another endpoint closes the
-    // socket; a new host or port drops the cookies the server set. 0, or
+    // socket and forgets the server's Digest challenge; a new host or port
+    // drops the cookies the server set. 0, or
     // 151 / 310 for a refused redirect target.
     int applyUrl(std::string_view text, bool relative);
     // The request of one attempt, composed anew for each. Without one the
@@ -179,6 +196,12 @@ private:
     // when an answer for the retry has been prepared. Without one the status
     // fails the transaction as any other would.
     bool prepareChallengeAnswer(bool proxy);
+    // The Authorization (and, to an HTTP proxy, Proxy-Authorization) value
+    // for the next request; 0 or the failure.
+    int buildAuthorization();
+    // The connection goes to an HTTP proxy that takes the request itself:
+    // its request line names the whole URL.
+    bool viaHttpProxy() const;
 
     int runGetAttempt(const RequestComposer& compose);
     int followRedirect();
@@ -194,6 +217,12 @@ private:
     const ProxySettings& proxy_;
     StreamListener* listener_ = nullptr;
     ChannelSwitch channelSwitch_;
+    HttpAuthenticator* serverAuth_ = nullptr;
+    ChannelBindings channelBindings_;
+    // The Authorization value of the request being sent.
+    std::string requestAuthorization_;
+    HttpAuthenticator* proxyAuth_ = nullptr;
+    std::string requestProxyAuthorization_;
     ConnectOutcome connectOutcome_;
     int transportError_ = 0;
 

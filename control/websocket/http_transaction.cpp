@@ -20,18 +20,6 @@ constexpr std::string_view methodGet = "GET";
 // A followed redirect gives the caller's loop this many turns before the
 // next request, so that a close the server sent with the redirect arrives.
 constexpr int redirectWaitSteps = 10;
-constexpr int authDigest = 1;
-constexpr int authNtlm = 4;
-constexpr int authNegotiate = 5;
-
-bool answersChallenges(int scheme) { return scheme == authDigest || scheme == authNtlm || scheme == authNegotiate; }
-
-// The scheme names the log uses.
-std::string_view authSchemeName(int scheme) {
-    static constexpr std::string_view names[] = {"Basic", "Digest", "Proprietary", "None", "NTLM", "Negotiate"};
-    if (scheme >= 0 && scheme < static_cast<int>(std::size(names))) return names[scheme];
-    return "Automatic";
-}
 
 // "close" among the comma-separated tokens of a Connection value.
 bool hasCloseToken(std::string_view value) {
@@ -80,8 +68,9 @@ websocket::RequestFields HttpLayer::requestFields() const {
     fields.httpVersion = httpVersion_;
     fields.absoluteUri = absoluteUri_;
     fields.keepAlive = keepAlive_;
-    fields.authorization = authorization_;
-    fields.proxyAuthorization = proxyAuthorization_;
+    fields.authorization = serverAuth_ ? requestAuthorization_ : authorization_;
+    fields.viaHttpProxy = viaHttpProxy();
+    fields.proxyAuthorization = proxyAuth_ && fields.viaHttpProxy ? requestProxyAuthorization_ : proxyAuthorization_;
     fields.accept = accept_;
     fields.allowHttpCompression = allowHttpCompression_;
     fields.acceptEncoding = acceptEncoding_;
@@ -101,7 +90,56 @@ websocket::RequestFields HttpLayer::requestFields() const {
     return fields;
 }
 
-bool HttpLayer::prepareChallengeAnswer(bool) { return false; }
+bool HttpLayer::viaHttpProxy() const { return proxy_.passage && proxy_.passage->road == ProxyRoad::httpProxy; }
+
+bool HttpLayer::prepareChallengeAnswer(bool proxy) {
+    if (proxy) {
+        // A tunnel's proxy answered its CONNECT long before; a 407 here comes
+        // from a proxy that takes the request itself.
+        if (proxyAuth_ == nullptr || !viaHttpProxy()) return false;
+        for (const std::string& challenge : proxyChallenges_)
+            proxyAuth_->takeChallenge(proxy_.proxyAuthScheme, challenge);
+        return true;
+    }
+    if (serverAuth_ == nullptr) return false;
+    for (const std::string& challenge : serverChallenges_) serverAuth_->takeChallenge(authScheme_, challenge);
+    // Even without a challenge of its scheme the request goes once more: an
+    // NTLM exchange then starts over, and a second refusal ends it.
+    return true;
+}
+
+int HttpLayer::buildAuthorization() {
+    requestAuthorization_.clear();
+    requestProxyAuthorization_.clear();
+    const std::string uri = websocket::requestTarget(currentUrl(), requestFields());
+    if (proxyAuth_ && viaHttpProxy()) {
+        const AuthAnswer answer = proxyAuth_->build({.scheme = proxy_.proxyAuthScheme,
+                                                     .user = proxy_.proxyUser,
+                                                     .password = proxy_.proxyPassword,
+                                                     .preset = proxyAuthorization_,
+                                                     .host = proxy_.passage->host,
+                                                     .method = methodGet,
+                                                     .uri = uri});
+        if (answer.code != 0) return context_.fail(answer.code, answer.text);
+        requestProxyAuthorization_ = answer.value.value_or(std::string());
+    }
+    if (serverAuth_ == nullptr) return 0;
+    const bool secure = equalsNoCase(scheme_, secureScheme_);
+    std::vector<std::uint8_t> bindings;
+    if (secure && channelBindings_) bindings = channelBindings_();
+    const AuthAnswer answer = serverAuth_->build({.scheme = authScheme_,
+                                                  .user = user_,
+                                                  .password = password_,
+                                                  .preset = authorization_,
+                                                  .host = host_,
+                                                  .method = methodGet,
+                                                  .uri = uri,
+                                                  .secure = secure,
+                                                  .channelBindings = bindings});
+    if (answer.code != 0) return context_.fail(answer.code, answer.text);
+    requestAuthorization_ = answer.value.value_or(std::string());
+    return 0;
+}
 
 int HttpLayer::applyUrl(std::string_view text, bool relative) {
     websocket::Url url = currentUrl();
@@ -130,7 +168,9 @@ int HttpLayer::applyUrl(std::string_view text, bool relative) {
         user_ = url.user;
         password_ = url.password;
     }
-    // Challenges answered for the old URL mean nothing for the new one.
+    // A Digest challenge holds for the server that sent it: its nonce goes
+    // with the next requests there, never to another server.
+    if (serverAuth_ && change.endpointChanged) serverAuth_->reset();
     serverChallenges_.clear();
     proxyChallenges_.clear();
     authRetries_ = {};
@@ -142,6 +182,8 @@ int HttpLayer::runGetTransaction(const RequestComposer& compose) {
     const ActionMark mark(action_);
     const Waiter::BlockingOperation operation(context_.waiter());
     transportError_ = 0;
+    if (serverAuth_) serverAuth_->forgetExchange();
+    if (proxyAuth_) proxyAuth_->forgetExchange();
     for (;;) {
         if (const int code = runGetAttempt(compose)) return code;
         const websocket::StatusContext statusContext{
@@ -163,6 +205,9 @@ int HttpLayer::runGetTransaction(const RequestComposer& compose) {
                     authRetries_ = {};
                     return context_.fail(proxy ? errc::proxyProtocol : errc::httpProtocol, verdict.text);
                 }
+                // The answer goes on a new connection when the server ends
+                // this one, even before its end has arrived here.
+                if (serverCloses_ && below_.isOpen()) below_.close(0);
                 break;
             }
             case websocket::StatusAction::kFail: return context_.fail(verdict.code, verdict.text);
@@ -174,6 +219,9 @@ int HttpLayer::runGetAttempt(const RequestComposer& compose) {
     clearResponse();
     response_.reset();
     headersTaken_ = 0;
+    // Only the last response's challenges are answered.
+    serverChallenges_.clear();
+    proxyChallenges_.clear();
     serverCloses_ = false;
     logTransaction();
 
@@ -184,9 +232,15 @@ int HttpLayer::runGetAttempt(const RequestComposer& compose) {
         const bool channelReady = channelSwitch_ ? channelSwitch_(secure) : !secure;
         if (!channelReady) return context_.fail(errc::securityLibrary, errtext::securityLibrary);
         connectOutcome_.reset();
-        if (const int code = connectAndWait(below_, context_, host_, port_, connectOutcome_)) return code;
+        // To an HTTP proxy the connection is the proxy's own (a secure
+        // channel then checks the proxy's name), whatever the URL names.
+        const bool toProxy = viaHttpProxy();
+        const std::string_view host = toProxy ? std::string_view(proxy_.passage->host) : std::string_view(host_);
+        const int port = toProxy ? proxy_.passage->port : port_;
+        if (const int code = connectAndWait(below_, context_, host, port, connectOutcome_)) return code;
     }
 
+    if (const int code = buildAuthorization()) return code;
     std::string request;
     if (compose) {
         if (const int code = compose(request)) return code;
