@@ -17,11 +17,13 @@
 #include <string>
 #include <string_view>
 
+#include "control/engine/engine_errors.h"
 #include "control/transport/http_authenticator.h"
 
 namespace morvane::firewall {
 
-inline constexpr int kFailureCode = 118;
+// Every failure of a passage is the engine's firewall failure.
+inline constexpr int kFailureCode = errc::firewallFailure;
 // The most any one reply (status line and header block; SOCKS replies are
 // short by nature) may take, and the longest line in it.
 inline constexpr std::size_t kMaxReplyBytes = 16384;

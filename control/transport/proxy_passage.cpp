@@ -110,7 +110,7 @@ Passage planPassage(const ProxySettings& settings, const PassageRequest& request
             passage.road = ProxyRoad::firewall;
             passage.kind = tunnelKind(settings.proxyAuthScheme);
             if (passage.kind == firewall_kind::none) {
-                passage.code = kUnknownProxySchemeCode;
+                passage.code = errc::unknownProxyScheme;
                 passage.text = std::string(kUnknownProxySchemeText);
             }
         } else {

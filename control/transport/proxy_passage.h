@@ -17,12 +17,12 @@
 
 #include <string_view>
 
+#include "control/engine/engine_errors.h"
 #include "control/transport/proxy_settings.h"
 #include "control/transport/system_proxy.h"
 
 namespace morvane {
 
-inline constexpr int kUnknownProxySchemeCode = 153;
 inline constexpr std::string_view kUnknownProxySchemeText = "Unknown proxy authentication scheme.";
 
 struct PassageRequest {

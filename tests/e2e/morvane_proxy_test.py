@@ -2,7 +2,8 @@
 echo servers (ws, and wss where TLS runs end to end through the passage):
 microsocks (SOCKS 5, with and without a user and password), dante (SOCKS 4
 and SOCKS 5, and its refusals), tinyproxy (CONNECT), squid (CONNECT with
-Basic and with Digest authentication), and apache2 as a forward proxy that
+Basic, Digest, Negotiate against a throwaway Kerberos realm, and NTLM
+checked by a helper of our own), and apache2 as a forward proxy that
 takes ws:// requests itself (Basic, Digest, and TLS to the proxy). Each
 proxy runs from a configuration written here, with ports from 0, and is
 stopped at the end."""
@@ -11,14 +12,19 @@ import base64
 import hashlib
 import json
 import os
+import re
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
 
 from processes import free_port
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from kerberos_realm import KerberosRealm  # noqa: E402
 
 MORVANE = os.environ["MORVANE"]
 COMREG = os.environ["COMREG"]
@@ -112,6 +118,33 @@ class ProxyTestCase(unittest.TestCase):
         peer = Peer(args, cls.folder, name, port, env)
         cls.peers.append(peer)
         return peer
+
+    @classmethod
+    def start_squid(cls, name, auth_lines, access="", env=None):
+        """A squid that asks for proxy authentication as auth_lines set it up;
+        access adds http_access lines ahead of the one that lets the
+        authenticated in."""
+        folder = os.path.join(cls.folder, name)
+        os.mkdir(folder)
+        os.chmod(folder, 0o777)
+        port = free_port()
+        owner = "cache_effective_user proxy\n" if os.geteuid() == 0 else ""
+        with open(os.path.join(folder, "squid.conf"), "w") as out:
+            out.write(f"""http_port 127.0.0.1:{port}
+pid_filename {folder}/squid.pid
+cache_log {folder}/cache.log
+access_log stdio:{folder}/access.log
+cache deny all
+visible_hostname localhost
+shutdown_lifetime 0 seconds
+max_filedescriptors 256
+pinger_enable off
+coredump_dir {folder}
+{owner}{auth_lines}acl authed proxy_auth REQUIRED
+{access}http_access allow authed
+http_access deny all
+""")
+        return cls.start(["squid", "-N", "-f", os.path.join(folder, "squid.conf")], name, port, env)
 
     def ws_url(self, host="127.0.0.1"):
         return f"ws://{host}:{self.ws.port}/"
@@ -249,30 +282,6 @@ socks pass {{
 
 class TunnelTest(ProxyTestCase):
     @classmethod
-    def start_squid(cls, name, auth_lines):
-        folder = os.path.join(cls.folder, name)
-        os.mkdir(folder)
-        os.chmod(folder, 0o777)
-        port = free_port()
-        owner = "cache_effective_user proxy\n" if os.geteuid() == 0 else ""
-        with open(os.path.join(folder, "squid.conf"), "w") as out:
-            out.write(f"""http_port 127.0.0.1:{port}
-pid_filename {folder}/squid.pid
-cache_log {folder}/cache.log
-access_log stdio:{folder}/access.log
-cache deny all
-visible_hostname localhost
-shutdown_lifetime 0 seconds
-max_filedescriptors 256
-pinger_enable off
-coredump_dir {folder}
-{owner}{auth_lines}acl authed proxy_auth REQUIRED
-http_access allow authed
-http_access deny all
-""")
-        return cls.start(["squid", "-N", "-f", os.path.join(folder, "squid.conf")], name, port)
-
-    @classmethod
     def setUpClass(cls):
         super().setUpClass()
         port = free_port()
@@ -328,6 +337,146 @@ http_access deny all
         lines = self.assertEchoes(*dead, "--config", "ProxyExceptionsList=other.test; 127.0.0.*", secure=True)
         self.assertNotIn("Firewall connection complete.", self.statuses(lines))
 
+
+class TunnelHandshakeAuthTest(ProxyTestCase):
+    """CONNECT tunnels whose authentication takes a handshake: squid asking
+    for Negotiate, checked by its Kerberos helper against a throwaway realm,
+    and for NTLM, checked by a helper of our own that verifies the NTLMv2
+    response. Squid lets the authenticated CONNECT only to the wss echo
+    server."""
+
+    @classmethod
+    def setUpClass(cls):
+        missing = KerberosRealm.missing_tools()
+        if missing:
+            raise unittest.SkipTest("missing: " + " ".join(missing))
+        super().setUpClass()
+        # HTTP/other is known to the KDC, but squid accepts only HTTP/localhost.
+        cls.realm = KerberosRealm(users={"alice": "Alice-Pw1"}, services=["HTTP/localhost", "HTTP/other"])
+        try:
+            cls.realm.start()
+            # The helpers run as squid's user and read the realm's files.
+            os.chmod(cls.realm.folder, 0o755)
+            os.chmod(cls.realm.path("services.keytab"), 0o644)
+            access = f"acl CONNECT method CONNECT\nacl echo port {cls.wss.port}\nhttp_access deny CONNECT !echo\n"
+            replay = os.path.join(cls.folder, "rcache")
+            os.mkdir(replay)
+            os.chmod(replay, 0o777)
+            cls.negotiate = cls.start_squid(
+                "squid-negotiate",
+                f"auth_param negotiate program /usr/lib/squid/negotiate_kerberos_auth -k "
+                f"{cls.realm.path('services.keytab')} -s HTTP/localhost@{cls.realm.realm} -c {replay}\n"
+                "auth_param negotiate children 2\n", access, env=dict(os.environ, **cls.realm.environment()))
+            users = os.path.join(cls.folder, "ntlm.users")
+            with open(users, "w") as out:
+                out.write("bob:Bob-Pw1\n")
+            os.chmod(users, 0o644)
+            helper = os.path.join(TESTDATA, "squid_ntlm_helper.py")
+            cls.ntlm = cls.start_squid("squid-ntlm", f"auth_param ntlm program /usr/bin/python3 {helper} {users}\n"
+                                                     "auth_param ntlm children 2\n", access)
+        except BaseException:
+            cls.tearDownClass()
+            raise
+        # The client knows the realm but holds no ticket: it must get one with
+        # the password it is given.
+        cls.kerberos_env = dict(cls.env, KRB5_CONFIG=cls.realm.path("krb5.conf"),
+                                KRB5CCNAME="FILE:" + os.path.join(cls.folder, "no-such-cache"))
+
+    @classmethod
+    def tearDownClass(cls):
+        super().tearDownClass()
+        cls.realm.stop()
+
+    @staticmethod
+    def access_log(peer):
+        with open(os.path.join(peer.log[:-len(".out")], "access.log")) as log:
+            return log.read()
+
+    def logged(self, peer, since, pattern, count):
+        """The access log past offset since, once pattern appears count times
+        in it: squid writes a tunnel's line only when the tunnel has closed."""
+        deadline = time.monotonic() + 5
+        while True:
+            log = self.access_log(peer)[since:]
+            if len(re.findall(pattern, log)) >= count or time.monotonic() > deadline:
+                self.assertEqual(len(re.findall(pattern, log)), count, log)
+                return log
+            time.sleep(0.05)
+
+    def proxy(self, peer, scheme, user, password, *extra):
+        # The proxy's name gives the Kerberos service: HTTP/localhost.
+        return ["--set", "ProxyServer=localhost", "--set", f"ProxyPort={peer.port}", "--set",
+                f"ProxyAuthScheme={scheme}", "--set", f"ProxyUser={user}", "--set", f"ProxyPassword={password}", *extra]
+
+    def assertRefused(self, code, text, *args, env=None):
+        status, lines = self.morvane(*args, self.wss_url(), env=env)
+        self.assertEqual(status, 1, lines)
+        self.assertEqual(lines[-1]["error"]["member"], "Connect")
+        errors = [(line["ErrorCode"], line["Description"]) for line in lines if line.get("event") == "Error"]
+        self.assertEqual(len(errors), 1, lines)
+        self.assertEqual(errors[0][0], code, lines)
+        self.assertRegex(errors[0][1], text)
+        self.assertFalse([line for line in lines if line.get("event") == "Connected"])
+
+    def test_negotiate_through_squid(self):
+        before = len(self.access_log(self.negotiate))
+        lines = self.assertEchoes(*self.proxy(self.negotiate, 5, "alice", "Alice-Pw1"), secure=True,
+                                  env=self.kerberos_env)
+        self.assertIn("Firewall connection complete.", self.statuses(lines))
+        self.logged(self.negotiate, before,
+                    rf"TCP_TUNNEL/200 .* CONNECT 127\.0\.0\.1:{self.wss.port} alice@{self.realm.realm} ", 1)
+
+    def test_negotiate_refusals(self):
+        cases = [
+            # The KDC turns the password down before anything is sent.
+            ("wrong", [], r"^Could not acquire security credentials \(-2146893044\): The logon attempt failed"),
+            # A ticket for a service the KDC does not know cannot be had.
+            ("Alice-Pw1", ["--config", "KerberosSPN=HTTP/elsewhere"],
+             r"^Could not initialize security context \(-\d+\)$"),
+            # A ticket for a service squid holds no key for: squid refuses the
+            # token, and again the fresh one sent after its bare challenge.
+            ("Alice-Pw1", ["--config", "KerberosSPN=HTTP/other"],
+             r"^Firewall error after NTLM authentication\. Expected a status code beginning with 2 but got: 407 "
+             r"Proxy Authentication Required$"),
+        ]
+        before = len(self.access_log(self.negotiate))
+        for password, extra, text in cases:
+            with self.subTest(password=password, extra=extra):
+                self.assertRefused(118, text, *self.proxy(self.negotiate, 5, "alice", password, *extra),
+                                   env=self.kerberos_env)
+        log = self.logged(self.negotiate, before, rf"TCP_DENIED/407 .* CONNECT 127\.0\.0\.1:{self.wss.port} - ", 2)
+        self.assertNotIn("TCP_TUNNEL", log)
+
+    def test_ntlm_through_squid(self):
+        before = len(self.access_log(self.ntlm))
+        for system in ("True", "False"):
+            with self.subTest(system=system):
+                ntlm = ["--config", f"UseSystemSSPI={system}"]
+                self.assertEchoes(*self.proxy(self.ntlm, 4, "MORVANE\\bob", "Bob-Pw1", *ntlm), secure=True)
+                self.assertRefused(
+                    118, r"^Firewall error after NTLM authentication\. Expected a status code beginning with 2 but "
+                    r"got: 407 Proxy Authentication Required$",
+                    *self.proxy(self.ntlm, 4, "MORVANE\\bob", "wrong", *ntlm))
+        # Each attempt took two rounds: a challenge, then the answer's verdict.
+        self.logged(self.ntlm, before, rf"TCP_TUNNEL/200 .* CONNECT 127\.0\.0\.1:{self.wss.port} bob ", 2)
+        self.logged(self.ntlm, before, r"TCP_DENIED/407 ", 6)
+
+
+    @unittest.skipUnless(shutil.which("curl"), "needs curl")
+    def test_ntlm_helper_judges_another_client_alike(self):
+        # curl's NTLMv2 answers, through the same squid, are taken and refused
+        # as ours are: the helper checks the protocol, not our reading of it.
+        before = len(self.access_log(self.ntlm))
+        for password, code in (("Bob-Pw1", 0), ("wrong", 56)):
+            with self.subTest(password=password):
+                done = subprocess.run(
+                    ["curl", "-s", "-o", "/dev/null", "--max-time", "10", "--proxytunnel", "--proxy-ntlm",
+                     "--proxy-user", f"MORVANE\\bob:{password}", "--proxy", f"http://127.0.0.1:{self.ntlm.port}",
+                     "--cacert", os.path.join(self.folder, "echo.pem"), f"https://127.0.0.1:{self.wss.port}/"],
+                    env=self.env, capture_output=True, timeout=20)
+                # 56: the proxy refused the CONNECT.
+                self.assertEqual(done.returncode, code, done.stderr)
+        self.logged(self.ntlm, before, rf"TCP_TUNNEL/200 .* CONNECT 127\.0\.0\.1:{self.wss.port} bob ", 1)
 
 class HttpProxyTest(ProxyTestCase):
     """A plain URL goes to the proxy as a request that names the whole URL;
