@@ -18,7 +18,7 @@ import time
 from processes import free_port
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-ECHO_SERVER = os.path.join(HERE, "testdata", "auth_echo_server.py")
+ECHO_SERVER = os.path.join(HERE, "testdata", "ws_echo_server.py")
 APACHE_MODULES = "/usr/lib/apache2/modules"
 REALM = "Morvane Tests"
 

@@ -1,8 +1,10 @@
 #!/usr/bin/python3
-"""A plain python3-websockets echo server for the proxy tests: listens on
-127.0.0.1 with a port from 0, prints the port, prints one JSON line with the
-request target and Host of each opening handshake (so a test can see what a
-proxy passed on), and echoes every message until it is stopped."""
+"""A plain python3-websockets echo server, the backend of the proxy and the
+HTTP authentication tests: listens on 127.0.0.1 with a port from 0, prints
+the port, prints one JSON line per opening handshake with its request
+target, Host and Authorization (null when none reached it), so that a test
+can see what a proxy or an authenticating server passed on, and echoes
+every message until it is stopped."""
 
 import asyncio
 import json
@@ -12,7 +14,9 @@ import websockets
 
 
 async def echo(connection):
-    print(json.dumps({"path": connection.path, "host": connection.request_headers.get("Host")}), flush=True)
+    headers = connection.request_headers
+    print(json.dumps({"path": connection.path, "host": headers.get("Host"),
+                      "authorization": headers.get("Authorization")}), flush=True)
     async for message in connection:
         await connection.send(message)
 
