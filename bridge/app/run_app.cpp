@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "bridge/app/app_texts.h"
+#include "bridge/app/component_message_box.h"
 #include "bridge/app/dbus_thread_exit.h"
 #include "bridge/app/dialog_answers.h"
 #include "bridge/app/fm_main.h"
@@ -115,6 +116,7 @@ int runApplication(const CommandLine& options, int& argc, char** argv, const Lin
     // the window is hidden must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(windowIcon(WindowIcon::ico3));
+    const ComponentMessageBoxes componentBoxes;
     QtDialogs dialogs(answers);
     if (instance.anotherInstanceRuns()) {
         dialogs.messageBox(alreadyStartedText, alreadyStartedTitle, BoxButtons::ok, BoxIcon::critical);

@@ -1,8 +1,9 @@
 #include "control/com/morvane_about.h"
 
 #include <atomic>
-#include <cstdio>
 #include <string>
+
+#include "platform/com/message_box.h"
 
 namespace morvane {
 namespace {
@@ -20,7 +21,7 @@ void showAboutBox() {
         hook(caption.c_str(), text.c_str());
         return;
     }
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+    com::showMessageBox(caption, text);
 }
 
 }  // namespace morvane

@@ -1,7 +1,7 @@
-// The about box. There is no task-modal message box to show here, so the
-// caption and the build go to a hook the host may install (the library
-// exports MorvaneSetAboutBoxHook for it); without one they are written to
-// standard error as one line.
+// The about box: the product and its build in the platform's task-modal
+// message box (com::showMessageBox: Qt's where the process has a GUI, else a
+// line on standard error). A host may still take it over with a hook of its
+// own (the library exports MorvaneSetAboutBoxHook for it).
 #pragma once
 
 #include <string_view>
@@ -14,7 +14,7 @@ inline constexpr std::string_view aboutText = "Version 1.0, build 1 - WebSocket 
 // `caption` and `text` are zero-terminated and live only for the call.
 using AboutBoxHook = void (*)(const char* caption, const char* text);
 
-// Null puts the standard-error line back. Process-wide.
+// Null puts the platform's message box back. Process-wide.
 void setAboutBoxHook(AboutBoxHook hook);
 void showAboutBox();
 

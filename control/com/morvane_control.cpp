@@ -42,6 +42,15 @@ IUnknown* Morvane::findInterface(REFIID iid) {
     if (iid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (iid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
     if (iid == IID_IOleObject) return static_cast<IOleObject*>(this);
+    if (iid == IID_IViewObjectEx || iid == IID_IViewObject2 || iid == IID_IViewObject)
+        return static_cast<IViewObjectEx*>(this);
+    if (iid == IID_IOleInPlaceObjectWindowless || iid == IID_IOleInPlaceObject || iid == IID_IOleWindow)
+        return static_cast<IOleInPlaceObjectWindowless*>(this);
+    if (iid == IID_IOleInPlaceActiveObject) return static_cast<IOleInPlaceActiveObject*>(this);
+    if (iid == IID_IOleControl) return static_cast<IOleControl*>(this);
+    if (iid == IID_IQuickActivate) return static_cast<IQuickActivate*>(this);
+    if (iid == IID_IProvideClassInfo2 || iid == IID_IProvideClassInfo) return static_cast<IProvideClassInfo2*>(this);
+    if (IUnknown* persisted = persistence_.find(iid)) return persisted;
     if (iid == IID_IMorvaneEngineHook) return static_cast<IMorvaneEngineHook*>(this);
     return nullptr;
 }

@@ -16,6 +16,8 @@
 #include "control/com/errors.h"
 #include "control/com/morvane_engine_hook.h"
 #include "control/com/morvane_events.h"
+#include "control/com/morvane_ole_state.h"
+#include "control/com/morvane_persistence.h"
 #include "control/engine/engine_errors.h"
 #include "control/engine/morvane_engine.h"
 #include "control/include/morvane.h"
@@ -28,8 +30,10 @@
 
 namespace morvane {
 
-class Morvane final : public com::Object<com::DispatchImpl<IMorvane>, com::ConnectionPointContainerImpl,
-                                         ISupportErrorInfo, IOleObject, IMorvaneEngineHook> {
+class Morvane final
+    : public com::Object<com::DispatchImpl<IMorvane>, com::ConnectionPointContainerImpl, ISupportErrorInfo, IOleObject,
+                         IMorvaneEngineHook, IViewObjectEx, IOleInPlaceObjectWindowless, IOleInPlaceActiveObject,
+                         IOleControl, IQuickActivate, IProvideClassInfo2> {
 public:
     Morvane();
     ~Morvane() override;
@@ -160,8 +164,8 @@ public:
     // ISupportErrorInfo.
     HRESULT InterfaceSupportsErrorInfo(REFIID riid) override;
 
-    // IOleObject (morvane_ole_object.cpp): the client site, and what a
-    // container asks before it sites a control.
+    // IOleObject (morvane_ole_object.cpp): siting, verbs, extents and the
+    // container's advise sinks.
     HRESULT SetClientSite(IOleClientSite* site) override;
     HRESULT GetClientSite(IOleClientSite** site) override;
     HRESULT SetHostNames(LPCOLESTR containerApp, LPCOLESTR containerObject) override;
@@ -185,13 +189,61 @@ public:
     HRESULT GetMiscStatus(DWORD aspect, DWORD* status) override;
     HRESULT SetColorScheme(LOGPALETTE* palette) override;
 
+    // IViewObjectEx, IViewObject2, IViewObject (morvane_view.cpp).
+    HRESULT Draw(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice, HDC drawDevice,
+                 const RECTL* bounds, const RECTL* windowBounds, Continue proceed, ULONG_PTR proceedArgument) override;
+    HRESULT GetColorSet(DWORD aspect, LONG index, void* aspectInfo, DVTARGETDEVICE* device, HDC targetDevice,
+                        LOGPALETTE** colors) override;
+    HRESULT Freeze(DWORD aspect, LONG index, void* aspectInfo, DWORD* freeze) override;
+    HRESULT Unfreeze(DWORD freeze) override;
+    HRESULT SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* sink) override;
+    HRESULT GetAdvise(DWORD* aspects, DWORD* advf, IAdviseSink** sink) override;
+    HRESULT GetExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, SIZEL* size) override;
+    HRESULT GetRect(DWORD aspect, RECTL* rect) override;
+    HRESULT GetViewStatus(DWORD* status) override;
+    HRESULT QueryHitPoint(DWORD aspect, const RECT* bounds, POINT location, LONG closeHint, DWORD* hitResult) override;
+    HRESULT QueryHitRect(DWORD aspect, const RECT* bounds, const RECT* location, LONG closeHint,
+                         DWORD* hitResult) override;
+    HRESULT GetNaturalExtent(DWORD aspect, LONG index, DVTARGETDEVICE* device, HDC targetDevice,
+                             DVEXTENTINFO* extentInfo, SIZEL* size) override;
+
+    // IOleInPlaceObjectWindowless, IOleInPlaceObject, IOleWindow,
+    // IOleInPlaceActiveObject, IOleControl, IQuickActivate (morvane_in_place.cpp).
+    HRESULT GetWindow(HWND* window) override;
+    HRESULT ContextSensitiveHelp(BOOL enterMode) override;
+    HRESULT InPlaceDeactivate() override;
+    HRESULT UIDeactivate() override;
+    HRESULT SetObjectRects(const RECT* position, const RECT* clip) override;
+    HRESULT ReactivateAndUndo() override;
+    HRESULT OnWindowMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+    HRESULT GetDropTarget(IDropTarget** target) override;
+    HRESULT TranslateAccelerator(MSG* message) override;
+    HRESULT OnFrameWindowActivate(BOOL activate) override;
+    HRESULT OnDocWindowActivate(BOOL activate) override;
+    HRESULT ResizeBorder(const RECT* border, IOleInPlaceUIWindow* window, BOOL frameWindow) override;
+    HRESULT EnableModeless(BOOL enable) override;
+    HRESULT GetControlInfo(CONTROLINFO* info) override;
+    HRESULT OnMnemonic(MSG* message) override;
+    HRESULT OnAmbientPropertyChange(DISPID id) override;
+    HRESULT FreezeEvents(BOOL freeze) override;
+    HRESULT QuickActivate(QACONTAINER* container, QACONTROL* control) override;
+    HRESULT SetContentExtent(SIZEL* size) override;
+    HRESULT GetContentExtent(SIZEL* size) override;
+
     // IMorvaneEngineHook.
     EngineEvents& engineEvents() override { return *events_; }
 
+    // IProvideClassInfo2 (morvane_class_info.cpp).
+    HRESULT GetClassInfo(ITypeInfo** typeInfo) override;
+    HRESULT GetGUID(DWORD kind, GUID* guid) override;
+
 private:
+    friend class MorvanePersistence;
+
     IUnknown* findInterface(REFIID iid) override;
     const com::InterfaceDescription& dispatchType() const override;
     HRESULT invokeMember(const com::MemberDescription& member, com::InvokeArguments& args) override;
+    HRESULT loadTypeLibrary(ITypeLib** library) override;
 
     // The two paths every property takes (morvane_properties.cpp). `index`
     // is given for indexed properties; `value` of a put has the declared
@@ -236,6 +288,13 @@ private:
     MorvaneEngine engine_;
     std::optional<MorvaneEvents> events_;
     com::ComPtr<IOleClientSite> site_;
+    MorvanePersistence persistence_{*this};
+
+    // The embedding (morvane_ole_object.cpp, morvane_view.cpp, morvane_in_place.cpp).
+    HRESULT activateInPlace(IOleClientSite* site, const RECT* position, bool userInterface);
+    // Tells the view's sink that the picture changed.
+    void notifyViewChange();
+    OleState ole_;
 };
 
 }  // namespace morvane

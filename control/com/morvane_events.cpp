@@ -50,7 +50,10 @@ com::Variant MorvaneEvents::text(std::string_view bytes) const {
 
 com::ComPtr<IUnknown> MorvaneEvents::holdOwner() const { return com::ComPtr<IUnknown>(owner_.controllingUnknown()); }
 
-void MorvaneEvents::fire(DISPID id, std::span<com::Variant> args) { com::fireEvent(point_, id, args); }
+void MorvaneEvents::fire(DISPID id, std::span<com::Variant> args) {
+    if (frozen_) return;
+    com::fireEvent(point_, id, args);
+}
 
 void MorvaneEvents::connected(std::int16_t statusCode, const std::string& description) {
     if (point_.empty()) return;

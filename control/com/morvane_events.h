@@ -25,6 +25,10 @@ public:
     // event being fired, empty outside it.
     std::span<const std::uint8_t> dataInText() const { return dataInText_; }
     std::span<const std::uint8_t> certEncoded() const { return certEncoded_; }
+    // While the container has frozen events (IOleControl::FreezeEvents) they
+    // are dropped; the answers of Redirect and SSLServerAuthentication stay
+    // the control's own verdict.
+    void setFrozen(bool frozen) { frozen_ = frozen; }
 
     void useCodePage(int codePage) override { codePage_ = codePage; }
     void connected(std::int16_t statusCode, const std::string& description) override;
@@ -52,6 +56,7 @@ private:
     com::ObjectRoot& owner_;
     const com::ConnectionPoint& point_;
     int codePage_ = 0;
+    bool frozen_ = false;
     std::span<const std::uint8_t> dataInText_;
     std::span<const std::uint8_t> certEncoded_;
 };

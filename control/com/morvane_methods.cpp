@@ -42,7 +42,9 @@ HRESULT Morvane::callMethod(DISPID dispid, BSTR first, BSTR second) {
 }
 
 HRESULT Morvane::AboutBox() {
-    return guarded([] {
+    return guarded([this] {
+        // The box is modal; the container's own modeless windows must wait.
+        const com::ModelessDialogsDisabled paused(site_.get());
         showAboutBox();
         return S_OK;
     });

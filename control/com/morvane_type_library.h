@@ -5,11 +5,14 @@
 #pragma once
 
 #include "platform/com/type_description.h"
+#include "platform/com/type_info.h"
 
 namespace morvane {
 
 const com::TypeLibraryDescription& morvaneTypeLibrary();
 const com::InterfaceDescription& morvaneDispatchType();
 const com::InterfaceDescription& morvaneEventType();
+// A new ITypeLib of MORVANELib; it keeps the server loaded while it lives.
+HRESULT loadMorvaneTypeLibrary(ITypeLib** library);
 
 }  // namespace morvane

@@ -13,6 +13,7 @@
 
 #include "platform/com/dispatch.h"
 #include "platform/com/type_description.h"
+#include "platform/com/type_info.h"
 
 namespace com {
 
@@ -56,12 +57,18 @@ class DispatchImpl : public Interface {
 public:
     HRESULT GetTypeInfoCount(UINT* count) override {
         if (count == nullptr) return E_INVALIDARG;
-        *count = 0;
+        ComPtr<ITypeLib> library;
+        *count = SUCCEEDED(loadTypeLibrary(library.put())) ? 1 : 0;
         return S_OK;
     }
-    HRESULT GetTypeInfo(UINT, LCID, ITypeInfo** typeInfo) override {
-        if (typeInfo) *typeInfo = nullptr;
-        return E_NOTIMPL;
+    HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) override {
+        if (typeInfo == nullptr) return E_POINTER;
+        *typeInfo = nullptr;
+        ComPtr<ITypeLib> library;
+        const HRESULT hr = loadTypeLibrary(library.put());
+        if (FAILED(hr)) return hr;
+        if (index != 0) return DISP_E_BADINDEX;
+        return library->GetTypeInfoOfGuid(dispatchType().iid, typeInfo);
     }
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         return com::getIDsOfNames(dispatchType(), riid, names, count, ids);
@@ -77,6 +84,12 @@ protected:
     ~DispatchImpl() = default;
     virtual const InterfaceDescription& dispatchType() const = 0;
     virtual HRESULT invokeMember(const MemberDescription& member, InvokeArguments& args) = 0;
+    // The library describing dispatchType(), for GetTypeInfo; without one the
+    // object offers no type information.
+    virtual HRESULT loadTypeLibrary(ITypeLib** library) {
+        *library = nullptr;
+        return E_NOTIMPL;
+    }
 };
 
 }  // namespace com

@@ -55,6 +55,8 @@ struct MemberDescription {
     std::string resultTypeName;
     DWORD helpContext;
     std::string doc;
+    // Callable, but left out of what browsers show.
+    bool hidden = false;
 };
 
 struct EnumDescription {

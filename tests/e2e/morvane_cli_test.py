@@ -57,6 +57,27 @@ class MorvaneToolTest(unittest.TestCase):
         self.assertEqual(lines[2], {"get": "CookieCount", "value": 0})
         self.assertEqual(lines[3]["error"]["description"], "Invalid array index.")
 
+    def test_members_come_from_the_type_information(self):
+        status, lines, _ = self.morvane("--members")
+        self.assertEqual(status, 0)
+        kinds = {}
+        for line in lines:
+            kinds.setdefault(line["kind"], set()).add(line["name"])
+        self.assertEqual({kind: len(names) for kind, names in kinds.items()},
+                         {"propget": 53, "propput": 53, "method": 11, "event": 11})
+        by_key = {(line["name"], line["kind"]): line for line in lines}
+        self.assertEqual(by_key[("Timeout", "propget")]["dispid"], 44)
+        self.assertEqual(by_key[("Timeout", "propget")]["type"], "Integer")
+        self.assertEqual(by_key[("CookieName", "propget")]["params"], [{"name": "CookieIndex", "type": "Integer"}])
+        self.assertEqual(by_key[("AuthScheme", "propput")]["params"], [{"type": "AuthSchemes"}])
+        self.assertEqual(by_key[("Config", "method")]["params"], [{"name": "ConfigurationString", "type": "String"}])
+        self.assertEqual(by_key[("AboutBox", "method")]["dispid"], -552)
+        self.assertEqual(by_key[("Redirect", "event")]["params"],
+                         [{"name": "Location", "type": "String", "byRef": True},
+                          {"name": "Accept", "type": "Boolean", "byRef": True}])
+        # The page-hosting entries are callable but hidden from browsing.
+        self.assertNotIn(("OnStartPage", "method"), by_key)
+
     def test_usage_errors(self):
         for args in (["--bogus"], ["--set", "Timeout"], ["--get", "CookieName(x)"], ["--bench", "latency"],
                      ["--accept-cert", "maybe"]):

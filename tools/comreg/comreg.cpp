@@ -22,7 +22,8 @@ constexpr std::string_view kUsage =
     "\n"
     "register    load LIBRARY and run its DllRegisterServer\n"
     "unregister  load LIBRARY and run its DllUnregisterServer\n"
-    "list        show the registered classes: CLSID, ProgIDs and library\n"
+    "list        show the registered classes (CLSID, ProgIDs and library) and\n"
+    "            type libraries (version, file per locale and platform, flags, help folder)\n"
     "--user      write the current user's classes instead of the machine's\n"
     "\n"
     "The registry lives in the files named by TALTRIX_COM_MACHINE_HIVE\n"
@@ -74,6 +75,29 @@ int runServerFunction(const std::string& library, const char* function, bool per
     return kOk;
 }
 
+// TypeLib\{libid}\<major.minor> names the library; below it, one key per
+// locale holds the file per platform, beside FLAGS and HELPDIR.
+void listTypeLibraries(const com::registry::ClassesRoot& root) {
+    for (const auto& libid : root.enumKeys("TypeLib")) {
+        for (const auto& version : root.enumKeys("TypeLib\\" + libid)) {
+            const std::string path = "TypeLib\\" + libid + "\\" + version;
+            const auto scope = root.keyScope(path);
+            std::printf("TypeLib %s %s (%s) %s\n", libid.c_str(), version.c_str(),
+                        scope == com::registry::Scope::user ? "user" : "machine",
+                        root.queryString(path).value_or("").c_str());
+            for (const auto& locale : root.enumKeys(path)) {
+                if (locale == "FLAGS" || locale == "HELPDIR") continue;
+                for (const auto& platform : root.enumKeys(path + "\\" + locale)) {
+                    const auto file = root.queryString(path + "\\" + locale + "\\" + platform);
+                    std::printf("    Locale %s, %s: %s\n", locale.c_str(), platform.c_str(), file.value_or("").c_str());
+                }
+            }
+            std::printf("    Flags: %s\n    HelpDir: %s\n", root.queryString(path + "\\FLAGS").value_or("").c_str(),
+                        root.queryString(path + "\\HELPDIR").value_or("").c_str());
+        }
+    }
+}
+
 int list() {
     HRESULT hr = S_OK;
     const auto root = com::registry::ClassesRoot::load(&hr);
@@ -108,6 +132,7 @@ int list() {
         for (const auto& name : names) joined += (joined.empty() ? "" : " ") + name;
         std::printf("    ProgIDs: %s\n    Library: %s\n", joined.c_str(), library->c_str());
     }
+    listTypeLibraries(*root);
     return kOk;
 }
 

@@ -50,6 +50,9 @@ TEST_F(ComregTest, RegistersListsAndUnregistersMachineWide) {
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find(std::string("Library: ") + TEST_WIDGET_LIBRARY), std::string::npos);
+    const std::string typeLibrary = "TypeLib " + formatGuid(LIBID_TestWidgetLib) + " 1.0 (machine) TestWidgetLib\n" +
+                                    "    Locale 0, linux64: " + TEST_WIDGET_LIBRARY + "\n    Flags: 0\n    HelpDir: ";
+    EXPECT_NE(run.out.find(typeLibrary), std::string::npos) << run.out;
 
     run = comreg(std::string("unregister ") + TEST_WIDGET_LIBRARY);
     ASSERT_EQ(run.status, 0) << run.err;
@@ -61,7 +64,9 @@ TEST_F(ComregTest, PerUserRegistrationStaysOutOfTheMachineHive) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("for the current user"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(registry_.machineHive()));
-    EXPECT_NE(comreg("list").out.find("(user)"), std::string::npos);
+    const std::string listed = comreg("list").out;
+    EXPECT_NE(listed.find(formatGuid(CLSID_TestWidget) + " (user)"), std::string::npos) << listed;
+    EXPECT_NE(listed.find(formatGuid(LIBID_TestWidgetLib) + " 1.0 (user)"), std::string::npos) << listed;
     EXPECT_EQ(comreg(std::string("unregister ") + TEST_WIDGET_LIBRARY + " --user").status, 0);
 }
 

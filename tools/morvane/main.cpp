@@ -12,10 +12,13 @@
 #include "platform/text/code_page.h"
 #include "tools/morvane/bench.h"
 #include "tools/morvane/creation_problem.h"
+#include "tools/morvane/draw_command.h"
 #include "tools/morvane/event_printer.h"
 #include "tools/morvane/json_text.h"
 #include "tools/morvane/late_bound.h"
+#include "tools/morvane/members.h"
 #include "tools/morvane/options.h"
+#include "tools/morvane/persistence.h"
 #include "tools/morvane/session.h"
 
 namespace {
@@ -37,6 +40,18 @@ std::string valueFields(const CallResult& result) {
 bool run(LateBound& control, const Action& action) {
     CallResult result;
     switch (action.kind) {
+        case Action::Kind::Save:
+        case Action::Kind::Load:
+        case Action::Kind::SaveBag:
+        case Action::Kind::LoadBag: {
+            IDispatch* object = control.object();
+            const bool save = action.kind == Action::Kind::Save || action.kind == Action::Kind::SaveBag;
+            const bool bag = action.kind == Action::Kind::SaveBag || action.kind == Action::Kind::LoadBag;
+            result = bag ? (save ? saveToBagFile(object, action.name) : loadFromBagFile(object, action.name))
+                         : (save ? saveToStreamFile(object, action.name) : loadFromStreamFile(object, action.name));
+            if (!result.ok()) printLine(errorLine(save ? "Save" : "Load", result));
+            return result.ok();
+        }
         case Action::Kind::Set:
             if (action.fromFile &&
                 !codepage::multiByteToWide(65001, *action.value, codepage::ConversionMode::strict).ok()) {
@@ -110,6 +125,27 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     for (const Action& action : options.actions) ok = run(control, action) && ok;
+    if (options.members) {
+        const HRESULT listed = listMembers(object.get(), printLine);
+        if (FAILED(listed)) {
+            CallResult failure;
+            failure.hr = listed;
+            printLine(errorLine("GetTypeInfo", failure));
+            ok = false;
+        }
+    }
+    if (options.draw) {
+        std::string problem;
+        const HRESULT drawn =
+            drawToPng(object.get(), options.draw->path, options.draw->width, options.draw->height, problem);
+        if (FAILED(drawn)) {
+            CallResult failure;
+            failure.hr = drawn;
+            failure.description = codepage::utf8ToUtf16(problem);
+            printLine(errorLine("Draw", failure));
+            ok = false;
+        }
+    }
     if (options.bench) {
         const bool configuredNoDelay = std::any_of(options.actions.begin(), options.actions.end(), [](const Action& a) {
             return a.kind == Action::Kind::Config && a.name.size() >= 10 &&

@@ -1,6 +1,7 @@
 #include "tools/morvane/options.h"
 
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -43,6 +44,8 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
         std::string text;
         if (arg == "-h" || arg == "--help") {
             options.help = true;
+        } else if (arg == "--members") {
+            options.members = true;
         } else if (arg == "--set") {
             if (!value(text)) return options;
             const auto eq = text.find('=');
@@ -93,6 +96,26 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
                 action.value = text.substr(eq + 1);
             }
             options.actions.push_back(std::move(action));
+        } else if (arg == "--save" || arg == "--load" || arg == "--save-bag" || arg == "--load-bag") {
+            if (!value(text)) return options;
+            const Action::Kind kind = arg == "--save"       ? Action::Kind::Save
+                                      : arg == "--load"     ? Action::Kind::Load
+                                      : arg == "--save-bag" ? Action::Kind::SaveBag
+                                                            : Action::Kind::LoadBag;
+            options.actions.push_back({kind, text, {}, {}});
+        } else if (arg == "--draw") {
+            Options::Draw draw;
+            char separator = 0;
+            char rest = 0;
+            if (i + 2 >= args.size() ||
+                std::sscanf(args[i + 2].c_str(), "%d%c%d%c", &draw.width, &separator, &draw.height, &rest) != 3 ||
+                separator != 'x' || draw.width < 1 || draw.height < 1 || draw.width > 4096 || draw.height > 4096) {
+                error = "--draw takes FILE.png WIDTHxHEIGHT (1 to 4096 pixels each way)";
+                return options;
+            }
+            draw.path = args[i + 1];
+            options.draw = draw;
+            i += 2;
         } else if (arg == "--send-file") {
             if (!value(text)) return options;
             options.sendFile = text;
@@ -151,6 +174,15 @@ output.
   --get NAME[(INDEX)]     read a property
   --config TEXT           call Config(TEXT)
   --call METHOD[=ARG]     call a method
+  --save FILE             save the control's persisted properties to FILE
+                          (IPersistStreamInit, binary)
+  --load FILE             load them from FILE (before any other change)
+  --save-bag FILE         save them as text, one NAME=VALUE line each
+                          (IPersistPropertyBag); passwords are included
+  --load-bag FILE         load such a file; missing names keep defaults
+  --draw FILE.png WIDTHxHEIGHT
+                          draw the control as a container in design mode
+                          does (IViewObject::Draw) into a PNG file
   --send-file FILE        with a URL: send FILE as one message instead of
                           standard input
   --accept-redirects yes|no|policy
@@ -162,6 +194,9 @@ output.
                           (TcpNoDelay, unless --config set it); prints one
                           JSON line. Over wss the certificate in the file
                           BENCH_CAFILE names (if set) is accepted in advance
+  --members               list the properties, methods and events from the
+                          control's type information, one JSON line each
+                          (name, dispid, kind, type, params, help)
   -h, --help              this text
 
 With a URL, morvane connects, sends each line of standard input as one

@@ -9,8 +9,8 @@
 namespace morvane::cli {
 
 struct Action {
-    enum class Kind { Set, Get, Config, Call } kind;
-    std::string name;                  // property, method or configuration text
+    enum class Kind { Set, Get, Config, Call, Save, Load, SaveBag, LoadBag } kind;
+    std::string name;                  // property, method, configuration text or file
     std::optional<std::string> value;  // --set value, --call argument
     std::optional<long> index;         // --get NAME(INDEX)
     bool fromFile = false;             // --set NAME=@FILE
@@ -34,6 +34,13 @@ struct Options {
     Answer acceptCert = Answer::Policy;
     std::optional<Bench> bench;
     bool help = false;
+    bool members = false;  // --members: list the members from the type information
+    struct Draw {
+        std::string path;
+        int width = 0;
+        int height = 0;
+    };
+    std::optional<Draw> draw;  // --draw FILE.png WIDTHxHEIGHT
 };
 
 // Fills `error` (and returns what was read so far) for a usage error.

@@ -7,6 +7,7 @@
 #include "platform/com/server.h"
 #include "platform/com/server_registration.h"
 #include "platform/com/testdata/test_widget.h"
+#include "platform/com/type_info.h"
 
 namespace {
 
@@ -138,6 +139,9 @@ private:
     }
 
     const com::InterfaceDescription& dispatchType() const override { return library().interfaces[0]; }
+    HRESULT loadTypeLibrary(ITypeLib** lib) override {
+        return com::createTypeLibrary(library(), lib, std::make_shared<com::ModuleReference>());
+    }
 
     HRESULT invokeMember(const com::MemberDescription& m, com::InvokeArguments& a) override {
         VARIANT& r = a.result();
