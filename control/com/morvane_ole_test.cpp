@@ -12,6 +12,8 @@
 #include "control/com/morvane_test_support.h"
 #include "platform/com/message_box.h"
 #include "platform/com/ole_control.h"
+#include "platform/com/persist.h"
+#include "platform/com/storage.h"
 #include "platform/draw/surface.h"
 
 namespace morvane::testing {
@@ -495,8 +497,14 @@ TEST_F(MorvaneOleTest, AdviseSinksAreEnumeratedAndToldOfTheClose) {
     EXPECT_EQ(ole_->Unadvise(two), S_OK);
     EXPECT_EQ(ole_->Unadvise(two), OLE_E_NOCONNECTION);
     EXPECT_EQ(second.references, 0u);
+    // A save is announced to the sinks still advised.
+    com::ComPtr<IPersistStreamInit> persist;
+    ASSERT_EQ(control_->QueryInterface(IID_IPersistStreamInit, persist.putVoid()), S_OK);
+    com::ComPtr<IStream> stream;
+    ASSERT_EQ(com::createMemoryStream(stream.put()), S_OK);
+    ASSERT_EQ(persist->Save(stream.get(), TRUE), S_OK);
     EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
-    EXPECT_EQ(first.seen, (std::vector<std::string>{"close"}));
+    EXPECT_EQ(first.seen, (std::vector<std::string>{"save", "close"}));
     EXPECT_TRUE(second.seen.empty());
     EXPECT_EQ(ole_->Close(7), E_INVALIDARG);
     EXPECT_EQ(ole_->Unadvise(one), S_OK);

@@ -132,6 +132,7 @@ HRESULT MorvanePersistence::Save(IStream* stream, BOOL clearDirty) {
         if (HRESULT hr = current(values); FAILED(hr)) return hr;
         if (HRESULT hr = writePersistedValues(stream, values); FAILED(hr)) return hr;
         if (clearDirty) clean_ = std::move(values);
+        owner_.ole_.advise.sendOnSave();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -190,6 +191,7 @@ HRESULT MorvanePersistence::Save(IStorage* storage, BOOL sameAsLoad) {
         pendingSave_ = std::move(values);
         pendingSameAsLoad_ = sameAsLoad != FALSE;
         if (storageState_ == StorageState::Normal) storageState_ = StorageState::NoScribble;
+        owner_.ole_.advise.sendOnSave();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
@@ -262,6 +264,7 @@ HRESULT MorvanePersistence::Save(IPropertyBag* bag, BOOL clearDirty, BOOL) {
             if (HRESULT hr = bag->Write(list[i].wideName.data(), &values[i]); FAILED(hr)) return hr;
         }
         if (clearDirty) clean_ = std::move(values);
+        owner_.ole_.advise.sendOnSave();
         return S_OK;
     } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
