@@ -28,31 +28,7 @@ HRESULT canUnloadNow() {
     return hr;
 }
 
-// Records what the control tells it; lives on the test's stack.
-class ViewSink final : public IAdviseSink {
-public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IAdviseSink) {
-            *object = static_cast<IAdviseSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
-    void OnViewChange(DWORD aspect, LONG index) override {
-        seen.push_back("view " + std::to_string(aspect) + " " + std::to_string(index));
-    }
-    void OnRename(IMoniker*) override { seen.push_back("rename"); }
-    void OnSave() override { seen.push_back("save"); }
-    void OnClose() override { seen.push_back("close"); }
-
-    ULONG references = 0;
-    std::vector<std::string> seen;
-};
+using ViewSink = com::testing::RecordingAdviseSink;
 
 // A frame whose modeless windows the control may pause.
 class Frame final : public IOleInPlaceFrame {
@@ -156,23 +132,6 @@ public:
     Frame frame;
 };
 
-class Outer final : public IUnknown {
-public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return inner ? inner->QueryInterface(riid, object) : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-
-    IUnknown* inner = nullptr;
-    ULONG references = 1;
-};
-
 const IID* const embeddingInterfaces[] = {
     &IID_IOleObject,
     &IID_IViewObjectEx,
@@ -236,7 +195,7 @@ TEST_F(MorvaneOleTest, EveryEmbeddingInterfaceHasTheControlsIdentity) {
 }
 
 TEST_F(MorvaneOleTest, AggregatedEmbeddingInterfacesDelegateToTheOuterObject) {
-    Outer outer;
+    com::testing::AggregatingOuter outer;
     ASSERT_EQ(CoCreateInstance(CLSID_Morvane, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(&outer.inner)),
               S_OK);

@@ -176,28 +176,8 @@ TEST_F(MorvaneServerTest, OnlyTheMorvaneClassIsServed) {
     ::dlclose(library);
 }
 
-// An outer object that aggregates the control and counts the references
-// that reach it.
-class Outer final : public IUnknown {
-public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        // Everything else is the inner object's.
-        return inner ? inner->QueryInterface(riid, object) : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-
-    IUnknown* inner = nullptr;
-    ULONG references = 1;
-};
-
 TEST_F(MorvaneServerTest, AggregatedInstancesDelegateToTheirOuterObject) {
-    Outer outer;
+    com::testing::AggregatingOuter outer;
     com::ComPtr<IDispatch> refused;
     EXPECT_EQ(CoCreateInstance(CLSID_Morvane, &outer, CLSCTX_INPROC_SERVER, IID_IDispatch, refused.putVoid()),
               CLASS_E_NOAGGREGATION);

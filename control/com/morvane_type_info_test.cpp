@@ -329,24 +329,8 @@ TEST_F(MorvaneTypeInfoTest, TypeInformationKeepsTheLibraryLoaded) {
     EXPECT_EQ(canUnloadNow(), S_OK);
 }
 
-class CountingOuter final : public IUnknown {
-public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown) {
-            *object = static_cast<IUnknown*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return inner ? inner->QueryInterface(riid, object) : E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    IUnknown* inner = nullptr;
-    ULONG references = 1;
-};
-
 TEST_F(ControlTest, ClassInfoOfAnAggregatedControlDelegatesToTheOuterObject) {
-    CountingOuter outer;
+    com::testing::AggregatingOuter outer;
     ASSERT_EQ(CoCreateInstance(CLSID_Morvane, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown,
                                reinterpret_cast<void**>(&outer.inner)),
               S_OK);

@@ -9,35 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/com/test_objects.h"
+
 namespace com {
 namespace {
 
-class Sink final : public IAdviseSink {
-public:
-    HRESULT QueryInterface(REFIID riid, void** object) override {
-        if (riid == IID_IUnknown || riid == IID_IAdviseSink) {
-            *object = static_cast<IAdviseSink*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG AddRef() override { return ++references; }
-    ULONG Release() override { return --references; }
-    void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
-    void OnViewChange(DWORD, LONG) override {}
-    void OnRename(IMoniker*) override { seen.push_back("rename"); }
-    void OnSave() override { seen.push_back("save"); }
-    void OnClose() override {
-        seen.push_back("close");
-        if (onClose) onClose();
-    }
-
-    ULONG references = 0;
-    std::vector<std::string> seen;
-    std::function<void()> onClose;
-};
+using Sink = testing::RecordingAdviseSink;
 
 TEST(OleAdviseHolder, CookiesAreNeverReusedAndUnknownOnesAreRefused) {
     OleAdviseHolder holder;

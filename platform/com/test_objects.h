@@ -1,8 +1,13 @@
 // Small hand-written objects the runtime's tests pass around.
 #pragma once
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "platform/com/client_site.h"
 #include "platform/com/dispatch.h"
+#include "platform/com/ole_control.h"
 
 namespace com::testing {
 
@@ -79,6 +84,58 @@ public:
         result->boolVal = ambient ? VARIANT_TRUE : VARIANT_FALSE;
         return S_OK;
     }
+};
+
+// An outer object that aggregates another: it answers IUnknown itself, hands
+// out the inner object's interfaces as its own, and counts the references
+// that reach it, so a test can see that the inner object delegates them.
+class AggregatingOuter final : public IUnknown {
+public:
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown) {
+            *object = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return inner ? inner->QueryInterface(riid, object) : E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+
+    IUnknown* inner = nullptr;
+    ULONG references = 1;
+};
+
+// An advise sink that records what it is told ("view <aspect> <index>",
+// "rename", "save", "close"); lives on the test's stack. `onClose` runs
+// inside OnClose, for tests that act from within the notice.
+class RecordingAdviseSink final : public IAdviseSink {
+public:
+    HRESULT QueryInterface(REFIID riid, void** object) override {
+        if (riid == IID_IUnknown || riid == IID_IAdviseSink) {
+            *object = static_cast<IAdviseSink*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG AddRef() override { return ++references; }
+    ULONG Release() override { return --references; }
+    void OnDataChange(FORMATETC*, STGMEDIUM*) override {}
+    void OnViewChange(DWORD aspect, LONG index) override {
+        seen.push_back("view " + std::to_string(aspect) + " " + std::to_string(index));
+    }
+    void OnRename(IMoniker*) override { seen.push_back("rename"); }
+    void OnSave() override { seen.push_back("save"); }
+    void OnClose() override {
+        seen.push_back("close");
+        if (onClose) onClose();
+    }
+
+    ULONG references = 0;
+    std::vector<std::string> seen;
+    std::function<void()> onClose;
 };
 
 }  // namespace com::testing

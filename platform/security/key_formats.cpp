@@ -540,13 +540,13 @@ EvpPkeyPtr buildEc(const char* group, ByteSpan point, const BIGNUM* privateValue
 EvpPkeyPtr buildEdwards(int type, std::size_t size, ByteSpan publicKey, std::optional<ByteSpan> privateKey) {
     if (publicKey.size() != size) return nullptr;
     if (!privateKey) return EvpPkeyPtr(EVP_PKEY_new_raw_public_key(type, nullptr, publicKey.data(), size));
-    // OpenSSH keeps the seed followed by the public key; PuTTY the seed alone.
-    ByteSpan seed = *privateKey;
-    if (seed.size() == 2 * size && std::equal(publicKey.begin(), publicKey.end(), seed.begin() + size)) {
-        seed = seed.first(size);
+    // OpenSSH keeps the private key followed by the public key; PuTTY the private key alone.
+    ByteSpan secret = *privateKey;
+    if (secret.size() == 2 * size && std::equal(publicKey.begin(), publicKey.end(), secret.begin() + size)) {
+        secret = secret.first(size);
     }
-    if (seed.size() != size) return nullptr;
-    EvpPkeyPtr key(EVP_PKEY_new_raw_private_key(type, nullptr, seed.data(), size));
+    if (secret.size() != size) return nullptr;
+    EvpPkeyPtr key(EVP_PKEY_new_raw_private_key(type, nullptr, secret.data(), size));
     std::uint8_t derived[64];
     std::size_t derivedSize = sizeof derived;
     if (!key || EVP_PKEY_get_raw_public_key(key.get(), derived, &derivedSize) != 1 || derivedSize != size ||
@@ -630,7 +630,7 @@ const SshKeyType* sshKeyType(std::string_view name) {
 
 // A public key blob (RFC 4253 section 6.6), and with `privateBlob` the
 // private half in the order PuTTY writes it: RSA d, p, q, iqmp; DSA x;
-// ECDSA the private value; EdDSA the seed.
+// ECDSA the private value; EdDSA the private key.
 KeyResult sshKey(ByteSpan publicBlob, WireReader* privateBlob) {
     WireReader in(publicBlob);
     std::string_view name;
@@ -668,14 +668,15 @@ KeyResult sshKey(ByteSpan publicBlob, WireReader* privateBlob) {
         case SshKeyType::Ed448: {
             ByteSpan publicKey;
             if (!in.string(publicKey) || !in.atEnd()) return result(KeyStatus::Malformed);
-            std::optional<ByteSpan> seed;
+            std::optional<ByteSpan> secret;
             if (privateBlob) {
                 ByteSpan raw;
                 if (!privateBlob->string(raw)) return result(KeyStatus::Malformed);
-                seed = raw;
+                secret = raw;
             }
             bool is25519 = type->kind == SshKeyType::Ed25519;
-            return found(buildEdwards(is25519 ? EVP_PKEY_ED25519 : EVP_PKEY_ED448, is25519 ? 32 : 57, publicKey, seed));
+            return found(
+                buildEdwards(is25519 ? EVP_PKEY_ED25519 : EVP_PKEY_ED448, is25519 ? 32 : 57, publicKey, secret));
         }
     }
     return result(KeyStatus::Unsupported);
