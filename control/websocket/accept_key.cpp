@@ -1,8 +1,8 @@
 #include "control/websocket/accept_key.h"
 
-#include <openssl/sha.h>
-
 #include <array>
+
+#include "control/websocket/sha1.h"
 
 namespace morvane::websocket {
 namespace {
@@ -77,8 +77,7 @@ std::optional<std::string> makeWebSocketKey(RandomSource& random) {
 std::string acceptDigest(std::string_view key) {
     std::string input(key);
     input.append(kWebSocketGuid);
-    std::array<unsigned char, SHA_DIGEST_LENGTH> digest{};
-    SHA1(reinterpret_cast<const unsigned char*>(input.data()), input.size(), digest.data());
+    const auto digest = sha1({reinterpret_cast<const std::uint8_t*>(input.data()), input.size()});
     return std::string(digest.begin(), digest.end());
 }
 

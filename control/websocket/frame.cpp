@@ -18,8 +18,14 @@ constexpr std::size_t kMaskBlock = 64;
 // block loops below have a fixed length, which the compiler turns into
 // vector XORs.
 std::array<std::uint8_t, kMaskBlock> maskPattern(const MaskKey& key, std::size_t phase) {
-    std::array<std::uint8_t, kMaskBlock> pattern{};
-    for (std::size_t i = 0; i < pattern.size(); ++i) pattern[i] = key[(phase + i) & 3];
+    // Made once per call, so it is made by the word: a short message must not
+    // pay for a byte loop over the whole block.
+    std::uint8_t rotated[4];
+    for (std::size_t i = 0; i < 4; ++i) rotated[i] = key[(phase + i) & 3];
+    std::uint32_t word;
+    std::memcpy(&word, rotated, sizeof word);
+    std::array<std::uint8_t, kMaskBlock> pattern;
+    for (std::size_t i = 0; i < pattern.size(); i += sizeof word) std::memcpy(pattern.data() + i, &word, sizeof word);
     return pattern;
 }
 
@@ -40,12 +46,14 @@ void applyMask(std::span<std::uint8_t> data, const MaskKey& key, std::size_t pha
 void copyMasked(std::uint8_t* to, std::span<const std::uint8_t> from, const MaskKey& key, std::size_t phase) {
     const std::uint8_t* p = from.data();
     std::size_t n = from.size();
-    // Byte by byte up to a 16-byte boundary of the destination (a payload
-    // starts 6 to 14 bytes into its frame): stores that split cache lines cost
-    // dearly.
-    while (n > 0 && (reinterpret_cast<std::uintptr_t>(to) & 15) != 0) {
-        *to++ = *p++ ^ key[phase++ & 3];
-        --n;
+    // On long payloads, byte by byte up to a 16-byte boundary of the
+    // destination (a payload starts 6 to 14 bytes into its frame): stores
+    // that split cache lines cost dearly there. Short ones are done first.
+    if (n >= 4 * kMaskBlock) {
+        while ((reinterpret_cast<std::uintptr_t>(to) & 15) != 0) {
+            *to++ = *p++ ^ key[phase++ & 3];
+            --n;
+        }
     }
     const auto pattern = maskPattern(key, phase & 3);
 #if defined(__SSE2__)
@@ -61,7 +69,16 @@ void copyMasked(std::uint8_t* to, std::span<const std::uint8_t> from, const Mask
         to += kMaskBlock;
         n -= kMaskBlock;
     }
-#else
+    while (n >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_xor_si128(bytes, keys));
+        p += 16;
+        to += 16;
+        n -= 16;
+    }
+#endif
+    // Whole words, then the last few bytes; every step is a multiple of the
+    // key's four bytes, so the pattern stays in phase.
     std::uint64_t keyWord;
     std::memcpy(&keyWord, pattern.data(), sizeof keyWord);
     while (n >= sizeof keyWord) {
@@ -73,7 +90,6 @@ void copyMasked(std::uint8_t* to, std::span<const std::uint8_t> from, const Mask
         to += sizeof word;
         n -= sizeof word;
     }
-#endif
     for (std::size_t i = 0; i < n; ++i) to[i] = p[i] ^ pattern[i];
 }
 

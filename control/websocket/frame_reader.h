@@ -78,6 +78,7 @@ private:
     enum class Stage { kFirstByte, kSecondByte, kExtendedLength, kMaskKey, kPayload, kFailed };
     enum class Target { kSingle, kMessage, kInterleaved };
 
+    std::optional<Step> wholeDataFrame(std::span<const std::uint8_t> bytes);
     std::optional<FrameEvent> lengthKnown();
     std::optional<FrameEvent> beginPayload();
     std::optional<FrameEvent> finishFrame(std::span<const std::uint8_t> direct);

@@ -58,9 +58,15 @@ MessageFramer::MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> 
 bool MessageFramer::drawKeys(RandomSource& random) {
     // One draw for every key of the message keeps the random source's cost per
     // message, not per frame; the keys are still independent.
-    keys_.resize(frames_ * 4);
+    const std::size_t size = frames_ * 4;
+    if (size <= fewKeys_.size()) {
+        keys_ = std::span<std::uint8_t>(fewKeys_).first(size);
+    } else {
+        manyKeys_.resize(size);
+        keys_ = manyKeys_;
+    }
     if (random.fill(keys_)) return true;
-    keys_.clear();
+    keys_ = {};
     return false;
 }
 

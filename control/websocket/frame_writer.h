@@ -3,6 +3,7 @@
 // the socket in a single write.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -38,6 +39,9 @@ void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header, std:
 class MessageFramer {
 public:
     MessageFramer(std::uint8_t opcode, std::span<const std::uint8_t> payload, std::int64_t fragmentSize);
+    // The keys may lie inside the framer itself.
+    MessageFramer(const MessageFramer&) = delete;
+    MessageFramer& operator=(const MessageFramer&) = delete;
 
     // Draws the keys of every frame at once; false when the random source
     // fails (nothing can be framed then).
@@ -57,7 +61,11 @@ private:
     std::size_t chunk_;
     std::size_t frames_;
     std::size_t next_ = 0;
-    std::vector<std::uint8_t> keys_;
+    // The keys of every frame; a message of a few frames (nearly all of
+    // them) keeps them in place instead of allocating.
+    std::array<std::uint8_t, 64> fewKeys_;
+    std::vector<std::uint8_t> manyKeys_;
+    std::span<std::uint8_t> keys_;
 };
 
 // Appends one message: the first min(length, fragmentSize) bytes with

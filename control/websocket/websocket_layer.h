@@ -153,8 +153,6 @@ private:
     // each time. A writer running inside another's wait step finds it lent
     // out and frames in one of its own.
     std::vector<std::uint8_t> spareFrames_;
-    // The same for the copy of a payload sent in several frames.
-    std::vector<std::uint8_t> sparePayload_;
 
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;

@@ -49,7 +49,7 @@ std::string_view asText(std::span<const std::uint8_t> bytes) {
 }
 
 // Larger buffers are given back to the allocator after their message.
-constexpr std::size_t keptBufferBytes = 8u << 20;
+constexpr std::size_t keptBufferBytes = 256u << 10;
 
 // Lends one of the layer's spare buffers for one message and takes it back,
 // emptied, when the message is done.
@@ -241,17 +241,22 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     std::uint8_t opcode = static_cast<std::uint8_t>(dataFormat_);
     if (opcode == 0) opcode = websocket::isValidUtf8(data) ? websocket::kOpText : websocket::kOpBinary;
     if (context_.waiter().timeout() > 0) {
-        // The frames after the first are framed after wait steps, in which a
-        // handler may already be refilling the caller's buffer: the message
-        // is what the buffer held now, so they come from a copy.
-        LentBuffer snapshot(sparePayload_);
-        std::span<const std::uint8_t> payload = data;
-        if (maxFrameSize_ > 0 && data.size() > static_cast<std::size_t>(maxFrameSize_)) {
-            (*snapshot).assign(data.begin(), data.end());
-            payload = *snapshot;
+        websocket::MessageFramer framer(opcode, data, maxFrameSize_);
+        if (framer.frameCount() == 1) {
+            if (const int code = writeMessage(framer)) return code;
+        } else {
+            // Frames written after a wait step would be framed from a buffer
+            // that a handler, run in that step, may already be refilling: the
+            // message is what the buffer holds now. So every frame is masked
+            // before the first wait, and the masked frames are the message's
+            // only copy.
+            if (!framer.drawKeys(websocket::systemRandom())) return context_.fail(errc::randomUnavailable, "");
+            LentBuffer lent(spareFrames_);
+            std::vector<std::uint8_t>& frames = *lent;
+            frames.reserve(framer.totalSize());
+            while (!framer.done()) framer.appendNext(frames);
+            if (const int code = writeMessage(frames)) return code;
         }
-        websocket::MessageFramer framer(opcode, payload, maxFrameSize_);
-        if (const int code = writeMessage(framer)) return code;
         bytesSent_ = static_cast<std::int32_t>(data.size());
         return 0;
     }

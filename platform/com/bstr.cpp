@@ -11,10 +11,77 @@ constexpr std::size_t kMaxBytes = 0x7FFFFFF0;
 
 std::uint32_t* header(BSTR text) { return reinterpret_cast<std::uint32_t*>(text) - 1; }
 
+// Short strings come and go by the million (every event argument is one), so
+// each thread keeps a few freed blocks of each small size for its next
+// strings, as the system's own automation runtime does. Blocks are sized in
+// classes so that any freed block of a class holds any string of it.
+// Sanitizer builds keep none, so that a use after free is still caught.
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define PLATFORM_COM_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(PLATFORM_COM_ADDRESS_SANITIZER)
+constexpr bool kKeepBlocks = false;
+#else
+constexpr bool kKeepBlocks = true;
+#endif
+constexpr std::size_t kCachedClasses = 8;
+constexpr std::size_t kClassBytes = 32;  // block sizes 32, 64, ... 256
+constexpr std::size_t kBlocksPerClass = 8;
+
+// Trivially destructible, so that a string freed by a static destructor,
+// after the thread's cleanup below has run, still finds it (switched off).
+struct BlockCache {
+    void* blocks[kCachedClasses + 1][kBlocksPerClass];
+    std::uint8_t counts[kCachedClasses + 1];
+    bool armed;
+    bool closed;
+};
+thread_local BlockCache cache;
+
+struct BlockCacheCleanup {
+    bool registered = false;  // set on first use, which registers the destructor
+    ~BlockCacheCleanup() {
+        cache.closed = true;
+        for (std::size_t c = 0; c < kCachedClasses; ++c) {
+            while (cache.counts[c] > 0) std::free(cache.blocks[c][--cache.counts[c]]);
+        }
+    }
+};
+thread_local BlockCacheCleanup cleanup;
+
+// The size class of a block of `total` bytes; kCachedClasses when too big.
+std::size_t blockClass(std::size_t total) { return std::min((total - 1) / kClassBytes, kCachedClasses); }
+
+void* takeBlock(std::size_t total) {
+    const std::size_t c = blockClass(total);
+    if (!kKeepBlocks || c == kCachedClasses) return std::malloc(total);
+    if (cache.counts[c] > 0) return cache.blocks[c][--cache.counts[c]];
+    return std::malloc((c + 1) * kClassBytes);
+}
+
+void giveBlock(void* block, std::size_t total) {
+    const std::size_t c = blockClass(total);
+    if (kKeepBlocks && c < kCachedClasses && !cache.closed && cache.counts[c] < kBlocksPerClass) {
+        // The cleanup is armed by the first block kept, so threads that never
+        // free a string pay nothing at exit.
+        if (!cache.armed) {
+            cache.armed = true;
+            cleanup.registered = true;
+        }
+        cache.blocks[c][cache.counts[c]++] = block;
+        return;
+    }
+    std::free(block);
+}
+
+constexpr std::size_t blockBytes(std::size_t bytes) { return sizeof(std::uint32_t) + bytes + sizeof(OLECHAR); }
+
 // Room for the prefix, the bytes and a terminating zero OLECHAR.
 BSTR allocateBytes(std::size_t bytes) {
     if (bytes > kMaxBytes) return nullptr;
-    auto* block = static_cast<char*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
+    auto* block = static_cast<char*>(takeBlock(blockBytes(bytes)));
     if (block == nullptr) return nullptr;
     const auto count = static_cast<std::uint32_t>(bytes);
     std::memcpy(block, &count, sizeof count);
@@ -59,7 +126,7 @@ BSTR SysAllocStringByteLen(const char* bytes, UINT length) {
 }
 
 void SysFreeString(BSTR text) {
-    if (text != nullptr) std::free(header(text));
+    if (text != nullptr) giveBlock(header(text), blockBytes(*header(text)));
 }
 
 UINT SysStringByteLen(BSTR text) { return text == nullptr ? 0 : *header(text); }

@@ -17,6 +17,27 @@ TEST(Bstr, CarriesItsLengthAndEmbeddedZeros) {
     SysFreeString(s);
 }
 
+// Freed strings' blocks serve later ones: whatever a block held before, a
+// new string has its own length, its terminator, and zeros when unfilled.
+TEST(Bstr, ReusedBlocksStartClean) {
+    for (int round = 0; round < 3; ++round) {
+        for (const UINT length : {0u, 1u, 10u, 13u, 14u, 29u, 100u, 126u, 127u, 500u}) {
+            BSTR dirty = SysAllocStringLen(nullptr, length);
+            ASSERT_NE(dirty, nullptr);
+            for (UINT i = 0; i < length; ++i) dirty[i] = u'x';
+            SysFreeString(dirty);
+            for (const UINT other : {length, length + 1, length / 2}) {
+                BSTR fresh = SysAllocStringLen(nullptr, other);
+                ASSERT_NE(fresh, nullptr);
+                EXPECT_EQ(SysStringLen(fresh), other);
+                EXPECT_EQ(fresh[other], u'\0');
+                EXPECT_EQ(std::u16string_view(fresh, other), std::u16string(other, u'\0')) << length << "/" << other;
+                SysFreeString(fresh);
+            }
+        }
+    }
+}
+
 TEST(Bstr, NullIsAnEmptyString) {
     EXPECT_EQ(SysStringLen(nullptr), 0u);
     EXPECT_EQ(SysAllocString(nullptr), nullptr);

@@ -126,17 +126,30 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     ComPtr<IDispatch> events;
     if (FAILED(sink->QueryInterface(iid_, events.putVoid())) || !events) return CONNECT_E_CANNOTCONNECT;
     if (nextCookie_ == 0) return CONNECT_E_ADVISELIMIT;  // all cookies used up
+    auto fresh = std::make_shared<SinkList>();
+    fresh->reserve(cookies_.size() + 1);
+    if (callList_) *fresh = *callList_;
+    fresh->push_back(std::move(events));
+    cookies_.push_back(nextCookie_);
+    // The list it replaces is dropped only now that our state is whole.
+    const auto old = std::exchange(callList_, std::move(fresh));
     *cookie = nextCookie_++;
-    sinks_.emplace_back(*cookie, std::move(events));
     return S_OK;
 }
 
 HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
-    const auto it = std::find_if(sinks_.begin(), sinks_.end(), [&](const auto& s) { return s.first == cookie; });
-    if (it == sinks_.end()) return CONNECT_E_NOCONNECTION;
-    // Released after the entry is gone: the sink's Release may call back into us.
-    ComPtr<IDispatch> released = std::move(it->second);
-    sinks_.erase(it);
+    const auto it = std::find(cookies_.begin(), cookies_.end(), cookie);
+    if (it == cookies_.end()) return CONNECT_E_NOCONNECTION;
+    const auto index = static_cast<std::size_t>(it - cookies_.begin());
+    std::shared_ptr<SinkList> fresh;
+    if (cookies_.size() > 1) {
+        fresh = std::make_shared<SinkList>(*callList_);
+        fresh->erase(fresh->begin() + static_cast<std::ptrdiff_t>(index));
+    }
+    cookies_.erase(it);
+    // The sink's last reference may go with the old list, and its Release
+    // may call back into us: only after our state is whole.
+    const auto old = std::exchange(callList_, std::move(fresh));
     return S_OK;
 }
 
@@ -144,19 +157,10 @@ HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
     if (connections == nullptr) return E_POINTER;
     *connections = nullptr;
     std::vector<std::pair<DWORD, ComPtr<IUnknown>>> items;
-    for (const auto& [cookie, sink] : sinks_) items.emplace_back(cookie, ComPtr<IUnknown>(sink.get()));
+    for (std::size_t i = 0; i < cookies_.size(); ++i) {
+        items.emplace_back(cookies_[i], ComPtr<IUnknown>((*callList_)[i].get()));
+    }
     return handOut(new (std::nothrow) ConnectionEnumerator(std::move(items)), connections);
-}
-
-std::vector<ComPtr<IDispatch>> ConnectionPoint::sinks() const {
-    std::vector<ComPtr<IDispatch>> result;
-    result.reserve(sinks_.size());
-    for (const auto& entry : sinks_) result.push_back(entry.second);
-    return result;
-}
-
-void ConnectionPoint::copySinks(std::span<ComPtr<IDispatch>> out) const {
-    for (std::size_t i = 0; i < sinks_.size() && i < out.size(); ++i) out[i] = sinks_[i].second;
 }
 
 void ConnectionPointContainerImpl::addConnectionPoint(const IID& events) {
@@ -187,20 +191,11 @@ HRESULT ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints
 }
 
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args) {
-    if (point.empty()) return 0;
-    // Events can come a million a second: the usual few sinks and arguments
-    // are kept on the stack, more go to the heap.
+    const std::shared_ptr<const ConnectionPoint::SinkList> sinks = point.sinks();
+    if (!sinks) return 0;
+    // Events can come a million a second: the usual few arguments are kept
+    // on the stack, more go to the heap.
     constexpr std::size_t inlineCount = 8;
-    // A snapshot: handlers may connect or disconnect sinks while we call them.
-    std::array<ComPtr<IDispatch>, inlineCount> fewSinks;
-    std::vector<ComPtr<IDispatch>> manySinks;
-    std::span<ComPtr<IDispatch>> sinks(fewSinks.data(), point.sinkCount());
-    if (point.sinkCount() > inlineCount) {
-        manySinks.resize(point.sinkCount());
-        sinks = manySinks;
-    }
-    point.copySinks(sinks);
-
     std::array<VARIANTARG, inlineCount> fewReferences;
     std::vector<VARIANTARG> manyReferences;
     std::span<VARIANTARG> references(fewReferences.data(), args.size());
@@ -210,15 +205,16 @@ std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT
     }
     for (std::size_t i = 0; i < args.size(); ++i) {
         VARIANTARG& ref = references[args.size() - 1 - i];
-        VariantInit(&ref);
+        ref.wReserved1 = ref.wReserved2 = ref.wReserved3 = 0;
+        ref.brecord = {};
         ref.vt = static_cast<VARTYPE>(VT_BYREF | args[i].vt);
         ref.byref = &args[i].llVal;  // every value member starts here
     }
-    for (const auto& sink : sinks) {
+    for (const auto& sink : *sinks) {
         DISPPARAMS params{references.data(), nullptr, static_cast<UINT>(references.size()), 0};
         sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
     }
-    return sinks.size();
+    return sinks->size();
 }
 
 }  // namespace com

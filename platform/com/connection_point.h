@@ -95,18 +95,24 @@ public:
     HRESULT EnumConnections(IEnumConnections** connections) override;
 
     const IID& eventInterface() const { return iid_; }
-    bool empty() const { return sinks_.empty(); }
-    // The sinks as they are now, in connection order, each with a reference.
-    std::vector<ComPtr<IDispatch>> sinks() const;
-    std::size_t sinkCount() const { return sinks_.size(); }
-    // The same into `out`, which must hold sinkCount() entries.
-    void copySinks(std::span<ComPtr<IDispatch>> out) const;
+    bool empty() const { return cookies_.empty(); }
+    std::size_t sinkCount() const { return cookies_.size(); }
+
+    // The sinks as they are now, in connection order. A list never changes:
+    // an Advise or Unadvise makes a new one, so an event fired from it reaches
+    // exactly the sinks connected when it began, and holding the list keeps
+    // them alive, at the price of one count instead of a reference per sink.
+    // The current list holds the point's one reference to each sink.
+    using SinkList = std::vector<ComPtr<IDispatch>>;
+    std::shared_ptr<const SinkList> sinks() const { return callList_; }
 
 private:
     IConnectionPointContainer& container_;
     IID iid_;
     DWORD nextCookie_ = 1;
-    std::vector<std::pair<DWORD, ComPtr<IDispatch>>> sinks_;
+    // The cookie of each sink in the current list, in the same order.
+    std::vector<DWORD> cookies_;
+    std::shared_ptr<const SinkList> callList_;
 };
 
 class ConnectionPointContainerImpl : public IConnectionPointContainer {

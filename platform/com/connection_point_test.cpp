@@ -96,6 +96,27 @@ TEST_F(ConnectionPointTest, SinkMayDisconnectItselfDuringTheEvent) {
     EXPECT_EQ(sink.references, 0u);
 }
 
+// An event goes to the sinks connected when it began: one disconnected by
+// an earlier sink still hears it (and is kept alive for it), a new one does not.
+TEST_F(ConnectionPointTest, AnEventReachesTheSinksConnectedWhenItBegan) {
+    EventSink first, second, late;
+    DWORD firstCookie = 0, secondCookie = 0, lateCookie = 0;
+    first.onPinged = [&](BSTR*, VARIANT_BOOL*) {
+        if (first.seen.size() > 1) return;
+        EXPECT_EQ(point_->Unadvise(secondCookie), S_OK);
+        EXPECT_EQ(point_->Advise(&late, &lateCookie), S_OK);
+    };
+    ASSERT_EQ(point_->Advise(&first, &firstCookie), S_OK);
+    ASSERT_EQ(point_->Advise(&second, &secondCookie), S_OK);
+    ping(u"one");
+    ping(u"two");
+    EXPECT_EQ(first.seen.size(), 2u);
+    EXPECT_EQ(second.seen.size(), 1u);
+    EXPECT_EQ(late.seen.size(), 1u);
+    EXPECT_EQ(second.references, 0u);
+    EXPECT_EQ(first.references, 1u);
+}
+
 TEST_F(ConnectionPointTest, RefusesSinksWithoutTheEventInterface) {
     EventSink stranger;
     stranger.answerEvents = false;

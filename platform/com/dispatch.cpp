@@ -1,5 +1,7 @@
 #include "platform/com/dispatch.h"
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -32,10 +34,19 @@ DISPID dispidOfName(IDispatch* object, std::u16string_view name, HRESULT* hr) {
 HRESULT invoke(IDispatch* object, DISPID member, WORD flags, std::span<VARIANT> args, VARIANT* result,
                ExcepInfo* exception, UINT* argumentError) {
     if (object == nullptr) return E_POINTER;
-    std::vector<VARIANTARG> reversed(args.rbegin(), args.rend());
+    // Automation wants the arguments last first; the usual few are turned
+    // around on the stack.
+    std::array<VARIANTARG, 8> few;
+    std::vector<VARIANTARG> many;
+    VARIANTARG* reversed = few.data();
+    if (args.size() > few.size()) {
+        many.resize(args.size());
+        reversed = many.data();
+    }
+    std::reverse_copy(args.begin(), args.end(), reversed);
     DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !reversed.empty()) {
+    DISPPARAMS params{reversed, nullptr, static_cast<UINT>(args.size()), 0};
+    if ((flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) && !args.empty()) {
         params.rgdispidNamedArgs = &putId;
         params.cNamedArgs = 1;
     }

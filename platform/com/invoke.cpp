@@ -1,5 +1,9 @@
 #include "platform/com/invoke.h"
 
+#include <algorithm>
+#include <array>
+#include <memory>
+
 #include "platform/com/error_info.h"
 
 namespace com {
@@ -21,16 +25,39 @@ const MemberDescription* chooseMember(const InterfaceDescription& type, DISPID i
 
 bool isMissingMarker(const VARIANT& v) { return v.vt == VT_ERROR && v.scode == DISP_E_PARAMNOTFOUND; }
 
+// n values, kept in place when n is small, as it is for nearly every call:
+// a property put runs a million times a second in a busy host.
+template <class T, std::size_t Few = 8>
+class SmallArray {
+public:
+    explicit SmallArray(std::size_t n, const T& value = T{}) : size_(n) {
+        if (n > Few) many_ = std::make_unique<T[]>(n);
+        std::fill_n(data(), n, value);
+    }
+    T* data() { return many_ ? many_.get() : few_.data(); }
+    T& operator[](std::size_t i) { return data()[i]; }
+    std::span<T> span() { return {data(), size_}; }
+
+private:
+    std::size_t size_;
+    std::array<T, Few> few_;
+    std::unique_ptr<T[]> many_;
+};
+
+VARIANT emptyVariant() {
+    VARIANT v;
+    VariantInit(&v);
+    return v;
+}
+
 // Holds the arguments Invoke hands to a member; frees only the ones it made.
 class ArgumentSet {
 public:
-    explicit ArgumentSet(std::size_t n) : values_(n), owned_(n, false), missing_(n, false) {
-        for (auto& v : values_) VariantInit(&v);
-    }
+    explicit ArgumentSet(std::size_t n) : size_(n), values_(n, emptyVariant()), owned_(n, false), missing_(n, false) {}
     ArgumentSet(const ArgumentSet&) = delete;
     ArgumentSet& operator=(const ArgumentSet&) = delete;
     ~ArgumentSet() {
-        for (std::size_t i = 0; i < values_.size(); ++i) {
+        for (std::size_t i = 0; i < size_; ++i) {
             if (owned_[i]) VariantClear(&values_[i]);
         }
     }
@@ -45,13 +72,14 @@ public:
         values_[i].scode = DISP_E_PARAMNOTFOUND;
         missing_[i] = true;
     }
-    std::vector<VARIANT>& values() { return values_; }
-    const std::vector<bool>& missing() const { return missing_; }
+    std::span<VARIANT> values() { return values_.span(); }
+    std::span<const bool> missing() { return missing_.span(); }
 
 private:
-    std::vector<VARIANT> values_;
-    std::vector<bool> owned_;
-    std::vector<bool> missing_;
+    std::size_t size_;
+    SmallArray<VARIANT> values_;
+    SmallArray<bool> owned_;
+    SmallArray<bool> missing_;
 };
 
 HRESULT coerce(const ParamDescription& param, VARIANT* source, ArgumentSet& set, std::size_t i) {
@@ -108,8 +136,8 @@ HRESULT invokeMember(const InterfaceDescription& type, DISPID id, REFIID riid, L
     const std::size_t n = member->params.size();
     const bool isPut = member->kind == MemberKind::propertyPut || member->kind == MemberKind::propertyPutRef;
     if (isPut && n == 0) return DISP_E_BADPARAMCOUNT;
-    std::vector<VARIANT*> slot(n, nullptr);
-    std::vector<UINT> slotIndex(n, 0);
+    SmallArray<VARIANT*> slot(n, nullptr);
+    SmallArray<UINT> slotIndex(n, 0);
     auto fail = [&](HRESULT hr, UINT index) {
         if (argumentError) *argumentError = index;
         return hr;

@@ -19,7 +19,7 @@ namespace com {
 
 class InvokeArguments {
 public:
-    InvokeArguments(std::span<VARIANT> values, const std::vector<bool>& missing, VARIANT& result, WORD flags, LCID lcid)
+    InvokeArguments(std::span<VARIANT> values, std::span<const bool> missing, VARIANT& result, WORD flags, LCID lcid)
         : values_(values), missing_(missing), result_(result), flags_(flags), lcid_(lcid) {}
 
     std::size_t size() const { return values_.size(); }
@@ -34,7 +34,7 @@ public:
 
 private:
     std::span<VARIANT> values_;
-    const std::vector<bool>& missing_;
+    std::span<const bool> missing_;
     VARIANT& result_;
     WORD flags_;
     LCID lcid_;

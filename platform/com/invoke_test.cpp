@@ -157,5 +157,31 @@ TEST_F(InvokeTest, FailuresArriveAsExceptionsWithTheErrorInfo) {
     EXPECT_EQ(support->InterfaceSupportsErrorInfo(IID_IDispatch), S_FALSE);
 }
 
+// Calls of up to eight parameters keep their arguments in place; longer ones
+// must see the same coercion, order and optional handling from the heap.
+TEST(InvokeMember, ShortAndLongParameterListsArriveAlike) {
+    for (const std::size_t count : {std::size_t{3}, std::size_t{8}, std::size_t{9}, std::size_t{12}}) {
+        std::vector<ParamDescription> params;
+        for (std::size_t i = 0; i < count; ++i) params.emplace_back("p" + std::to_string(i), VT_I4, i + 1 == count);
+        const InterfaceDescription type{"ILong", IID_NULL, false, {{"Long", 1, MemberKind::method, params}}};
+        // Positional arguments travel last first; the last one is left out.
+        std::vector<Variant> args;
+        for (std::size_t i = count - 1; i-- > 0;) args.emplace_back(Variant(std::u16string(1, u'0' + (i % 10))));
+        DISPPARAMS dispParams{args.data(), nullptr, static_cast<UINT>(args.size()), 0};
+        std::vector<LONG> seen;
+        bool lastMissing = false;
+        const HRESULT hr = invokeMember(type, 1, IID_NULL, 0, DISPATCH_METHOD, &dispParams, nullptr, nullptr, nullptr,
+                                        [&](const MemberDescription&, InvokeArguments& a) {
+                                            for (std::size_t i = 0; i + 1 < a.size(); ++i) seen.push_back(a[i].lVal);
+                                            lastMissing = a.missing(a.size() - 1);
+                                            return S_OK;
+                                        });
+        EXPECT_EQ(hr, S_OK) << count;
+        ASSERT_EQ(seen.size(), count - 1) << count;
+        for (std::size_t i = 0; i < seen.size(); ++i) EXPECT_EQ(seen[i], static_cast<LONG>(i % 10)) << count;
+        EXPECT_TRUE(lastMissing) << count;
+    }
+}
+
 }  // namespace
 }  // namespace com::testing

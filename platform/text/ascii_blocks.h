@@ -27,6 +27,17 @@ inline bool asciiBlock(const std::uint8_t* in) {
     return _mm_movemask_epi8(any) == 0;
 }
 
+// Widens 16 bytes when all are below 0x80; false otherwise, with nothing
+// written. Short messages (a few dozen bytes) go through this alone.
+inline bool widenBlock16(const std::uint8_t* in, char16_t* out) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    if (_mm_movemask_epi8(bytes) != 0) return false;
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, zero));
+    return true;
+}
+
 inline void widenBlock(const std::uint8_t* in, char16_t* out) {
     const __m128i zero = _mm_setzero_si128();
     for (std::size_t k = 0; k < kWidenBlock; k += 16) {
@@ -48,6 +59,14 @@ inline bool asciiBlock(const std::uint8_t* in) {
     return (any & 0x8080808080808080ull) == 0;
 }
 
+inline bool widenBlock16(const std::uint8_t* in, char16_t* out) {
+    std::uint64_t words[2];
+    std::memcpy(words, in, sizeof words);
+    if (((words[0] | words[1]) & 0x8080808080808080ull) != 0) return false;
+    for (std::size_t k = 0; k < 16; ++k) out[k] = in[k];
+    return true;
+}
+
 inline void widenBlock(const std::uint8_t* in, char16_t* out) {
     for (std::size_t k = 0; k < kWidenBlock; ++k) out[k] = in[k];
 }
@@ -60,16 +79,20 @@ inline bool outputAligned(const char16_t* out) { return (reinterpret_cast<std::u
 // it widened: all of them, or up to the first byte of 0x80 or above.
 inline std::size_t widenAscii(const std::uint8_t* in, std::size_t n, char16_t* out) {
     std::size_t i = 0;
-    // Unit by unit up to a 16-byte boundary of the output: stores that split
-    // cache lines (a BSTR's text starts 4 bytes into its block) cost dearly.
-    while (i < n && in[i] < 0x80 && !outputAligned(out + i)) {
-        out[i] = in[i];
-        ++i;
+    if (n >= 4 * kWidenBlock) {
+        // Unit by unit up to a 16-byte boundary of the output: on long runs,
+        // stores that split cache lines (a BSTR's text starts 4 bytes into
+        // its block) cost dearly. Short ones are over before that matters.
+        while (i < n && in[i] < 0x80 && !outputAligned(out + i)) {
+            out[i] = in[i];
+            ++i;
+        }
+        while (i + kWidenBlock <= n && asciiBlock(in + i)) {
+            widenBlock(in + i, out + i);
+            i += kWidenBlock;
+        }
     }
-    while (i + kWidenBlock <= n && asciiBlock(in + i)) {
-        widenBlock(in + i, out + i);
-        i += kWidenBlock;
-    }
+    while (i + 16 <= n && widenBlock16(in + i, out + i)) i += 16;
     // The rest, and the block that holds the first byte of 0x80 or above.
     while (i < n && in[i] < 0x80) {
         out[i] = in[i];

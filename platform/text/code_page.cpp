@@ -133,9 +133,10 @@ const SingleByteTable* singleByteTable(const CodePageName& cp) {
 }
 
 // Decodes `bytes` into out[0, bytes.size()), a byte with no mapping as
-// U+FFFD. False when there was such a byte. Received payloads run to
-// megabytes: ASCII blocks skip the table where the code page allows it, and
-// the table loop has no branch but the one that ends it.
+// U+FFFD. False when there was such a byte. Received payloads run from a
+// few bytes to megabytes: where the code page keeps ASCII as it is, ASCII
+// runs are widened in blocks, and the table is looked up only from a byte
+// of 0x80 or above to the end of the 16 that follow it.
 bool decodeSingleBytes(const SingleByteTable& table, std::string_view bytes, char16_t* out) {
     const auto* in = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const std::size_t n = bytes.size();
@@ -148,17 +149,14 @@ bool decodeSingleBytes(const SingleByteTable& table, std::string_view bytes, cha
             out[i] = wide == kUnmapped ? kReplacement : static_cast<char16_t>(wide);
         }
     };
-    // Unit by unit up to a 16-byte boundary of the output (see widenAscii).
-    while (i < n && !detail::outputAligned(out + i)) lookUp(i + 1);
-    while (i + detail::kWidenBlock <= n) {
-        if (table.asciiIdentity && detail::asciiBlock(in + i)) {
-            detail::widenBlock(in + i, out + i);
-            i += detail::kWidenBlock;
-        } else {
-            lookUp(i + detail::kWidenBlock);
-        }
+    if (!table.asciiIdentity) {
+        lookUp(n);
+        return unmapped == 0;
     }
-    lookUp(n);
+    while (i < n) {
+        i += detail::widenAscii(in + i, n - i, out + i);
+        lookUp(std::min(n, i + 16));
+    }
     return unmapped == 0;
 }
 
@@ -262,7 +260,7 @@ struct Route {
     const SingleByteTable* table = nullptr;
 };
 
-Route routeFor(unsigned codePage) {
+Route findRoute(unsigned codePage) {
     codePage = resolveCodePage(codePage);
     if (codePage == CP_UTF8) return {Route::utf8};
     const CodePageName* cp = findCodePage(codePage);
@@ -272,6 +270,21 @@ Route routeFor(unsigned codePage) {
         return table ? Route{Route::singleByte, cp, table} : Route{};
     }
     return multiByteIconvUsable(*cp) ? Route{Route::iconv, cp} : Route{};
+}
+
+// Every event and property text asks, often a million times a second, and
+// the answer for a page never changes once found (tables live as long as the
+// process), so each thread keeps its last answer.
+Route routeFor(unsigned codePage) {
+    thread_local unsigned lastPage = 0;
+    thread_local Route lastRoute;
+    if (lastRoute.kind != Route::unknown && codePage == lastPage) return lastRoute;
+    const Route route = findRoute(codePage);
+    if (route.kind != Route::unknown) {
+        lastPage = codePage;
+        lastRoute = route;
+    }
+    return route;
 }
 
 // Encodes into a single-byte page: false (strict mode) at the first

@@ -129,6 +129,13 @@ TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
         }
         EXPECT_EQ(multiByteToWide(cp, text, ConversionMode::strict).ok(),
                   expected.find(u'\uFFFD') == std::u16string::npos);
+        // Short texts (a message of a few dozen bytes) take a path of their own.
+        for (std::size_t n = 0; n <= 100; ++n) {
+            const std::string_view shortText = std::string_view(text).substr(n * 7, n);
+            std::u16string shortExpected;
+            for (const char byte : shortText) shortExpected += multiByteToWide(cp, std::string_view(&byte, 1)).text;
+            EXPECT_EQ(multiByteToWide(cp, shortText).text, shortExpected) << cp << " length " << n;
+        }
     }
 
     const std::vector<std::string> utf8Pieces = {"a",

@@ -47,10 +47,11 @@ HRESULT EventPrinter::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* para
 
     // Arguments come in reverse order.
     auto argument = [&](std::size_t i) -> VARIANT& { return params->rgvarg[params->cArgs - 1 - i]; };
-    for (std::size_t i = 0; i < event->parameters.size(); ++i) {
-        if (event->parameters[i].name != "Accept") continue;
-        if (member == redirectEvent) answer(argument(i), redirects_);
-        if (member == certificateEvent) answer(argument(i), certificates_);
+    if (member == redirectEvent || member == certificateEvent) {
+        for (std::size_t i = 0; i < event->parameters.size(); ++i) {
+            if (event->parameters[i].name != "Accept") continue;
+            answer(argument(i), member == redirectEvent ? redirects_ : certificates_);
+        }
     }
     if (printing) {
         std::string line = "{\"event\":" + jsonString(event->name);

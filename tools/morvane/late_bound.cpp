@@ -14,9 +14,7 @@ CallResult LateBound::get(std::string_view name, std::optional<long> index) {
 }
 
 CallResult LateBound::put(std::string_view name, com::Variant value) {
-    std::vector<com::Variant> args;
-    args.push_back(std::move(value));
-    return invoke(name, DISPATCH_PROPERTYPUT, args);
+    return invoke(name, DISPATCH_PROPERTYPUT, std::span<com::Variant>(&value, 1));
 }
 
 CallResult LateBound::putLent(std::string_view name, const VARIANT& value) {
@@ -34,7 +32,7 @@ CallResult LateBound::call(std::string_view name, std::vector<com::Variant> args
 
 CallResult LateBound::invoke(std::string_view name, WORD flags, std::span<com::Variant> args) {
     CallResult result;
-    auto known = dispids_.find(std::string(name));
+    auto known = dispids_.find(name);
     if (known == dispids_.end()) {
         HRESULT lookup = S_OK;
         const DISPID id = com::dispidOfName(object_.get(), codepage::utf8ToUtf16(name), &lookup);

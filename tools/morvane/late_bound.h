@@ -2,11 +2,11 @@
 // by name through GetIDsOfNames, then reached through IDispatch::Invoke.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/com/dispatch.h"
@@ -42,7 +42,7 @@ private:
     com::ComPtr<IDispatch> object_;
     // Names already looked up: a member's DISPID does not change while the
     // object lives, so each name costs one GetIDsOfNames.
-    std::unordered_map<std::string, DISPID> dispids_;
+    std::map<std::string, DISPID, std::less<>> dispids_;
 };
 
 // {"error":{"member":...,"hresult":...,"description":...,"helpContext":...}}
