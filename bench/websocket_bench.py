@@ -1,18 +1,23 @@
 #!/usr/bin/python3
-"""Morvane against the physical reference: the three client workloads,
-several runs each, through morvane --bench (the control's dispatch interface
-and events) against websocket_bench_server, and through tcp_reference (plain
-TCP, no framing). Prints one JSON line per workload with the medians and
-the ratios.
+"""Morvane against two references on the client workloads: morvane --bench
+(the control through its dispatch interface and events) and
+beast_reference_client (Boost.Beast's synchronous client) against the same
+websocket_bench_server, and tcp_reference (plain TCP, no framing) where a
+plain-TCP figure means something (the ws workloads).
 
 W1 latency 20,000 x 64 B, W2 throughput 200 x 1 MiB, W3 burst 1,000,000 x 16 B,
-and W4 and W5, W1 and W2 over wss (the server's throwaway certificate
-accepted in advance through BENCH_CAFILE; the reference stays plain TCP, so
-their ratios include what TLS costs).
+W4 and W5: W1 and W2 over wss (the server's throwaway certificate named to
+both clients through BENCH_CAFILE).
+
+The clients take turns: round 1 of every client, then round 2, and so on,
+each round starting with a different client, so that a machine whose speed
+drifts treats them alike. Each run goes through /usr/bin/time for its peak
+resident set. Prints a table (medians over the runs; morvane/beast with the
+direction that is better for morvane; p99 for the latency workloads; peak
+RSS), then one JSON line per workload.
 
 Usage: websocket_bench.py BUILD_DIR [--runs N]
-(the control must be registered where morvane finds it; this script
-registers it into a registry of its own)
+(the script registers the control into a registry of its own)
 """
 
 import argparse
@@ -20,19 +25,109 @@ import json
 import os
 import statistics
 import subprocess
+import sys
 import tempfile
 
 WORKLOADS = [("W1", "latency", 20000, 64, False), ("W2", "throughput", 200, 1 << 20, False),
              ("W3", "burst", 1000000, 16, False), ("W4", "latency", 20000, 64, True),
              ("W5", "throughput", 200, 1 << 20, True)]
+RSS_MARK = "peak_rss_kib="
 
 
 def run(command, env=None):
-    out = subprocess.run(command, capture_output=True, text=True, env=env, timeout=600)
-    result = json.loads(out.stdout.strip().splitlines()[-1])
-    if not result.get("ok"):
-        raise RuntimeError(f"{command[0]}: {result}")
+    """One client run: its JSON line from standard output, with the peak
+    resident set /usr/bin/time wrote last on standard error."""
+    try:
+        out = subprocess.run(["/usr/bin/time", "-f", RSS_MARK + "%M", *command], capture_output=True, text=True,
+                             env=env, timeout=600)
+    except subprocess.TimeoutExpired:
+        return {"ok": False, "error": "no result within 600 s"}
+    lines = out.stdout.strip().splitlines()
+    try:
+        result = json.loads(lines[-1])
+    except (IndexError, json.JSONDecodeError):
+        return {"ok": False, "error": f"exit {out.returncode}, no JSON line; stderr: {out.stderr.strip()[-300:]}"}
+    marks = [line for line in out.stderr.splitlines() if line.startswith(RSS_MARK)]
+    if marks:
+        result["peak_rss_kib"] = int(marks[-1][len(RSS_MARK):])
     return result
+
+
+# What each workload is judged by: its figure, the unit shown, and whether
+# more of it is better.
+FIGURES = {"latency": ("median_us", "us", False), "throughput": ("MB_per_s", "MB/s", True),
+           "burst": ("messages_per_s", "msg/s", True)}
+
+
+def figure(result, workload):
+    if workload == "latency":
+        return result["median_us"]
+    if workload == "throughput":
+        return result["bytes"] / result["seconds"] / 1e6
+    return result["messages"] / result["seconds"]
+
+
+def summary(results, workload, count, size):
+    """Medians over the runs that went well; None when none did."""
+    good = [r for r in results if r.get("ok")]
+    if not good:
+        return None
+    seconds = statistics.median(r["seconds"] for r in good)
+    line = {"ok_runs": len(good), "seconds": round(seconds, 4), "messages_per_s": round(count / seconds),
+            "MB_per_s": round(count * size / seconds / 1e6, 1)}
+    if workload == "latency":
+        line["median_us"] = statistics.median(r["median_us"] for r in good)
+        line["p99_us"] = statistics.median(r["p99_us"] for r in good)
+    line["each_run_" + FIGURES[workload][0]] = [round(figure(r, workload), 2) for r in good]
+    if all("peak_rss_kib" in r for r in good):
+        line["peak_rss_kib"] = statistics.median(r["peak_rss_kib"] for r in good)
+    return line
+
+
+def compare(line, clients, workload):
+    """morvane/beast on the medians, and the median of the per-round ratios
+    (each pair saw the machine in the same state, the steadier figure)."""
+    key, _, higher_better = FIGURES[workload]
+    m, b = line.get("morvane"), line.get("beast")
+    if not m or not b:
+        return
+    line["morvane_vs_beast"] = round(m[key] / b[key], 3)
+    line["better"] = "higher" if higher_better else "lower"
+    pairs = [figure(x, workload) / figure(y, workload) for x, y in zip(clients["morvane"], clients["beast"])
+             if x.get("ok") and y.get("ok")]
+    if pairs:
+        line["morvane_vs_beast_per_round"] = round(statistics.median(pairs), 3)
+    if line.get("tcp"):
+        line["morvane_vs_tcp"] = round(m[key] / line["tcp"][key], 3)
+
+
+def number(value, unit):
+    if value is None:
+        return "-"
+    if unit == "msg/s":
+        return f"{value / 1e6:.2f}M"
+    return f"{value:.1f}"
+
+
+def print_table(lines):
+    head = (f"{'':<22}{'unit':<6}{'morvane':>9}{'beast':>9}{'raw TCP':>9}  {'morvane/beast':<20}"
+            f"{'p99 morvane':>12}{'p99 beast':>10}{'RSS MiB m/b':>14}")
+    print(head)
+    print("-" * len(head))
+    for line in lines:
+        key, unit, _ = FIGURES[line["workload"]]
+        title = f"{line['id']} {line['workload']} {line['scheme']}"
+        get = (lambda name, k=key: line[name][k] if line.get(name) else None)
+        ratio = (f"{line['morvane_vs_beast']:.2f} ({line['better']} better)" if "morvane_vs_beast" in line
+                 else " and ".join(n for n in ("morvane", "beast") if not line.get(n)) + " failed")
+        p99 = [number(line[n]["p99_us"], "us") if line.get(n) and "p99_us" in line[n] else "" for n in
+               ("morvane", "beast")]
+        rss = [f"{line[n]['peak_rss_kib'] / 1024:.0f}" if line.get(n) and "peak_rss_kib" in line[n] else "-" for n in
+               ("morvane", "beast")]
+        tcp = number(get("tcp"), unit) if "tcp" in line else ""
+        print(f"{title:<22}{unit:<6}{number(get('morvane'), unit):>9}{number(get('beast'), unit):>9}{tcp:>9}  "
+              f"{ratio:<20}{p99[0]:>12}{p99[1]:>10}{rss[0] + '/' + rss[1]:>14}")
+    print("(medians over the runs; MB = 10^6 B one way; msg/s in millions; RSS: peak resident set per process)")
 
 
 def main():
@@ -51,42 +146,43 @@ def main():
                     "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key, "-out", cert],
                    check=True, capture_output=True)
 
+    lines, failed = [], False
     for name, workload, count, size, tls in WORKLOADS:
         server_env = dict(os.environ, BENCH_TLS_CERT=cert, BENCH_TLS_KEY=key) if tls else None
         client_env = dict(env, BENCH_CAFILE=cert) if tls else env
         server = subprocess.Popen([os.path.join(build, "bench/websocket_bench_server"), "0", str(count), str(size)],
                                   stdout=subprocess.PIPE, text=True, env=server_env)
         port = server.stdout.readline().split()[1]
-        scheme = "wss" if tls else "ws"
-        morvane, tcp = [], []
+        url = f"{'wss' if tls else 'ws'}://127.0.0.1:{port}/"
+        commands = {"morvane": [os.path.join(build, "tools/morvane/morvane"), "--bench", workload, url],
+                    "beast": [os.path.join(build, "bench/beast_reference_client"), workload, url]}
+        if not tls:
+            commands["tcp"] = [os.path.join(build, "bench/tcp_reference"), workload]
+        order = list(commands)
+        clients = {client: [] for client in order}
         try:
-            for _ in range(args.runs):
-                morvane.append(run([os.path.join(build, "tools/morvane/morvane"), "--bench", workload,
-                                    f"{scheme}://127.0.0.1:{port}/", str(count), str(size)], client_env))
-                tcp.append(run([os.path.join(build, "bench/tcp_reference"), workload, str(count), str(size)]))
+            for round_number in range(args.runs):
+                for client in order[round_number % len(order):] + order[:round_number % len(order)]:
+                    result = run(commands[client] + [str(count), str(size)], client_env)
+                    if not result.get("ok"):
+                        failed = True
+                        print(f"{name} {client} run {round_number + 1} failed: {result.get('error')}",
+                              file=sys.stderr)
+                    clients[client].append(result)
         finally:
             server.kill()
-        line = {"id": name, "workload": workload, "scheme": scheme, "count": count, "size": size,
+            server.wait()
+        line = {"id": name, "workload": workload, "scheme": "wss" if tls else "ws", "count": count, "size": size,
                 "runs": args.runs}
-        for name, results in (("morvane", morvane), ("tcp", tcp)):
-            seconds = statistics.median(r["seconds"] for r in results)
-            line[f"{name}_seconds"] = round(seconds, 4)
-            line[f"{name}_messages_per_s"] = round(count / seconds)
-            line[f"{name}_MB_per_s"] = round(count * size / seconds / 1e6, 1)
-            if workload == "latency":
-                line[f"{name}_median_us"] = statistics.median(r["median_us"] for r in results)
-                line[f"{name}_p99_us"] = statistics.median(r["p99_us"] for r in results)
-        # The two clients run in turn, so each pair saw the machine in the
-        # same state; the median of the pairs' ratios is the steadier figure
-        # when the machine's speed drifts.
-        if workload == "latency":
-            line["median_ratio"] = round(line["morvane_median_us"] / line["tcp_median_us"], 2)
-            pairs = [m["median_us"] / t["median_us"] for m, t in zip(morvane, tcp)]
-        else:
-            line["throughput_ratio"] = round(line["tcp_seconds"] / line["morvane_seconds"], 2)
-            pairs = [t["seconds"] / m["seconds"] for m, t in zip(morvane, tcp)]
-        line["pair_ratio_median"] = round(statistics.median(pairs), 2)
+        for client, results in clients.items():
+            line[client] = summary(results, workload, count, size)
+        compare(line, clients, workload)
+        lines.append(line)
+        print(f"{name} done", file=sys.stderr, flush=True)
+    print_table(lines)
+    for line in lines:
         print(json.dumps(line), flush=True)
+    sys.exit(1 if failed else 0)
 
 
 if __name__ == "__main__":
