@@ -1,6 +1,7 @@
 #include "tools/morvane/session.h"
 
 #include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,6 +25,9 @@ constexpr milliseconds quietBeforeClosing{300};
 constexpr milliseconds settleLimit{5000};
 constexpr milliseconds closeLimit{10000};
 constexpr milliseconds step{20};
+// While standard input is open and nothing happens, the session sleeps until
+// something does: a line, a message, or this long.
+constexpr milliseconds idleStep{60000};
 
 bool report(std::string_view member, const CallResult& result) {
     if (result.ok()) return true;
@@ -66,6 +70,50 @@ private:
     bool ended_ = false;
 };
 
+// Tells the session when standard input has something to read, through the
+// loop that also carries the control's sockets, so an idle session does not
+// wake at all. Files and /dev/null cannot be watched; they are always ready.
+class InputWatch final : public platform::loop::MessageTarget {
+public:
+    explicit InputWatch(platform::loop::EventLoop& loop) : loop_(loop) {
+        const int probe = ::epoll_create1(EPOLL_CLOEXEC);
+        epoll_event interest{};
+        interest.events = EPOLLIN;
+        const bool watchable = probe >= 0 && ::epoll_ctl(probe, EPOLL_CTL_ADD, STDIN_FILENO, &interest) == 0;
+        if (probe >= 0) ::close(probe);
+        if (!watchable) return;
+        target_ = loop_.createTarget(*this);
+        watching_ = loop_.watchSocket(STDIN_FILENO, target_, platform::loop::kMsgUser,
+                                      platform::loop::kSocketRead | platform::loop::kSocketClose);
+        ready_ = !watching_;
+    }
+    ~InputWatch() override {
+        if (target_ != platform::loop::kNoTarget) loop_.destroyTarget(target_);
+    }
+    InputWatch(const InputWatch&) = delete;
+    InputWatch& operator=(const InputWatch&) = delete;
+
+    // Whether input may be waiting; asks for the next notice when so.
+    bool takeReady() {
+        if (!watching_) return true;
+        if (!ready_) return false;
+        ready_ = false;
+        loop_.rearmSocket(STDIN_FILENO, platform::loop::kSocketRead | platform::loop::kSocketClose);
+        return true;
+    }
+    // How long a pump may sleep: until the next notice when input is
+    // watched, a short step when it has to be looked at again.
+    milliseconds pumpStep() const { return watching_ ? idleStep : step; }
+
+    void onMessage(const platform::loop::Message&) override { ready_ = true; }
+
+private:
+    platform::loop::EventLoop& loop_;
+    platform::loop::TargetId target_ = platform::loop::kNoTarget;
+    bool watching_ = false;
+    bool ready_ = true;
+};
+
 }  // namespace
 
 int runSession(LateBound& control, EventPrinter& events, const Options& options) {
@@ -83,16 +131,19 @@ int runSession(LateBound& control, EventPrinter& events, const Options& options)
 
     if (options.sendFile) ok = report("SendFile", control.call("SendFile", {textArgument(*options.sendFile)})) && ok;
     InputLines input;
+    InputWatch watch(loop);
     bool reading = true;
     while (!closed && reading) {
-        std::vector<std::string> lines;
-        reading = input.read(lines);
-        if (!options.sendFile) {
-            for (const std::string& line : lines) {
-                ok = report("DataToSend", control.put("DataToSend", textArgument(line))) && ok;
+        if (watch.takeReady()) {
+            std::vector<std::string> lines;
+            reading = input.read(lines);
+            if (!options.sendFile) {
+                for (const std::string& line : lines) {
+                    ok = report("DataToSend", control.put("DataToSend", textArgument(line))) && ok;
+                }
             }
         }
-        pump();
+        if (reading) loop.waitStep(watch.pumpStep());
     }
     if (!closed) {
         const Clock::time_point settleStart = Clock::now();
