@@ -50,6 +50,17 @@ com::Variant MorvaneEvents::text(std::string_view bytes) const {
 
 com::ComPtr<IUnknown> MorvaneEvents::holdOwner() const { return com::ComPtr<IUnknown>(owner_.controllingUnknown()); }
 
+void MorvaneEvents::beginEvents() {
+    if (runDepth_++ == 0 && !point_.empty()) heldForRun_ = holdOwner();
+}
+
+void MorvaneEvents::endEvents() {
+    if (--runDepth_ > 0) return;
+    // The last reference may go here, and this object with it: nothing of
+    // ours is touched after.
+    const com::ComPtr<IUnknown> released = std::move(heldForRun_);
+}
+
 void MorvaneEvents::fire(DISPID id, std::span<com::Variant> args) {
     if (frozen_) return;
     com::fireEvent(point_, id, args);
@@ -57,7 +68,7 @@ void MorvaneEvents::fire(DISPID id, std::span<com::Variant> args) {
 
 void MorvaneEvents::connected(std::int16_t statusCode, const std::string& description) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {integer(statusCode), text(description)};
     fire(DISPID_MORVANEEVENT_CONNECTED, args);
 }
@@ -65,14 +76,14 @@ void MorvaneEvents::connected(std::int16_t statusCode, const std::string& descri
 void MorvaneEvents::connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
                                      const std::string& description) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {text(connectionEvent), integer(statusCode), text(description)};
     fire(DISPID_MORVANEEVENT_CONNECTIONSTATUS, args);
 }
 
 void MorvaneEvents::dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> payload, bool eom) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     const SlotScope slot(dataInText_, payload);
     com::Variant args[] = {integer(dataFormat), text(view(payload)), com::Variant::fromBool(eom)};
     fire(DISPID_MORVANEEVENT_DATAIN, args);
@@ -80,34 +91,34 @@ void MorvaneEvents::dataIn(std::int16_t dataFormat, std::span<const std::uint8_t
 
 void MorvaneEvents::disconnected(std::int16_t statusCode, const std::string& description) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {integer(statusCode), text(description)};
     fire(DISPID_MORVANEEVENT_DISCONNECTED, args);
 }
 
 void MorvaneEvents::error(std::int16_t errorCode, const std::string& description) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {integer(errorCode), text(description)};
     fire(DISPID_MORVANEEVENT_ERROR, args);
 }
 
 void MorvaneEvents::header(const std::string& field, const std::string& value) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {text(field), text(value)};
     fire(DISPID_MORVANEEVENT_HEADER, args);
 }
 
 void MorvaneEvents::readyToSend() {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     fire(DISPID_MORVANEEVENT_READYTOSEND, {});
 }
 
 void MorvaneEvents::redirect(const std::string& location, bool& accept) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {text(location), com::Variant::fromBool(accept)};
     fire(DISPID_MORVANEEVENT_REDIRECT, args);
     accept = args[1].boolVal != VARIANT_FALSE;
@@ -116,7 +127,7 @@ void MorvaneEvents::redirect(const std::string& location, bool& accept) {
 void MorvaneEvents::setCookie(const std::string& name, const std::string& value, const std::string& expires,
                               const std::string& domain, const std::string& path, bool secure) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {text(name),   text(value), text(expires),
                            text(domain), text(path),  com::Variant::fromBool(secure)};
     fire(DISPID_MORVANEEVENT_SETCOOKIE, args);
@@ -125,7 +136,7 @@ void MorvaneEvents::setCookie(const std::string& name, const std::string& value,
 void MorvaneEvents::sslServerAuthentication(std::span<const std::uint8_t> certEncoded, const std::string& certSubject,
                                             const std::string& certIssuer, const std::string& status, bool& accept) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     const SlotScope slot(certEncoded_, certEncoded);
     com::Variant args[] = {text(view(certEncoded)), text(certSubject), text(certIssuer), text(status),
                            com::Variant::fromBool(accept)};
@@ -135,7 +146,7 @@ void MorvaneEvents::sslServerAuthentication(std::span<const std::uint8_t> certEn
 
 void MorvaneEvents::sslStatus(const std::string& message) {
     if (point_.empty()) return;
-    const auto keepAlive = holdOwner();
+    const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {text(message)};
     fire(DISPID_MORVANEEVENT_SSLSTATUS, args);
 }

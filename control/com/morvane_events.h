@@ -31,6 +31,9 @@ public:
     void setFrozen(bool frozen) { frozen_ = frozen; }
 
     void useCodePage(int codePage) override { codePage_ = codePage; }
+    // The owner is held once for a whole run instead of once per event.
+    void beginEvents() override;
+    void endEvents() override;
     void connected(std::int16_t statusCode, const std::string& description) override;
     void connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
                           const std::string& description) override;
@@ -51,6 +54,8 @@ private:
     // Taken first thing in every event and dropped last: the slots and the
     // arguments are the owner's until the event has returned.
     com::ComPtr<IUnknown> holdOwner() const;
+    // For one event: nothing when a run already holds the owner.
+    com::ComPtr<IUnknown> holdOwnerForEvent() const { return heldForRun_ ? com::ComPtr<IUnknown>() : holdOwner(); }
     void fire(DISPID id, std::span<com::Variant> args);
 
     com::ObjectRoot& owner_;
@@ -59,6 +64,8 @@ private:
     bool frozen_ = false;
     std::span<const std::uint8_t> dataInText_;
     std::span<const std::uint8_t> certEncoded_;
+    int runDepth_ = 0;
+    com::ComPtr<IUnknown> heldForRun_;
 };
 
 }  // namespace morvane

@@ -20,6 +20,13 @@ public:
 
     virtual void useCodePage(int codePage) = 0;
 
+    // A run of events is about to come (a receive pass that may deliver
+    // thousands of messages), and is over: what every event of the run needs
+    // can be set up once. Runs may nest. Listeners that need nothing of the
+    // kind leave these alone.
+    virtual void beginEvents() {}
+    virtual void endEvents() {}
+
     // 1: the opening handshake succeeded, (0, "OK").
     virtual void connected(std::int16_t statusCode, const std::string& description) = 0;
     // 2

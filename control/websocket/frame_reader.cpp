@@ -34,7 +34,8 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
     if (clearControl_) control_.clear();
     clearMessage_ = clearControl_ = false;
 
-    if (auto whole = wholeDataFrame(bytes)) return *whole;
+    Step step;
+    if (takeWholeDataFrame(bytes, step)) return step;
 
     std::size_t pos = 0;
     while (pos < bytes.size()) {
@@ -99,33 +100,37 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
     return {pos, std::nullopt};
 }
 
-std::optional<FrameReader::Step> FrameReader::wholeDataFrame(std::span<const std::uint8_t> bytes) {
+bool FrameReader::takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& step) {
     // The frame a server sends most: a whole text or binary message in one
     // unmasked frame, already all in the input. It is taken in one step, with
     // the same outcome as byte by byte below.
-    if (stage_ != Stage::kFirstByte || inMessage_ || bytes.size() < 2) return std::nullopt;
+    if (stage_ != Stage::kFirstByte || inMessage_ || bytes.size() < 2) return false;
     const std::uint8_t first = bytes[0];
     const std::uint8_t opcode = first & 0x0F;
     if ((first & 0x80) == 0 || (opcode != kOpText && opcode != kOpBinary) || (bytes[1] & 0x80) != 0) {
-        return std::nullopt;
+        return false;
     }
     std::size_t header = 2;
     std::size_t length = bytes[1] & 0x7F;
     if (length == 126) {
-        if (bytes.size() < 4) return std::nullopt;
+        if (bytes.size() < 4) return false;
         length = std::size_t{bytes[2]} << 8 | bytes[3];
         header = 4;
     } else if (length == 127) {
-        return std::nullopt;
+        return false;
     }
-    if (length == 0 || length > options_.maxMessageSize || bytes.size() - header < length) return std::nullopt;
+    if (length == 0 || length > options_.maxMessageSize || bytes.size() - header < length) return false;
     fin_ = true;
     opcode_ = opcode;
     masked_ = false;
     length_ = received_ = length;
     target_ = Target::kSingle;
     clearMessage_ = true;
-    return Step{header + length, eventFor(opcode, true, bytes.subspan(header, length))};
+    step.consumed = header + length;
+    step.event.emplace();
+    step.event->opcode = opcode;
+    step.event->payload = bytes.subspan(header, length);
+    return true;
 }
 
 std::optional<FrameEvent> FrameReader::lengthKnown() {

@@ -78,7 +78,7 @@ private:
     enum class Stage { kFirstByte, kSecondByte, kExtendedLength, kMaskKey, kPayload, kFailed };
     enum class Target { kSingle, kMessage, kInterleaved };
 
-    std::optional<Step> wholeDataFrame(std::span<const std::uint8_t> bytes);
+    bool takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& step);
     std::optional<FrameEvent> lengthKnown();
     std::optional<FrameEvent> beginPayload();
     std::optional<FrameEvent> finishFrame(std::span<const std::uint8_t> direct);

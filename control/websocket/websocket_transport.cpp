@@ -51,6 +51,19 @@ int WebSocketLayer::streamReceived(std::span<const std::uint8_t> data, bool) {
 
 void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
     if (parsing_) return;
+    // One run of events for the whole pass; it ends last of all, since the
+    // control may go with it.
+    struct EventRun {
+        EngineEvents* events;
+        explicit EventRun(EngineEvents* e) : events(e) {
+            if (events) events->beginEvents();
+        }
+        ~EventRun() {
+            if (events) events->endEvents();
+        }
+        EventRun(const EventRun&) = delete;
+        EventRun& operator=(const EventRun&) = delete;
+    } run(context_.events());
     parsing_ = true;
     if (frames_.idle()) {
         frames_.setBufferMessage(bufferMessage_);

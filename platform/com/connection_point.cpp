@@ -126,14 +126,13 @@ HRESULT ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     ComPtr<IDispatch> events;
     if (FAILED(sink->QueryInterface(iid_, events.putVoid())) || !events) return CONNECT_E_CANNOTCONNECT;
     if (nextCookie_ == 0) return CONNECT_E_ADVISELIMIT;  // all cookies used up
-    auto fresh = std::make_shared<SinkList>();
+    auto fresh = std::make_unique<SinkList>();
     fresh->reserve(cookies_.size() + 1);
     if (callList_) *fresh = *callList_;
     fresh->push_back(std::move(events));
     cookies_.push_back(nextCookie_);
-    // The list it replaces is dropped only now that our state is whole.
-    const auto old = std::exchange(callList_, std::move(fresh));
     *cookie = nextCookie_++;
+    replaceCallList(std::move(fresh));
     return S_OK;
 }
 
@@ -141,16 +140,28 @@ HRESULT ConnectionPoint::Unadvise(DWORD cookie) {
     const auto it = std::find(cookies_.begin(), cookies_.end(), cookie);
     if (it == cookies_.end()) return CONNECT_E_NOCONNECTION;
     const auto index = static_cast<std::size_t>(it - cookies_.begin());
-    std::shared_ptr<SinkList> fresh;
+    std::unique_ptr<SinkList> fresh;
     if (cookies_.size() > 1) {
-        fresh = std::make_shared<SinkList>(*callList_);
+        fresh = std::make_unique<SinkList>(*callList_);
         fresh->erase(fresh->begin() + static_cast<std::ptrdiff_t>(index));
     }
     cookies_.erase(it);
-    // The sink's last reference may go with the old list, and its Release
-    // may call back into us: only after our state is whole.
-    const auto old = std::exchange(callList_, std::move(fresh));
+    replaceCallList(std::move(fresh));
     return S_OK;
+}
+
+void ConnectionPoint::replaceCallList(std::unique_ptr<const SinkList> fresh) {
+    std::unique_ptr<const SinkList> old = std::exchange(callList_, std::move(fresh));
+    // An event may be on its way through the old list.
+    if (firing_ > 0 && old) retired_.push_back(std::move(old));
+    // Otherwise a sink's last reference may go with it here, once our state
+    // is whole: its Release may call back into us.
+}
+
+void ConnectionPoint::endFiring() const {
+    if (--firing_ > 0 || retired_.empty()) return;
+    const auto dropped = std::move(retired_);
+    retired_.clear();
 }
 
 HRESULT ConnectionPoint::EnumConnections(IEnumConnections** connections) {
@@ -191,8 +202,8 @@ HRESULT ConnectionPointContainerImpl::EnumConnectionPoints(IEnumConnectionPoints
 }
 
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args) {
-    const std::shared_ptr<const ConnectionPoint::SinkList> sinks = point.sinks();
-    if (!sinks) return 0;
+    const ConnectionPoint::SinkList* sinks = point.callList_.get();
+    if (sinks == nullptr) return 0;
     // Events can come a million a second: the usual few arguments are kept
     // on the stack, more go to the heap.
     constexpr std::size_t inlineCount = 8;
@@ -210,6 +221,13 @@ std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT
         ref.vt = static_cast<VARTYPE>(VT_BYREF | args[i].vt);
         ref.byref = &args[i].llVal;  // every value member starts here
     }
+    struct Firing {
+        const ConnectionPoint& point;
+        explicit Firing(const ConnectionPoint& p) : point(p) { ++point.firing_; }
+        ~Firing() { point.endFiring(); }
+        Firing(const Firing&) = delete;
+        Firing& operator=(const Firing&) = delete;
+    } firing(point);
     for (const auto& sink : *sinks) {
         DISPPARAMS params{references.data(), nullptr, static_cast<UINT>(references.size()), 0};
         sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);

@@ -98,21 +98,27 @@ public:
     bool empty() const { return cookies_.empty(); }
     std::size_t sinkCount() const { return cookies_.size(); }
 
-    // The sinks as they are now, in connection order. A list never changes:
-    // an Advise or Unadvise makes a new one, so an event fired from it reaches
-    // exactly the sinks connected when it began, and holding the list keeps
-    // them alive, at the price of one count instead of a reference per sink.
-    // The current list holds the point's one reference to each sink.
-    using SinkList = std::vector<ComPtr<IDispatch>>;
-    std::shared_ptr<const SinkList> sinks() const { return callList_; }
-
 private:
+    friend std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args);
+
+    // The sinks, in connection order, each held by the point's one reference.
+    // A list never changes: Advise and Unadvise make a new one. While an
+    // event is being fired the list it is fired from is kept, with its
+    // references, until the outermost firing ends; so an event reaches
+    // exactly the sinks connected when it began, and firing one costs no
+    // reference counting at all.
+    using SinkList = std::vector<ComPtr<IDispatch>>;
+    void replaceCallList(std::unique_ptr<const SinkList> fresh);
+    void endFiring() const;
+
     IConnectionPointContainer& container_;
     IID iid_;
     DWORD nextCookie_ = 1;
     // The cookie of each sink in the current list, in the same order.
     std::vector<DWORD> cookies_;
-    std::shared_ptr<const SinkList> callList_;
+    std::unique_ptr<const SinkList> callList_;
+    mutable int firing_ = 0;
+    mutable std::vector<std::unique_ptr<const SinkList>> retired_;
 };
 
 class ConnectionPointContainerImpl : public IConnectionPointContainer {
@@ -139,7 +145,8 @@ private:
 // and in reverse order, as automation passes them. Afterwards `args` hold what
 // the sinks left in them: read back [in, out] values, then clear them. A sink
 // that fails or disconnects meanwhile does not stop the others. Returns the
-// number of sinks called.
+// number of sinks called. The caller keeps the point's object alive while
+// it fires.
 std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<VARIANT> args);
 inline std::size_t fireEvent(const ConnectionPoint& point, DISPID id, std::span<Variant> args) {
     return fireEvent(point, id, std::span<VARIANT>(static_cast<VARIANT*>(args.data()), args.size()));

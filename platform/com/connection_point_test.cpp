@@ -115,6 +115,8 @@ TEST_F(ConnectionPointTest, AnEventReachesTheSinksConnectedWhenItBegan) {
     EXPECT_EQ(late.seen.size(), 1u);
     EXPECT_EQ(second.references, 0u);
     EXPECT_EQ(first.references, 1u);
+    EXPECT_EQ(point_->Unadvise(firstCookie), S_OK);
+    EXPECT_EQ(point_->Unadvise(lateCookie), S_OK);
 }
 
 TEST_F(ConnectionPointTest, RefusesSinksWithoutTheEventInterface) {

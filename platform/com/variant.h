@@ -233,7 +233,11 @@ public:
     // A number or a reference holds nothing to free; only what does goes
     // through VariantClear.
     ~Variant() {
-        if (holdsResource()) VariantClear(this);
+        if (vt == VT_BSTR) {
+            SysFreeString(bstrVal);
+        } else if (holdsResource()) {
+            VariantClear(this);
+        }
     }
 
     HRESULT clear() { return VariantClear(this); }

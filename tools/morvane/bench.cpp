@@ -37,6 +37,10 @@ constexpr std::chrono::seconds patience{30};
 struct Message {
     short format = 0;
     std::u16string text;  // text messages
+    // What a consumer reads of a text message: `text`, or, for a message
+    // that came whole, the event's own string, which it may look at only
+    // while the event lasts.
+    std::u16string_view textView;
     // Binary messages: a message that came in one part keeps the array its
     // DataInTextB gave; one that came in parts is joined in `joined`.
     com::Variant array;
@@ -65,6 +69,7 @@ public:
     bool next(Message& message) {
         if (messages_.empty() && !runUntil([this] { return !messages_.empty(); })) return false;
         if (message.joined.capacity() > spare_.capacity()) spare_ = std::move(message.joined);
+        if (message.text.capacity() > spareText_.capacity()) spareText_ = std::move(message.text);
         message = std::move(messages_.front());
         messages_.pop_front();
         return true;
@@ -100,7 +105,12 @@ private:
         } else if (event == dataInEvent && params.cArgs == 3) {
             const bool first = partial_.empty();
             const bool last = *argument(2).pboolVal != VARIANT_FALSE;
-            if (first) partial_.format = *argument(0).piVal;
+            if (first) {
+                partial_.format = *argument(0).piVal;
+                // The room of a message already read serves this one.
+                if (partial_.text.capacity() < spareText_.capacity()) partial_.text = std::move(spareText_);
+                partial_.text.clear();
+            }
             if (partial_.format == binaryFormat) {
                 CallResult bytes = control_.get("DataInTextB");
                 if (isByteArray(bytes.value)) {
@@ -113,14 +123,18 @@ private:
                                                data + bytes.value.parray->rgsabound[0].cElements);
                     }
                 }
+            } else if (first && last && consumer_) {
+                partial_.textView = com::bstrView(*argument(1).pbstrVal);
             } else {
                 partial_.text.append(com::bstrView(*argument(1).pbstrVal));
             }
             if (!last) return;
             if (consumer_) {
+                if (partial_.textView.empty()) partial_.textView = partial_.text;
                 consumer_(partial_);
                 partial_.format = 0;
                 partial_.text.clear();  // its room serves the next message
+                partial_.textView = {};
                 partial_.joined.clear();
                 partial_.array = com::Variant();
             } else {
@@ -135,6 +149,7 @@ private:
     std::function<void(const Message&)> consumer_;
     Message partial_;
     std::vector<std::uint8_t> spare_;
+    std::u16string spareText_;
     bool closed_ = false;
     std::string failure_;
 };
@@ -280,7 +295,7 @@ void burst(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcom
     // Each message is checked in its event, as a host that streams would.
     inbox.consumeWith([&](const Message& message) {
         if (!outcome.ok || outcome.messages == bench.count) return;
-        if (message.format != textFormat || message.text.size() != static_cast<std::size_t>(bench.size)) {
+        if (message.format != textFormat || message.textView.size() != static_cast<std::size_t>(bench.size)) {
             outcome.ok = false;
             outcome.error = "message " + std::to_string(outcome.messages) + " is not a text message of " +
                             std::to_string(bench.size) + " bytes";
