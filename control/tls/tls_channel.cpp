@@ -26,6 +26,8 @@ constexpr int handshakeFailed = 276;
 constexpr int serverCertificateMissing = 281;
 constexpr int verificationFailed = 280;
 constexpr int encryptFailed = 283;
+// How much plaintext is sealed and handed to the socket at a time.
+constexpr std::size_t sealPiece = 64 * 1024;
 constexpr int decryptFailed = 284;
 constexpr int chainUnavailableCode = 274;
 constexpr int nameMismatchCode = 285;
@@ -545,15 +547,25 @@ int TlsChannel::send(std::span<const std::uint8_t> data, std::size_t* accepted) 
     if (data.empty()) return 0;
     if (const int code = flushOutput()) return code == errc::wouldBlock ? context_.failSocket(code) : code;
 
-    const sec::EncryptResult sealed = tls_->encrypt(data);
-    if (sealed.status != sec::SEC_E_OK) {
-        return context_.fail(encryptFailed, "error encrypting data " + signedCode(sealed.status) + ".");
+    // Sealed a few records at a time: a megabyte message is then never held
+    // whole in the library's buffer and in ours at once, and its first
+    // records are on the wire while the rest are being sealed. What is
+    // sealed is taken: records the socket does not accept go out from here
+    // when it can, and the rest stays the caller's.
+    std::size_t taken = 0;
+    int code = 0;
+    while (taken < data.size() && code == 0) {
+        const std::span<const std::uint8_t> piece = data.subspan(taken, std::min(sealPiece, data.size() - taken));
+        const sec::EncryptResult sealed = tls_->encrypt(piece);
+        if (sealed.status != sec::SEC_E_OK) {
+            if (accepted) *accepted = taken;
+            return context_.fail(encryptFailed, "error encrypting data " + signedCode(sealed.status) + ".");
+        }
+        context_.logDebugTraffic(TrafficDirection::Send, piece);
+        taken += piece.size();
+        code = sendRaw(sealed.records);
     }
-    context_.logDebugTraffic(TrafficDirection::Send, data);
-    // The data is taken whole: what the socket does not accept now goes out
-    // from here when it can.
-    if (accepted) *accepted = data.size();
-    const int code = sendRaw(sealed.records);
+    if (accepted) *accepted = taken;
     if (code == errc::wouldBlock) return context_.failSocket(code);
     return code;
 }

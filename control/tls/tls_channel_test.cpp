@@ -170,6 +170,13 @@ TEST(TlsChannelTest, RecordsGoBothWaysCutAndJoinedAnyWay) {
     ASSERT_EQ(stack.channel.send(bytes("hello")), 0);
     EXPECT_EQ(stack.server->received(), "hello");
     EXPECT_EQ(stack.stream.written(), "");  // the server took it all
+    // A message of many sealing pieces arrives whole and in order.
+    std::string large(300001, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 23);
+    std::size_t accepted = 0;
+    ASSERT_EQ(stack.channel.send(bytes(large), &accepted), 0);
+    EXPECT_EQ(accepted, large.size());
+    EXPECT_EQ(stack.server->received(), "hello" + large);
 
     // Two records in one read: both come up in the same turn.
     std::vector<std::uint8_t> two = stack.server->send("one");
