@@ -1,5 +1,7 @@
 #include "control/com/interface_description.h"
 
+#include <array>
+
 #include "control/engine/ascii.h"
 #include "control/engine/config_text.h"
 
@@ -293,6 +295,17 @@ const PropertyDescription* findProperty(std::string_view name) {
 }
 
 const PropertyDescription* findProperty(std::int32_t dispid) {
+    // Every get and put asks; the properties' DISPIDs are small numbers.
+    static const auto byDispid = [] {
+        std::array<const PropertyDescription*, 128> index{};
+        for (const auto& p : propertyTable) {
+            if (p.dispid >= 0 && static_cast<std::size_t>(p.dispid) < index.size() && index[p.dispid] == nullptr) {
+                index[p.dispid] = &p;
+            }
+        }
+        return index;
+    }();
+    if (dispid >= 0 && static_cast<std::size_t>(dispid) < byDispid.size()) return byDispid[dispid];
     return findIn(propertyTable, [dispid](const auto& p) { return p.dispid == dispid; });
 }
 

@@ -14,8 +14,17 @@ bool namesEqual(std::u16string_view a, std::string_view b) {
 }
 
 const MemberDescription* InterfaceDescription::find(DISPID id, MemberKind kind) const {
+    // A host in a loop calls the same member again and again (a property put
+    // per message), and an interface has a hundred members or more: each
+    // thread remembers the last one found. The guess is used only if it lies
+    // in this description's own members and still answers to the call.
+    thread_local const MemberDescription* last = nullptr;
+    if (last != nullptr && !members.empty() && last >= members.data() && last < members.data() + members.size() &&
+        last->id == id && last->kind == kind) {
+        return last;
+    }
     for (const auto& member : members) {
-        if (member.id == id && member.kind == kind) return &member;
+        if (member.id == id && member.kind == kind) return last = &member;
     }
     return nullptr;
 }
