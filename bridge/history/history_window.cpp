@@ -38,8 +38,12 @@ const QStringList clubColumns = {QStringLiteral("Club"),     QStringLiteral("Sho
                                  QStringLiteral("Club mph"), QStringLiteral("Smash"),     QStringLiteral("Launch °"),
                                  QStringLiteral("Spin rpm"), QStringLiteral("Side spin"), QStringLiteral("Direction")};
 
-// Qt's own number text: "." whatever the locale.
-QString fixed(double value, int decimals) { return QString::number(value, 'f', decimals); }
+// Qt's own number text: "." whatever the locale; and no "-0.0" for a mean
+// just below zero.
+QString fixed(double value, int decimals) {
+    const QString text = QString::number(value, 'f', decimals);
+    return text.startsWith('-') && QString::number(-value, 'f', decimals).toDouble() == 0 ? text.mid(1) : text;
+}
 
 QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& columns) {
     auto* table = new QTableWidget(parent);

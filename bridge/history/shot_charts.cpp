@@ -4,6 +4,7 @@
 #include <QScatterSeries>
 #include <QValueAxis>
 #include <algorithm>
+#include <cmath>
 #include <functional>
 
 #include "bridge/history/club_averages.h"
@@ -23,7 +24,14 @@ void fitAxis(QValueAxis* axis, double low, double high, double step) {
         low = 0;
         high = step;
     }
-    axis->setRange(std::floor(low / step) * step - step, std::ceil(high / step) * step + step);
+    double from = std::floor(low / step) * step;
+    double to = std::ceil(high / step) * step;
+    if (low - from < step / 10) from -= step;
+    if (to - high < step / 10) to += step;
+    axis->setRange(from, to);
+    axis->setTickType(QValueAxis::TicksDynamic);
+    axis->setTickAnchor(0);
+    axis->setTickInterval(step);
     axis->setLabelFormat(QStringLiteral("%.0f"));
 }
 
@@ -69,15 +77,15 @@ QColor clubColour(std::size_t index) { return QColor(palette[index % std::size(p
 QChart* launchChart(const std::vector<ShotEntry>& entries, const std::vector<std::string>& clubs) {
     return scatterChart(
         entries, clubs, QStringLiteral("Ball speed and launch angle"), QStringLiteral("Ball speed (mph)"),
-        [](const ShotRecord& s) { return s.ballSpeedMPH; }, 10, QStringLiteral("Launch angle (°)"),
-        [](const ShotRecord& s) { return static_cast<double>(s.ballAngle); }, 5);
+        [](const ShotRecord& s) { return s.ballSpeedMPH; }, 20, QStringLiteral("Launch angle (°)"),
+        [](const ShotRecord& s) { return static_cast<double>(s.ballAngle); }, 10);
 }
 
 QChart* spinChart(const std::vector<ShotEntry>& entries, const std::vector<std::string>& clubs) {
     return scatterChart(
         entries, clubs, QStringLiteral("Spin and ball speed"), QStringLiteral("Ball speed (mph)"),
-        [](const ShotRecord& s) { return s.ballSpeedMPH; }, 10, QStringLiteral("Back spin (rpm)"),
-        [](const ShotRecord& s) { return static_cast<double>(s.backSpin); }, 1000);
+        [](const ShotRecord& s) { return s.ballSpeedMPH; }, 20, QStringLiteral("Back spin (rpm)"),
+        [](const ShotRecord& s) { return static_cast<double>(s.backSpin); }, 2000);
 }
 
 }  // namespace taltrix::history
