@@ -38,6 +38,9 @@ def run_bridge(case, home, env, device, *options):
                       "--tgc", f"127.0.0.1:{tgc.port}", *options], env=env)
     case.addClassCleanup(bridge.stop)
     device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
+    # The device's connection opens TGC's anew: only the TGC link that
+    # follows it stays.
+    bridge.wait_for(lambda l: l == "Connected to ES16", 3 * TICK)
     bridge.wait_for(lambda l: l == "TGC connected", 3 * TICK)
     return bridge, tgc
 
