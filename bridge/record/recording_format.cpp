@@ -29,7 +29,8 @@ int readHeader(std::string_view line, std::string& started) {
     const auto [end, ec] = std::from_chars(line.data(), line.data() + line.size(), version);
     if (ec != std::errc() || version < 1) return 0;
     line.remove_prefix(static_cast<std::size_t>(end - line.data()));
-    if (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+    if (!line.empty() && line.front() != ' ') return 0;  // "1.5" is no version
+    if (!line.empty()) line.remove_prefix(1);
     started = std::string(line);
     return version;
 }

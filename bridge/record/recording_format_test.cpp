@@ -56,6 +56,7 @@ TEST(RecordingFormat, DamagedRecordingsKeepWhatCameBeforeTheDamage) {
         {"", RecordingEnd::notARecording, 0},
         {"TaltrixRecording\n", RecordingEnd::notARecording, 0},
         {"TaltrixRecordings 1 t\n", RecordingEnd::notARecording, 0},
+        {"TaltrixRecording 1.5 t\n" + good, RecordingEnd::notARecording, 0},
         {"TaltrixRecording 1 " + std::string(300, 't') + "\n", RecordingEnd::notARecording, 0},
         {"TaltrixRecording 2 t\n" + good, RecordingEnd::newerVersion, 0},
         {header + good + good.substr(0, 11), RecordingEnd::cutShort, 1},
