@@ -11,6 +11,10 @@ using ValueSetter = std::function<void(CommandLine&, std::string)>;
 
 const std::map<std::string, ValueSetter>& valueOptions() {
     static const std::map<std::string, ValueSetter> options = {
+        {"--export-csv", [](CommandLine& c, std::string v) { c.exportCsv = std::move(v); }},
+        {"--since", [](CommandLine& c, std::string v) { c.since = std::move(v); }},
+        {"--record", [](CommandLine& c, std::string v) { c.record = std::move(v); }},
+        {"--diagnostics", [](CommandLine& c, std::string v) { c.diagnostics = std::move(v); }},
         {"--home", [](CommandLine& c, std::string v) { c.home = std::move(v); }},
         {"--bluetooth", [](CommandLine& c, std::string v) { c.bluetooth = std::move(v); }},
         {"--tgc", [](CommandLine& c, std::string v) { c.tgc = std::move(v); }},
@@ -68,7 +72,18 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args) {
     } else if (c.answer && *c.answer != "yes" && *c.answer != "no" && *c.answer != "cancel") {
         result.error = "--answer takes yes, no or cancel, not \"" + *c.answer + "\"";
     }
+    if (result.error.empty()) result.error = supportOptionsError(c);
     return result;
+}
+
+std::string supportOptionsError(const CommandLine& c) {
+    if (c.since && !c.exportCsv) return "--since goes with --export-csv";
+    if (c.exportCsv && c.diagnostics) return "--export-csv and --diagnostics are two separate runs";
+    if ((c.exportCsv || c.diagnostics) && (c.convert || c.record)) {
+        return "--export-csv and --diagnostics do not run the bridge: leave out --convert and --record";
+    }
+    if (c.record && c.convert) return "--record goes with the bridge, not with --convert";
+    return {};
 }
 
 std::string usageText(const std::string& programName) {
@@ -106,6 +121,19 @@ Options:
                           --headless (or --answer alone) cancels the box
   --version               print the version and exit
   -h, --help              print this help and exit
+
+Shot history, recording and diagnostics:
+  --export-csv FILE [--since DATE]
+                          write the shots of the history (those from DATE on:
+                          YYYY-MM-DD or YYYY-MM-DDTHH:MM, local time) to FILE
+                          as CSV ("-": standard output), and exit
+  --record FILE           keep every byte the launch monitor sends, with its
+                          arrival time, in FILE (for a support request; the
+                          ES16 emulator's --replay FILE plays it back)
+  --diagnostics FILE.zip  write a diagnostics bundle for a support request
+                          (settings with the relay key masked, logs, status
+                          trace, versions, control registration, Bluetooth,
+                          the last 200 shots), and exit
 )";
 }
 

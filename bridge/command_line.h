@@ -22,6 +22,11 @@ struct CommandLine {
     std::optional<std::string> answer;     // --answer yes|no|cancel (preset box answer)
     std::optional<std::string> input;      // --input TEXT (preset input-box entry)
     std::vector<std::string> extra;        // options a front end may add later
+    // Shot history, recording and diagnostics (bridge/support).
+    std::optional<std::string> exportCsv;    // --export-csv FILE
+    std::optional<std::string> since;        // --since DATE (with --export-csv)
+    std::optional<std::string> record;       // --record FILE
+    std::optional<std::string> diagnostics;  // --diagnostics FILE.zip
 };
 
 struct CommandLineResult {
@@ -31,6 +36,9 @@ struct CommandLineResult {
 
 // Reads argv (without the program name). Never exits; errors come back as text.
 CommandLineResult parseCommandLine(const std::vector<std::string>& args);
+
+// Why the history, recording and diagnostics options cannot go together, or "".
+std::string supportOptionsError(const CommandLine& options);
 
 // The text printed for --help.
 std::string usageText(const std::string& programName);

@@ -8,6 +8,8 @@
 #include "bridge/command_line.h"
 #include "bridge/convert_command.h"
 #include "bridge/links/bridge_links.h"
+#include "bridge/support/support_commands.h"
+#include "bridge/support/support_features.h"
 
 namespace {
 
@@ -26,6 +28,7 @@ int main(int argc, char** argv) {
     const taltrix::CommandLine& options = parsed.options;
     if (options.help) {
         std::fputs(taltrix::usageText(program).c_str(), stdout);
+        std::fputs(taltrix::support::historyHelpText(options).c_str(), stdout);
         return 0;
     }
     if (options.version) {
@@ -39,5 +42,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "taltrix: %s\nTry '%s --help'.\n", error.c_str(), program.c_str());
         return 2;
     }
-    return taltrix::app::runApplication(options, argc, argv, taltrix::links::makeBridgeLinks);
+    if (const std::string error = taltrix::support::checkSupportOptions(options); !error.empty()) {
+        std::fprintf(stderr, "taltrix: %s\nTry '%s --help'.\n", error.c_str(), program.c_str());
+        return 2;
+    }
+    if (options.exportCsv) return taltrix::support::runExportCsv(options);
+    if (options.diagnostics) return taltrix::support::runDiagnostics(options, argc, argv);
+    return taltrix::app::runApplication(options, argc, argv, taltrix::support::makeLinksWithSupport);
 }

@@ -178,6 +178,8 @@ def main():
                 p.wait(timeout=5)
             except subprocess.TimeoutExpired:
                 p.kill()
+        # The shots stay in the demo's history after it ends.
+        show("demo", f"The shots of this demo: {args.taltrix} --home {home} --export-csv -")
 
 
 if __name__ == "__main__":

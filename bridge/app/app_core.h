@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "bridge/app/app_view.h"
 #include "bridge/app/bridge_hooks.h"
 #include "bridge/app/dialogs.h"
+#include "bridge/app/feature_hooks.h"
 #include "bridge/app/raw_data.h"
 #include "bridge/app/settings.h"
 #include "bridge/app/startup_log.h"
@@ -40,6 +42,13 @@ public:
 
     // Until called, the window runs without links.
     void setHooks(BridgeHooks& hooks) { hooks_ = &hooks; }
+
+    // The History window and the diagnostics bundle, kept as long as the
+    // core; null until given.
+    void adoptFeatures(std::unique_ptr<FeatureHooks> features) { features_ = std::move(features); }
+    FeatureHooks* features() const { return features_.get(); }
+    // Hears every status line as it is shown (the history keeps them).
+    void setStatusListener(std::function<void(std::string_view)> listener) { status_.setListener(std::move(listener)); }
 
     // The window's load step, start-up steps 1 to 10.
     void load();
@@ -147,6 +156,8 @@ private:
     bool hourglass_ = false;
     WindowIcon trayIcon_ = WindowIcon::ico3;
     std::string trayTip_;
+    // Last: goes first, while everything it may use is still there.
+    std::unique_ptr<FeatureHooks> features_;
 };
 
 }  // namespace taltrix::app

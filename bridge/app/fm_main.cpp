@@ -132,6 +132,12 @@ void fmMain::buildControls() {
     btGetRSSI_->setText(QStringLiteral("RSSI"));
     btGetRSSI_->setGeometry(388, 116, 44, 26);
 
+    // Opens the History window (see tray_menu.cpp).
+    btHistory_ = make<QPushButton>("btHistory");
+    btHistory_->setText(QStringLiteral("History"));
+    btHistory_->setToolTip(QStringLiteral("Shot history"));
+    btHistory_->setGeometry(8, 4, 64, 26);
+
     // Test buttons of the original form; they stay hidden for good.
     btTestToTGC_ = make<QPushButton>("btTestToTGC");
     btTestToTGC_->setText(QStringLiteral("Test to TGC"));
@@ -216,11 +222,12 @@ void fmMain::connectControls() {
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger) {
                 core_->trayMouseMessage(trayLeftButtonUp);
-            } else if (reason == QSystemTrayIcon::Context) {
+            } else if (reason == QSystemTrayIcon::Context && tray_->contextMenu() == nullptr) {
                 core_->trayMouseMessage(trayRightButtonUp);
             }
         });
     }
+    buildTrayMenu();
 }
 
 bool fmMain::eventFilter(QObject* watched, QEvent* event) {

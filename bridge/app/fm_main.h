@@ -70,6 +70,9 @@ protected:
 private:
     void buildControls();
     void connectControls();
+    // The notification icon's menu: the History window, the diagnostics
+    // bundle and the quit question (tray_menu.cpp).
+    void buildTrayMenu();
     template <typename W>
     W* make(const char* name, QWidget* parent = nullptr);
 
@@ -94,6 +97,7 @@ private:
     QPushButton* btTestToTGC_ = nullptr;
     QPushButton* btTestToESI7_ = nullptr;
     QPushButton* btTestToES_ = nullptr;
+    QPushButton* btHistory_ = nullptr;
     QFrame* lines_[3] = {};
     QLabel* statusPictures_[3] = {};
     QLabel* onPictures_[3] = {};

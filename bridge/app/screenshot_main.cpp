@@ -1,6 +1,7 @@
 // taltrix_screenshot OUTDIR: renders fmMain in its normal and its debug
-// layout to OUTDIR/fmMain-normal.png and OUTDIR/fmMain-debug.png, so that the
-// window can be looked at on a machine without a display (Qt's offscreen
+// layout to OUTDIR/fmMain-normal.png and OUTDIR/fmMain-debug.png, and the
+// History window with made-up shots to OUTDIR/HistoryWindow.png, so that the
+// windows can be looked at on a machine without a display (Qt's offscreen
 // platform is used unless a display is set).
 //
 // The window runs without links; the device row, the status messages and
@@ -17,6 +18,7 @@
 #include "bridge/app/dialog_answers.h"
 #include "bridge/app/fm_main.h"
 #include "bridge/app/qt_dialogs.h"
+#include "bridge/history/history_screenshot.h"
 
 // Fontconfig keeps a cache Qt never frees; it is not ours to report when
 // this runs under LeakSanitizer.
@@ -78,6 +80,7 @@ int main(int argc, char** argv) {
     QTemporaryDir normalHome;
     QTemporaryDir debugHome;
     const bool ok = render(normalHome.path(), "False", out.filePath(QStringLiteral("fmMain-normal.png"))) &&
-                    render(debugHome.path(), "True", out.filePath(QStringLiteral("fmMain-debug.png")));
+                    render(debugHome.path(), "True", out.filePath(QStringLiteral("fmMain-debug.png"))) &&
+                    taltrix::history::renderHistoryWindow(out.filePath(QStringLiteral("HistoryWindow.png")));
     return ok ? 0 : 1;
 }

@@ -20,6 +20,7 @@ void StatusBoard::showStatus(std::string_view message) {
         showLabel(latest_);
     }
     view_.statusLine(message);
+    if (listener_) listener_(message);
 }
 
 void StatusBoard::setLatestStatus(std::string_view message) { latest_ = std::string(message); }
@@ -27,6 +28,7 @@ void StatusBoard::setLatestStatus(std::string_view message) { latest_ = std::str
 void StatusBoard::showLabelOnly(std::string_view text) {
     showLabel(text);
     view_.statusLine(text);
+    if (listener_) listener_(text);
 }
 
 void StatusBoard::clear() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,9 @@ public:
     // Both status texts emptied and the empty label shown (window load).
     void clear();
 
+    // Hears every status message and label-only update; empty for nobody.
+    void setListener(std::function<void(std::string_view)> listener) { listener_ = std::move(listener); }
+
     void setTraceEnabled(bool on) { traceEnabled_ = on; }
     bool traceEnabled() const { return traceEnabled_; }
     const std::string& traceText() const { return trace_; }
@@ -53,6 +57,7 @@ private:
     std::string trace_;
     std::string latest_;
     std::string label_;
+    std::function<void(std::string_view)> listener_;
 };
 
 }  // namespace taltrix::app

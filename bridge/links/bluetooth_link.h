@@ -42,6 +42,10 @@ public:
     // Command write: the text and a CR as bytes, 0 on success.
     CommandWriteResult writeCommand(std::string_view command) override;
 
+    // The adapters, the link's state and the devices found, as text for a
+    // support request (bluetooth_report.cpp).
+    std::string report();
+
     bool btConnected() const { return btConnected_; }
     int clientState() const { return client_ ? client_->state() : bluetooth::clientIdle; }
     DeviceList& devices() { return devices_; }

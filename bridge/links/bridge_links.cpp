@@ -104,9 +104,24 @@ void BridgeLinks::checkTgcLink() {
 }
 
 void BridgeLinks::receiveFromDevice(std::string_view chunk) {
+    // Kept in memory in arrival order even if sending lets another chunk in.
+    if (recorder_ != nullptr) recorder_->arrived(chunk);
+    chunkArrived_ = ObservedOutlet::Clock::now();
     // The choice can change between two shots; the shot goes where it is now.
     pipeline_.setSimulator(core_.settings().relayMode() ? Simulator::HalvexPlay : Simulator::TGC);
     pipeline_.receiveChunk(chunk);
+    // To the disk only once the shot is on its way.
+    if (recorder_ != nullptr) recorder_->flush();
+}
+
+std::string BridgeLinks::bluetoothReport() { return bluetooth_.report(); }
+
+void BridgeLinks::setShotObserver(ShotObserver* observer) {
+    // Every other outlet stays as it is.
+    SimulatorOutlets outlets = pipeline_.outlets();
+    outlets.tgc = observer != nullptr ? observedTgc_.observe(&tgc_, observer) : &tgc_;
+    outlets.relay = observer != nullptr ? observedRelay_.observe(&relay_, observer) : &relay_;
+    pipeline_.setOutlets(outlets);
 }
 
 std::string checkLinkOptions(const CommandLine& options) {

@@ -15,7 +15,9 @@
 #include "bridge/links/link_shell.h"
 #include "bridge/links/relay_link.h"
 #include "bridge/links/tgc_link.h"
+#include "bridge/record/device_recorder.h"
 #include "bridge/shot/club_command.h"
+#include "bridge/shot/observed_outlet.h"
 #include "bridge/shot/shot_pipeline.h"
 #include "bridge/shot/simulator_receivers.h"
 #include "bridge/shot/simulator_state.h"
@@ -54,6 +56,14 @@ public:
 
     const SimulatorState& simulatorState() const { return state_; }
 
+    // The shot history and --record: told of every routed shot, and given
+    // every piece the device sends. Null for nobody.
+    void setShotObserver(ShotObserver* observer);
+    void setRecorder(record::DeviceRecorder* recorder) { recorder_ = recorder; }
+    // The Bluetooth side as a support request wants it: radios, the link's
+    // state and the devices found.
+    std::string bluetoothReport();
+
 private:
     void receiveFromDevice(std::string_view chunk);
     void createRelayControl();
@@ -76,6 +86,11 @@ private:
     // still pending when the links go is dropped with them.
     QObject relayCheckContext_;
     bool relayCheckPending_ = false;
+    record::DeviceRecorder* recorder_ = nullptr;
+    // When the chunk the pipeline is handling arrived, for the observed links.
+    ObservedOutlet::Clock::time_point chunkArrived_;
+    ObservedOutlet observedTgc_{Simulator::TGC, pipeline_.lastShot(), state_, chunkArrived_};
+    ObservedOutlet observedRelay_{Simulator::HalvexPlay, pipeline_.lastShot(), state_, chunkArrived_};
 };
 
 // Why the link options (--tgc, --bluetooth, --relay-url) cannot be used, or "".

@@ -132,7 +132,8 @@ bool RelayLink::isUp() const { return control_ && control_->Connected(); }
 
 void RelayLink::send(std::string_view message) {
     ControlError error;
-    if (!control_->setDataToSend(message, error)) shell_.showStatus(std::string(sendErrorPrefix) + error.description);
+    lastSendDelivered_ = control_->setDataToSend(message, error);
+    if (!lastSendDelivered_) shell_.showStatus(std::string(sendErrorPrefix) + error.description);
 }
 
 void RelayLink::connectedEvent(int statusCode, std::string_view description) {

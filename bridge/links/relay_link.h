@@ -77,6 +77,7 @@ public:
     // Routing sends a shot while the control reports itself connected.
     bool isUp() const override;
     void send(std::string_view message) override;
+    std::optional<bool> lastSendDelivered() const override { return lastSendDelivered_; }
 
 private:
     void connectedEvent(int statusCode, std::string_view description);
@@ -101,6 +102,7 @@ private:
     // Connect is running: a timer tick inside its wait does not connect again.
     bool connecting_ = false;
     bool closing_ = false;
+    bool lastSendDelivered_ = false;
 };
 
 }  // namespace taltrix::links

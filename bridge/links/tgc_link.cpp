@@ -35,10 +35,12 @@ void TgcLink::fn_connect_to_TGC() {
 }
 
 void TgcLink::fnSend(std::string_view str_to_send) {
+    lastSendDelivered_ = false;
     if (!state_.tgcConnected) return;
     const std::string line = filterPrintable(str_to_send) + "\r\n";
     WinsockError error;
-    if (!sock1_.SendData(line, error)) {
+    lastSendDelivered_ = sock1_.SendData(line, error);
+    if (!lastSendDelivered_) {
         shell_.showStatus("Error : " + error.description);
         closed();
         return;

@@ -36,6 +36,7 @@ public:
     // Routing sends a shot while the socket is connected.
     bool isUp() const override { return sock1_.State() == sckConnected; }
     void send(std::string_view message) override { fnSend(message); }
+    std::optional<bool> lastSendDelivered() const override { return lastSendDelivered_; }
 
 private:
     void dataArrival();
@@ -48,6 +49,7 @@ private:
     std::string host_{defaultTgcHost};
     std::int32_t port_ = defaultTgcPort;
     bool tgcSocketOpen_ = false;
+    bool lastSendDelivered_ = false;
 };
 
 // "HOST:PORT" as --tgc gives it; false when malformed.

@@ -6,6 +6,7 @@
 // the --convert front end supply their own.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,9 @@ public:
     virtual ~SimulatorOutlet() = default;
     virtual bool isUp() const = 0;
     virtual void send(std::string_view message) = 0;
+    // Whether the last send put the message on the wire; a link that cannot
+    // tell says nothing.
+    virtual std::optional<bool> lastSendDelivered() const { return std::nullopt; }
 };
 
 // What the launch-monitor link reports for one command write.

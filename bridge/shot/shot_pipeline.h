@@ -26,6 +26,7 @@ public:
     void setSimulator(Simulator simulator) { simulator_ = simulator; }
     Simulator simulator() const { return simulator_; }
     void setOutlets(SimulatorOutlets outlets) { router_.setOutlets(outlets); }
+    const SimulatorOutlets& outlets() const { return router_.outlets(); }
 
     const ShotRecord& lastShot() const { return shot_; }
     ShotFramer& framer() { return framer_; }

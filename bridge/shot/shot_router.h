@@ -27,6 +27,7 @@ public:
     void route(Simulator simulator, std::string_view message);
 
     void setOutlets(SimulatorOutlets outlets) { outlets_ = outlets; }
+    const SimulatorOutlets& outlets() const { return outlets_; }
 
 private:
     SimulatorOutlets outlets_;

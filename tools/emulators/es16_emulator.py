@@ -7,16 +7,24 @@ shots from a file of recorded messages or generated realistic ones, cut into
 random chunks with line ends and device chatter around them, and logs (and
 answers) the club commands the bridge writes back.
 
+With --replay FILE it plays back a recording Taltrix made (taltrix --record
+FILE): the same bytes in the same pieces, with the gaps between them as they
+were recorded (--fast: no gaps), from the moment the bridge connects (with
+--hold: on the "replay" command). Club commands are logged but not answered
+then, since the recording holds the device's answers of that session.
+
 Every event is printed to standard output as one line:
   listening HOST PORT | connected PEER | sent MESSAGE | command TEXT | disconnected PEER
+  | replayed PIECES BYTES | replay-damaged REASON
 Commands on standard input (one per line): "shot" sends one shot now,
-"shot MESSAGE" sends that exact text, "drop" closes the connection,
-"quit" ends the emulator.
+"shot MESSAGE" sends that exact text, "replay" plays the recording (again),
+"drop" closes the connection, "quit" ends the emulator.
 """
 
 import argparse
 import asyncio
 import random
+import struct
 
 from console import stdin_lines
 
@@ -46,6 +54,41 @@ CLUB_RANGES = {
 }
 
 CHATTER = ["OK", "ES16 ready", "BAT 87%", "End of calibration", "Etc"]
+
+# The recording format of taltrix --record (see bridge/record/recording_format.h).
+RECORDING_MAGIC = b"TaltrixRecording "
+RECORDING_VERSION = 1
+MAX_HEADER = 200
+MAX_PIECE = 65536
+MAX_RECORDING = 256 * 1024 * 1024
+
+
+def read_recording(data: bytes):
+    """The pieces of a recording as (microseconds, bytes), and why reading
+    stopped early (None when it did not). Every length is checked against
+    what is there before it is used."""
+    line_end = data.find(b"\n", 0, MAX_HEADER)
+    if line_end < 0 or not data.startswith(RECORDING_MAGIC):
+        return [], "not a Taltrix recording"
+    words = data[len(RECORDING_MAGIC):line_end].split(b" ", 1)
+    if not words[0].isdigit() or int(words[0]) < 1:
+        return [], "not a Taltrix recording"
+    if int(words[0]) > RECORDING_VERSION:
+        return [], "made by a newer Taltrix"
+    pieces, at, previous = [], line_end + 1, 0
+    while at < len(data):
+        if len(data) - at < 12:
+            return pieces, "the last record is cut short"
+        microseconds, length = struct.unpack_from("<QI", data, at)
+        if not 1 <= length <= MAX_PIECE:
+            return pieces, "a record has an impossible length"
+        if microseconds < previous:
+            return pieces, "a record's time goes backwards"
+        if len(data) - at - 12 < length:
+            return pieces, "the last record is cut short"
+        pieces.append((microseconds, data[at + 12:at + 12 + length]))
+        previous, at = microseconds, at + 12 + length
+    return pieces, None
 
 
 def generate_shot(rng: random.Random, club: str) -> str:
@@ -94,6 +137,13 @@ class Device:
                 self.recorded = [line.strip() for line in f if line.strip()]
         self.next_recorded = 0
         self.sent = 0
+        self.replay, self.replay_damage = [], None
+        if args.replay:
+            with open(args.replay, "rb") as f:
+                data = f.read(MAX_RECORDING + 1)
+            if len(data) > MAX_RECORDING:
+                raise SystemExit(f"es16_emulator: {args.replay} is larger than 256 MiB")
+            self.replay, self.replay_damage = read_recording(data)
         # The device writes whole lines: an answer never lands inside a shot.
         self.output = asyncio.Lock()
 
@@ -120,6 +170,27 @@ class Device:
         self.sent += 1
         self.say("sent", message)
 
+    async def play_recording(self):
+        """Sends the recording's pieces as they arrived then."""
+        if self.writer is None:
+            self.say("not-connected")
+            return
+        if self.replay_damage:
+            self.say("replay-damaged", self.replay_damage)
+        writer, begun = self.writer, asyncio.get_running_loop().time()
+        first = self.replay[0][0] if self.replay else 0
+        async with self.output:
+            for microseconds, piece in self.replay:
+                if not self.args.fast:
+                    delay = begun + (microseconds - first) / 1e6 - asyncio.get_running_loop().time()
+                    if delay > 0:
+                        await asyncio.sleep(delay)
+                if writer.is_closing():
+                    return
+                writer.write(piece)
+                await writer.drain()
+        self.say("replayed", len(self.replay), sum(len(piece) for _, piece in self.replay))
+
     async def serve_client(self, reader, writer):
         peer = writer.get_extra_info("peername")
         if self.writer is not None:
@@ -128,11 +199,15 @@ class Device:
             return
         self.writer = writer
         self.say("connected", f"{peer[0]}:{peer[1]}")
+        if self.args.replay and not self.args.hold:
+            asyncio.create_task(self.play_recording())
         try:
             while True:
                 line = await reader.readuntil(b"\r")
                 command = line.rstrip(b"\r").decode("latin-1")
                 self.say("command", command)
+                if self.args.replay:
+                    continue  # the recording holds the answers
                 if command.startswith("CLUB") and command.endswith("LOFT000") and len(command) == 14:
                     self.club = command[4:7]
                     answer = b"OK\r\n"
@@ -160,6 +235,8 @@ class Device:
             words = line.strip().split(" ", 1)
             if words[0] == "shot":
                 await self.send_shot(words[1] if len(words) > 1 else None)
+            elif words[0] == "replay":
+                await self.play_recording()
             elif words[0] == "drop" and self.writer is not None:
                 self.writer.close()
             elif words[0] == "quit":
@@ -195,7 +272,15 @@ def parse_args(argv=None):
     parser.add_argument("--chunk-gap", type=float, default=0.002, help="seconds between chunks (default 0.002)")
     parser.add_argument("--random", type=int, metavar="N",
                         help="start the random generator at N, for a stream that repeats")
-    return parser.parse_args(argv)
+    parser.add_argument("--replay", metavar="FILE",
+                        help="play back a recording of taltrix --record instead of making shots")
+    parser.add_argument("--fast", action="store_true", help="with --replay: no waits between the pieces")
+    parser.add_argument("--hold", action="store_true",
+                        help="with --replay: wait for the 'replay' command instead of starting at the connection")
+    args = parser.parse_args(argv)
+    if (args.fast or args.hold) and not args.replay:
+        parser.error("--fast and --hold go with --replay")
+    return args
 
 
 if __name__ == "__main__":

@@ -1,0 +1,42 @@
+// A simulator's link with someone listening: every shot handed to the link
+// is also told to a ShotObserver (the shot history), with the message as
+// sent, whether it went out and how long it took from the device's last
+// byte. The observer hears of it after the send, so the shot never waits.
+#pragma once
+
+#include <chrono>
+
+#include "bridge/shot/ports.h"
+#include "bridge/shot/shot_observer.h"
+#include "bridge/shot/shot_record.h"
+#include "bridge/shot/simulator_state.h"
+
+namespace taltrix {
+
+class ObservedOutlet final : public SimulatorOutlet {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // `shot` is the record the message was built from, `lastByte` when the
+    // chunk that completed it arrived; both are read at each send.
+    ObservedOutlet(Simulator simulator, const ShotRecord& shot, const SimulatorState& state,
+                   const Clock::time_point& lastByte)
+        : simulator_(simulator), shot_(shot), state_(state), lastByte_(lastByte) {}
+
+    // Puts this in front of `inner`; returns this, for the router.
+    SimulatorOutlet* observe(SimulatorOutlet* inner, ShotObserver* observer);
+
+    bool isUp() const override { return inner_ != nullptr && inner_->isUp(); }
+    void send(std::string_view message) override;
+    std::optional<bool> lastSendDelivered() const override;
+
+private:
+    Simulator simulator_;
+    const ShotRecord& shot_;
+    const SimulatorState& state_;
+    const Clock::time_point& lastByte_;
+    SimulatorOutlet* inner_ = nullptr;
+    ShotObserver* observer_ = nullptr;
+};
+
+}  // namespace taltrix
