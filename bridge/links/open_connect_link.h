@@ -22,8 +22,6 @@
 
 namespace taltrix::links {
 
-inline constexpr std::string_view defaultOpenConnectHost = "127.0.0.1";
-inline constexpr std::int32_t defaultOpenConnectPort = 921;
 inline constexpr int openConnectHeartbeatInterval = 10000;
 // How long a clean close waits for the simulator to close its side.
 inline constexpr int openConnectCloseWait = 1000;
@@ -33,6 +31,8 @@ inline constexpr std::string_view openConnectNotConnectedText = "Open Connect no
 inline constexpr std::string_view openConnectDataSentText = "ES16 data sent to Open Connect ";
 inline constexpr std::string_view openConnectUnableTip = "Unable to connect to Open Connect";
 
+// Where the simulator listens: the OpenConnect_host and OpenConnect_port
+// settings (defaults in bridge/app/settings.h).
 struct OpenConnectEndpoint {
     std::string host;
     std::int32_t port = 0;
