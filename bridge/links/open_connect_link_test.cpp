@@ -57,9 +57,9 @@ protected:
         ASSERT_TRUE(runUntil([&] { return peer != nullptr && link.isUp(); }));
     }
 
-    // Everything the simulator has received by now that holds `part`.
-    std::string receivedWith(std::string_view part) {
-        runUntil([&] { return received.find(part) != std::string::npos; });
+    // Everything the simulator has received by now that holds `piece`.
+    std::string receivedWith(std::string_view piece) {
+        runUntil([&] { return received.find(piece) != std::string::npos; });
         return std::exchange(received, {});
     }
 

@@ -28,7 +28,7 @@ struct OpenConnectReply {
 // One reply, as the brace-balance splitter cut it out of the stream. Nothing
 // when the text is not a JSON object, has no whole-number Code from 0 to 999
 // (a number, or digits in a string), or holds one of the fields above with a
-// value of the wrong kind: such a reply cannot be acted on in part.
+// value of the wrong kind: such a reply is not acted on by halves.
 std::optional<OpenConnectReply> readOpenConnectReply(std::string_view text);
 
 }  // namespace taltrix

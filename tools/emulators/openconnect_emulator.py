@@ -101,9 +101,9 @@ class Connection:
         for key in OPTION_KEYS:
             if not isinstance(options[key], bool):
                 raise RuleBroken(f"ShotDataOptions.{key} is not true or false")
-        for part, flag in (("BallData", "ContainsBallData"), ("ClubData", "ContainsClubData")):
-            if (part in message) != options[flag]:
-                raise RuleBroken(f"{flag} does not match the presence of {part}")
+        for section, flag in (("BallData", "ContainsBallData"), ("ClubData", "ContainsClubData")):
+            if (section in message) != options[flag]:
+                raise RuleBroken(f"{flag} does not match the presence of {section}")
 
         if options["IsHeartBeat"]:
             if options["ContainsBallData"]:
