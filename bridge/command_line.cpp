@@ -90,7 +90,8 @@ std::string usageText(const std::string& programName) {
     return "Usage: " + programName + R"( [OPTIONS]
 
 Taltrix bridges an Ernest Sports ES16 launch monitor and a golf simulator
-(TGC over TCP, or Halvex Play through its relay service).
+(TGC over TCP, Halvex Play through its relay service, or an Open Connect
+simulator over TCP; Sim_software in Settings.pgs chooses).
 
 Options:
   --headless              run without a window or tray icon; every status

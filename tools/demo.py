@@ -3,6 +3,10 @@
 Taltrix carries it to an emulated TGC, and TGC's club changes come back to
 the ES16 as club commands. Runs until Ctrl-C.
 
+With --open-connect the simulator is an Open Connect one (the Open Connect
+API v1, JSON over TCP) played by its emulator, which checks every message
+Taltrix sends and answers with the player's club and distance.
+
 With --relay the simulator is Halvex Play behind the relay emulator instead,
 over wss as the real relay: Taltrix signs in, sends every shot as a
 "/launch {...}" command, and the game's club, lie and distance come back to
@@ -11,7 +15,7 @@ a registry in the demo's own folder, and the relay's certificate comes from a
 throwaway CA (made with the openssl command) that only the demo's own Root
 store trusts, so the user's registry and certificate stores are left alone.
 
-Usage: demo.py TALTRIX [--headless] [--relay]
+Usage: demo.py TALTRIX [--headless] [--relay | --open-connect]
 """
 
 import argparse
@@ -28,7 +32,8 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATORS = os.path.join(HERE, "emulators")
-COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "relay": "\033[33m", "taltrix": "\033[32m", "demo": "\033[35m"}
+COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "relay": "\033[33m", "opencon": "\033[33m", "taltrix": "\033[32m",
+           "demo": "\033[35m"}
 # What the golfer does in the simulator between shots.
 CLUB_CHANGES = ["club DR Tee 380", "club I7 Fairway 150", "club LW Rough 25", "club LW Green 8", "club PW Fairway 95"]
 # The same round in Halvex Play, as the relay reports it.
@@ -40,6 +45,9 @@ RELAY_CHANGES = [
     'hystatus status=1 message="Hole 2"',
     "hxp status=200 gameName=Hole2 playerClub=PW distanceToFlag=95 playerSurface=Fairway",
 ]
+# The same round with an Open Connect simulator, which sends no lie: the lob
+# wedge chips by distance alone. Some replies come glued or split.
+OPEN_CONNECT_CHANGES = ["club DR 380", "club I7 150", "club LW 25", "glued 200 LW:8", "club PW 95", "split W4 230"]
 RELAY_KEY = "DEMO42"
 
 
@@ -102,9 +110,12 @@ def main():
     parser.add_argument("--headless", action="store_true", help="no window even when a display exists")
     parser.add_argument("--interval", type=float, default=4.0, help="seconds between shots (default 4)")
     parser.add_argument("--relay", action="store_true", help="play Halvex Play through the relay emulator")
+    parser.add_argument("--open-connect", action="store_true", help="play an Open Connect simulator's emulator")
     parser.add_argument("--comreg", help="comreg program (--relay; default: beside TALTRIX in the build tree)")
     parser.add_argument("--control", help="libmorvane.so (--relay; default: beside TALTRIX in the build tree)")
     args = parser.parse_args()
+    if args.relay and args.open_connect:
+        parser.error("--relay and --open-connect each choose the simulator; give one")
 
     device_port, sim_port = free_port(), free_port()
     home = tempfile.mkdtemp(prefix="taltrix-demo-")
@@ -132,6 +143,13 @@ def main():
                                     "--port", str(sim_port), "--cert", certificate, "--key", key])
         link_args = ["--relay-url", f"wss://127.0.0.1:{sim_port}"]
         changes = RELAY_CHANGES
+    elif args.open_connect:
+        with open(os.path.join(home, "Settings.pgs"), "w", newline="") as settings:
+            settings.write(f"[Software]\r\nSim_software=OpenConnect\r\nOpenConnect_port={sim_port}\r\n")
+        simulator = start("opencon", ["/usr/bin/python3", os.path.join(EMULATORS, "openconnect_emulator.py"),
+                                       "--port", str(sim_port)])
+        link_args = []
+        changes = OPEN_CONNECT_CHANGES
     else:
         simulator = start("tgc", ["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
                                   "--port", str(sim_port)])
@@ -157,7 +175,7 @@ def main():
         for change in itertools.cycle(changes):
             if stop.wait(7):
                 return
-            show("demo", f"{'relay' if args.relay else 'TGC'}: {change}")
+            show("demo", f"{'relay' if args.relay else 'Open Connect' if args.open_connect else 'TGC'}: {change}")
             processes[1].stdin.write(change + "\n")
             processes[1].stdin.flush()
     threading.Thread(target=golfer, daemon=True).start()

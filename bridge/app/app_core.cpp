@@ -171,6 +171,8 @@ void AppCore::connectionTick() {
     }
     if (settings_.relayMode()) {
         hooks_->checkRelayLink();
+    } else if (settings_.openConnectMode()) {
+        hooks_->checkOpenConnectLink();
     } else {
         hooks_->checkTgcLink();
     }

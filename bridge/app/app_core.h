@@ -61,9 +61,10 @@ public:
     void trayMouseMessage(int message);
     // btn_system_tray and picTray.
     void hideToTray();
-    // optHalvexPlay and optTGC clicks.
+    // optHalvexPlay, optTGC and optOpenConnect clicks.
     void optHalvexPlayClicked(bool selected) { settings_.optHalvexPlay_Click(selected); }
     void optTgcClicked(bool selected) { settings_.optTGC_Click(selected); }
+    void optOpenConnectClicked(bool selected) { settings_.optOpenConnect_Click(selected); }
 
     void timerTxTick();
     void timerRxTick();

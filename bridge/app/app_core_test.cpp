@@ -202,6 +202,11 @@ TEST_F(AppCoreTest, ConnectionTickConnectsTheDeviceUnlessDiscoveringThenTheChose
     core.optTgcClicked(false);  // now the relay game
     core.connectionTick();
     EXPECT_EQ(hooks.calls, (std::vector<std::string>{"checkRelayLink"}));
+
+    hooks.calls.clear();
+    core.optOpenConnectClicked(true);
+    core.connectionTick();
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"checkOpenConnectLink"}));
 }
 
 TEST_F(AppCoreTest, ReplacingTheTrayIconDeletesAndAddsWithTheTipCut) {

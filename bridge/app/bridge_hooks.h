@@ -35,11 +35,13 @@ public:
     // chosen mode, re-opened when it is down.
     virtual void checkTgcLink() = 0;
     virtual void checkRelayLink() = 0;
+    virtual void checkOpenConnectLink() = 0;
 
     // The relay's quit command, acted on at the next Timer_TX tick.
     virtual bool quitRequested() const = 0;
 
-    // Terminate path and query-unload: close sock1 and disconnect WSClient1.
+    // Terminate path and query-unload: close sock1, disconnect WSClient1 and
+    // close the Open Connect link cleanly.
     virtual void closeSimulatorLinks() = 0;
     // Window unload: disconnect and release the Bluetooth objects.
     virtual void releaseDeviceObjects() = 0;
@@ -59,6 +61,7 @@ public:
     void sendCommand(std::string_view) override {}
     void checkTgcLink() override {}
     void checkRelayLink() override {}
+    void checkOpenConnectLink() override {}
     bool quitRequested() const override { return false; }
     void closeSimulatorLinks() override {}
     void releaseDeviceObjects() override {}

@@ -104,13 +104,18 @@ void fmMain::buildControls() {
 
     frameConnectTo_ = make<QGroupBox>("frameConnectTo");
     frameConnectTo_->setTitle(QStringLiteral("Connect to"));
-    frameConnectTo_->setGeometry(206, 34, 226, 46);
+    // Three simulators do not fit one row: the frame reaches up to the name
+    // label and down to the buttons, for two rows.
+    frameConnectTo_->setGeometry(206, 30, 226, 54);
     optTGC_ = make<QRadioButton>("optTGC", frameConnectTo_);
     optTGC_->setText(QStringLiteral("TGC"));
-    optTGC_->setGeometry(12, 20, 70, 22);
+    optTGC_->setGeometry(12, 16, 70, 18);
     optHalvexPlay_ = make<QRadioButton>("optHalvexPlay", frameConnectTo_);
     optHalvexPlay_->setText(QStringLiteral("Halvex Play"));
-    optHalvexPlay_->setGeometry(100, 20, 116, 22);
+    optHalvexPlay_->setGeometry(100, 16, 116, 18);
+    optOpenConnect_ = make<QRadioButton>("optOpenConnect", frameConnectTo_);
+    optOpenConnect_->setText(QStringLiteral("Open Connect"));
+    optOpenConnect_->setGeometry(12, 34, 120, 18);
 
     btDiscover_ = make<QPushButton>("btDiscover");
     btDiscover_->setText(QStringLiteral("Discover"));
@@ -209,6 +214,8 @@ void fmMain::connectControls() {
     connect(optHalvexPlay_, &QRadioButton::clicked, this,
             [this](bool checked) { core_->optHalvexPlayClicked(checked); });
     connect(optTGC_, &QRadioButton::clicked, this, [this](bool checked) { core_->optTgcClicked(checked); });
+    connect(optOpenConnect_, &QRadioButton::clicked, this,
+            [this](bool checked) { core_->optOpenConnectClicked(checked); });
     connect(btDiscover_, &QPushButton::clicked, this, [this] { core_->hooks().discover(); });
     connect(btConnect_, &QPushButton::clicked, this, [this] { core_->hooks().connectDevice(); });
     connect(btDisconnect_, &QPushButton::clicked, this, [this] { core_->hooks().disconnectDevice(); });
@@ -267,7 +274,8 @@ void fmMain::applySimulatorChoice(const SimulatorChoice& choice) {
     // Setting the buttons this way runs no click handler: the loader that
     // calls this is what those handlers run.
     optHalvexPlay_->setChecked(choice.relay);
-    optTGC_->setChecked(!choice.relay);
+    optOpenConnect_->setChecked(choice.openConnect);
+    optTGC_->setChecked(!choice.relay && !choice.openConnect);
     lblName_->setText(toDisplay(choice.nameCaption));
     QFont font = lblName_->font();
     font.setItalic(choice.nameItalic);

@@ -88,6 +88,7 @@ private:
     QGroupBox* frameConnectTo_ = nullptr;
     QRadioButton* optTGC_ = nullptr;
     QRadioButton* optHalvexPlay_ = nullptr;
+    QRadioButton* optOpenConnect_ = nullptr;
     QPushButton* btDiscover_ = nullptr;
     QPushButton* btConnect_ = nullptr;
     QPushButton* btDisconnect_ = nullptr;

@@ -67,9 +67,14 @@ protected:
 TEST_F(FmMainTest, EveryNamedControlIsThereWithItsCaption) {
     load();
     const std::pair<const char*, const char*> captioned[] = {
-        {"btDiscover", "Discover"}, {"btConnect", "Connect"}, {"btDisconnect", "Disconnect"},
-        {"btGetRSSI", "RSSI"},      {"btSend", "Send"},       {"optHalvexPlay", "Halvex Play"},
+        {"btDiscover", "Discover"},
+        {"btConnect", "Connect"},
+        {"btDisconnect", "Disconnect"},
+        {"btGetRSSI", "RSSI"},
+        {"btSend", "Send"},
+        {"optHalvexPlay", "Halvex Play"},
         {"optTGC", "TGC"},
+        {"optOpenConnect", "Open Connect"},
     };
     for (const auto& [name, caption] : captioned) {
         auto* button = control<QAbstractButton>(name);
@@ -193,6 +198,19 @@ TEST_F(FmMainTest, ChoosingTheRelayGameByClickAsksForTheKey) {
     QTest::mouseClick(control("optTGC"), Qt::LeftButton);
     EXPECT_FALSE(w.core().settings().relayMode());
     EXPECT_EQ(dialogs.inputs.size(), 1u);
+}
+
+TEST_F(FmMainTest, ChoosingOpenConnectByClickShowsItAndAsksNothing) {
+    fmMain& w = load();
+    QTest::mouseClick(control("optOpenConnect"), Qt::LeftButton);
+    EXPECT_TRUE(w.core().settings().openConnectMode());
+    EXPECT_EQ(w.windowTitle(), "OpenConnect for Taltrix - Version 2.37");
+    EXPECT_EQ(control<QLabel>("lblName")->text(), "Open Connect Simulator");
+    EXPECT_FALSE(control<QAbstractButton>("optTGC")->isChecked());
+    EXPECT_TRUE(dialogs.inputs.empty());
+    QTest::mouseClick(control("optTGC"), Qt::LeftButton);
+    EXPECT_FALSE(w.core().settings().openConnectMode());
+    EXPECT_FALSE(control<QAbstractButton>("optOpenConnect")->isChecked());
 }
 
 TEST_F(FmMainTest, ButtonsReachTheLinks) {

@@ -1,8 +1,9 @@
 // taltrix_screenshot OUTDIR: renders fmMain in its normal and its debug
-// layout to OUTDIR/fmMain-normal.png and OUTDIR/fmMain-debug.png, and the
-// History window with made-up shots to OUTDIR/HistoryWindow.png, so that the
-// windows can be looked at on a machine without a display (Qt's offscreen
-// platform is used unless a display is set).
+// layout to OUTDIR/fmMain-normal.png and OUTDIR/fmMain-debug.png, with
+// Open Connect chosen to OUTDIR/fmMain-openconnect.png, and the History window
+// with made-up shots to OUTDIR/HistoryWindow.png, so that the windows can be
+// looked at on a machine without a display (Qt's offscreen platform is used
+// unless a display is set).
 //
 // The window runs without links; the device row, the status messages and
 // the lit lights are put in by hand so that every control shows something.
@@ -29,9 +30,9 @@ namespace {
 using taltrix::app::fmMain;
 using taltrix::app::Light;
 
-bool render(const QString& home, const char* debugMode, const QString& file) {
+bool render(const QString& home, const char* debugMode, const QString& file, const char* simSoftware = "TGC") {
     std::ofstream(QDir(home).filePath(QStringLiteral("Settings.pgs")).toStdString(), std::ios::binary)
-        << "[Software]\r\nDebug_mode=" << debugMode << "\r\n";
+        << "[Software]\r\nSim_software=" << simSoftware << "\r\nDebug_mode=" << debugMode << "\r\n";
     taltrix::app::DialogAnswers answers;
     answers.answer = taltrix::app::BoxAnswer::no;
     taltrix::app::QtDialogs dialogs(answers);
@@ -79,8 +80,11 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir normalHome;
     QTemporaryDir debugHome;
-    const bool ok = render(normalHome.path(), "False", out.filePath(QStringLiteral("fmMain-normal.png"))) &&
-                    render(debugHome.path(), "True", out.filePath(QStringLiteral("fmMain-debug.png"))) &&
-                    taltrix::history::renderHistoryWindow(out.filePath(QStringLiteral("HistoryWindow.png")));
+    QTemporaryDir openConnectHome;
+    const bool ok =
+        render(normalHome.path(), "False", out.filePath(QStringLiteral("fmMain-normal.png"))) &&
+        render(debugHome.path(), "True", out.filePath(QStringLiteral("fmMain-debug.png"))) &&
+        render(openConnectHome.path(), "False", out.filePath(QStringLiteral("fmMain-openconnect.png")), "OpenConnect") &&
+        taltrix::history::renderHistoryWindow(out.filePath(QStringLiteral("HistoryWindow.png")));
     return ok ? 0 : 1;
 }

@@ -19,9 +19,12 @@ constexpr std::string_view keyDevice = "BT_Connected_device";
 constexpr std::string_view keyDebug = "Debug_mode";
 constexpr std::string_view keyChipping = "Chipping_mode_distance";
 constexpr std::string_view keyRelayHost = "HalvexPlay_host";
+constexpr std::string_view keyOpenConnectHost = "OpenConnect_host";
+constexpr std::string_view keyOpenConnectPort = "OpenConnect_port";
 
 constexpr std::string_view simRelay = "HalvexPlay";
 constexpr std::string_view simTgc = "TGC";
+constexpr std::string_view simOpenConnect = "OpenConnect";
 constexpr std::string_view defaultDevice = "ES16";
 constexpr std::string_view defaultDebug = "False";
 constexpr std::string_view defaultChipping = "1000";
@@ -33,6 +36,8 @@ constexpr std::string_view tgcName = "The Golf Club Simulator";
 constexpr std::string_view relayName = "HALVEX PLAY";
 constexpr std::string_view tgcCaption = "TGC for Taltrix ";
 constexpr std::string_view relayCaption = "HalvexPlay for Taltrix ";
+constexpr std::string_view openConnectName = "Open Connect Simulator";
+constexpr std::string_view openConnectCaption = "OpenConnect for Taltrix ";
 
 constexpr std::string_view keyPrompt = "Enter your valid HalvexPlay_key:";
 constexpr std::string_view keyTitle = "Enter key";
@@ -74,6 +79,17 @@ std::optional<double> parseNumber(std::string_view text) {
         return std::nullopt;
     }
     return negative ? -value : value;
+}
+
+// A TCP port: digits only, 1 to 65535.
+std::optional<std::int32_t> parsePort(std::string_view text) {
+    if (text.empty()) return std::nullopt;
+    std::int32_t port = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), port);
+    if (ec != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) {
+        return std::nullopt;
+    }
+    return port;
 }
 
 // The nearest 16-bit integer, halves to the even neighbour; nothing when the
@@ -138,10 +154,15 @@ std::string Settings::readOrDefault(std::string_view key, std::string_view fallb
 void Settings::applyChoice() {
     SimulatorChoice choice;
     choice.relay = values_.Sim_software == simRelay;
-    choice.nameCaption = choice.relay ? relayName : tgcName;
+    choice.openConnect = values_.Sim_software == simOpenConnect;
+    choice.nameCaption = choice.relay ? relayName : choice.openConnect ? openConnectName : tgcName;
     choice.nameItalic = choice.relay;
-    choice.windowCaption = std::string(choice.relay ? relayCaption : tgcCaption) + std::string(versionText);
+    choice.windowCaption = std::string(choice.relay         ? relayCaption
+                                       : choice.openConnect ? openConnectCaption
+                                                            : tgcCaption) +
+                           std::string(versionText);
     relayMode_ = choice.relay;
+    openConnectMode_ = choice.openConnect;
     host_.applySimulatorChoice(choice);
 }
 
@@ -175,7 +196,7 @@ void Settings::fn_load_constants() {
     values_.HalvexPlay_key = readOrDefault(keyHalvexPlay, "");
 
     const std::string sim = readOrDefault(keySimSoftware, simTgc);
-    values_.Sim_software = sim == simRelay ? std::string(simRelay) : std::string(simTgc);
+    values_.Sim_software = sim == simRelay || sim == simOpenConnect ? sim : std::string(simTgc);
     applyChoice();
 
     values_.BT_Connected_device = readOrDefault(keyDevice, defaultDevice);
@@ -190,7 +211,16 @@ void Settings::fn_load_constants() {
     // as it always was; a missing host is not written back.
     const std::string relayHost = readValue(section, keyRelayHost);
     values_.HalvexPlay_host = relayHost.empty() || relayHost == noneValue ? std::string(relayDefaultHost) : relayHost;
+    loadOpenConnectEndpoint();
     host_.letEventsRun();
+}
+
+void Settings::loadOpenConnectEndpoint() {
+    // Like the relay host: read after the original keys and never written
+    // back, so that the file of a first start stays as it always was.
+    const std::string host = readValue(section, keyOpenConnectHost);
+    values_.OpenConnect_host = host.empty() || host == noneValue ? std::string(openConnectDefaultHost) : host;
+    values_.OpenConnect_port = parsePort(readValue(section, keyOpenConnectPort)).value_or(openConnectDefaultPort);
 }
 
 void Settings::optHalvexPlay_Click(bool selected) {
@@ -204,6 +234,12 @@ void Settings::optHalvexPlay_Click(bool selected) {
     } else {
         values_.Sim_software = simTgc;
     }
+    writeValue(section, keySimSoftware, values_.Sim_software);
+    fn_load_constants();
+}
+
+void Settings::optOpenConnect_Click(bool selected) {
+    values_.Sim_software = selected ? simOpenConnect : simTgc;
     writeValue(section, keySimSoftware, values_.Sim_software);
     fn_load_constants();
 }

@@ -2,6 +2,7 @@
 // and the two option buttons through which the user changes them.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,8 +12,9 @@ namespace taltrix::app {
 
 // How the main window shows the simulator choice.
 struct SimulatorChoice {
-    bool relay = false;       // optHalvexPlay selected, else optTGC
-    std::string nameCaption;  // lblName
+    bool relay = false;        // optHalvexPlay selected, else optTGC
+    bool openConnect = false;  // optOpenConnect selected (relay is then false)
+    std::string nameCaption;   // lblName
     bool nameItalic = false;
     std::string windowCaption;
 };
@@ -33,6 +35,13 @@ public:
 // never written back: the file of a first start holds the five keys above).
 inline constexpr std::string_view relayDefaultHost = "relay.halvexplay.com";
 
+// The Open Connect simulator's endpoint when Settings.pgs names none (keys
+// OpenConnect_host and OpenConnect_port, read like HalvexPlay_host and
+// never written back). A port that is no whole number from 1 to 65535
+// counts as missing.
+inline constexpr std::string_view openConnectDefaultHost = "127.0.0.1";
+inline constexpr std::int32_t openConnectDefaultPort = 921;
+
 struct SettingsValues {
     std::string HalvexPlay_key;
     std::string Sim_software;
@@ -40,6 +49,8 @@ struct SettingsValues {
     std::string Debug_mode;
     double Chipping_mode_distance = 0.0;
     std::string HalvexPlay_host{relayDefaultHost};  // the relay service's host
+    std::string OpenConnect_host{openConnectDefaultHost};
+    std::int32_t OpenConnect_port = openConnectDefaultPort;
 };
 
 class Settings {
@@ -63,9 +74,12 @@ public:
     void fn_load_constants();
     void optHalvexPlay_Click(bool selected);
     void optTGC_Click(bool selected);
+    void optOpenConnect_Click(bool selected);
 
     const SettingsValues& values() const { return values_; }
     bool relayMode() const { return relayMode_; }
+    // Sim_software is exactly "OpenConnect".
+    bool openConnectMode() const { return openConnectMode_; }
     // Only the exact text "True" turns the debug layout and the trace on.
     bool debugMode() const { return values_.Debug_mode == "True"; }
 
@@ -79,11 +93,13 @@ private:
     void applyChoice();
     bool loadChippingDistance(RuntimeError& error);
     void showLoaderError(const RuntimeError& error);
+    void loadOpenConnectEndpoint();
 
     SettingsHost& host_;
     std::string path_;
     SettingsValues values_;
     bool relayMode_ = false;
+    bool openConnectMode_ = false;
 };
 
 }  // namespace taltrix::app

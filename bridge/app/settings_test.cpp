@@ -237,5 +237,41 @@ TEST_F(SettingsTest, OptionClicksWriteTheChoiceAndReload) {
     EXPECT_TRUE(host.boxes.inputs.empty());
 }
 
+TEST_F(SettingsTest, OpenConnectByItsExactNameWithAnEndpointNeverWrittenBack) {
+    store("Sim_software=OpenConnect\r\n");
+    settings.fn_load_constants();
+    EXPECT_TRUE(settings.openConnectMode());
+    EXPECT_FALSE(settings.relayMode());
+    EXPECT_TRUE(host.choice.openConnect);
+    EXPECT_EQ(host.choice.nameCaption, "Open Connect Simulator");
+    EXPECT_EQ(host.choice.windowCaption, "OpenConnect for Taltrix - Version 2.37");
+    EXPECT_EQ(settings.values().Sim_software, "OpenConnect");
+    EXPECT_EQ(settings.values().OpenConnect_host, "127.0.0.1");
+    EXPECT_EQ(settings.values().OpenConnect_port, 921);
+    EXPECT_EQ(file(),
+              "[Software]\r\nSim_software=OpenConnect\r\nHalvexPlay_key=\r\nBT_Connected_device=ES16\r\n"
+              "Debug_mode=False\r\nChipping_mode_distance=1000\r\n");
+
+    // A port that is no port is the default; the file keeps what it holds.
+    // (Blanks around a value are the profile's to drop.)
+    const std::pair<const char*, std::int32_t> ports[] = {{"9210", 9210}, {"65535", 65535}, {"0", 921},  {"65536", 921},
+                                                          {" 80", 80},    {"8 0", 921},     {"92x", 921}};
+    for (const auto& [stored, port] : ports) {
+        store(std::string("Sim_software=openconnect\r\nOpenConnect_host=sim.lan\r\nOpenConnect_port=") + stored +
+              "\r\n");
+        settings.fn_load_constants();
+        EXPECT_FALSE(settings.openConnectMode());  // the name is exact
+        EXPECT_EQ(settings.values().OpenConnect_host, "sim.lan");
+        EXPECT_EQ(settings.values().OpenConnect_port, port) << stored;
+        EXPECT_NE(file().find(std::string("OpenConnect_port=") + stored + "\r\n"), std::string::npos);
+    }
+
+    settings.optOpenConnect_Click(true);
+    EXPECT_TRUE(settings.openConnectMode());
+    EXPECT_NE(file().find("Sim_software=OpenConnect\r\n"), std::string::npos);
+    settings.optTGC_Click(true);
+    EXPECT_FALSE(settings.openConnectMode());
+}
+
 }  // namespace
 }  // namespace taltrix::app

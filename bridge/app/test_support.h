@@ -177,6 +177,7 @@ public:
     void sendCommand(std::string_view command) override { calls.push_back("sendCommand " + std::string(command)); }
     void checkTgcLink() override { calls.push_back("checkTgcLink"); }
     void checkRelayLink() override { calls.push_back("checkRelayLink"); }
+    void checkOpenConnectLink() override { calls.push_back("checkOpenConnectLink"); }
     bool quitRequested() const override { return quit; }
     void closeSimulatorLinks() override { calls.push_back("closeSimulatorLinks"); }
     void releaseDeviceObjects() override { calls.push_back("releaseDeviceObjects"); }

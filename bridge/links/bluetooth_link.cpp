@@ -167,6 +167,7 @@ void BluetoothLink::disconnected() {
     shell_.startBluetoothBlink(blinkWhileDisconnected);
     btConnected_ = false;
     shell_.replaceTrayIcon(app::WindowIcon::ico1, "Disconnected");
+    if (onDisconnected_) onDisconnected_();
 }
 
 void BluetoothLink::btDisconnect_Click() {

@@ -47,6 +47,9 @@ public:
     std::string report();
 
     bool btConnected() const { return btConnected_; }
+    // Told after the device's link went down (the Open Connect link reports
+    // the monitor's readiness to its simulator).
+    void setOnDisconnected(std::function<void()> onDisconnected) { onDisconnected_ = std::move(onDisconnected); }
     int clientState() const { return client_ ? client_->state() : bluetooth::clientIdle; }
     DeviceList& devices() { return devices_; }
 
@@ -62,6 +65,7 @@ private:
     bluetooth::Manager& manager_;
     std::function<void(std::string_view)> onChunk_;
     std::function<void()> onConnected_;
+    std::function<void()> onDisconnected_;
     std::unique_ptr<bluetooth::Discovery> discovery_;
     std::unique_ptr<bluetooth::Client> client_;
     DeviceList devices_;

@@ -29,16 +29,29 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
                            [this] { return relayEndpoint(); }}),
       bluetooth_(
           *shell_, *manager_, [this](std::string_view chunk) { receiveFromDevice(chunk); },
-          [this] { tgc_.fn_connect_to_TGC(); }) {
+          [this] {
+              tgc_.fn_connect_to_TGC();
+              openConnect_.readinessChanged();
+          }),
+      openConnectReceiver_(state_, core.statusDisplay(), clubCommand_),
+      openConnect_(
+          *shell_, openConnectReceiver_,
+          [&core] {
+              const app::SettingsValues& values = core.settings().values();
+              return OpenConnectEndpoint{values.OpenConnect_host, values.OpenConnect_port};
+          },
+          [this] { return bluetooth_.btConnected(); }) {
     // The links exist only now.
-    pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx()});
+    pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx(), &openConnect_});
     clubCommand_.setChippingDistanceSource([&core] { return core.settings().values().Chipping_mode_distance; });
+    bluetooth_.setOnDisconnected([this] { openConnect_.readinessChanged(); });
 }
 
 BridgeLinks::~BridgeLinks() {
     bluetooth_.releaseObjects();
     tgc_.close();
     relay_.shutdown();
+    openConnect_.closeCleanly();
 }
 
 void BridgeLinks::createDeviceObjects() { bluetooth_.createObjects(); }
@@ -75,6 +88,7 @@ std::string BridgeLinks::relayEndpoint() const {
 }
 
 void BridgeLinks::checkRelayLink() {
+    leaveOpenConnect();
     // The check runs right after the tick rather than inside it: Qt does not
     // fire a timer again while its own tick is being handled, so a Connect
     // waiting inside the tick would stop the connection timer (and with it
@@ -94,11 +108,17 @@ void BridgeLinks::runRelayCheck() {
 void BridgeLinks::closeSimulatorLinks() {
     tgc_.close();
     relay_.shutdown();
+    openConnect_.closeCleanly();
+}
+
+void BridgeLinks::leaveOpenConnect() {
+    if (openConnect_.state() != sckClosed) openConnect_.closeCleanly();
 }
 
 void BridgeLinks::setTgcEndpoint() { tgc_.setEndpoint(options_.tgcHost, options_.tgcPort); }
 
 void BridgeLinks::checkTgcLink() {
+    leaveOpenConnect();
     const int state = tgc_.state();
     if ((state != sckConnecting && state != sckConnected) || !tgc_.tgcSocketOpen()) tgc_.fn_connect_to_TGC();
 }
@@ -108,7 +128,10 @@ void BridgeLinks::receiveFromDevice(std::string_view chunk) {
     if (recorder_ != nullptr) recorder_->arrived(chunk);
     chunkArrived_ = ObservedOutlet::Clock::now();
     // The choice can change between two shots; the shot goes where it is now.
-    pipeline_.setSimulator(core_.settings().relayMode() ? Simulator::HalvexPlay : Simulator::TGC);
+    const app::Settings& settings = core_.settings();
+    pipeline_.setSimulator(settings.relayMode()         ? Simulator::HalvexPlay
+                           : settings.openConnectMode() ? Simulator::OpenConnect
+                                                        : Simulator::TGC);
     pipeline_.receiveChunk(chunk);
     // To the disk only once the shot is on its way.
     if (recorder_ != nullptr) recorder_->flush();

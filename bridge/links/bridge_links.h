@@ -1,6 +1,7 @@
 // Everything that connects the bridge to the world, attached to the window:
 // the launch monitor over Bluetooth, TGC over TCP, the relay through the
-// WebSocket control, and the shot road and simulator messages between them.
+// WebSocket control, an Open Connect simulator over TCP, and the shot road
+// and simulator messages between them.
 #pragma once
 
 #include <QObject>
@@ -13,11 +14,13 @@
 #include "bridge/command_line.h"
 #include "bridge/links/bluetooth_link.h"
 #include "bridge/links/link_shell.h"
+#include "bridge/links/open_connect_link.h"
 #include "bridge/links/relay_link.h"
 #include "bridge/links/tgc_link.h"
 #include "bridge/record/device_recorder.h"
 #include "bridge/shot/club_command.h"
 #include "bridge/shot/observed_outlet.h"
+#include "bridge/shot/open_connect_receiver.h"
 #include "bridge/shot/shot_pipeline.h"
 #include "bridge/shot/simulator_receivers.h"
 #include "bridge/shot/simulator_state.h"
@@ -50,6 +53,7 @@ public:
     void sendCommand(std::string_view command) override { bluetooth_.btSend_Click(command); }
     void checkTgcLink() override;
     void checkRelayLink() override;
+    void checkOpenConnectLink() override { openConnect_.checkConnection(); }
     bool quitRequested() const override { return state_.quitRequested; }
     void closeSimulatorLinks() override;
     void releaseDeviceObjects() override { bluetooth_.releaseObjects(); }
@@ -69,6 +73,9 @@ private:
     void createRelayControl();
     std::string relayEndpoint() const;
     void runRelayCheck();
+    // Another simulator is chosen: the Open Connect simulator, which takes
+    // one client, is let go.
+    void leaveOpenConnect();
 
     app::AppCore& core_;
     std::unique_ptr<LinkShell> shell_;
@@ -82,6 +89,8 @@ private:
     TgcLink tgc_;
     RelayLink relay_;
     BluetoothLink bluetooth_;
+    OpenConnectReceiver openConnectReceiver_;
+    OpenConnectLink openConnect_;
     // Owns the relay check posted by a connection tick, so that a check
     // still pending when the links go is dropped with them.
     QObject relayCheckContext_;

@@ -1,5 +1,10 @@
 #include "bridge/links/winsock_client.h"
 
+#include <sys/socket.h>
+
+#include <QElapsedTimer>
+#include <algorithm>
+
 namespace taltrix::links {
 
 namespace {
@@ -25,6 +30,7 @@ WinsockClient::WinsockClient() {
         state_ = sckConnected;
         // Every shot is one small line that should leave at once.
         socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        if (onConnect) onConnect();
     });
     QObject::connect(&socket_, &QTcpSocket::readyRead, &guard_, [this] {
         if (onDataArrival) onDataArrival(socket_.bytesAvailable());
@@ -48,6 +54,25 @@ WinsockClient::~WinsockClient() {
 void WinsockClient::Close() {
     socket_.abort();
     state_ = sckClosed;
+}
+
+void WinsockClient::CloseGracefully(int waitMs) {
+    if (state_ == sckConnected) {
+        state_ = sckClosing;
+        QElapsedTimer clock;
+        clock.start();
+        const auto remaining = [&] { return static_cast<int>(std::max<qint64>(0, waitMs - clock.elapsed())); };
+        while (socket_.bytesToWrite() > 0 && remaining() > 0 && socket_.waitForBytesWritten(remaining())) {
+        }
+        // QTcpSocket has no half close; the descriptor does.
+        ::shutdown(static_cast<int>(socket_.socketDescriptor()), SHUT_WR);
+        while (socket_.state() == QAbstractSocket::ConnectedState && remaining() > 0 &&
+               socket_.waitForReadyRead(remaining())) {
+            socket_.readAll();
+        }
+        socket_.readAll();
+    }
+    Close();
 }
 
 void WinsockClient::Connect() {

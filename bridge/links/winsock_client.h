@@ -49,6 +49,12 @@ public:
     std::int32_t RemotePort = 0;
 
     void Close();
+    // Closes without a reset, for peers that must be reset by hand after an
+    // abrupt drop: what was written goes out, the peer is told with a FIN,
+    // and whatever it still sends is read and dropped until it closes too
+    // (an unread byte would turn our close into a reset), for at most
+    // `waitMs`. No Close event follows.
+    void CloseGracefully(int waitMs);
     // Starts connecting and returns at once; the outcome shows in State and
     // in the Error event.
     void Connect();
@@ -58,6 +64,8 @@ public:
     // Everything received so far, one character per byte.
     std::string GetData();
 
+    // The control's Connect event: the connection is up.
+    std::function<void()> onConnect;
     std::function<void(std::int64_t bytesTotal)> onDataArrival;
     std::function<void()> onClose;
     std::function<void(const WinsockError& error)> onError;

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/shot/shot_record.h"
+
 namespace taltrix {
 
 // The raw-data box `meAns`: everything the launch monitor sent, plus the club
@@ -47,6 +49,15 @@ public:
     // Whether the last send put the message on the wire; a link that cannot
     // tell says nothing.
     virtual std::optional<bool> lastSendDelivered() const { return std::nullopt; }
+};
+
+// A simulator whose link builds the message itself, because the message
+// carries the link's own state (Open Connect numbers its shots).
+class ShotOutlet {
+public:
+    virtual ~ShotOutlet() = default;
+    virtual bool isUp() const = 0;
+    virtual void sendShot(const ShotRecord& shot) = 0;
 };
 
 // What the launch-monitor link reports for one command write.

@@ -62,11 +62,18 @@ private:
 }  // namespace
 
 Simulator simulatorFromSetting(std::string_view setting) {
-    return setting == "HalvexPlay" ? Simulator::HalvexPlay : Simulator::TGC;
+    if (setting == "HalvexPlay") return Simulator::HalvexPlay;
+    if (setting == "OpenConnect") return Simulator::OpenConnect;
+    return Simulator::TGC;
 }
 
 std::string_view simulatorSettingText(Simulator simulator) {
-    return simulator == Simulator::HalvexPlay ? "HalvexPlay" : "TGC";
+    switch (simulator) {
+        case Simulator::HalvexPlay: return "HalvexPlay";
+        case Simulator::OpenConnect: return "OpenConnect";
+        case Simulator::TGC: break;
+    }
+    return "TGC";
 }
 
 std::string ShotConverter::convert(const ShotRecord& shot, Simulator simulator, std::string_view currentClub) {

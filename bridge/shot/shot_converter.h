@@ -12,9 +12,12 @@
 
 namespace taltrix {
 
-enum class Simulator { TGC, HalvexPlay };
+// OpenConnect's messages are built by its link (open_connect_message.h);
+// this converter knows the other two.
+enum class Simulator { TGC, HalvexPlay, OpenConnect };
 
-// "HalvexPlay" selects the relay game; every other text selects TGC.
+// "HalvexPlay" selects the relay game, "OpenConnect" the Open Connect
+// simulator; every other text selects TGC.
 Simulator simulatorFromSetting(std::string_view setting);
 std::string_view simulatorSettingText(Simulator simulator);
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "bridge/shot/number_text.h"
 #include "bridge/shot/shot_parser.h"
@@ -62,7 +63,18 @@ TEST(ShotConverter, SimulatorSettingFallsBackToTgc) {
     EXPECT_EQ(simulatorFromSetting("HalvexPlay"), Simulator::HalvexPlay);
     EXPECT_EQ(simulatorFromSetting("halvexplay"), Simulator::TGC);
     EXPECT_EQ(simulatorFromSetting(""), Simulator::TGC);
+    EXPECT_EQ(simulatorFromSetting("OpenConnect"), Simulator::OpenConnect);
+    EXPECT_EQ(simulatorFromSetting("openconnect"), Simulator::TGC);
 }
+
+// Open Connect's link builds its own message, so it is handed the record.
+class RecordingShotOutlet final : public ShotOutlet {
+public:
+    bool up = true;
+    std::vector<double> ballSpeeds;
+    bool isUp() const override { return up; }
+    void sendShot(const ShotRecord& shot) override { ballSpeeds.push_back(shot.ballSpeedMPH); }
+};
 
 class PipelineTest : public ::testing::Test {
 protected:
@@ -70,7 +82,8 @@ protected:
     testing::RecordingOutlet tgc;
     testing::RecordingOutlet relay;
     testing::CountingIndicator transmitLight;
-    ShotPipeline pipeline{state, SimulatorOutlets{&tgc, &relay, &transmitLight}};
+    RecordingShotOutlet openConnect;
+    ShotPipeline pipeline{state, SimulatorOutlets{&tgc, &relay, &transmitLight, &openConnect}};
 };
 
 TEST_F(PipelineTest, SameShotTwiceIsSentTwice) {
@@ -104,6 +117,19 @@ TEST_F(PipelineTest, NothingGoesToTheRelayFromTheLobby) {
     ASSERT_EQ(relay.sent.size(), 1u);
     EXPECT_TRUE(relay.sent[0].starts_with(R"(/launch {"protocol":"HXP",  "DATA":{"club":"I7", )"));
     EXPECT_TRUE(tgc.sent.empty());
+}
+
+TEST_F(PipelineTest, OpenConnectGetsTheRecordWhileItsLinkIsUp) {
+    pipeline.setSimulator(Simulator::OpenConnect);
+    openConnect.up = false;
+    pipeline.receiveChunk(exampleShot);
+    EXPECT_EQ(transmitLight.count, 0);
+    openConnect.up = true;
+    pipeline.receiveChunk(exampleShot);
+    EXPECT_EQ(openConnect.ballSpeeds, std::vector<double>{131.1});
+    EXPECT_EQ(transmitLight.count, 1);
+    EXPECT_TRUE(tgc.sent.empty());
+    EXPECT_TRUE(relay.sent.empty());
 }
 
 }  // namespace

@@ -12,6 +12,11 @@ ShotPipeline::ShotPipeline(const SimulatorState& state, SimulatorOutlets outlets
 
 void ShotPipeline::handleMessage(std::string_view message) {
     if (!ShotParser::parse(message, shot_)) return;
+    if (simulator_ == Simulator::OpenConnect) {
+        // Its link numbers the shots, so it builds the message itself.
+        router_.routeShot(shot_);
+        return;
+    }
     router_.route(simulator_, ShotConverter::convert(shot_, simulator_, state_.currentClub));
 }
 

@@ -15,4 +15,10 @@ void ShotRouter::route(Simulator simulator, std::string_view message) {
     if (outlets_.transmitIndicator != nullptr) outlets_.transmitIndicator->switchOn();
 }
 
+void ShotRouter::routeShot(const ShotRecord& shot) {
+    if (outlets_.openConnect == nullptr || !outlets_.openConnect->isUp()) return;
+    outlets_.openConnect->sendShot(shot);
+    if (outlets_.transmitIndicator != nullptr) outlets_.transmitIndicator->switchOn();
+}
+
 }  // namespace taltrix

@@ -13,6 +13,7 @@ struct SimulatorOutlets {
     SimulatorOutlet* tgc = nullptr;
     SimulatorOutlet* relay = nullptr;
     Indicator* transmitIndicator = nullptr;
+    ShotOutlet* openConnect = nullptr;
 };
 
 class ShotRouter {
@@ -25,6 +26,8 @@ public:
     // that finds its link down is skipped, not queued: it would reach the
     // simulator out of turn.
     void route(Simulator simulator, std::string_view message);
+    // The same for a simulator whose link builds the message (Open Connect).
+    void routeShot(const ShotRecord& shot);
 
     void setOutlets(SimulatorOutlets outlets) { outlets_ = outlets; }
     const SimulatorOutlets& outlets() const { return outlets_; }

@@ -1,0 +1,169 @@
+#include "bridge/links/open_connect_link.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <cerrno>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bridge/shot/open_connect_message.h"
+#include "tests/support/shot_fakes.h"
+
+namespace taltrix::links {
+namespace {
+
+bool runUntil(const std::function<bool()>& done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+class QuietShell final : public LinkShell {
+public:
+    std::vector<std::string> shown;
+    void showStatus(std::string_view m) override { shown.emplace_back(m); }
+    void showLabelOnly(std::string_view) override {}
+    void replaceTrayIcon(app::WindowIcon, std::string_view) override {}
+    void letEventsRun() override {}
+    void setHourglass(bool) override {}
+    bool inTray() const override { return true; }
+    void startBluetoothBlink(int) override {}
+    void setBluetoothBlinkInterval(int) override {}
+    void stopBluetoothBlink() override {}
+    void setBluetoothLight(bool) override {}
+    std::string preselectedDevice() const override { return {}; }
+    DeviceListView& deviceList() override { std::abort(); }
+};
+
+class OpenConnectLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(simulator.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&simulator, &QTcpServer::newConnection, [this] { peer = simulator.nextPendingConnection(); });
+    }
+
+    void connect() {
+        link.checkConnection();
+        ASSERT_TRUE(runUntil([&] { return peer != nullptr && link.isUp(); }));
+    }
+
+    // Everything the simulator has received by now that holds `piece`.
+    std::string receivedWith(std::string_view piece) {
+        runUntil([&] { return received.find(piece) != std::string::npos; });
+        return std::exchange(received, {});
+    }
+
+    QTcpServer simulator;
+    QTcpSocket* peer = nullptr;
+    std::string received;
+    bool monitorReady = false;
+    QuietShell shell;
+    SimulatorState state;
+    testing::RecordingStatus status;
+    testing::RecordingWriter device;
+    ClubCommandSender clubCommand{state, status, &device};
+    OpenConnectReceiver receiver{state, status, clubCommand};
+    OpenConnectLink link{shell, receiver,
+                         [this] {
+                             return OpenConnectEndpoint{"127.0.0.1", simulator.serverPort()};
+                         },
+                         [this] { return monitorReady; }};
+
+    // From now on the simulator keeps what it receives, what came already too.
+    void collect() {
+        QTcpSocket* socket = peer;
+        received += socket->readAll().toStdString();
+        QObject::connect(socket, &QTcpSocket::readyRead,
+                         [this, socket] { received += socket->readAll().toStdString(); });
+    }
+};
+
+constexpr std::string_view notReady = R"("LaunchMonitorIsReady":false)";
+constexpr std::string_view ready = R"("LaunchMonitorIsReady":true)";
+
+TEST_F(OpenConnectLinkTest, HeartbeatsAtConnectOnEveryChangeAndOnTheTimer) {
+    connect();
+    collect();
+    EXPECT_NE(receivedWith(notReady).find(R"("IsHeartBeat":true)"), std::string::npos);
+    EXPECT_EQ(shell.shown.back(), openConnectConnectedText);
+
+    link.readinessChanged();  // nothing changed: nothing sent
+    monitorReady = true;
+    link.readinessChanged();
+    EXPECT_EQ(receivedWith(ready), openConnectHeartbeat(0, true));
+
+    link.setHeartbeatInterval(50);
+    EXPECT_TRUE(receivedWith(ready).starts_with(openConnectHeartbeat(0, true)));
+}
+
+TEST_F(OpenConnectLinkTest, ShotsAreNumberedAndRepliesReachTheDevice) {
+    connect();
+    collect();
+    receivedWith(R"("IsHeartBeat":true)");
+    ShotRecord shot;
+    link.sendShot(shot);
+    link.sendShot(shot);
+    EXPECT_EQ(receivedWith(R"("ShotNumber":2)"), openConnectShot(shot, 1) + openConnectShot(shot, 2));
+    EXPECT_EQ(shell.shown.back(), openConnectDataSentText);
+
+    peer->write(R"({"Code":200}{"Code":201,"Player":{"Club":"I7"}})");
+    ASSERT_TRUE(runUntil([&] { return !device.written.empty(); }));
+    EXPECT_EQ(device.written.front(), "CLUB7IrLOFT000");
+
+    // The simulator going away is noticed, and the shot counter carries on.
+    peer->close();
+    ASSERT_TRUE(runUntil([&] { return !link.isUp(); }));
+    EXPECT_EQ(shell.shown.back(), openConnectNotConnectedText);
+    peer = nullptr;
+    connect();
+    collect();
+    link.sendShot(shot);
+    EXPECT_NE(receivedWith(R"("ShotNumber":3)").find(R"("ContainsBallData":true)"), std::string::npos);
+}
+
+// A reply that arrived but was not read yet would turn a plain close into a
+// reset; the clean close reads it first, so the simulator sees a FIN.
+TEST_F(OpenConnectLinkTest, ClosesWithoutAResetEvenWithAReplyUnread) {
+    connect();
+    peer->write(R"({"Code":200})");
+    ASSERT_TRUE(peer->waitForBytesWritten(1000));
+    link.closeCleanly();
+    EXPECT_EQ(link.state(), sckClosed);
+
+    const int fd = static_cast<int>(peer->socketDescriptor());
+    pollfd waiting{fd, POLLIN, 0};
+    ASSERT_EQ(::poll(&waiting, 1, 2000), 1);
+    char bytes[4096];
+    ssize_t got = 0;
+    while ((got = ::recv(fd, bytes, sizeof bytes, MSG_DONTWAIT)) > 0) {
+    }
+    EXPECT_EQ(got, 0) << "errno " << errno;  // 0: an orderly end, not ECONNRESET
+    EXPECT_TRUE(device.written.empty());     // what was read while closing is dropped
+}
+
+TEST_F(OpenConnectLinkTest, NoSimulatorListeningIsTriedAgainQuietly) {
+    simulator.close();
+    link.checkConnection();
+    ASSERT_TRUE(runUntil([&] { return link.state() == sckClosed; }));
+    EXPECT_FALSE(link.isUp());
+    EXPECT_TRUE(shell.shown.empty());  // a failed attempt is no news every 4.5 s
+}
+
+}  // namespace
+}  // namespace taltrix::links
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,99 @@
+#include "bridge/shot/open_connect_message.h"
+
+#include <charconv>
+#include <cmath>
+#include <optional>
+
+#include "bridge/shot/number_text.h"
+#include "bridge/shot/rounding.h"
+
+namespace taltrix {
+
+namespace {
+
+// A JSON number with one decimal, halves to even, "." whatever the locale,
+// and none of the zero padding of the TGC form: JSON numbers may not start
+// with a zero.
+std::string oneDecimal(double value) {
+    double rounded = roundHalfEven(value, 1);
+    if (!std::isfinite(rounded)) rounded = 0;
+    rounded += 0.0;  // no "-0.0"
+    char digits[400];
+    const auto end = std::to_chars(digits, digits + sizeof digits, rounded, std::chars_format::fixed, 1).ptr;
+    return std::string(digits, end);
+}
+
+std::string whole(double value) {
+    const std::optional<std::int32_t> number = toInt32(value);
+    return formatInteger(number.value_or(0));
+}
+
+std::string flag(bool on) { return on ? "true" : "false"; }
+
+class ObjectWriter {
+public:
+    ObjectWriter& text(std::string_view key, std::string_view value) {
+        return raw(key, "\"" + std::string(value) + "\"");
+    }
+    ObjectWriter& raw(std::string_view key, std::string_view value) {
+        text_.append(text_.empty() ? "{" : ",");
+        text_.append("\"").append(key).append("\":").append(value);
+        return *this;
+    }
+    std::string finish() { return std::move(text_.append("}")); }
+
+private:
+    std::string text_;
+};
+
+ObjectWriter envelope(std::int32_t shotNumber) {
+    ObjectWriter root;
+    root.text("DeviceID", openConnectDeviceId)
+        .text("Units", openConnectUnits)
+        .raw("ShotNumber", formatInteger(shotNumber))
+        .text("APIversion", openConnectApiVersion);
+    return root;
+}
+
+std::string options(bool ballData, bool clubData, bool ready, bool heartbeat) {
+    return ObjectWriter()
+        .raw("ContainsBallData", flag(ballData))
+        .raw("ContainsClubData", flag(clubData))
+        .raw("LaunchMonitorIsReady", flag(ready))
+        .raw("LaunchMonitorBallDetected", flag(ready))
+        .raw("IsHeartBeat", flag(heartbeat))
+        .finish();
+}
+
+}  // namespace
+
+std::string openConnectShot(const ShotRecord& shot, std::int32_t shotNumber) {
+    // Back and side spin are the record's (what TGC gets); the total is their
+    // magnitude, so that the three agree with each other.
+    const double totalSpin = std::hypot(static_cast<double>(shot.backSpin), static_cast<double>(shot.sideSpin));
+    const std::string ball = ObjectWriter()
+                                 .raw("Speed", oneDecimal(shot.ballSpeedMPH))
+                                 .raw("SpinAxis", oneDecimal(shot.spinAxis))
+                                 .raw("TotalSpin", whole(totalSpin))
+                                 .raw("BackSpin", formatInteger(shot.backSpin))
+                                 .raw("SideSpin", formatInteger(shot.sideSpin))
+                                 .raw("HLA", oneDecimal(shot.ballDirection))
+                                 .raw("VLA", oneDecimal(shot.ballAngle))
+                                 .finish();
+    const std::string club = ObjectWriter()
+                                 .raw("Speed", oneDecimal(shot.clubSpeedMPH))
+                                 .raw("Path", oneDecimal(shot.swingPath))
+                                 .raw("FaceToTarget", oneDecimal(shot.clubFace))
+                                 .finish();
+    return envelope(shotNumber)
+        .raw("BallData", ball)
+        .raw("ClubData", club)
+        .raw("ShotDataOptions", options(true, true, true, false))
+        .finish();
+}
+
+std::string openConnectHeartbeat(std::int32_t shotNumber, bool monitorReady) {
+    return envelope(shotNumber).raw("ShotDataOptions", options(false, false, monitorReady, true)).finish();
+}
+
+}  // namespace taltrix

@@ -1,0 +1,121 @@
+"""Taltrix end to end with an Open Connect simulator: the emulated ES16 and
+the Open Connect emulator as real processes, taltrix --headless between
+them, all on loopback. The emulator checks every message against the
+protocol's field rules; a message that breaks one is printed as BAD."""
+
+import os
+import shutil
+import tempfile
+import unittest
+
+from processes import Process, free_port
+
+TALTRIX = os.environ["TALTRIX"]
+SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
+EMULATORS = os.path.join(SOURCE_DIR, "tools", "emulators")
+
+EXAMPLE = ("ES16Prt001CS093.0BS131.1CD000.0TD000.0LA13.1SP04217SF1.40CL5IrSPA-01.4DIR-04.8LDA00.0"
+           "AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0CFAC+00.0SPL00.0HT00.00BV0.00VER109End")
+# Worked out by hand: side spin -1 x 4217 / 45 = -93.7 gives -94, the total
+# is sqrt(4217^2 + 94^2) = 4218.05, the launch angle is kept whole.
+EXAMPLE_OPEN_CONNECT = (
+    '{"DeviceID":"Taltrix ES16","Units":"Yards","ShotNumber":1,"APIversion":"1",'
+    '"BallData":{"Speed":131.1,"SpinAxis":-1.0,"TotalSpin":4218,"BackSpin":4217,"SideSpin":-94,'
+    '"HLA":-4.8,"VLA":13.0},"ClubData":{"Speed":93.0,"Path":0.0,"FaceToTarget":0.0},'
+    '"ShotDataOptions":{"ContainsBallData":true,"ContainsClubData":true,"LaunchMonitorIsReady":true,'
+    '"LaunchMonitorBallDetected":true,"IsHeartBeat":false}}')
+
+TICK = 4.5  # the connection timer
+
+
+def shot_line(line):
+    # Heartbeats come every 10 s besides; a message that breaks a rule is BAD.
+    return line.startswith(("shot", "BAD"))
+
+
+class OpenConnectEndToEndTest(unittest.TestCase):
+    def setUp(self):
+        self.home = tempfile.mkdtemp(prefix="taltrix-home-")
+        self.runtime = tempfile.mkdtemp(prefix="taltrix-run-")
+        self.addCleanup(shutil.rmtree, self.home, True)
+        self.addCleanup(shutil.rmtree, self.runtime, True)
+        self.device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "5"])
+        self.addCleanup(self.device.stop)
+        device_port = int(self.device.wait_for(lambda l: l.startswith("listening"), 10).split()[2])
+        self.simulator = Process(["/usr/bin/python3", os.path.join(EMULATORS, "openconnect_emulator.py"),
+                                  "--port", "0"])
+        self.addCleanup(self.simulator.stop)
+        simulator_port = int(self.simulator.wait_for(lambda l: l.startswith("listening"), 10).split()[2])
+        with open(os.path.join(self.home, "Settings.pgs"), "w", newline="") as settings:
+            settings.write("[Software]\r\nSim_software=OpenConnect\r\nChipping_mode_distance=50\r\n"
+                           f"OpenConnect_port={simulator_port}\r\n")
+        # A registry of the test's own, empty: no control of another build is
+        # loaded for the relay, which this test does not use.
+        env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
+                   TALTRIX_COM_USER_HIVE=os.path.join(self.runtime, "user.reg"),
+                   TALTRIX_COM_MACHINE_HIVE=os.path.join(self.runtime, "machine.reg"))
+        env.pop("TALTRIX_ANSWER", None)
+        # The launch monitor's connection also opens TGC's link: it finds nobody there.
+        self.bridge = Process([TALTRIX, "--headless", "--home", self.home,
+                               "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{device_port}",
+                               "--tgc", f"127.0.0.1:{free_port()}"], env=env)
+        self.addCleanup(self.bridge.stop)
+        # The first timer tick connects the device, then the simulator; the
+        # simulator hears of the device at connect or when it comes.
+        self.device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
+        self.simulator.wait_for(lambda l: l.startswith("connected"), 2 * TICK)
+        self.heartbeat(ready=True)
+
+    def next_shot(self):
+        return self.simulator.wait_for(shot_line, 10)
+
+    def heartbeat(self, ready):
+        state = int(ready)
+        line = f"heartbeat ok ready={state} detected={state}"
+        self.simulator.wait_for(lambda l: l == line or l.startswith("BAD"), TICK + 2)
+        self.assertEqual(self.simulator.seen[-1], line)
+
+    def next_command(self):
+        return self.device.wait_for(lambda l: l.startswith("command"), 10)
+
+    def test_shots_arrive_valid_and_the_simulators_clubs_reach_the_device(self):
+        self.device.tell("shot " + EXAMPLE)
+        self.assertEqual(self.next_shot(), "shot ok 1 " + EXAMPLE_OPEN_CONNECT)
+        self.device.tell("shot")
+        self.assertTrue(self.next_shot().startswith("shot ok 2 "))
+
+        for command, club in [("club I7", "CLUB7IrLOFT000"), ("club W7 210 LH", "CLUB5WdLOFT000"),
+                              ("club LW 25", "CLUBChpLOFT000"), ("club LW 150", "CLUBLbwLOFT000")]:
+            self.simulator.tell(command)
+            self.assertEqual(self.next_command(), "command " + club, command)
+
+    def test_glued_and_split_replies_are_each_read(self):
+        self.simulator.tell("glued 200 I7:150 PW:95:LH")
+        self.assertEqual(self.next_command(), "command CLUB7IrLOFT000")
+        self.assertEqual(self.next_command(), "command CLUBPtwLOFT000")
+        self.simulator.tell("split H7 180")
+        self.assertEqual(self.next_command(), "command CLUB5HyLOFT000")
+        self.assertTrue(self.bridge.quiet_for(lambda l: l.startswith("Non valid"), 0.5))
+
+    def test_heartbeats_follow_the_launch_monitor(self):
+        self.device.tell("drop")
+        self.heartbeat(ready=False)
+        self.device.wait_for(lambda l: l.startswith("connected"), TICK + 1)
+        self.heartbeat(ready=True)
+
+    def test_simulator_dropping_is_reconnected_at_the_next_tick(self):
+        self.simulator.tell("drop")
+        self.bridge.wait_for(lambda l: l == "Open Connect not connected", 5)
+        self.simulator.wait_for(lambda l: l.startswith("connected"), TICK + 1)
+        self.heartbeat(ready=True)
+        self.device.tell("shot")
+        self.assertTrue(self.next_shot().startswith("shot ok 1 "))
+
+    def test_quitting_closes_the_connection_cleanly(self):
+        self.bridge.stop()
+        self.assertEqual(self.bridge.process.returncode, 0)
+        self.assertTrue(self.simulator.wait_for(lambda l: l.startswith("disconnected"), 5).endswith(" clean"))
+
+
+if __name__ == "__main__":
+    unittest.main()
