@@ -3,11 +3,13 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -229,8 +231,10 @@ void fmMain::connectControls() {
         connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
             if (reason == QSystemTrayIcon::Trigger) {
                 core_->trayMouseMessage(trayLeftButtonUp);
-            } else if (reason == QSystemTrayIcon::Context && tray_->contextMenu() == nullptr) {
+            } else if (reason == QSystemTrayIcon::Context) {
                 core_->trayMouseMessage(trayRightButtonUp);
+            } else if (reason == QSystemTrayIcon::MiddleClick && trayMenu_ != nullptr) {
+                trayMenu_->popup(QCursor::pos());
             }
         });
     }

@@ -16,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
+class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSystemTrayIcon;
@@ -99,6 +100,8 @@ private:
     QPushButton* btTestToESI7_ = nullptr;
     QPushButton* btTestToES_ = nullptr;
     QPushButton* btHistory_ = nullptr;
+    // Opened by a middle click on the notification icon.
+    QMenu* trayMenu_ = nullptr;
     QFrame* lines_[3] = {};
     QLabel* statusPictures_[3] = {};
     QLabel* onPictures_[3] = {};

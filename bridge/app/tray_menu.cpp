@@ -1,6 +1,7 @@
 // The notification icon's menu and the History button: what the window
-// offers beyond the bridge itself. A right click on the icon opens the menu;
-// its last item asks the quit question a right click always asked.
+// offers beyond the bridge itself. A right click on the icon keeps asking the
+// quit question, as it always did; the menu opens on a middle click, and its
+// last item asks the same question.
 #include <QMenu>
 #include <QPushButton>
 #include <QSystemTrayIcon>
@@ -32,7 +33,7 @@ void fmMain::buildTrayMenu() {
     });
     menu->addSeparator();
     menu->addAction(QString::fromUtf8(quitItem), this, [this] { core_->trayMouseMessage(trayRightButtonUp); });
-    tray_->setContextMenu(menu);
+    trayMenu_ = menu;
 }
 
 }  // namespace taltrix::app

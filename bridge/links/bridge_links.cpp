@@ -144,6 +144,7 @@ void BridgeLinks::setShotObserver(ShotObserver* observer) {
     SimulatorOutlets outlets = pipeline_.outlets();
     outlets.tgc = observer != nullptr ? observedTgc_.observe(&tgc_, observer) : &tgc_;
     outlets.relay = observer != nullptr ? observedRelay_.observe(&relay_, observer) : &relay_;
+    outlets.openConnect = observer != nullptr ? observedOpenConnect_.observe(&openConnect_, observer) : &openConnect_;
     pipeline_.setOutlets(outlets);
 }
 

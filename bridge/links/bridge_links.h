@@ -100,6 +100,7 @@ private:
     ObservedOutlet::Clock::time_point chunkArrived_;
     ObservedOutlet observedTgc_{Simulator::TGC, pipeline_.lastShot(), state_, chunkArrived_};
     ObservedOutlet observedRelay_{Simulator::HalvexPlay, pipeline_.lastShot(), state_, chunkArrived_};
+    ObservedShotOutlet observedOpenConnect_{Simulator::OpenConnect, state_, chunkArrived_};
 };
 
 // Why the link options (--tgc, --bluetooth, --relay-url) cannot be used, or "".

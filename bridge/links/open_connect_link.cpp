@@ -60,7 +60,9 @@ void OpenConnectLink::closeCleanly() {
 
 void OpenConnectLink::sendShot(const ShotRecord& shot) {
     ++shotNumber_;
-    if (write(openConnectShot(shot, shotNumber_))) shell_.showStatus(openConnectDataSentText);
+    lastMessage_ = openConnectShot(shot, shotNumber_);
+    lastDelivered_ = write(lastMessage_);
+    if (*lastDelivered_) shell_.showStatus(openConnectDataSentText);
 }
 
 void OpenConnectLink::connected() {

@@ -60,6 +60,8 @@ public:
     // Routing sends a shot while the socket is connected.
     bool isUp() const override { return sock_.State() == sckConnected; }
     void sendShot(const ShotRecord& shot) override;
+    std::string_view lastMessage() const override { return lastMessage_; }
+    std::optional<bool> lastSendDelivered() const override { return lastDelivered_; }
 
     int state() const { return sock_.State(); }
     std::int32_t shotNumber() const { return shotNumber_; }
@@ -84,6 +86,8 @@ private:
     std::int32_t shotNumber_ = 0;
     // The readiness the simulator was last told on this connection.
     std::optional<bool> toldReady_;
+    std::string lastMessage_;
+    std::optional<bool> lastDelivered_;
     bool closing_ = false;
 };
 

@@ -39,4 +39,27 @@ private:
     ShotObserver* observer_ = nullptr;
 };
 
+// The same for a simulator whose link builds the message itself.
+class ObservedShotOutlet final : public ShotOutlet {
+public:
+    using Clock = ObservedOutlet::Clock;
+
+    ObservedShotOutlet(Simulator simulator, const SimulatorState& state, const Clock::time_point& lastByte)
+        : simulator_(simulator), state_(state), lastByte_(lastByte) {}
+
+    ShotOutlet* observe(ShotOutlet* inner, ShotObserver* observer);
+
+    bool isUp() const override { return inner_ != nullptr && inner_->isUp(); }
+    void sendShot(const ShotRecord& shot) override;
+    std::string_view lastMessage() const override { return inner_ != nullptr ? inner_->lastMessage() : ""; }
+    std::optional<bool> lastSendDelivered() const override;
+
+private:
+    Simulator simulator_;
+    const SimulatorState& state_;
+    const Clock::time_point& lastByte_;
+    ShotOutlet* inner_ = nullptr;
+    ShotObserver* observer_ = nullptr;
+};
+
 }  // namespace taltrix

@@ -58,6 +58,10 @@ public:
     virtual ~ShotOutlet() = default;
     virtual bool isUp() const = 0;
     virtual void sendShot(const ShotRecord& shot) = 0;
+    // The message the last sendShot built, and whether it went out; a link
+    // that cannot tell says nothing.
+    virtual std::string_view lastMessage() const { return {}; }
+    virtual std::optional<bool> lastSendDelivered() const { return std::nullopt; }
 };
 
 // What the launch-monitor link reports for one command write.

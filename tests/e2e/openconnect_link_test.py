@@ -3,9 +3,14 @@ the Open Connect emulator as real processes, taltrix --headless between
 them, all on loopback. The emulator checks every message against the
 protocol's field rules; a message that breaks one is printed as BAD."""
 
+import csv
+import io
+import json
 import os
 import shutil
+import subprocess
 import tempfile
+import time
 import unittest
 
 from processes import Process, free_port
@@ -88,6 +93,19 @@ class OpenConnectEndToEndTest(unittest.TestCase):
                               ("club LW 25", "CLUBChpLOFT000"), ("club LW 150", "CLUBLbwLOFT000")]:
             self.simulator.tell(command)
             self.assertEqual(self.next_command(), "command " + club, command)
+
+        # Both shots are in the history, with the message as the simulator got it.
+        deadline = time.monotonic() + 10
+        while True:
+            done = subprocess.run([TALTRIX, "--home", self.home, "--export-csv", "-"], capture_output=True,
+                                  text=True, timeout=30, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            rows = list(csv.DictReader(io.StringIO(done.stdout)))
+            if len(rows) >= 2 or time.monotonic() > deadline:
+                break
+            time.sleep(0.2)
+        self.assertEqual([(row["simulator"], row["delivered"]) for row in rows], [("OpenConnect", "yes")] * 2)
+        self.assertEqual([json.loads(row["message"])["ShotNumber"] for row in rows], [1, 2])
 
     def test_glued_and_split_replies_are_each_read(self):
         self.simulator.tell("glued 200 I7:150 PW:95:LH")
