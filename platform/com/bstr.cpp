@@ -28,7 +28,7 @@ constexpr bool kKeepBlocks = true;
 #endif
 constexpr std::size_t kCachedClasses = 8;
 constexpr std::size_t kClassBytes = 32;  // block sizes 32, 64, ... 256
-constexpr std::size_t kBlocksPerClass = 8;
+constexpr std::size_t kBlocksPerClass = 4;
 
 // Trivially destructible, so that a string freed by a static destructor,
 // after the thread's cleanup below has run, still finds it (switched off).
@@ -38,7 +38,11 @@ struct BlockCache {
     bool armed;
     bool closed;
 };
-thread_local BlockCache cache;
+// Initial-exec: found at a fixed offset from the thread pointer rather than
+// looked up at every string. That needs this library loaded with the
+// program, which it always is: it carries CoCreateInstance, which every host
+// links to create a control at all.
+__attribute__((tls_model("initial-exec"))) thread_local BlockCache cache;
 
 struct BlockCacheCleanup {
     bool registered = false;  // set on first use, which registers the destructor

@@ -158,8 +158,7 @@ void ConnectionPoint::replaceCallList(std::unique_ptr<const SinkList> fresh) {
     // is whole: its Release may call back into us.
 }
 
-void ConnectionPoint::endFiring() const {
-    if (--firing_ > 0 || retired_.empty()) return;
+void ConnectionPoint::dropRetired() const {
     const auto dropped = std::move(retired_);
     retired_.clear();
 }

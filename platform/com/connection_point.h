@@ -109,7 +109,10 @@ private:
     // reference counting at all.
     using SinkList = std::vector<ComPtr<IDispatch>>;
     void replaceCallList(std::unique_ptr<const SinkList> fresh);
-    void endFiring() const;
+    void endFiring() const {
+        if (--firing_ == 0 && !retired_.empty()) dropRetired();
+    }
+    void dropRetired() const;
 
     IConnectionPointContainer& container_;
     IID iid_;

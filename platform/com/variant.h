@@ -155,11 +155,7 @@ class Variant : public VARIANT {
 public:
     // What VariantInit does, inline: event arguments are made and dropped a
     // million times a second.
-    Variant() {
-        vt = VT_EMPTY;
-        wReserved1 = wReserved2 = wReserved3 = 0;
-        brecord = {};
-    }
+    Variant() { makeEmpty(); }
     explicit Variant(SHORT value) : Variant() { set(VT_I2).iVal = value; }
     explicit Variant(LONG value) : Variant() { set(VT_I4).lVal = value; }
     explicit Variant(LONGLONG value) : Variant() { set(VT_I8).llVal = value; }
@@ -217,28 +213,20 @@ public:
     }
 
     Variant(const Variant& other) : Variant() { VariantCopy(this, &other); }
-    Variant(Variant&& other) noexcept : VARIANT(other) { VariantInit(&other); }
+    Variant(Variant&& other) noexcept : VARIANT(other) { other.makeEmpty(); }
     Variant& operator=(const Variant& other) {
         if (this != &other) VariantCopy(this, &other);
         return *this;
     }
     Variant& operator=(Variant&& other) noexcept {
         if (this != &other) {
-            VariantClear(this);
+            release();
             static_cast<VARIANT&>(*this) = other;
-            VariantInit(&other);
+            other.makeEmpty();
         }
         return *this;
     }
-    // A number or a reference holds nothing to free; only what does goes
-    // through VariantClear.
-    ~Variant() {
-        if (vt == VT_BSTR) {
-            SysFreeString(bstrVal);
-        } else if (holdsResource()) {
-            VariantClear(this);
-        }
-    }
+    ~Variant() { release(); }
 
     HRESULT clear() { return VariantClear(this); }
     // Hands the contents to the caller (for [out, retval]) and becomes EMPTY.
@@ -255,6 +243,20 @@ public:
     }
 
 private:
+    // What VariantClear frees, without the call for the common cases: a
+    // string, or nothing at all (a number or a reference).
+    void release() {
+        if (vt == VT_BSTR) {
+            SysFreeString(bstrVal);
+        } else if (holdsResource()) {
+            VariantClear(this);
+        }
+    }
+    void makeEmpty() {
+        vt = VT_EMPTY;
+        wReserved1 = wReserved2 = wReserved3 = 0;
+        brecord = {};
+    }
     bool holdsResource() const {
         if (vt & VT_BYREF) return false;
         return (vt & VT_ARRAY) != 0 || vt == VT_BSTR || vt == VT_DISPATCH || vt == VT_UNKNOWN;
