@@ -6,9 +6,12 @@
 namespace platform::loop {
 namespace {
 
-// A wait step never sleeps longer than this in one epoll call, so that a
-// clock jump or a missed wake-up costs at most this much.
-constexpr auto kLongestSleep = std::chrono::milliseconds(60'000);
+// The longest sleep of one epoll call. An idle loop sleeps until something
+// arrives: readiness, a timer (on the steady clock, which does not jump), a
+// post or a quit request (through the eventfd) each wake it, so the bound
+// only keeps the wait within epoll's range; a shorter one would wake an idle
+// host for nothing.
+constexpr auto kLongestSleep = std::chrono::milliseconds(std::chrono::hours(24));
 
 }  // namespace
 

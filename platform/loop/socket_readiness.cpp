@@ -148,7 +148,8 @@ void SocketReadiness::handle(int socket, std::uint32_t epollEvents, std::vector<
 
 bool SocketReadiness::gather(std::chrono::milliseconds timeout, std::vector<Notice>& notices) {
     if (!valid()) return false;
-    int wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, 60'000));
+    // A day at most: the loop above never asks for more, and it fits epoll's int.
+    int wait = static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, 86'400'000));
     std::array<epoll_event, 64> events{};
     int count;
     do {

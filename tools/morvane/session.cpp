@@ -26,8 +26,9 @@ constexpr milliseconds settleLimit{5000};
 constexpr milliseconds closeLimit{10000};
 constexpr milliseconds step{20};
 // While standard input is open and nothing happens, the session sleeps until
-// something does: a line, a message, or this long.
-constexpr milliseconds idleStep{60000};
+// something does: a line or a message. (A wait step needs some limit; a day
+// is as good as none.)
+constexpr milliseconds idleStep{std::chrono::hours(24)};
 
 bool report(std::string_view member, const CallResult& result) {
     if (result.ok()) return true;
