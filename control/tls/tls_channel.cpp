@@ -256,7 +256,7 @@ void TlsChannel::streamConnected(int code) {
 
 int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) {
     if (!enabled_ || !active_) return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
-    pendingInput_.insert(pendingInput_.end(), bytes.begin(), bytes.end());
+    pendingInput_.append(bytes);
     if (state_ == State::Handshaking || renegotiating_)
         continueHandshake();
     else if (state_ == State::Established)
@@ -300,7 +300,7 @@ void TlsChannel::continueHandshake() {
         }
         const std::span<const std::uint8_t> used(pendingInput_.data(), std::min(step.consumed, pendingInput_.size()));
         if (settings_.parseSslServerCert && state_ == State::Handshaking && !offerEarlyCertificate(used)) return;
-        pendingInput_.erase(pendingInput_.begin(), pendingInput_.begin() + static_cast<std::ptrdiff_t>(used.size()));
+        pendingInput_.consume(used.size());
 
         if (step.status == sec::SEC_E_INCOMPLETE_MESSAGE) return;
         if (step.status == sec::SEC_E_OK) {
@@ -433,14 +433,10 @@ void TlsChannel::decryptPending() {
         const sec::DecryptResult step = tls_->decrypt(pendingInput_);
         if (!step.token.empty()) sendRaw(step.token);
         switch (step.status) {
-            case sec::SEC_E_INCOMPLETE_MESSAGE:
-                pendingInput_.erase(pendingInput_.begin(),
-                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
-                return;
+            case sec::SEC_E_INCOMPLETE_MESSAGE: pendingInput_.consume(step.consumed); return;
             case sec::SEC_I_CONTEXT_EXPIRED: {
                 status(endOfSessionText);
-                pendingInput_.erase(pendingInput_.begin(),
-                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
+                pendingInput_.consume(step.consumed);
                 const sec::TokenResult closing = tls_->shutdown();
                 if (!closing.token.empty()) sendRaw(closing.token);
                 active_ = false;
@@ -455,13 +451,11 @@ void TlsChannel::decryptPending() {
                     const sec::TokenResult refusal = tls_->refuseRenegotiation(pendingInput_);
                     if (!refusal.token.empty()) sendRaw(refusal.token);
                     if (refusal.consumed == 0) return;
-                    pendingInput_.erase(pendingInput_.begin(),
-                                        pendingInput_.begin() + static_cast<std::ptrdiff_t>(refusal.consumed));
+                    pendingInput_.consume(refusal.consumed);
                 }
                 continue;
             case sec::SEC_E_OK:
-                pendingInput_.erase(pendingInput_.begin(),
-                                    pendingInput_.begin() + static_cast<std::ptrdiff_t>(step.consumed));
+                pendingInput_.consume(step.consumed);
                 if (!step.plaintext.empty()) {
                     context_.logDebugTraffic(TrafficDirection::Receive, step.plaintext);
                     deliverPlaintext(step.plaintext);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "control/engine/byte_stream.h"
+#include "control/engine/consumable_bytes.h"
 #include "control/engine/engine_context.h"
 #include "control/tls/client_certificate.h"
 #include "control/tls/tls_settings.h"
@@ -134,7 +135,7 @@ private:
     // What the held credentials were made from, for ReuseSSLSession.
     std::string credentialInputs_;
     std::unique_ptr<platform::security::TlsContext> tls_;
-    std::vector<std::uint8_t> pendingInput_;
+    ConsumableBytes pendingInput_;
     std::vector<std::uint8_t> pendingOutput_;
     std::vector<std::uint8_t> heldPlaintext_;
 };
