@@ -1,5 +1,5 @@
 // Key files through every reader of platform/security/key_formats.h. The
-// first byte picks the reader ('0' to '7' in the seeds, any byte modulo 8):
+// first byte picks the reader ('0' to '7' in the corpus, any byte modulo 8):
 // 0 PEM blocks, 1 DEK-Info, 2 and 3 the private key search with and without
 // the password "pw", 4 public keys, 5 SSH public keys, 6 PPK, 7 XML. Whatever
 // the input, a reader says Found exactly when it hands over a key, no block

@@ -177,44 +177,6 @@ bool isBase64Blob(std::span<const std::uint8_t> bytes) {
     return any;
 }
 
-int base64Value(unsigned char c) {
-    if (c >= 'A' && c <= 'Z') return c - 'A';
-    if (c >= 'a' && c <= 'z') return c - 'a' + 26;
-    if (c >= '0' && c <= '9') return c - '0' + 52;
-    if (c == '+') return 62;
-    if (c == '/') return 63;
-    return -1;
-}
-
-// Padding may be left off; '=' is only accepted at the end.
-std::optional<std::vector<std::uint8_t>> decodeBase64(std::span<const std::uint8_t> text) {
-    std::vector<std::uint8_t> out;
-    out.reserve(text.size() / 4 * 3 + 3);
-    std::uint32_t accumulator = 0;
-    int bits = 0;
-    std::size_t digits = 0;
-    std::size_t padding = 0;
-    for (const std::uint8_t c : text) {
-        if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
-        if (c == '=') {
-            ++padding;
-            continue;
-        }
-        const int value = base64Value(c);
-        if (value < 0 || padding > 0) return std::nullopt;
-        accumulator = (accumulator << 6) | static_cast<std::uint32_t>(value);
-        bits += 6;
-        ++digits;
-        if (bits >= 8) {
-            bits -= 8;
-            out.push_back(static_cast<std::uint8_t>(accumulator >> bits));
-            accumulator &= (1U << bits) - 1;
-        }
-    }
-    if (digits % 4 == 1 || padding > 2 || (padding > 0 && (digits + padding) % 4 != 0)) return std::nullopt;
-    return out;
-}
-
 // ---------------------------------------------------------------------------
 // PKCS#12
 
@@ -452,7 +414,7 @@ Pkcs12Result readPkcs12(std::span<const std::uint8_t> blob, std::string_view pas
     Pkcs12Result result;
     std::optional<std::vector<std::uint8_t>> decoded;
     if (isBase64Blob(blob)) {
-        decoded = decodeBase64(blob);
+        decoded = decodeBase64Text({reinterpret_cast<const char*>(blob.data()), blob.size()});
         if (!decoded) return result;
         blob = *decoded;
     }

@@ -979,6 +979,8 @@ std::vector<PemBlock> readPemBlocks(std::string_view text) {
     return blocks;
 }
 
+std::optional<std::vector<std::uint8_t>> decodeBase64Text(std::string_view text) { return decodeBase64(text); }
+
 std::optional<PemBlock> findPemBlock(std::string_view text, std::string_view label) {
     return PemScanner(text).next(label);
 }
@@ -1357,7 +1359,8 @@ XmlResult readXmlKey(std::string_view text) {
         BnPtr p = xmlNumber(text, root.content, "P", bad), q = xmlNumber(text, root.content, "Q", bad),
               g = xmlNumber(text, root.content, "G", bad), y = xmlNumber(text, root.content, "Y", bad),
               x = xmlNumber(text, root.content, "X", bad);
-        // J, Seed and PgenCounter only describe how P and Q were made.
+        // The other elements (J, PgenCounter and the value the generation
+        // started from) only describe how P and Q were made.
         if (bad || !p || !q || !g || !y) return xmlMalformed();
         out.value.key = buildDsa(p.get(), q.get(), g.get(), y.get(), x.get());
         out.value.isPrivate = x != nullptr;

@@ -35,6 +35,10 @@ struct PemBlock {
 
 // Every well-formed block of the text, in order. A block whose END label
 // does not match its BEGIN, or whose body is not base64, is passed over.
+// Base64 as key files and exported blobs carry it: blanks anywhere, "="
+// padding only at the end, unpadded endings accepted.
+std::optional<std::vector<std::uint8_t>> decodeBase64Text(std::string_view text);
+
 std::vector<PemBlock> readPemBlocks(std::string_view text);
 
 // The first block with exactly this label.

@@ -346,7 +346,7 @@ TEST_F(KeyFormats, XmlKeys) {
     std::string dsaXml = "<ds:KeyInfo xmlns:ds=\"http://www.w3.org/2000/09/xmldsig#\"><ds:KeyValue><ds:DSAKeyValue>" +
                          ds("P", p) + ds("Q", number(dsa, OSSL_PKEY_PARAM_FFC_Q)) +
                          ds("G", number(dsa, OSSL_PKEY_PARAM_FFC_G)) + ds("Y", number(dsa, OSSL_PKEY_PARAM_PUB_KEY)) +
-                         ds("Seed", "AAAA") + ds("PgenCounter", "AQ==") + ds("X", x) +
+                         ds("J", "AQ==") + ds("PgenCounter", "AQ==") + ds("X", x) +
                          "</ds:DSAKeyValue></ds:KeyValue></ds:KeyInfo>";
     read = readXmlKey(dsaXml);
     ASSERT_EQ(read.status, XmlStatus::Found);
