@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "control/engine/ascii.h"
 #include "control/tls/hex_text.h"
 
 namespace morvane::tls {
@@ -59,14 +60,6 @@ constexpr std::array<AlgorithmName, 50> kAlgorithmNames{{
     {"CALG_TLS1_MASTER", kCalgTls1Master},
     {"CALG_TLS1PRF", kCalgTls1Prf},
 }};
-
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-
-std::string_view trimBlanks(std::string_view text) {
-    while (!text.empty() && isBlank(text.front())) text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back())) text.remove_suffix(1);
-    return text;
-}
 
 char asciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 

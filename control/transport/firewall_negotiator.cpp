@@ -54,12 +54,6 @@ std::string_view trimmedLeft(std::string_view text) {
     return first == std::string_view::npos ? std::string_view{} : text.substr(first);
 }
 
-std::string_view trimmed(std::string_view text) {
-    text = trimmedLeft(text);
-    const std::size_t last = text.find_last_not_of(blanks);
-    return last == std::string_view::npos ? std::string_view{} : text.substr(0, last + 1);
-}
-
 struct StatusLine {
     std::string code;    // the digits after the first run of blanks
     std::string reason;  // what follows them and a run of blanks
@@ -86,7 +80,7 @@ constexpr std::uint64_t largestSkip = std::numeric_limits<std::uint64_t>::max() 
 
 std::uint64_t decimalValue(std::string_view text) {
     std::uint64_t value = 0;
-    for (const char c : trimmed(text)) {
+    for (const char c : trimBlanks(text)) {
         if (c < '0' || c > '9') break;
         value = std::min(largestSkip, value * 10 + static_cast<std::uint64_t>(c - '0'));
     }
@@ -430,8 +424,8 @@ Progress Negotiator::takeLine(std::string_view line, std::string& send) {
             }
             const std::size_t colon = line.find(':');
             if (colon == std::string_view::npos) return {};
-            const std::string_view name = trimmed(line.substr(0, colon));
-            const std::string_view value = trimmed(line.substr(colon + 1));
+            const std::string_view name = trimBlanks(line.substr(0, colon));
+            const std::string_view value = trimBlanks(line.substr(colon + 1));
             if (equalsNoCase(name, "Content-Length")) {
                 contentLength_ = decimalValue(value);
             } else if (equalsNoCase(name, "Transfer-Encoding")) {

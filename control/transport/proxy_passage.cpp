@@ -9,15 +9,6 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view blanks = " \t";
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
 bool entryMatches(std::string_view entry, const PassageRequest& request) {
     if (entry.find_first_not_of("0123456789") == std::string_view::npos) {
         return entry.size() <= 5 && std::stoi(std::string(entry)) == request.port;
@@ -80,7 +71,7 @@ bool wildcardMatches(std::string_view pattern, std::string_view text) {
 bool bypassListMatches(std::string_view list, const PassageRequest& request) {
     while (!list.empty()) {
         const std::size_t end = list.find(';');
-        const std::string_view entry = trimmed(list.substr(0, end));
+        const std::string_view entry = trimBlanks(list.substr(0, end));
         if (!entry.empty() && entryMatches(entry, request)) return true;
         if (end == std::string_view::npos) break;
         list.remove_prefix(end + 1);

@@ -9,15 +9,6 @@
 namespace morvane {
 namespace {
 
-constexpr std::string_view blanks = " \t";
-
-std::string_view trimmed(std::string_view text) {
-    const std::size_t first = text.find_first_not_of(blanks);
-    if (first == std::string_view::npos) return {};
-    const std::size_t last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
 // Leading decimal digits as a port: 0 when there are none, nothing past the
 // largest port.
 int leadingPort(std::string_view text) {
@@ -33,7 +24,7 @@ int leadingPort(std::string_view text) {
 // "host", "host:port", "[v6]:port" -> host and port.
 HttpProxyEntry splitHostPort(std::string_view text) {
     HttpProxyEntry entry;
-    text = trimmed(text);
+    text = trimBlanks(text);
     // A trailing slash (and what follows it) is no part of the address.
     if (const std::size_t slash = text.find('/'); slash != std::string_view::npos) text = text.substr(0, slash);
     std::size_t colon = std::string_view::npos;
@@ -62,7 +53,7 @@ std::vector<std::string_view> listEntries(std::string_view list, char separator)
     std::vector<std::string_view> entries;
     while (!list.empty()) {
         const std::size_t end = list.find(separator);
-        const std::string_view entry = trimmed(list.substr(0, end));
+        const std::string_view entry = trimBlanks(list.substr(0, end));
         if (!entry.empty()) entries.push_back(entry);
         if (end == std::string_view::npos) break;
         list.remove_prefix(end + 1);
@@ -85,7 +76,7 @@ struct ProxyUrl {
 
 ProxyUrl parseProxyUrl(std::string_view text) {
     ProxyUrl url;
-    text = trimmed(text);
+    text = trimBlanks(text);
     if (const std::size_t mark = text.find("://"); mark != std::string_view::npos) {
         for (const char c : text.substr(0, mark)) url.scheme += lowerAscii(c);
         text.remove_prefix(mark + 3);
@@ -122,10 +113,10 @@ SystemProxy systemProxyFromHive(const com::registry::Hive& hive) {
 
 SystemProxy proxyFromEnvironment(const EnvironmentLookup& lookup) {
     const auto variable = [&](std::string_view lower) -> std::optional<std::string> {
-        if (auto value = lookup(lower); value && !trimmed(*value).empty()) return value;
+        if (auto value = lookup(lower); value && !trimBlanks(*value).empty()) return value;
         std::string upper;
         for (const char c : lower) upper += c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-        if (auto value = lookup(upper); value && !trimmed(*value).empty()) return value;
+        if (auto value = lookup(upper); value && !trimBlanks(*value).empty()) return value;
         return std::nullopt;
     };
 
@@ -206,7 +197,7 @@ std::optional<SocksEntry> socksEntry(std::string_view proxyServer) {
     rest = rest.substr(0, rest.find(';'));
     SocksEntry entry;
     const std::size_t colon = rest.find(':');
-    entry.host = std::string(trimmed(rest.substr(0, colon)));
+    entry.host = std::string(trimBlanks(rest.substr(0, colon)));
     if (colon != std::string_view::npos) entry.port = leadingPort(rest.substr(colon + 1));
     return entry;
 }
@@ -218,10 +209,10 @@ std::optional<HttpProxyEntry> httpProxyEntry(std::string_view proxyServer, std::
         std::string_view named;
         std::string_view address = entry;
         if (url != std::string_view::npos && (equals == std::string_view::npos || url < equals)) {
-            named = trimmed(entry.substr(0, url));
+            named = trimBlanks(entry.substr(0, url));
             address = entry.substr(url + 3);
         } else if (equals != std::string_view::npos) {
-            named = trimmed(entry.substr(0, equals));
+            named = trimBlanks(entry.substr(0, equals));
             address = entry.substr(equals + 1);
         }
         if (!named.empty() && !servesScheme(named, scheme)) continue;

@@ -5,33 +5,24 @@
 #include "control/engine/ascii.h"
 
 namespace morvane::websocket {
-namespace {
-
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
-}  // namespace
 
 Cookie parseSetCookie(std::string_view headerValue) {
     Cookie cookie;
     const auto equals = headerValue.find('=');
-    cookie.name = std::string(trim(headerValue.substr(0, equals)));
+    cookie.name = std::string(trimBlanks(headerValue.substr(0, equals)));
     if (equals == std::string_view::npos) return cookie;
     std::string_view rest = headerValue.substr(equals + 1);
     const auto semicolon = rest.find(';');
-    cookie.value = std::string(trim(rest.substr(0, semicolon)));
+    cookie.value = std::string(trimBlanks(rest.substr(0, semicolon)));
     rest = semicolon == std::string_view::npos ? std::string_view() : rest.substr(semicolon + 1);
     while (!rest.empty()) {
         const auto next = rest.find(';');
-        const std::string_view attribute = trim(rest.substr(0, next));
+        const std::string_view attribute = trimBlanks(rest.substr(0, next));
         rest = next == std::string_view::npos ? std::string_view() : rest.substr(next + 1);
         const auto sign = attribute.find('=');
-        const std::string_view name = trim(attribute.substr(0, sign));
+        const std::string_view name = trimBlanks(attribute.substr(0, sign));
         const std::string_view value =
-            sign == std::string_view::npos ? std::string_view() : trim(attribute.substr(sign + 1));
+            sign == std::string_view::npos ? std::string_view() : trimBlanks(attribute.substr(sign + 1));
         if (equalsNoCase(name, "EXPIRES")) {
             cookie.expiration = std::string(value);
         } else if (equalsNoCase(name, "DOMAIN")) {

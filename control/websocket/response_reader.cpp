@@ -16,16 +16,10 @@ constexpr std::string_view kBadChunk = "HTTP protocol error. Invalid chunked enc
 constexpr std::string_view kBodyTooLarge = "HTTP protocol error. Response body too large.";
 constexpr std::string_view kCutShort = "HTTP protocol error. Connection closed before the response was complete.";
 
-std::string_view trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 bool endsWithChunked(std::string_view codings) {
     // The last transfer coding decides; "gzip, chunked" is chunked.
     const auto comma = codings.rfind(',');
-    const std::string_view last = trim(comma == std::string_view::npos ? codings : codings.substr(comma + 1));
+    const std::string_view last = trimBlanks(comma == std::string_view::npos ? codings : codings.substr(comma + 1));
     return equalsNoCase(last, "chunked");
 }
 
@@ -159,7 +153,7 @@ void ResponseReader::headerLineDone(std::string_view line) {
     transferred_.append(line).append("\r\n");
     if ((line.front() == ' ' || line.front() == '\t') && pendingHeader_) {
         // A folded line continues the previous header's value.
-        const std::string_view more = trim(line);
+        const std::string_view more = trimBlanks(line);
         if (!more.empty()) {
             if (!pending_.value.empty()) pending_.value.push_back(' ');
             pending_.value.append(more);
@@ -172,8 +166,8 @@ void ResponseReader::headerLineDone(std::string_view line) {
         return;
     }
     const auto colon = line.find(':');
-    pending_.name = std::string(trim(line.substr(0, colon)));
-    pending_.value = colon == std::string_view::npos ? std::string() : std::string(trim(line.substr(colon + 1)));
+    pending_.name = std::string(trimBlanks(line.substr(0, colon)));
+    pending_.value = colon == std::string_view::npos ? std::string() : std::string(trimBlanks(line.substr(colon + 1)));
     pendingHeader_ = true;
 }
 
@@ -238,7 +232,7 @@ void ResponseReader::headersEnded() {
 void ResponseReader::chunkLineDone(std::string_view line) {
     switch (chunkStage_) {
         case ChunkStage::kSize: {
-            std::string_view digits = trim(line.substr(0, line.find(';')));
+            std::string_view digits = trimBlanks(line.substr(0, line.find(';')));
             std::uint64_t size = 0;
             const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), size, 16);
             if (digits.empty() || ec != std::errc() || end != digits.data() + digits.size()) {
