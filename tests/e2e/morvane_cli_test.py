@@ -3,31 +3,19 @@ a registry of the test's own, created by ProgID, driven through IDispatch."""
 
 import json
 import os
-import shutil
 import subprocess
 import tempfile
 import unittest
 
+from processes import RegisteredControlCase
+
 MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
 LIBRARY = os.environ["MORVANE_LIBRARY"]
 
 
-class MorvaneToolTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp(prefix="morvane-registry-")
-        cls.env = dict(os.environ,
-                       TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
-                       TALTRIX_COM_USER_HIVE=os.path.join(cls.folder, "user.reg"))
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
+class MorvaneToolTest(RegisteredControlCase):
     def morvane(self, *args):
-        result = subprocess.run([MORVANE, *args], env=self.env, capture_output=True, text=True, timeout=30)
+        result = self.run_morvane(*args)
         lines = [json.loads(line) for line in result.stdout.splitlines()]
         return result.returncode, lines, result.stderr
 

@@ -11,11 +11,9 @@ import subprocess
 import tempfile
 import unittest
 
-from processes import ThrowawayPki
+from processes import registered_control_env, ThrowawayPki
 
 MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata", "wss_echo_server.py")
 
 
@@ -42,12 +40,9 @@ class ClientCertificateTest(unittest.TestCase):
         shutil.copy(cls.client["carol"][1], os.path.join(personal, "carol.key"))
         shutil.copy(cls.client["dave"][1], os.path.join(personal, "dave.key"))
 
-        cls.env = dict(os.environ,
-                       TALTRIX_COM_MACHINE_HIVE=cls.path("machine.reg"),
-                       TALTRIX_COM_USER_HIVE=cls.path("user.reg"),
-                       TALTRIX_CERT_USER_DIR=user,
-                       TALTRIX_CERT_MACHINE_DIR=os.path.join(cls.folder, "stores", "machine"))
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
+        cls.env = registered_control_env(cls.folder, dict(os.environ, TALTRIX_CERT_USER_DIR=user,
+                                                          TALTRIX_CERT_MACHINE_DIR=os.path.join(cls.folder, "stores",
+                                                                                                "machine")))
         cls.server = subprocess.Popen(["/usr/bin/python3", SERVER, "--cert", pki.cert, "--key", pki.key,
                                        "--client-ca", pki.ca], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                       text=True)

@@ -6,13 +6,11 @@ import os
 import shutil
 import struct
 import subprocess
-import tempfile
 import unittest
 import zlib
 
-MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
+from processes import RegisteredControlCase
+
 
 BLACK = (0, 0, 0, 255)
 FACE = (0xF0, 0xF0, 0xF0, 255)
@@ -49,21 +47,9 @@ def read_png(path):
     return width, height, rows
 
 
-class MorvaneDrawTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp(prefix="morvane-draw-")
-        cls.env = dict(os.environ,
-                       TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
-                       TALTRIX_COM_USER_HIVE=os.path.join(cls.folder, "user.reg"))
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
+class MorvaneDrawTest(RegisteredControlCase):
     def morvane(self, *args):
-        return subprocess.run([MORVANE, *args], env=self.env, capture_output=True, text=True, timeout=30)
+        return self.run_morvane(*args)
 
     def test_design_time_picture(self):
         path = os.path.join(self.folder, "control.png")

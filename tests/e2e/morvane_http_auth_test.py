@@ -16,6 +16,8 @@ import sys
 import tempfile
 import unittest
 
+from processes import registered_control_env
+
 from http_auth_servers import (REALM, Apache, EchoBackend, Lighttpd, htdigest_line, htpasswd_line,
                                missing_programs, write_file)
 
@@ -23,8 +25,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from kerberos_realm import KerberosRealm  # noqa: E402
 
 MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
 
 USER, PASSWORD = "ann", "Secret-1"
 REFUSED = "HTTP protocol error. 401 Unauthorized."
@@ -38,9 +38,7 @@ class Client:
     """The registered control and the morvane tool, run once per call."""
 
     def __init__(self, folder, environment=None):
-        self.env = dict(environment or os.environ, TALTRIX_COM_MACHINE_HIVE=os.path.join(folder, "machine.reg"),
-                        TALTRIX_COM_USER_HIVE=os.path.join(folder, "user.reg"))
-        subprocess.run([COMREG, "register", LIBRARY], env=self.env, check=True, capture_output=True)
+        self.env = registered_control_env(folder, environment)
 
     def run(self, *args, env=None):
         result = subprocess.run([MORVANE, *args], env=dict(self.env, **(env or {})), input="hi\n",

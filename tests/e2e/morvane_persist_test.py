@@ -5,17 +5,13 @@ documented layout (zlib gives the CRC-32)."""
 
 import json
 import os
-import shutil
 import stat
 import struct
-import subprocess
-import tempfile
 import unittest
 import zlib
 
-MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
+from processes import RegisteredControlCase
+
 
 PERSISTED = ["Authorization", "AuthScheme", "DataFormat", "FirewallAutoDetect", "FirewallType",
              "FirewallHost", "FirewallPassword", "FirewallPort", "FirewallUser", "FollowRedirects",
@@ -49,21 +45,9 @@ def read_saved(data):
     return values
 
 
-class MorvanePersistTest(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.folder = tempfile.mkdtemp(prefix="morvane-persist-")
-        cls.env = dict(os.environ,
-                       TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
-                       TALTRIX_COM_USER_HIVE=os.path.join(cls.folder, "user.reg"))
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
+class MorvanePersistTest(RegisteredControlCase):
     def morvane(self, *args):
-        done = subprocess.run([MORVANE, *args], env=self.env, capture_output=True, text=True, timeout=30)
+        done = self.run_morvane(*args)
         return done.returncode, [json.loads(line) for line in done.stdout.splitlines()]
 
     def path(self, name):

@@ -21,14 +21,12 @@ import tempfile
 import time
 import unittest
 
-from processes import free_port
+from processes import free_port, registered_control_env
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
 from kerberos_realm import KerberosRealm  # noqa: E402
 
 MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
 TESTDATA = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata")
 INTERNET_SETTINGS = r"Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 
@@ -91,12 +89,9 @@ class ProxyTestCase(unittest.TestCase):
         # Squid drops to its own user and must reach its configuration.
         os.chmod(cls.folder, 0o755)
         cls.user_hive = os.path.join(cls.folder, "user.reg")
-        cls.env = dict(os.environ, TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
-                       TALTRIX_COM_USER_HIVE=cls.user_hive)
-        for name in ("all_proxy", "ALL_PROXY", "http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                     "no_proxy", "NO_PROXY"):
-            cls.env.pop(name, None)
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
+        cls.env = registered_control_env(cls.folder, {name: value for name, value in os.environ.items()
+                                                      if name.lower() not in ("all_proxy", "http_proxy",
+                                                                              "https_proxy", "no_proxy")})
         subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
                         "/CN=echo.test", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", "echo.key", "-out",
                         "echo.pem"], cwd=cls.folder, check=True, capture_output=True)

@@ -10,9 +10,9 @@ import subprocess
 import tempfile
 import unittest
 
+from processes import registered_control_env
+
 MORVANE = os.environ["MORVANE"]
-COMREG = os.environ["COMREG"]
-LIBRARY = os.environ["MORVANE_LIBRARY"]
 SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata", "wss_echo_server.py")
 
 UNTRUSTED = ("[0x800b0109] A certification chain processed correctly but terminated in a root certificate not "
@@ -61,12 +61,8 @@ class MorvaneWssTest(unittest.TestCase):
         stores = os.path.join(cls.folder, "stores")
         os.makedirs(os.path.join(stores, "user", "Root"))
         shutil.copy(os.path.join(cls.folder, "ca.pem"), os.path.join(stores, "user", "Root"))
-        cls.env = dict(os.environ,
-                       TALTRIX_COM_MACHINE_HIVE=os.path.join(cls.folder, "machine.reg"),
-                       TALTRIX_COM_USER_HIVE=os.path.join(cls.folder, "user.reg"),
-                       TALTRIX_CERT_USER_DIR=os.path.join(stores, "user"),
-                       TALTRIX_CERT_MACHINE_DIR=os.path.join(stores, "machine"))
-        subprocess.run([COMREG, "register", LIBRARY], env=cls.env, check=True, capture_output=True)
+        cls.env = registered_control_env(cls.folder, dict(os.environ, TALTRIX_CERT_USER_DIR=os.path.join(stores, "user"),
+                                                          TALTRIX_CERT_MACHINE_DIR=os.path.join(stores, "machine")))
         path = lambda name: os.path.join(cls.folder, name)
         cls.trusted = Server(path("server.pem"), path("server.key"))
         cls.self_signed = Server(path("self.pem"), path("self.key"))

@@ -1,14 +1,17 @@
 """Helpers the end-to-end tests share: child processes whose output lines
-are collected in the background, to be waited on, and throwaway certificates
-for the TLS peers."""
+are collected in the background, to be waited on, throwaway certificates
+for the TLS peers, and the control registered in a registry of a test's own."""
 
 import os
 import queue
+import shutil
 import signal
 import socket
 import subprocess
+import tempfile
 import threading
 import time
+import unittest
 
 
 def free_port():
@@ -145,3 +148,32 @@ class ThrowawayPki:
         target = os.path.join(folder, "taltrix-test-ca." + ("der" if form == "DER" else "pem"))
         self._openssl("x509", "-in", self.ca, "-outform", form, "-out", target)
         return target
+
+
+def registered_control_env(folder, base=None):
+    """An environment whose component registry lives in `folder`, with the
+    control (MORVANE_LIBRARY) registered there by comreg."""
+    env = dict(base if base is not None else os.environ,
+               TALTRIX_COM_MACHINE_HIVE=os.path.join(folder, "machine.reg"),
+               TALTRIX_COM_USER_HIVE=os.path.join(folder, "user.reg"))
+    subprocess.run([os.environ["COMREG"], "register", os.environ["MORVANE_LIBRARY"]], env=env, check=True,
+                   capture_output=True)
+    return env
+
+
+class RegisteredControlCase(unittest.TestCase):
+    """Tests that drive the control through the morvane tool, with a registry
+    of their own for the whole class."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.folder = tempfile.mkdtemp(prefix="morvane-")
+        cls.env = registered_control_env(cls.folder)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def run_morvane(self, *args):
+        return subprocess.run([os.environ["MORVANE"], *args], env=self.env, capture_output=True, text=True,
+                              timeout=30)
