@@ -83,18 +83,77 @@ HRESULT copyBetween(IStream* source, IStream* target, ULONGLONG size, ULARGE_INT
 
 using Bytes = std::vector<std::uint8_t>;
 
-class MemoryStream final : public Object<IStream> {
+// What memory and file streams share: the position, the mode and the name,
+// seeking and Stat over the size `Self` reports, CopyTo, Clone (a clone
+// shares the `Store` and starts at the same position) and the region locks
+// neither offers.
+template <class Self, class Store>
+class StreamBase : public Object<IStream> {
 public:
-    MemoryStream(std::shared_ptr<Bytes> bytes, DWORD mode, std::u16string name)
-        : bytes_(std::move(bytes)), mode_(mode), name_(std::move(name)) {}
+    StreamBase(std::shared_ptr<Store> store, DWORD mode, std::u16string name)
+        : store_(std::move(store)), mode_(mode), name_(std::move(name)) {}
+
+    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        ULONGLONG end = 0;
+        if (HRESULT hr = self().size(end); FAILED(hr)) return hr;
+        return seekTo(position_, end, move, origin, position);
+    }
+
+    HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
+        return copyBetween(this, target, size.QuadPart, read, written);
+    }
+
+    HRESULT Revert() override { return S_OK; }
+    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
+
+    HRESULT Stat(STATSTG* stat, DWORD flags) override {
+        if (stat == nullptr) return STG_E_INVALIDPOINTER;
+        *stat = {};
+        ULONGLONG end = 0;
+        if (HRESULT hr = self().size(end); FAILED(hr)) return hr;
+        stat->type = STGTY_STREAM;
+        stat->cbSize.QuadPart = end;
+        stat->grfMode = mode_;
+        if (flags & STATFLAG_NONAME || name_.empty()) return S_OK;
+        return copyName(name_, &stat->pwcsName);
+    }
+
+    HRESULT Clone(IStream** clone) override {
+        if (clone == nullptr) return STG_E_INVALIDPOINTER;
+        *clone = nullptr;
+        auto* copy = new (std::nothrow) Self(store_, mode_, name_);
+        if (copy == nullptr) return STG_E_INSUFFICIENTMEMORY;
+        static_cast<StreamBase*>(copy)->position_ = position_;
+        return copy->innerUnknown()->QueryInterface(IID_IStream, reinterpret_cast<void**>(clone));
+    }
+
+protected:
+    const Self& self() const { return static_cast<const Self&>(*this); }
+
+    std::shared_ptr<Store> store_;
+    DWORD mode_;
+    std::u16string name_;
+    ULONGLONG position_ = 0;
+
+private:
+    IUnknown* findInterface(REFIID iid) override {
+        if (iid == IID_IStream || iid == IID_ISequentialStream) return static_cast<IStream*>(this);
+        return nullptr;
+    }
+};
+
+class MemoryStream final : public StreamBase<MemoryStream, Bytes> {
+public:
+    using StreamBase::StreamBase;
 
     HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
         if (read) *read = 0;
         if (buffer == nullptr) return STG_E_INVALIDPOINTER;
         if (!readableMode(mode_)) return STG_E_ACCESSDENIED;
-        const ULONGLONG available = position_ < bytes_->size() ? bytes_->size() - position_ : 0;
+        const ULONGLONG available = position_ < store_->size() ? store_->size() - position_ : 0;
         const ULONG count = static_cast<ULONG>(std::min<ULONGLONG>(size, available));
-        if (count) std::memcpy(buffer, bytes_->data() + position_, count);
+        if (count) std::memcpy(buffer, store_->data() + position_, count);
         position_ += count;
         if (read) *read = count;
         return S_OK;
@@ -108,70 +167,34 @@ public:
         const ULONGLONG end = position_ + size;
         if (end > kMaxMemoryStreamSize) return STG_E_MEDIUMFULL;
         try {
-            if (end > bytes_->size()) bytes_->resize(end);
+            if (end > store_->size()) store_->resize(end);
         } catch (const std::bad_alloc&) {
             return STG_E_MEDIUMFULL;
         }
-        std::memcpy(bytes_->data() + position_, buffer, size);
+        std::memcpy(store_->data() + position_, buffer, size);
         position_ = end;
         if (written) *written = size;
         return S_OK;
-    }
-
-    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        return seekTo(position_, bytes_->size(), move, origin, position);
     }
 
     HRESULT SetSize(ULARGE_INTEGER size) override {
         if (!writableMode(mode_)) return STG_E_ACCESSDENIED;
         if (size.QuadPart > kMaxMemoryStreamSize) return STG_E_MEDIUMFULL;
         try {
-            bytes_->resize(size.QuadPart);
+            store_->resize(size.QuadPart);
         } catch (const std::bad_alloc&) {
             return STG_E_MEDIUMFULL;
         }
         return S_OK;
     }
 
-    HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
-        return copyBetween(this, target, size.QuadPart, read, written);
-    }
-
     // Direct mode: every write is already in place.
     HRESULT Commit(DWORD) override { return S_OK; }
-    HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
 
-    HRESULT Stat(STATSTG* stat, DWORD flags) override {
-        if (stat == nullptr) return STG_E_INVALIDPOINTER;
-        *stat = {};
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = bytes_->size();
-        stat->grfMode = mode_;
-        if (flags & STATFLAG_NONAME || name_.empty()) return S_OK;
-        return copyName(name_, &stat->pwcsName);
+    HRESULT size(ULONGLONG& end) const {
+        end = store_->size();
+        return S_OK;
     }
-
-    HRESULT Clone(IStream** clone) override {
-        if (clone == nullptr) return STG_E_INVALIDPOINTER;
-        *clone = nullptr;
-        auto* copy = new (std::nothrow) MemoryStream(bytes_, mode_, name_);
-        if (copy == nullptr) return STG_E_INSUFFICIENTMEMORY;
-        copy->position_ = position_;
-        return copy->innerUnknown()->QueryInterface(IID_IStream, reinterpret_cast<void**>(clone));
-    }
-
-private:
-    IUnknown* findInterface(REFIID iid) override {
-        if (iid == IID_IStream || iid == IID_ISequentialStream) return static_cast<IStream*>(this);
-        return nullptr;
-    }
-
-    std::shared_ptr<Bytes> bytes_;
-    DWORD mode_;
-    std::u16string name_;
-    ULONGLONG position_ = 0;
 };
 
 class FileHandle {
@@ -186,10 +209,9 @@ private:
     int fd_;
 };
 
-class FileStream final : public Object<IStream> {
+class FileStream final : public StreamBase<FileStream, FileHandle> {
 public:
-    FileStream(std::shared_ptr<FileHandle> file, DWORD mode, std::u16string name)
-        : file_(std::move(file)), mode_(mode), name_(std::move(name)) {}
+    using StreamBase::StreamBase;
 
     HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
         if (read) *read = 0;
@@ -197,7 +219,7 @@ public:
         if (!readableMode(mode_)) return STG_E_ACCESSDENIED;
         ULONG total = 0;
         while (total < size) {
-            const ssize_t got = ::pread(file_->fd(), static_cast<char*>(buffer) + total, size - total,
+            const ssize_t got = ::pread(store_->fd(), static_cast<char*>(buffer) + total, size - total,
                                         static_cast<off_t>(position_ + total));
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return STG_E_READFAULT;
@@ -215,7 +237,7 @@ public:
         if (!writableMode(mode_)) return STG_E_ACCESSDENIED;
         ULONG total = 0;
         while (total < size) {
-            const ssize_t put = ::pwrite(file_->fd(), static_cast<const char*>(buffer) + total, size - total,
+            const ssize_t put = ::pwrite(store_->fd(), static_cast<const char*>(buffer) + total, size - total,
                                          static_cast<off_t>(position_ + total));
             if (put < 0 && errno == EINTR) continue;
             if (put < 0) {
@@ -230,66 +252,21 @@ public:
         return S_OK;
     }
 
-    HRESULT Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
-        ULONGLONG end = 0;
-        if (HRESULT hr = size(end); FAILED(hr)) return hr;
-        return seekTo(position_, end, move, origin, position);
-    }
-
     HRESULT SetSize(ULARGE_INTEGER size) override {
         if (!writableMode(mode_)) return STG_E_ACCESSDENIED;
         if (size.QuadPart > static_cast<ULONGLONG>(std::numeric_limits<off_t>::max())) return STG_E_MEDIUMFULL;
-        if (::ftruncate(file_->fd(), static_cast<off_t>(size.QuadPart)) != 0) return STG_E_MEDIUMFULL;
+        if (::ftruncate(store_->fd(), static_cast<off_t>(size.QuadPart)) != 0) return STG_E_MEDIUMFULL;
         return S_OK;
     }
 
-    HRESULT CopyTo(IStream* target, ULARGE_INTEGER size, ULARGE_INTEGER* read, ULARGE_INTEGER* written) override {
-        return copyBetween(this, target, size.QuadPart, read, written);
-    }
-
-    HRESULT Commit(DWORD) override { return ::fsync(file_->fd()) == 0 ? S_OK : STG_E_WRITEFAULT; }
-    HRESULT Revert() override { return S_OK; }
-    HRESULT LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-    HRESULT UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override { return STG_E_INVALIDFUNCTION; }
-
-    HRESULT Stat(STATSTG* stat, DWORD flags) override {
-        if (stat == nullptr) return STG_E_INVALIDPOINTER;
-        *stat = {};
-        ULONGLONG end = 0;
-        if (HRESULT hr = size(end); FAILED(hr)) return hr;
-        stat->type = STGTY_STREAM;
-        stat->cbSize.QuadPart = end;
-        stat->grfMode = mode_;
-        if (flags & STATFLAG_NONAME) return S_OK;
-        return copyName(name_, &stat->pwcsName);
-    }
-
-    HRESULT Clone(IStream** clone) override {
-        if (clone == nullptr) return STG_E_INVALIDPOINTER;
-        *clone = nullptr;
-        auto* copy = new (std::nothrow) FileStream(file_, mode_, name_);
-        if (copy == nullptr) return STG_E_INSUFFICIENTMEMORY;
-        copy->position_ = position_;
-        return copy->innerUnknown()->QueryInterface(IID_IStream, reinterpret_cast<void**>(clone));
-    }
-
-private:
-    IUnknown* findInterface(REFIID iid) override {
-        if (iid == IID_IStream || iid == IID_ISequentialStream) return static_cast<IStream*>(this);
-        return nullptr;
-    }
+    HRESULT Commit(DWORD) override { return ::fsync(store_->fd()) == 0 ? S_OK : STG_E_WRITEFAULT; }
 
     HRESULT size(ULONGLONG& end) const {
         struct stat info {};
-        if (::fstat(file_->fd(), &info) != 0) return STG_E_READFAULT;
+        if (::fstat(store_->fd(), &info) != 0) return STG_E_READFAULT;
         end = static_cast<ULONGLONG>(info.st_size);
         return S_OK;
     }
-
-    std::shared_ptr<FileHandle> file_;
-    DWORD mode_;
-    std::u16string name_;
-    ULONGLONG position_ = 0;
 };
 
 bool validElementName(const OLECHAR* name) {
