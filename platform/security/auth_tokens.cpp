@@ -1,9 +1,5 @@
 #include "platform/security/auth_tokens.h"
 
-#include <gssapi/gssapi.h>
-#include <gssapi/gssapi_ext.h>
-#include <gssapi/gssapi_krb5.h>
-#include <krb5/krb5.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
@@ -11,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+
+#include "platform/security/gssapi_library.h"
 
 namespace platform::security {
 namespace {
@@ -20,6 +18,14 @@ constexpr std::uint8_t kSpnegoOid[] = {0x2b, 0x06, 0x01, 0x05, 0x05, 0x02};     
 constexpr std::uint8_t kKerberosOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7, 0x12, 0x01, 0x02, 0x02};  // 1.2.840.113554.1.2.2
 constexpr std::uint8_t kNtlmOid[] = {0x2b, 0x06, 0x01, 0x04, 0x01,
                                      0x82, 0x37, 0x02, 0x02, 0x0a};  // 1.3.6.1.4.1.311.2.2.10
+// And the name types (RFC 2744 and RFC 1964), which the library exports as
+// variables; ours are constants so that nothing needs the library loaded.
+constexpr std::uint8_t kUserNameOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                         0x12, 0x01, 0x02, 0x01, 0x01};  // 1.2.840.113554.1.2.1.1
+constexpr std::uint8_t kHostBasedServiceOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                                 0x12, 0x01, 0x02, 0x01, 0x04};  // 1.2.840.113554.1.2.1.4
+constexpr std::uint8_t kKerberosPrincipalOid[] = {0x2a, 0x86, 0x48, 0x86, 0xf7,
+                                                  0x12, 0x01, 0x02, 0x02, 0x01};  // 1.2.840.113554.1.2.2.1
 
 gss_OID_desc oidOf(const std::uint8_t* bytes, std::size_t size) {
     return {static_cast<OM_uint32>(size), const_cast<std::uint8_t*>(bytes)};
@@ -27,6 +33,13 @@ gss_OID_desc oidOf(const std::uint8_t* bytes, std::size_t size) {
 gss_OID_desc gSpnego = oidOf(kSpnegoOid, sizeof kSpnegoOid);
 gss_OID_desc gKerberos = oidOf(kKerberosOid, sizeof kKerberosOid);
 gss_OID_desc gNtlm = oidOf(kNtlmOid, sizeof kNtlmOid);
+gss_OID_desc gUserName = oidOf(kUserNameOid, sizeof kUserNameOid);
+gss_OID_desc gHostBasedService = oidOf(kHostBasedServiceOid, sizeof kHostBasedServiceOid);
+gss_OID_desc gKerberosPrincipal = oidOf(kKerberosPrincipalOid, sizeof kKerberosPrincipalOid);
+
+// The loaded library. Every path to a call goes through acquire(), which
+// refuses when the library is not there.
+const GssapiLibrary& gssapi() { return *GssapiLibrary::get(); }
 
 bool sameOid(const gss_OID_desc& a, const gss_OID_desc& b) {
     return a.length == b.length && std::memcmp(a.elements, b.elements, a.length) == 0;
@@ -51,10 +64,10 @@ std::string statusText(OM_uint32 value, int kind) {
     do {
         OM_uint32 minor = 0;
         gss_buffer_desc message = GSS_C_EMPTY_BUFFER;
-        if (GSS_ERROR(gss_display_status(&minor, value, kind, GSS_C_NO_OID, &context, &message))) break;
+        if (GSS_ERROR(gssapi().display_status(&minor, value, kind, GSS_C_NO_OID, &context, &message))) break;
         if (!text.empty()) text += "; ";
         text.append(static_cast<const char*>(message.value), message.length);
-        gss_release_buffer(&minor, &message);
+        gssapi().release_buffer(&minor, &message);
     } while (context != 0);
     return text;
 }
@@ -126,10 +139,10 @@ SecStatus mapFailure(OM_uint32 major, OM_uint32 minor, Call call, Minor kind) {
 bool mechanismInstalled(const gss_OID_desc& mechanism) {
     OM_uint32 minor = 0;
     gss_OID_set mechanisms = GSS_C_NO_OID_SET;
-    if (GSS_ERROR(gss_indicate_mechs(&minor, &mechanisms))) return false;
+    if (GSS_ERROR(gssapi().indicate_mechs(&minor, &mechanisms))) return false;
     bool found = false;
     for (std::size_t i = 0; i < mechanisms->count && !found; ++i) found = sameOid(mechanisms->elements[i], mechanism);
-    gss_release_oid_set(&minor, &mechanisms);
+    gssapi().release_oid_set(&minor, &mechanisms);
     return found;
 }
 
@@ -204,13 +217,13 @@ struct AuthClient::State {
 
     void release() {
         OM_uint32 minor = 0;
-        if (context != GSS_C_NO_CONTEXT) gss_delete_sec_context(&minor, &context, GSS_C_NO_BUFFER);
-        if (target != GSS_C_NO_NAME) gss_release_name(&minor, &target);
-        if (credential != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &credential);
-        if (kerberos != GSS_C_NO_CREDENTIAL) gss_release_cred(&minor, &kerberos);
-        if (memoryCache != nullptr) krb5_cc_destroy(krb, memoryCache);
+        if (context != GSS_C_NO_CONTEXT) gssapi().delete_sec_context(&minor, &context, GSS_C_NO_BUFFER);
+        if (target != GSS_C_NO_NAME) gssapi().release_name(&minor, &target);
+        if (credential != GSS_C_NO_CREDENTIAL) gssapi().release_cred(&minor, &credential);
+        if (kerberos != GSS_C_NO_CREDENTIAL) gssapi().release_cred(&minor, &kerberos);
+        if (memoryCache != nullptr) gssapi().cc_destroy(krb, memoryCache);
         memoryCache = nullptr;
-        if (krb != nullptr) krb5_free_context(krb);
+        if (krb != nullptr) gssapi().free_context(krb);
         krb = nullptr;
         bindings.clear();
         started = false;
@@ -238,6 +251,8 @@ SecStatus AuthClient::State::acquire(AuthPackage wanted, const std::optional<Aut
     release();
     detail.clear();
     package = wanted;
+    std::string problem;
+    if (GssapiLibrary::get(&problem) == nullptr) return fail(SEC_E_SECPKG_NOT_FOUND, std::move(problem));
     if (wanted == AuthPackage::Ntlm) {
         if (!mechanismInstalled(gNtlm)) {
             return fail(SEC_E_SECPKG_NOT_FOUND, "the GSSAPI NTLM mechanism (gss-ntlmssp) is not installed");
@@ -255,21 +270,21 @@ SecStatus AuthClient::State::acquireNtlm(const std::optional<AuthIdentity>& iden
     OM_uint32 minor = 0;
     OM_uint32 major = 0;
     if (!identity || identity->user.empty()) {
-        major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &ntlmOnly, GSS_C_INITIATE, &credential,
-                                 nullptr, nullptr);
+        major = gssapi().acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &ntlmOnly, GSS_C_INITIATE, &credential,
+                                      nullptr, nullptr);
         if (GSS_ERROR(major)) return fail("gss_acquire_cred", major, minor, Minor::Opaque);
         return SEC_E_OK;
     }
     const std::string nameText = ntlmUserName(*identity);
     gss_buffer_desc nameBuffer = bufferOf(nameText);
     gss_name_t name = GSS_C_NO_NAME;
-    major = gss_import_name(&minor, &nameBuffer, GSS_C_NT_USER_NAME, &name);
+    major = gssapi().import_name(&minor, &nameBuffer, &gUserName, &name);
     if (GSS_ERROR(major)) return fail("gss_import_name", major, minor, Minor::Opaque);
     gss_buffer_desc password = bufferOf(identity->password);
-    major = gss_acquire_cred_with_password(&minor, name, &password, GSS_C_INDEFINITE, &ntlmOnly, GSS_C_INITIATE,
-                                           &credential, nullptr, nullptr);
+    major = gssapi().acquire_cred_with_password(&minor, name, &password, GSS_C_INDEFINITE, &ntlmOnly, GSS_C_INITIATE,
+                                                &credential, nullptr, nullptr);
     OM_uint32 ignored = 0;
-    gss_release_name(&ignored, &name);
+    gssapi().release_name(&ignored, &name);
     if (GSS_ERROR(major)) return fail("gss_acquire_cred_with_password", major, minor, Minor::Opaque);
     return SEC_E_OK;
 }
@@ -283,56 +298,57 @@ SecStatus AuthClient::State::acquireNegotiate(const std::optional<AuthIdentity>&
     if (!identity || identity->user.empty()) {
         // Kerberos first, alone: SPNEGO would also take NTLM's default
         // credentials and hide that there is no Kerberos ticket.
-        major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberosOnly, GSS_C_INITIATE, &kerberos,
-                                 nullptr, nullptr);
+        major = gssapi().acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberosOnly, GSS_C_INITIATE, &kerberos,
+                                      nullptr, nullptr);
         if (GSS_ERROR(major)) return fail("gss_acquire_cred", major, minor, Minor::Kerberos);
-        major = gss_acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnegoOnly, GSS_C_INITIATE, &credential,
-                                 nullptr, nullptr);
+        major = gssapi().acquire_cred(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnegoOnly, GSS_C_INITIATE, &credential,
+                                      nullptr, nullptr);
         if (GSS_ERROR(major)) return fail("gss_acquire_cred", major, minor, Minor::Opaque);
     } else {
         const std::string principal = kerberosPrincipal(*identity);
         gss_buffer_desc nameBuffer = bufferOf(principal);
         gss_name_t name = GSS_C_NO_NAME;
-        major = gss_import_name(&minor, &nameBuffer, GSS_KRB5_NT_PRINCIPAL_NAME, &name);
+        major = gssapi().import_name(&minor, &nameBuffer, &gKerberosPrincipal, &name);
         if (GSS_ERROR(major)) return fail("gss_import_name", major, minor, Minor::Kerberos);
         // One request to the KDC for the ticket-granting ticket, by Kerberos
         // itself so that a refusal says why and a wrong password counts once.
         gss_cred_id_t withPassword = GSS_C_NO_CREDENTIAL;
         gss_buffer_desc password = bufferOf(identity->password);
-        major = gss_acquire_cred_with_password(&minor, name, &password, GSS_C_INDEFINITE, &kerberosOnly, GSS_C_INITIATE,
-                                               &withPassword, nullptr, nullptr);
-        gss_release_name(&ignored, &name);
+        major = gssapi().acquire_cred_with_password(&minor, name, &password, GSS_C_INDEFINITE, &kerberosOnly,
+                                                    GSS_C_INITIATE, &withPassword, nullptr, nullptr);
+        gssapi().release_name(&ignored, &name);
         if (GSS_ERROR(major)) return fail("gss_acquire_cred_with_password", major, minor, Minor::Kerberos);
 
         // Its tickets go into a memory cache that SPNEGO then reads.
         char* cacheName = nullptr;
-        krb5_error_code error = krb5_init_context(&krb);
-        if (error == 0) error = krb5_cc_new_unique(krb, "MEMORY", nullptr, &memoryCache);
-        if (error == 0) error = krb5_cc_get_full_name(krb, memoryCache, &cacheName);
+        krb5_error_code error = gssapi().init_context(&krb);
+        if (error == 0) error = gssapi().cc_new_unique(krb, "MEMORY", nullptr, &memoryCache);
+        if (error == 0) error = gssapi().cc_get_full_name(krb, memoryCache, &cacheName);
         if (error != 0) {
-            gss_release_cred(&ignored, &withPassword);
-            const char* message = krb5_get_error_message(krb, error);
+            gssapi().release_cred(&ignored, &withPassword);
+            const char* message = gssapi().get_error_message(krb, error);
             std::string text = "no memory credential cache: " + std::string(message);
-            krb5_free_error_message(krb, message);
+            gssapi().free_error_message(krb, message);
             return fail(error == ENOMEM ? SEC_E_INSUFFICIENT_MEMORY : SEC_E_INTERNAL_ERROR, std::move(text));
         }
         gss_key_value_element_desc element{"ccache", cacheName};
         gss_key_value_set_desc store{1, &element};
-        major = gss_store_cred_into(&minor, withPassword, GSS_C_INITIATE, &gKerberos, 1, 0, &store, nullptr, nullptr);
-        gss_release_cred(&ignored, &withPassword);
+        major =
+            gssapi().store_cred_into(&minor, withPassword, GSS_C_INITIATE, &gKerberos, 1, 0, &store, nullptr, nullptr);
+        gssapi().release_cred(&ignored, &withPassword);
         if (!GSS_ERROR(major)) {
-            major = gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberosOnly, GSS_C_INITIATE,
-                                          &store, &kerberos, nullptr, nullptr);
+            major = gssapi().acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &kerberosOnly, GSS_C_INITIATE,
+                                               &store, &kerberos, nullptr, nullptr);
         }
         if (!GSS_ERROR(major)) {
-            major = gss_acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnegoOnly, GSS_C_INITIATE, &store,
-                                          &credential, nullptr, nullptr);
+            major = gssapi().acquire_cred_from(&minor, GSS_C_NO_NAME, GSS_C_INDEFINITE, &spnegoOnly, GSS_C_INITIATE,
+                                               &store, &credential, nullptr, nullptr);
         }
-        krb5_free_string(krb, cacheName);
+        gssapi().free_string(krb, cacheName);
         if (GSS_ERROR(major)) return fail("gss_acquire_cred_from", major, minor, Minor::Opaque);
     }
     // Only Kerberos goes inside SPNEGO, whatever else is installed.
-    major = gss_set_neg_mechs(&minor, credential, &kerberosOnly);
+    major = gssapi().set_neg_mechs(&minor, credential, &kerberosOnly);
     if (GSS_ERROR(major)) return fail(SEC_E_INTERNAL_ERROR, failureText("gss_set_neg_mechs", major, minor));
     return SEC_E_OK;
 }
@@ -346,10 +362,10 @@ std::optional<AuthStep> AuthClient::State::kerberosPreflight() {
     gss_ctx_id_t probe = GSS_C_NO_CONTEXT;
     gss_buffer_desc output = GSS_C_EMPTY_BUFFER;
     const OM_uint32 major =
-        gss_init_sec_context(&minor, kerberos, &probe, target, &gKerberos, 0, GSS_C_INDEFINITE,
-                             GSS_C_NO_CHANNEL_BINDINGS, GSS_C_NO_BUFFER, nullptr, &output, nullptr, nullptr);
-    gss_release_buffer(&ignored, &output);
-    if (probe != GSS_C_NO_CONTEXT) gss_delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
+        gssapi().init_sec_context(&minor, kerberos, &probe, target, &gKerberos, 0, GSS_C_INDEFINITE,
+                                  GSS_C_NO_CHANNEL_BINDINGS, GSS_C_NO_BUFFER, nullptr, &output, nullptr, nullptr);
+    gssapi().release_buffer(&ignored, &output);
+    if (probe != GSS_C_NO_CONTEXT) gssapi().delete_sec_context(&ignored, &probe, GSS_C_NO_BUFFER);
     if (!GSS_ERROR(major)) return std::nullopt;
     return AuthStep{mapFailure(major, minor, Call::Initialize, Minor::Kerberos),
                     {},
@@ -371,9 +387,8 @@ AuthStep AuthClient::State::initialize(std::string_view targetText, std::span<co
         started = true;
         const ServiceName service = serviceNameFor(package, targetText);
         gss_buffer_desc nameBuffer = bufferOf(std::string_view(service.text));
-        major = gss_import_name(&minor, &nameBuffer,
-                                service.kerberosPrincipal ? GSS_KRB5_NT_PRINCIPAL_NAME : GSS_C_NT_HOSTBASED_SERVICE,
-                                &target);
+        major = gssapi().import_name(&minor, &nameBuffer,
+                                     service.kerberosPrincipal ? &gKerberosPrincipal : &gHostBasedService, &target);
         if (GSS_ERROR(major)) {
             return finish({mapFailure(major, minor, Call::Initialize, Minor::Opaque),
                            {},
@@ -393,16 +408,17 @@ AuthStep AuthClient::State::initialize(std::string_view targetText, std::span<co
     // Mutual authentication: the server's last Negotiate token, when it sends
     // one, proves it holds the service key.
     const OM_uint32 flags = GSS_C_MUTUAL_FLAG | GSS_C_REPLAY_FLAG | GSS_C_SEQUENCE_FLAG;
-    major = gss_init_sec_context(&minor, credential, &context, target, &mechanism, flags, GSS_C_INDEFINITE,
-                                 bindings.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &bindingStruct,
-                                 input.empty() ? GSS_C_NO_BUFFER : &inputBuffer, nullptr, &output, nullptr, nullptr);
+    major =
+        gssapi().init_sec_context(&minor, credential, &context, target, &mechanism, flags, GSS_C_INDEFINITE,
+                                  bindings.empty() ? GSS_C_NO_CHANNEL_BINDINGS : &bindingStruct,
+                                  input.empty() ? GSS_C_NO_BUFFER : &inputBuffer, nullptr, &output, nullptr, nullptr);
     AuthStep step;
     if (output.length != 0 && !GSS_ERROR(major)) {
         const auto* bytes = static_cast<const std::uint8_t*>(output.value);
         step.token.assign(bytes, bytes + output.length);
     }
     OM_uint32 ignored = 0;
-    gss_release_buffer(&ignored, &output);
+    gssapi().release_buffer(&ignored, &output);
     if (GSS_ERROR(major)) {
         step.status = mapFailure(major, minor, Call::Initialize, Minor::Opaque);
         step.detail = failureText("gss_init_sec_context", major, minor);
