@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <openssl/err.h>
 
+#include <utility>
+
 #include "platform/security/status_mapping.h"
 #include "platform/security/tls_record.h"
 
@@ -30,21 +32,20 @@ TlsContext::~TlsContext() {
     }
 }
 
-std::vector<std::uint8_t> TlsContext::drainOutput() {
-    std::vector<std::uint8_t> bytes;
-    if (output_ == nullptr) return bytes;
-    std::size_t pending = BIO_ctrl_pending(output_);
-    bytes.resize(pending);
-    if (pending > 0) {
-        int got = BIO_read(output_, bytes.data(), static_cast<int>(pending));
-        bytes.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    }
-    return bytes;
-}
+namespace {
 
-bool TlsContext::feed(std::span<const std::uint8_t> record) {
-    return BIO_write(input_, record.data(), static_cast<int>(record.size())) == static_cast<int>(record.size());
-}
+// Whatever OpenSSL left unread of the records lent to it during one call is
+// kept when the call returns.
+struct KeepUnread {
+    CiphertextInput& input;
+    ~KeepUnread() { input.keepUnread(); }
+};
+
+}  // namespace
+
+std::vector<std::uint8_t> TlsContext::drainOutput() { return std::exchange(output_, {}); }
+
+void TlsContext::feed(std::span<const std::uint8_t> record) { input_.lend(record); }
 
 void TlsContext::fail(TokenResult& result, int sslError) {
     SslFailure failure =
@@ -96,20 +97,17 @@ int TlsContext::driveHandshake(TokenResult& result) {
 TokenResult TlsContext::start(std::string_view targetName) {
     TokenResult result;
     ssl_.reset(SSL_new(credentials_->sslContext()));
-    input_ = BIO_new(BIO_s_mem());
-    output_ = BIO_new(BIO_s_mem());
-    if (!ssl_ || input_ == nullptr || output_ == nullptr) {
-        BIO_free(input_);
-        BIO_free(output_);
-        input_ = output_ = nullptr;
+    BIO* input = newInputBio(input_);
+    BIO* output = newOutputBio(output_);
+    if (!ssl_ || input == nullptr || output == nullptr) {
+        BIO_free(input);
+        BIO_free(output);
         ERR_clear_error();
         result.status = SEC_E_INTERNAL_ERROR;
         phase_ = Phase::Failed;
         return result;
     }
-    // An empty memory BIO means "nothing yet", not end of stream.
-    BIO_set_mem_eof_return(input_, -1);
-    SSL_set_bio(ssl_.get(), input_, output_);
+    SSL_set_bio(ssl_.get(), input, output);
     SSL_set_connect_state(ssl_.get());
     // Renegotiation is refused unless the caller goes along with one that
     // decrypt() reported; see initialize().
@@ -173,6 +171,7 @@ TokenResult TlsContext::runHandshake(std::span<const std::uint8_t> input, std::s
 }
 
 TokenResult TlsContext::initialize(std::string_view targetName, std::span<const std::uint8_t> input) {
+    KeepUnread keep{input_};
     switch (phase_) {
         case Phase::Fresh: return start(targetName);
         case Phase::Handshaking:
@@ -197,6 +196,7 @@ TokenResult TlsContext::initialize(std::string_view targetName, std::span<const 
 }
 
 TokenResult TlsContext::refuseRenegotiation(std::span<const std::uint8_t> input) {
+    KeepUnread keep{input_};
     TokenResult result;
     RecordScan scan = scanRecord(input);
     if (phase_ != Phase::RenegotiationRequested || scan.kind != RecordScan::Kind::Complete) {
@@ -230,6 +230,7 @@ TokenResult TlsContext::refuseRenegotiation(std::span<const std::uint8_t> input)
 }
 
 DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
+    KeepUnread keep{input_};
     DecryptResult result;
     result.extra = input.size();
     if (phase_ == Phase::RenegotiationRequested) {
@@ -306,6 +307,9 @@ EncryptResult TlsContext::encrypt(std::span<const std::uint8_t> plaintext) {
         return result;
     }
     ERR_clear_error();
+    // Room for every record's header, tag and padding, so that the records
+    // are written without the vector moving.
+    output_.reserve(output_.size() + plaintext.size() + (plaintext.size() / kMaxMessageSize + 1) * 64);
     for (std::size_t offset = 0; offset < plaintext.size();) {
         std::size_t piece = std::min(kMaxMessageSize, plaintext.size() - offset);
         int written = SSL_write(ssl_.get(), plaintext.data() + offset, static_cast<int>(piece));

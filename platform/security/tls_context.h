@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/security/ciphertext_bio.h"
 #include "platform/security/connection_info.h"
 #include "platform/security/openssl_handles.h"
 #include "platform/security/security_status.h"
@@ -131,15 +132,16 @@ private:
     // 0 wants more input, -1 failed (the failure is in `result`).
     int driveHandshake(TokenResult& result);
     bool handshakeFinished() const;
-    bool feed(std::span<const std::uint8_t> record);
+    void feed(std::span<const std::uint8_t> record);
     std::vector<std::uint8_t> drainOutput();
     void fail(TokenResult& result, int sslError);
     static int onCertificateRequest(SSL* ssl, void* self);
 
     std::shared_ptr<TlsCredentials> credentials_;
     SslPtr ssl_;
-    BIO* input_ = nullptr;   // owned by ssl_
-    BIO* output_ = nullptr;  // owned by ssl_
+    // What OpenSSL's BIOs (owned by ssl_) read from and write to.
+    CiphertextInput input_;
+    std::vector<std::uint8_t> output_;
     std::string target_;
     Phase phase_ = Phase::Fresh;
     bool clientCertificateRequested_ = false;

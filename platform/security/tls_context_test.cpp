@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <deque>
+#include <random>
 #include <string>
 
 #include "platform/security/algorithm_mapping.h"
+#include "platform/security/ciphertext_bio.h"
 #include "platform/security/tls_record.h"
 #include "platform/security/tls_test_support.h"
 
@@ -531,6 +534,30 @@ TEST_F(Renegotiation, RefusalWithoutARequestIsNoOp) {
     TokenResult refusal = link_.client.refuseRenegotiation(record);
     EXPECT_EQ(refusal.status, SEC_E_INVALID_HANDLE);
     EXPECT_EQ(refusal.consumed, 0u);
+}
+
+// The input OpenSSL reads from against a plain queue: lent pieces, reads of
+// any size, and calls that end with bytes unread (whose buffer the caller
+// then overwrites) keep every byte in order.
+TEST(CiphertextInput, KeepsOrderAcrossLendsReadsAndCallEnds) {
+    std::mt19937 random(7);
+    CiphertextInput input;
+    std::deque<std::uint8_t> model;
+    std::uint8_t next = 0;
+    for (int call = 0; call < 400; ++call) {
+        std::vector<std::uint8_t> lent(random() % 40);
+        for (auto& byte : lent) model.push_back(byte = next++);
+        input.lend(lent);
+        for (int reads = static_cast<int>(random() % 4); reads > 0; --reads) {
+            std::uint8_t out[64];
+            const std::size_t got = input.read(out, random() % sizeof out);
+            ASSERT_LE(got, model.size());
+            for (std::size_t i = 0; i < got; ++i, model.pop_front()) ASSERT_EQ(out[i], model.front());
+        }
+        input.keepUnread();
+        std::fill(lent.begin(), lent.end(), 0xEE);
+        ASSERT_EQ(input.pending(), model.size());
+    }
 }
 
 }  // namespace
