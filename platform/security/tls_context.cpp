@@ -274,20 +274,22 @@ DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
     result.consumed = scan.length;
     result.extra = input.size() - scan.length;
     ERR_clear_error();
+    // A record's plaintext is shorter than the record, so the first read
+    // takes all of it, straight into the result. The next one normally only
+    // finds that nothing more is there.
+    result.plaintext.resize(scan.length);
+    int got = SSL_read(ssl_.get(), result.plaintext.data(), static_cast<int>(scan.length));
+    result.plaintext.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
     std::uint8_t buffer[kMaxMessageSize];
-    for (;;) {
-        int got = SSL_read(ssl_.get(), buffer, sizeof buffer);
-        if (got > 0) {
-            result.plaintext.insert(result.plaintext.end(), buffer, buffer + got);
-            continue;
-        }
-        int error = SSL_get_error(ssl_.get(), got);
-        if (error == SSL_ERROR_WANT_READ) break;
-        if (error == SSL_ERROR_ZERO_RETURN) {
-            result.status = SEC_I_CONTEXT_EXPIRED;
-            phase_ = Phase::Closed;
-            break;
-        }
+    while (got > 0) {
+        got = SSL_read(ssl_.get(), buffer, sizeof buffer);
+        if (got > 0) result.plaintext.insert(result.plaintext.end(), buffer, buffer + got);
+    }
+    const int error = SSL_get_error(ssl_.get(), got);
+    if (error == SSL_ERROR_ZERO_RETURN) {
+        result.status = SEC_I_CONTEXT_EXPIRED;
+        phase_ = Phase::Closed;
+    } else if (error != SSL_ERROR_WANT_READ) {
         TokenResult failed;
         fail(failed, error);
         result.status = failed.status;

@@ -17,6 +17,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/security/ciphertext_bio.h"
@@ -39,9 +40,33 @@ struct TokenResult {
     std::size_t missing = 0;
 };
 
+// An allocator whose vectors grow without zeroing the new room, for bytes
+// that are written over at once.
+template <typename T>
+struct UninitializedAllocator : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = UninitializedAllocator<U>;
+    };
+    UninitializedAllocator() = default;
+    template <typename U>
+    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
+    template <typename U>
+    void construct(U* place) noexcept {
+        ::new (static_cast<void*>(place)) U;
+    }
+    template <typename U, typename... Args>
+    void construct(U* place, Args&&... args) {
+        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
+    }
+};
+
+// Decrypted bytes, which OpenSSL writes straight into the vector.
+using PlaintextBytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+
 struct DecryptResult {
     SecStatus status = SEC_E_OK;
-    std::vector<std::uint8_t> plaintext;  // may be empty for a record that carried none
+    PlaintextBytes plaintext;  // may be empty for a record that carried none
     // Bytes OpenSSL must send in answer (a TLS 1.3 KeyUpdate), to go out
     // before anything else.
     std::vector<std::uint8_t> token;
@@ -147,7 +172,7 @@ private:
     bool clientCertificateRequested_ = false;
     // Application data that arrived in the middle of a renegotiation, handed
     // out by the next decrypt().
-    std::vector<std::uint8_t> heldPlaintext_;
+    PlaintextBytes heldPlaintext_;
     std::string lastErrorText_;
 };
 
