@@ -14,7 +14,7 @@ using namespace morvane::websocket;
 // One whole masked message per iteration, keys from the system generator.
 void BM_BuildMaskedMessage(benchmark::State& state) {
     const std::vector<std::uint8_t> payload(static_cast<std::size_t>(state.range(0)), 'p');
-    std::vector<std::uint8_t> out;
+    FrameBuffer out;
     for (auto _ : state) {
         out.clear();
         appendMessage(out, kOpBinary, payload, 131072, systemRandom());
@@ -45,7 +45,7 @@ void BM_ParseFrames(benchmark::State& state) {
     const bool masked = state.range(1) != 0;
     const auto readSize = static_cast<std::size_t>(state.range(2));
     const std::size_t count = std::max<std::size_t>(1, (4u << 20) / (size + 14));
-    std::vector<std::uint8_t> input;
+    FrameBuffer input;
     const std::vector<std::uint8_t> payload(size, 'f');
     for (std::size_t i = 0; i < count; ++i) {
         FrameHeader header;

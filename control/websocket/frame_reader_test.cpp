@@ -36,9 +36,9 @@ Bytes frame(bool fin, std::uint8_t opcode, std::string_view payload, const MaskK
     header.opcode = opcode;
     header.masked = key != nullptr;
     if (key) header.key = *key;
-    Bytes out;
+    FrameBuffer out;
     appendFrame(out, header, {reinterpret_cast<const std::uint8_t*>(payload.data()), payload.size()});
-    return out;
+    return Bytes(out.begin(), out.end());
 }
 
 Bytes join(std::initializer_list<Bytes> parts) {

@@ -15,7 +15,7 @@ std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked) {
     return size + (masked ? 4 : 0);
 }
 
-void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header, std::span<const std::uint8_t> payload) {
+void appendFrame(FrameBuffer& out, const FrameHeader& header, std::span<const std::uint8_t> payload) {
     const std::uint64_t length = payload.size();
     std::uint8_t head[14];
     std::uint8_t* p = head;
@@ -79,7 +79,7 @@ std::size_t MessageFramer::totalSize() const {
     return total;
 }
 
-void MessageFramer::appendNext(std::vector<std::uint8_t>& out) {
+void MessageFramer::appendNext(FrameBuffer& out) {
     const std::size_t i = next_++;
     const std::size_t offset = std::min(payload_.size(), i * chunk_);
     FrameHeader header;
@@ -89,7 +89,7 @@ void MessageFramer::appendNext(std::vector<std::uint8_t>& out) {
     appendFrame(out, header, payload_.subspan(offset, std::min(chunk_, payload_.size() - offset)));
 }
 
-int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+int appendMessage(FrameBuffer& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
                   std::int64_t fragmentSize, RandomSource& random) {
     MessageFramer framer(opcode, payload, fragmentSize);
     if (!framer.drawKeys(random)) return kRandomUnavailable;

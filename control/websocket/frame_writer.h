@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/websocket/frame.h"
+#include "platform/memory/uninitialized_bytes.h"
 #include "control/websocket/random_source.h"
 
 namespace morvane::websocket {
@@ -23,12 +24,16 @@ struct FrameHeader {
     MaskKey key{};
 };
 
+// Serialised frames; the room for a masked payload is not zeroed before the
+// masking copy fills it.
+using FrameBuffer = platform::memory::UninitializedBytes;
+
 // Bytes of header (with key) that a payload of this length needs.
 std::size_t frameHeaderSize(std::uint64_t payloadLength, bool masked);
 
 // Appends one frame: the header, the key when masked, then the payload
 // (masked on the copy; the caller's bytes are not touched).
-void appendFrame(std::vector<std::uint8_t>& out, const FrameHeader& header, std::span<const std::uint8_t> payload);
+void appendFrame(FrameBuffer& out, const FrameHeader& header, std::span<const std::uint8_t> payload);
 
 // The frames of one message, one at a time, so that a writer can send each
 // as soon as it is serialised: the first min(length, fragmentSize) bytes
@@ -53,7 +58,7 @@ public:
     bool done() const { return next_ == frames_; }
     // Appends the next frame to `out`; call only after drawKeys and while
     // not done().
-    void appendNext(std::vector<std::uint8_t>& out);
+    void appendNext(FrameBuffer& out);
 
 private:
     std::uint8_t opcode_;
@@ -73,7 +78,7 @@ private:
 // continuation frame, FIN on the last one only, every frame masked with its
 // own new key. fragmentSize below 1 means no limit. An empty payload gives
 // one empty frame. Returns 0, or kRandomUnavailable with `out` unchanged.
-int appendMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+int appendMessage(FrameBuffer& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
                   std::int64_t fragmentSize, RandomSource& random);
 
 }  // namespace morvane::websocket

@@ -9,7 +9,7 @@
 namespace morvane::websocket {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = FrameBuffer;
 
 Bytes bytesOf(std::string_view text) { return Bytes(text.begin(), text.end()); }
 

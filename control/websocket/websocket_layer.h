@@ -152,7 +152,7 @@ private:
     // payloads of megabytes do not cost a fresh allocation (and fresh pages)
     // each time. A writer running inside another's wait step finds it lent
     // out and frames in one of its own.
-    std::vector<std::uint8_t> spareFrames_;
+    websocket::FrameBuffer spareFrames_;
 
     // The Sec-WebSocket-Key sent, kept until the response is checked.
     std::string handshakeKey_;

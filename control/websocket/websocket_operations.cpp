@@ -55,7 +55,7 @@ constexpr std::size_t keptBufferBytes = 256u << 10;
 // emptied, when the message is done.
 class LentBuffer {
 public:
-    explicit LentBuffer(std::vector<std::uint8_t>& spare) : spare_(spare), bytes_(std::move(spare)) {
+    explicit LentBuffer(websocket::FrameBuffer& spare) : spare_(spare), bytes_(std::move(spare)) {
         spare_.clear();
         bytes_.clear();
     }
@@ -67,11 +67,11 @@ public:
             spare_ = std::move(bytes_);
         }
     }
-    std::vector<std::uint8_t>& operator*() { return bytes_; }
+    websocket::FrameBuffer& operator*() { return bytes_; }
 
 private:
-    std::vector<std::uint8_t>& spare_;
-    std::vector<std::uint8_t> bytes_;
+    websocket::FrameBuffer& spare_;
+    websocket::FrameBuffer bytes_;
 };
 
 }  // namespace
@@ -215,7 +215,7 @@ int WebSocketLayer::disconnect() {
 int WebSocketLayer::writeMessage(websocket::MessageFramer& framer) {
     if (!framer.drawKeys(websocket::systemRandom())) return context_.fail(errc::randomUnavailable, "");
     LentBuffer lent(spareFrames_);
-    std::vector<std::uint8_t>& frame = *lent;
+    websocket::FrameBuffer& frame = *lent;
     if (sending_) {
         // Behind the message on its way, whole (see the other writer).
         frame.reserve(framer.totalSize());
@@ -252,7 +252,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
             // only copy.
             if (!framer.drawKeys(websocket::systemRandom())) return context_.fail(errc::randomUnavailable, "");
             LentBuffer lent(spareFrames_);
-            std::vector<std::uint8_t>& frames = *lent;
+            websocket::FrameBuffer& frames = *lent;
             frames.reserve(framer.totalSize());
             while (!framer.done()) framer.appendNext(frames);
             if (const int code = writeMessage(frames)) return code;
@@ -263,7 +263,7 @@ int WebSocketLayer::send(std::span<const std::uint8_t> data) {
     // Non-blocking: each piece of MaxFrameSize travels as a message of its
     // own; what the socket does not take waits in PendingOutput.
     LentBuffer lent(spareFrames_);
-    std::vector<std::uint8_t>& frames = *lent;
+    websocket::FrameBuffer& frames = *lent;
     std::size_t offset = 0;
     while (offset < data.size() && pendingOutput_.empty()) {
         const std::size_t piece = maxFrameSize_ < 1
@@ -313,7 +313,7 @@ int WebSocketLayer::sendFile(std::string_view fileName) {
     sending_ = true;
     int code = sendThroughPendingOutput({});
     bool first = true;
-    std::vector<std::uint8_t> frame;
+    websocket::FrameBuffer frame;
     while (code == 0 && have > 0) {
         // Reading one chunk ahead tells whether this one is the last.
         const std::size_t following = std::fread(next.data(), 1, next.size(), file.get());

@@ -206,7 +206,7 @@ int WebSocketLayer::finishWriting(int code) {
 }
 
 int WebSocketLayer::sendControl(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
-    std::vector<std::uint8_t> frame;
+    websocket::FrameBuffer frame;
     websocket::MaskKey key{};
     if (!websocket::systemRandom().fill(key)) return context_.fail(errc::randomUnavailable, "");
     websocket::appendFrame(frame, {.fin = true, .opcode = opcode, .masked = true, .key = key}, payload);

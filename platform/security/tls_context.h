@@ -17,9 +17,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
+#include "platform/memory/uninitialized_bytes.h"
 #include "platform/security/ciphertext_bio.h"
 #include "platform/security/connection_info.h"
 #include "platform/security/openssl_handles.h"
@@ -40,29 +40,8 @@ struct TokenResult {
     std::size_t missing = 0;
 };
 
-// An allocator whose vectors grow without zeroing the new room, for bytes
-// that are written over at once.
-template <typename T>
-struct UninitializedAllocator : std::allocator<T> {
-    template <typename U>
-    struct rebind {
-        using other = UninitializedAllocator<U>;
-    };
-    UninitializedAllocator() = default;
-    template <typename U>
-    UninitializedAllocator(const UninitializedAllocator<U>&) noexcept {}
-    template <typename U>
-    void construct(U* place) noexcept {
-        ::new (static_cast<void*>(place)) U;
-    }
-    template <typename U, typename... Args>
-    void construct(U* place, Args&&... args) {
-        ::new (static_cast<void*>(place)) U(std::forward<Args>(args)...);
-    }
-};
-
 // Decrypted bytes, which OpenSSL writes straight into the vector.
-using PlaintextBytes = std::vector<std::uint8_t, UninitializedAllocator<std::uint8_t>>;
+using PlaintextBytes = memory::UninitializedBytes;
 
 struct DecryptResult {
     SecStatus status = SEC_E_OK;
