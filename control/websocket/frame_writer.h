@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "control/websocket/frame.h"
-#include "platform/memory/uninitialized_bytes.h"
 #include "control/websocket/random_source.h"
+#include "platform/memory/uninitialized_bytes.h"
 
 namespace morvane::websocket {
 
