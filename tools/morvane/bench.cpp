@@ -9,6 +9,7 @@
 #include <deque>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <span>
 #include <sstream>
 #include <string>
@@ -75,9 +76,21 @@ public:
         return true;
     }
 
-    // Whole messages go to `consumer` as they complete, instead of waiting
-    // in the queue for next(); it may keep nothing of what it is shown.
-    void consumeWith(std::function<void(const Message&)> consumer) { consumer_ = std::move(consumer); }
+    // While one lives, whole messages go to its consumer as they complete,
+    // instead of waiting in the queue for next(); the consumer may keep
+    // nothing of what it is shown.
+    class Consuming {
+    public:
+        Consuming(Inbox& inbox, std::function<void(const Message&)> consumer) : inbox_(inbox) {
+            inbox_.consumer_ = std::move(consumer);
+        }
+        ~Consuming() { inbox_.consumer_ = nullptr; }
+        Consuming(const Consuming&) = delete;
+        Consuming& operator=(const Consuming&) = delete;
+
+    private:
+        Inbox& inbox_;
+    };
 
     // Runs the loop until `done` says so; false on time-out, close or error.
     bool runUntil(const std::function<bool()>& done) {
@@ -155,23 +168,19 @@ private:
 };
 
 // Message i of a run: its number, then letters, exactly out.size() ASCII
-// bytes, so that no two messages of a run are alike.
-void makeMessage(long i, std::span<char> out) {
+// characters, so that no two messages of a run are alike.
+template <typename Char>
+void makeMessage(long i, std::span<Char> out) {
     const std::string number = std::to_string(i) + ":";
     const std::size_t head = std::min(number.size(), out.size());
-    std::memcpy(out.data(), number.data(), head);
-    std::memset(out.data() + head, 'a' + static_cast<int>(i % 26), out.size() - head);
+    std::copy_n(number.begin(), head, out.begin());
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(head), out.end(), static_cast<Char>('a' + i % 26));
 }
 
-bool sameText(const std::u16string& received, const std::string& sent) {
-    if (received.size() != sent.size()) return false;
-    // Every unit is looked at, with no early way out, so that the compiler
-    // can compare many at a time.
-    unsigned differences = 0;
-    for (std::size_t i = 0; i < sent.size(); ++i) {
-        differences |= received[i] ^ static_cast<unsigned char>(sent[i]);
-    }
-    return differences == 0;
+// Whether a text echo is, unit for unit, what was sent.
+bool sameText(std::u16string_view received, std::u16string_view sent) {
+    return received.size() == sent.size() &&
+           std::memcmp(received.data(), sent.data(), sent.size() * sizeof(char16_t)) == 0;
 }
 
 double percentile(std::vector<double> values, double fraction) {
@@ -244,7 +253,25 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
         return;
     }
     const auto size = static_cast<std::size_t>(bench.size);
-    std::string textBuffer(binary ? 0 : size, '\0');
+    // Text goes out as one BSTR, rewritten for each message and lent to the
+    // control (which converts it at once and keeps nothing of it). Its echo
+    // is checked in its event, against that BSTR.
+    com::Variant sentText;
+    bool textEchoed = false;
+    bool textSame = false;
+    std::optional<Inbox::Consuming> checkingText;
+    if (!binary) {
+        sentText = com::Variant::fromBstr(com::allocBstrUnfilled(size));
+        if (sentText.bstrVal == nullptr) {
+            outcome.ok = false;
+            outcome.error = "no memory for a message of " + std::to_string(size) + " characters";
+            return;
+        }
+        checkingText.emplace(inbox, [&](const Message& message) {
+            textEchoed = true;
+            textSame = message.format == textFormat && sameText(message.textView, com::bstrView(sentText.bstrVal));
+        });
+    }
     Message echo;
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < bench.count && outcome.ok; ++i) {
@@ -263,18 +290,17 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
             makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
             if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
         } else {
-            makeMessage(i, textBuffer);
-            if (!check(outcome, control.put("DataToSend", com::Variant(codepage::utf8ToUtf16(textBuffer))),
-                       "DataToSend")) {
-                return;
-            }
+            makeMessage(i, std::span<char16_t>(sentText.bstrVal, size));
+            textEchoed = false;
+            if (!check(outcome, control.putLent("DataToSend", sentText), "DataToSend")) return;
         }
-        if (!inbox.next(echo)) {
+        const bool arrived = binary ? inbox.next(echo) : inbox.runUntil([&] { return textEchoed; });
+        if (!arrived) {
             outcome.ok = false;
             outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
             return;
         }
-        const bool same = binary ? isMessage(i, echo.bytes(), size) : sameText(echo.text, textBuffer);
+        const bool same = binary ? isMessage(i, echo.bytes(), size) : textSame;
         if (!same) {
             outcome.ok = false;
             outcome.error = "echo " + std::to_string(i) + " differs from what was sent";
@@ -293,7 +319,7 @@ void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binar
 void burst(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
     if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(textFormat))), "DataFormat")) return;
     // Each message is checked in its event, as a host that streams would.
-    inbox.consumeWith([&](const Message& message) {
+    const Inbox::Consuming checking(inbox, [&](const Message& message) {
         if (!outcome.ok || outcome.messages == bench.count) return;
         if (message.format != textFormat || message.textView.size() != static_cast<std::size_t>(bench.size)) {
             outcome.ok = false;
@@ -308,7 +334,6 @@ void burst(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcom
     if (!check(outcome, control.put("DataToSend", com::Variant(std::u16string_view(u"go"))), "DataToSend")) return;
     const bool finished = inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    inbox.consumeWith(nullptr);
     if (!finished && outcome.ok) {
         outcome.ok = false;
         outcome.error = "message " + std::to_string(outcome.messages) + ": " + inbox.failure();
