@@ -142,10 +142,11 @@ private:
     static int onCertificateRequest(SSL* ssl, void* self);
 
     std::shared_ptr<TlsCredentials> credentials_;
-    SslPtr ssl_;
-    // What OpenSSL's BIOs (owned by ssl_) read from and write to.
+    // What OpenSSL's BIOs (owned by ssl_) read from and write to; declared
+    // first, so that they outlive the connection that points at them.
     CiphertextInput input_;
     std::vector<std::uint8_t> output_;
+    SslPtr ssl_;
     std::string target_;
     Phase phase_ = Phase::Fresh;
     bool clientCertificateRequested_ = false;
