@@ -47,7 +47,9 @@ Waiter::ConnectionPhase::~ConnectionPhase() {
 void Waiter::armDeadline() { deadline_.arm(tickCountMillis(), timeoutMillis()); }
 
 void Waiter::recordSend(std::size_t bytes) {
-    rateWindow_.recordSend(bytes, systemTimeMillis());
+    // The window is kept only while a rate is set; one set later starts a
+    // new window with its first send.
+    if (maxTransferRate_ > 0) rateWindow_.recordSend(bytes, systemTimeMillis());
     if (!absoluteTimeout_) armDeadline();
 }
 

@@ -88,6 +88,9 @@ std::optional<NativeEventLoop::Clock::time_point> NativeEventLoop::nearestTimer(
 }
 
 void NativeEventLoop::expireTimers() {
+    // No timer, no need to read the clock: a loop pumped for every message
+    // of a busy socket would read it each time.
+    if (!nearestTimer()) return;
     const auto now = Clock::now();
     while (auto due = nearestTimer()) {
         if (*due > now) break;
