@@ -94,11 +94,15 @@ public:
 
     // Runs the loop until `done` says so; false on time-out, close or error.
     bool runUntil(const std::function<bool()>& done) {
-        const Clock::time_point deadline = Clock::now() + patience;
         auto& loop = platform::loop::threadLoop();
+        // The deadline is set only once a wait step has not been enough, so
+        // that a round trip reads the clock for its own timing alone.
+        std::optional<Clock::time_point> deadline;
         while (!done()) {
-            if (closed_ || !failure_.empty() || Clock::now() > deadline) return false;
+            if (closed_ || !failure_.empty()) return false;
+            if (deadline && Clock::now() > *deadline) return false;
             loop.waitStep(std::chrono::milliseconds(100));
+            if (!deadline && !done()) deadline = Clock::now() + patience;
         }
         return true;
     }
