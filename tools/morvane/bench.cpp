@@ -120,8 +120,16 @@ private:
         } else if (event == errorEvent && params.cArgs == 2) {
             failure_ = "Error event: " + codepage::utf16ToUtf8(com::bstrView(*argument(1).pbstrVal));
         } else if (event == dataInEvent && params.cArgs == 3) {
-            const bool first = partial_.empty();
             const bool last = *argument(2).pboolVal != VARIANT_FALSE;
+            // A text message that came whole goes to a consumer straight from
+            // its event: nothing of it needs keeping.
+            if (consumer_ && last && *argument(0).piVal == textFormat && partial_.empty()) {
+                whole_.format = textFormat;
+                whole_.textView = com::bstrView(*argument(1).pbstrVal);
+                consumer_(whole_);
+                return;
+            }
+            const bool first = partial_.empty();
             if (first) {
                 partial_.format = *argument(0).piVal;
                 // The room of a message already read serves this one.
@@ -140,8 +148,6 @@ private:
                                                data + bytes.value.parray->rgsabound[0].cElements);
                     }
                 }
-            } else if (first && last && consumer_) {
-                partial_.textView = com::bstrView(*argument(1).pbstrVal);
             } else {
                 partial_.text.append(com::bstrView(*argument(1).pbstrVal));
             }
@@ -165,6 +171,7 @@ private:
     std::deque<Message> messages_;
     std::function<void(const Message&)> consumer_;
     Message partial_;
+    Message whole_;  // only its format and textView are ever set
     std::vector<std::uint8_t> spare_;
     std::u16string spareText_;
     bool closed_ = false;
