@@ -30,7 +30,12 @@ std::optional<Message> TargetQueue::take(TargetId onlyTarget) {
     const auto next = std::find_if(queue_.begin(), queue_.end(), addressedTo(onlyTarget));
     if (next == queue_.end()) return std::nullopt;
     const Message message = *next;
-    queue_.erase(next);
+    // Nearly always the first: a deque takes that off the front for less.
+    if (next == queue_.begin()) {
+        queue_.pop_front();
+    } else {
+        queue_.erase(next);
+    }
     return message;
 }
 
