@@ -10,25 +10,10 @@
 #include "bridge/shot/json_scalars.h"
 #include "bridge/shot/open_connect_receiver.h"
 #include "bridge/shot/open_connect_reply.h"
+#include "fuzz/simulator_fuzz_support.h"
 
-namespace {
-
-class NullStatus final : public taltrix::StatusDisplay {
-public:
-    void showStatus(std::string_view) override {}
-    void setLatestStatus(std::string_view) override {}
-};
-
-class CheckingWriter final : public taltrix::CommandWriter {
-public:
-    taltrix::CommandWriteResult writeCommand(std::string_view command) override {
-        // Only well-formed club commands ever reach the device.
-        if (command.size() != 14 || !command.starts_with("CLUB") || command.substr(7, 4) != "LOFT") std::abort();
-        return {};
-    }
-};
-
-}  // namespace
+using fuzzing::CheckingWriter;
+using fuzzing::NullStatus;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     taltrix::SimulatorState state;

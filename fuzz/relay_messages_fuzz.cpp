@@ -7,26 +7,15 @@
 
 #include "bridge/links/relay_message_joiner.h"
 #include "bridge/shot/simulator_receivers.h"
+#include "fuzz/simulator_fuzz_support.h"
 
-namespace {
-
-class NullStatus final : public taltrix::StatusDisplay {
-public:
-    void showStatus(std::string_view) override {}
-    void setLatestStatus(std::string_view) override {}
-};
-
-class NullWriter final : public taltrix::CommandWriter {
-public:
-    taltrix::CommandWriteResult writeCommand(std::string_view) override { return {}; }
-};
-
-}  // namespace
+using fuzzing::CheckingWriter;
+using fuzzing::NullStatus;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     taltrix::SimulatorState state;
     NullStatus status;
-    NullWriter device;
+    CheckingWriter device;
     taltrix::ClubCommandSender clubCommand(state, status, &device);
     taltrix::RelayReceiver relay(state, status, clubCommand);
     taltrix::links::RelayMessageJoiner joiner;
