@@ -16,23 +16,14 @@
 #include "bridge/links/tgc_link.h"
 #include "platform/bluetooth/bluetooth.h"
 #include "platform/text/code_page.h"
+#include "tests/support/link_fakes.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix::links {
 namespace {
 
-void pumpFor(int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (clock.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-}
-
-bool runUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
+using testing::pumpFor;
+using testing::runUntil;
 
 class RecordingList final : public DeviceListView {
 public:

@@ -16,34 +16,14 @@
 #include <vector>
 
 #include "bridge/shot/open_connect_message.h"
+#include "tests/support/link_fakes.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix::links {
 namespace {
 
-bool runUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
-}
-
-class QuietShell final : public LinkShell {
-public:
-    std::vector<std::string> shown;
-    void showStatus(std::string_view m) override { shown.emplace_back(m); }
-    void showLabelOnly(std::string_view) override {}
-    void replaceTrayIcon(app::WindowIcon, std::string_view) override {}
-    void letEventsRun() override {}
-    void setHourglass(bool) override {}
-    bool inTray() const override { return true; }
-    void startBluetoothBlink(int) override {}
-    void setBluetoothBlinkInterval(int) override {}
-    void stopBluetoothBlink() override {}
-    void setBluetoothLight(bool) override {}
-    std::string preselectedDevice() const override { return {}; }
-    DeviceListView& deviceList() override { std::abort(); }
-};
+using testing::QuietShell;
+using testing::runUntil;
 
 class OpenConnectLinkTest : public ::testing::Test {
 protected:

@@ -9,6 +9,7 @@
 
 #include "bridge/app/test_support.h"
 #include "bridge/shot/club_command.h"
+#include "tests/support/link_fakes.h"
 #include "tests/support/shot_fakes.h"
 
 namespace taltrix::links {
@@ -48,35 +49,16 @@ public:
     void Interrupt() override { calls.emplace_back("Interrupt"); }
 };
 
-class Shell final : public LinkShell {
+class Shell final : public testing::QuietShell {
 public:
-    std::vector<std::string> shown;
     std::function<void()> duringEvents;  // what runs when pending events are let run
 
-    void showStatus(std::string_view message) override { shown.emplace_back(message); }
-    void showLabelOnly(std::string_view) override {}
-    void replaceTrayIcon(app::WindowIcon, std::string_view) override {}
     void letEventsRun() override {
         if (auto run = std::exchange(duringEvents, nullptr)) run();
     }
-    void setHourglass(bool) override {}
-    bool inTray() const override { return true; }
-    void startBluetoothBlink(int) override {}
-    void setBluetoothBlinkInterval(int) override {}
-    void stopBluetoothBlink() override {}
-    void setBluetoothLight(bool) override {}
     std::string preselectedDevice() const override { return "ES16"; }
-    DeviceListView& deviceList() override { return list; }
 
     std::size_t count(std::string_view text) const { return std::count(shown.begin(), shown.end(), text); }
-
-private:
-    class NoList final : public DeviceListView {
-        void clearRows() override {}
-        void addRow(std::string_view, std::string_view) override {}
-        void selectRow(int) override {}
-        void focusList() override {}
-    } list;
 };
 
 class RelayLinkTest : public ::testing::Test {
