@@ -26,7 +26,7 @@ import asyncio
 import random
 import struct
 
-from console import stdin_lines
+from console import listen, run, stdin_lines
 
 CLUB_RANGES = {
     # device club: (club speed mph, smash factor, launch angle, spin rpm)
@@ -248,9 +248,7 @@ class Device:
 
 async def main(args):
     device = Device(args)
-    server = await asyncio.start_server(device.serve_client, args.host, args.port)
-    host, port = server.sockets[0].getsockname()[:2]
-    device.say("listening", host, port)
+    server = await listen(device, args.host, args.port)
     tasks = [asyncio.create_task(device.commands())]
     if args.interval:
         tasks.append(asyncio.create_task(device.shots_on_timer()))
@@ -284,7 +282,4 @@ def parse_args(argv=None):
 
 
 if __name__ == "__main__":
-    try:
-        asyncio.run(main(parse_args()))
-    except KeyboardInterrupt:
-        pass
+    run(main(parse_args()))

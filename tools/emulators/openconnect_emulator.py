@@ -31,7 +31,7 @@ import math
 import socket
 import struct
 
-from console import stdin_lines
+from console import listen, run, stdin_lines
 
 ROOT_KEYS = {"DeviceID", "Units", "ShotNumber", "APIversion", "BallData", "ClubData", "ShotDataOptions"}
 BALL_REQUIRED = {"Speed", "SpinAxis", "TotalSpin", "BackSpin", "SideSpin", "HLA", "VLA"}
@@ -296,9 +296,7 @@ class Simulator:
 
 async def main(args):
     simulator = Simulator()
-    server = await asyncio.start_server(simulator.serve_client, args.host, args.port)
-    host, port = server.sockets[0].getsockname()[:2]
-    simulator.say("listening", host, port)
+    server = await listen(simulator, args.host, args.port)
     async with server:
         await simulator.commands()
 
@@ -311,7 +309,4 @@ def parse_args(argv=None):
 
 
 if __name__ == "__main__":
-    try:
-        asyncio.run(main(parse_args()))
-    except KeyboardInterrupt:
-        pass
+    run(main(parse_args()))

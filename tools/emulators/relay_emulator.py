@@ -42,7 +42,7 @@ import ssl
 import websockets
 from websockets.frames import Opcode
 
-from console import stdin_lines
+from console import run, stdin_lines
 from launch_code import check_launch
 
 PASSWORD_COMMAND = "/password simHoldaVK731"
@@ -302,7 +302,4 @@ def parse_args(argv=None):
 
 
 if __name__ == "__main__":
-    try:
-        asyncio.run(main(parse_args()))
-    except KeyboardInterrupt:
-        pass
+    run(main(parse_args()))

@@ -24,7 +24,7 @@ import argparse
 import asyncio
 import json
 
-from console import stdin_lines
+from console import listen, run, stdin_lines
 from launch_code import check_launch
 
 
@@ -119,9 +119,7 @@ class Simulator:
 
 async def main(args):
     simulator = Simulator(args)
-    server = await asyncio.start_server(simulator.serve_client, args.host, args.port)
-    host, port = server.sockets[0].getsockname()[:2]
-    simulator.say("listening", host, port)
+    server = await listen(simulator, args.host, args.port)
     async with server:
         await simulator.commands()
 
@@ -136,7 +134,4 @@ def parse_args(argv=None):
 
 
 if __name__ == "__main__":
-    try:
-        asyncio.run(main(parse_args()))
-    except KeyboardInterrupt:
-        pass
+    run(main(parse_args()))
