@@ -36,9 +36,11 @@ void appendFrame(FrameBuffer& out, const FrameHeader& header, std::span<const st
         std::memcpy(p, header.key.data(), header.key.size());
         p += header.key.size();
     }
-    out.insert(out.end(), head, p);
+    const std::size_t headSize = static_cast<std::size_t>(p - head);
+    out.reserve(out.size() + headSize + payload.size());
+    out.append({head, headSize});
     if (!header.masked) {
-        out.insert(out.end(), payload.begin(), payload.end());
+        out.append(payload);
         return;
     }
     // Masked as it is copied: one pass over the payload.

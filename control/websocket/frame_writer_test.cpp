@@ -40,9 +40,9 @@ TEST(FrameWriter, LengthFormsSwitchAt126And65536) {
     for (const auto& c : cases) {
         CountingRandom random;
         Bytes out;
-        ASSERT_EQ(appendMessage(out, kOpBinary, Bytes(c.length, 0xAB), 0, random), 0);
+        ASSERT_EQ(appendMessage(out, kOpBinary, std::vector<std::uint8_t>(c.length, 0xAB), 0, random), 0);
         ASSERT_EQ(out.size(), c.header.size() + 4 + c.length) << c.length;
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + static_cast<long>(c.header.size())), c.header) << c.length;
+        EXPECT_EQ(Bytes(out.begin(), out.begin() + c.header.size()), c.header) << c.length;
         EXPECT_EQ(frameHeaderSize(c.length, true), c.header.size() + 4);
     }
 }
@@ -106,11 +106,11 @@ TEST(Masking, BlockwiseMaskAgreesWithTheBytewiseDefinitionAtEveryPhaseAndLength)
     for (const std::size_t length : {63, 64, 65, 127, 128, 129, 200, 1000}) lengths.push_back(length);
     for (const std::size_t length : lengths) {
         for (std::size_t phase = 0; phase < 4; ++phase) {
-            Bytes data(length);
+            std::vector<std::uint8_t> data(length);
             for (std::size_t i = 0; i < length; ++i) data[i] = static_cast<std::uint8_t>(i * 7 + 1);
-            Bytes expected = data;
+            std::vector<std::uint8_t> expected = data;
             for (std::size_t i = 0; i < length; ++i) expected[i] ^= key[(i + phase) % 4];
-            Bytes copied(length + 1, 0xEE);
+            std::vector<std::uint8_t> copied(length + 1, 0xEE);
             copyMasked(copied.data(), data, key, phase);
             EXPECT_EQ(copied.back(), 0xEE) << "wrote past the end at " << length;
             copied.pop_back();

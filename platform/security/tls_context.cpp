@@ -77,7 +77,7 @@ int TlsContext::driveHandshake(TokenResult& result) {
             std::uint8_t buffer[kMaxMessageSize];
             int got = SSL_read(ssl_.get(), buffer, sizeof buffer);
             if (got > 0) {
-                heldPlaintext_.insert(heldPlaintext_.end(), buffer, buffer + got);
+                heldPlaintext_.append({buffer, static_cast<std::size_t>(got)});
                 continue;
             }
             int error = SSL_get_error(ssl_.get(), got);
@@ -214,7 +214,7 @@ TokenResult TlsContext::refuseRenegotiation(std::span<const std::uint8_t> input)
     for (;;) {
         int got = SSL_read(ssl_.get(), buffer, sizeof buffer);
         if (got > 0) {
-            heldPlaintext_.insert(heldPlaintext_.end(), buffer, buffer + got);
+            heldPlaintext_.append({buffer, static_cast<std::size_t>(got)});
             continue;
         }
         int error = SSL_get_error(ssl_.get(), got);
@@ -285,7 +285,7 @@ DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
     std::uint8_t buffer[kMaxMessageSize];
     while (got > 0 && (SSL_has_pending(ssl_.get()) == 1 || input_.pending() > 0)) {
         got = SSL_read(ssl_.get(), buffer, sizeof buffer);
-        if (got > 0) result.plaintext.insert(result.plaintext.end(), buffer, buffer + got);
+        if (got > 0) result.plaintext.append({buffer, static_cast<std::size_t>(got)});
     }
     const int error = got > 0 ? SSL_ERROR_WANT_READ : SSL_get_error(ssl_.get(), got);
     if (error == SSL_ERROR_ZERO_RETURN) {
