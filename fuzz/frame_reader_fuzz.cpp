@@ -1,5 +1,7 @@
-// Server frames: parsed whole and in small pieces, which must give the same
-// events; the cap must hold whatever lengths the frames declare.
+// Server frames: parsed whole, in small pieces and received into the
+// reader's rooms, which must all give the same events; the cap must hold
+// whatever lengths the frames declare.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -21,20 +23,34 @@ struct Seen {
     bool operator==(const Seen&) const = default;
 };
 
-std::vector<Seen> parse(std::span<const std::uint8_t> input, std::size_t piece, const FrameReaderOptions& options) {
+void record(std::vector<Seen>& seen, const FrameEvent& e, const FrameReaderOptions& options) {
+    if (e.payload.size() > options.maxMessageSize) std::abort();
+    seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
+    if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
+}
+
+// With `rooms`, a piece goes into the room the reader lends, when it lends
+// one, instead of being fed, as a socket receives it.
+std::vector<Seen> parse(std::span<const std::uint8_t> input, std::size_t piece, const FrameReaderOptions& options,
+                        bool rooms = false) {
     FrameReader reader(options);
     std::vector<Seen> seen;
     std::size_t offset = 0;
     while (offset < input.size() && !reader.failed()) {
         auto chunk = input.subspan(offset, std::min(piece, input.size() - offset));
+        if (rooms) {
+            const std::span<std::uint8_t> room = reader.payloadRoom();
+            if (!room.empty()) {
+                const std::size_t written = std::min(room.size(), chunk.size());
+                std::copy_n(chunk.data(), written, room.data());
+                if (const auto event = reader.payloadWritten(written)) record(seen, *event, options);
+                offset += written;
+                continue;
+            }
+        }
         while (!chunk.empty()) {
             const auto step = reader.feed(chunk);
-            if (step.event) {
-                const auto& e = *step.event;
-                if (e.payload.size() > options.maxMessageSize) std::abort();
-                seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
-                if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
-            }
+            if (step.event) record(seen, *step.event, options);
             if (step.consumed == 0 && !step.event) break;
             chunk = chunk.subspan(step.consumed);
         }
@@ -54,6 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto whole = parse(input, input.size() + 1, options);
     const auto bytes = parse(input, 1, options);
     const auto odd = parse(input, (data[0] >> 2) % 13 + 2, options);
-    if (whole != bytes || whole != odd) std::abort();
+    const auto intoRooms = parse(input, (data[0] >> 2) % 13 + 2, options, true);
+    if (whole != bytes || whole != odd || whole != intoRooms) std::abort();
     return 0;
 }

@@ -28,6 +28,19 @@ public:
     // bytes as they came. Returning 200 reports that they could not be
     // stored.
     virtual int streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) = 0;
+    // Room of the listener's own into which the stream may receive the next
+    // bytes directly, sparing their copy through streamReceived (a large
+    // payload that is still coming in); empty when it has none. The stream
+    // asks right before a receive that has nothing ahead of it and answers
+    // with receivedInPlace before anything else can run.
+    virtual std::span<std::uint8_t> receiveRoom() { return {}; }
+    // `count` bytes (at least one) were received at the start of the room
+    // receiveRoom gave. Answers as streamReceived does.
+    virtual int receivedInPlace(std::size_t /*count*/) { return 0; }
+    // How many more bytes the listener surely needs before it can make
+    // anything of what it receives (the rest of a payload it is collecting),
+    // so that the wait for them need not wake for less; 0 when it cannot say.
+    virtual std::size_t bytesAwaited() { return 0; }
     // The stream can take data again after a send that would have blocked.
     virtual void streamReadyToSend() = 0;
     // An established connection ended; `code` is the error that ended it, 0

@@ -265,6 +265,19 @@ int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLi
     return 0;
 }
 
+// Records have to go through the provider; only a channel that is not in
+// use lends the layer above's room.
+std::span<std::uint8_t> TlsChannel::receiveRoom() {
+    return (!enabled_ || !active_) && listener_ ? listener_->receiveRoom() : std::span<std::uint8_t>{};
+}
+
+int TlsChannel::receivedInPlace(std::size_t count) { return listener_ ? listener_->receivedInPlace(count) : 0; }
+
+// Over a secure channel the wait is for any record: a server may send one
+// of its own between the records of a payload (a request for a new
+// handshake, say) and wait for the answer.
+std::size_t TlsChannel::bytesAwaited() { return (!enabled_ || !active_) && listener_ ? listener_->bytesAwaited() : 0; }
+
 void TlsChannel::continueHandshake() {
     while (tls_ && !pendingInput_.empty() && (state_ == State::Handshaking || renegotiating_)) {
         const bool serverHello = !reportedServerChoice_ && tls::startsWithServerHello(pendingInput_);

@@ -79,6 +79,9 @@ private:
     // StreamListener: the stream below.
     void streamConnected(int code) override;
     int streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) override;
+    std::span<std::uint8_t> receiveRoom() override;
+    int receivedInPlace(std::size_t count) override;
+    std::size_t bytesAwaited() override;
     void streamReadyToSend() override;
     void streamClosed(int code, const std::string& description) override;
 

@@ -212,6 +212,20 @@ int FirewallLayer::streamReceived(std::span<const std::uint8_t> bytes, bool endO
     return listener_->streamReceived(bytes, endOfLine);
 }
 
+// Once the tunnel is up (or when there is none) received bytes are the
+// layer above's, and so is the room they are received into.
+std::span<std::uint8_t> FirewallLayer::receiveRoom() {
+    const bool through = !onFirewallRoad() || (!negotiating_ && up_);
+    return through && listener_ ? listener_->receiveRoom() : std::span<std::uint8_t>{};
+}
+
+int FirewallLayer::receivedInPlace(std::size_t count) { return listener_ ? listener_->receivedInPlace(count) : 0; }
+
+std::size_t FirewallLayer::bytesAwaited() {
+    const bool through = !onFirewallRoad() || (!negotiating_ && up_);
+    return through && listener_ ? listener_->bytesAwaited() : 0;
+}
+
 void FirewallLayer::streamReadyToSend() {
     if (onFirewallRoad() && negotiating_) {
         flush();

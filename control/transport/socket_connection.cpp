@@ -117,6 +117,7 @@ int SocketEngine::connect() {
     applySocketOptions(socket);
 
     socketHandle_ = socket;
+    lowWater_ = 1;  // a new socket's
     if (useWindowsMessages_) {
         platform::loop::threadLoop().watchSocket(socket, target_, socketMessage, allNotifications);
     } else {

@@ -110,6 +110,8 @@ private:
     ReadEnd runReadHandler(bool draining);
     ReadEnd readSocket(bool draining, int& error);
     bool deliverReady();
+    std::size_t awaitedBytes();
+    void wakeForAtLeast(std::size_t bytes);
     void deliverRest(bool finalRest);
     void deliver(const LineBuffer::Piece& piece);
     void peerClosed(int error);
@@ -145,6 +147,8 @@ private:
     bool splitCrlf_ = false;
     std::int32_t maxLineLength_ = 2048;
     std::int32_t maxReceiveDataTime_ = 0;
+    // The socket's receive low-water mark (SO_RCVLOWAT).
+    std::size_t lowWater_ = 1;
 
     // Notifications.
     bool useWindowsMessages_ = true;

@@ -306,6 +306,51 @@ TEST_P(SocketEngineIoTest, LargeTransfersBothWays) {
     EXPECT_TRUE(stack.received == payload);
 }
 
+TEST_P(SocketEngineIoTest, BytesGoIntoTheListenersRoomAndTheWaitIsForTheRestOfIt) {
+    // With a receive buffer far smaller than what is awaited, the system
+    // caps the mark and still wakes us when the buffer fills: nothing stalls.
+    const std::pair<const char*, int> cases[] = {{"InBufferSize=1048576", 249000}, {"InBufferSize=4096", 0}};
+    for (const auto& [bufferSize, mark] : cases) {
+        Listener listener;
+        SocketStack stack;
+        stack.set(bufferSize);
+        const int peer = connectTo(stack, listener);
+        setBlocking(peer);
+        const int fd = stack.engine.socketHandle();
+        auto lowWater = [fd] {
+            int value = 0;
+            socklen_t length = sizeof value;
+            ::getsockopt(fd, SOL_SOCKET, SO_RCVLOWAT, &value, &length);
+            return value;
+        };
+        stack.roomWanted = 250000;
+        stack.roomSize = 100000;
+        std::string sent;
+        auto send = [&](std::size_t count, char letter) {
+            const std::string part(count, letter);
+            sent += part;
+            std::thread sender([&] { sendAll(peer, part); });
+            EXPECT_TRUE(runUntil(stack, [&] { return stack.received.size() == sent.size(); })) << bufferSize;
+            sender.join();
+        };
+        // Part of what is awaited: the wait that follows is for the rest.
+        send(1000, 'a');
+        EXPECT_EQ(stack.inPlace, 1000u);
+        EXPECT_TRUE(stack.pieces.empty());
+        if (mark != 0) {
+            EXPECT_EQ(lowWater(), mark);
+        }
+        EXPECT_GT(lowWater(), 1) << bufferSize;
+        // The rest, and more, which comes up as ever.
+        send(252000, 'b');
+        EXPECT_EQ(stack.inPlace, 250000u);
+        ASSERT_FALSE(stack.pieces.empty());
+        EXPECT_EQ(lowWater(), 1);
+        EXPECT_TRUE(stack.received == sent);
+        ::close(peer);
+    }
+}
+
 TEST_P(SocketEngineIoTest, DebugLogAndRecordingFormats) {
     const auto dir = std::filesystem::temp_directory_path() /
                      ("morvane-log-" + std::to_string(::getpid()) + (GetParam() ? "-m" : "-s"));

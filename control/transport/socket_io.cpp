@@ -2,6 +2,7 @@
 // through the receive buffer to the layer above, and the sends.
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -73,11 +74,35 @@ void SocketEngine::deliverRest(bool finalRest) {
     if (const auto rest = receiveBuffer_.takeRest(finalRest)) deliver(*rest);
 }
 
+// What the layer above surely needs before it can make anything of what
+// comes, when nothing waits here; bounded, as the system also bounds it.
+std::size_t SocketEngine::awaitedBytes() {
+    constexpr std::size_t largest = 256 * 1024;
+    if (!listener_ || !receiveBuffer_.empty() || receiveBuffer_.lineMode()) return 1;
+    return std::clamp<std::size_t>(listener_->bytesAwaited(), 1, largest);
+}
+
+// The rest of a large payload is of no use until all of it is there, so the
+// wait for it asks the kernel not to wake us for less (the end of the stream
+// and errors still wake us at once): a reader faster than its peer would
+// otherwise wake for every segment of a large message.
+void SocketEngine::wakeForAtLeast(std::size_t bytes) {
+    if (bytes == lowWater_ || !socketOpen()) return;
+    const int value = static_cast<int>(bytes);
+    if (::setsockopt(socketHandle_, SOL_SOCKET, SO_RCVLOWAT, &value, sizeof value) == 0) lowWater_ = bytes;
+}
+
 SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
     const std::int64_t started = maxReceiveDataTime_ > 0 ? tickCountMillis() : 0;
     while (socketOpen() && acceptData_ && !context_.waiter().interruptRequested()) {
         if (!deliverReady()) break;
-        std::span<std::uint8_t> space = receiveBuffer_.freeSpace();
+        // With nothing waiting ahead, a listener collecting a large payload
+        // may have the bytes received straight into its own room.
+        const std::span<std::uint8_t> room = listener_ && receiveBuffer_.empty() && !receiveBuffer_.lineMode()
+                                                 ? listener_->receiveRoom()
+                                                 : std::span<std::uint8_t>{};
+        const bool inPlace = !room.empty();
+        std::span<std::uint8_t> space = inPlace ? room : receiveBuffer_.freeSpace();
         if (space.empty()) {
             // Full, and no line in it: the content goes up as it is.
             deliverRest(false);
@@ -89,6 +114,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
             error = socketErrorFromErrno(errno);
             if (error == errc::wouldBlock) {
                 error = 0;
+                wakeForAtLeast(awaitedBytes());
                 return ReadEnd::WouldBlock;
             }
             return ReadEnd::Failed;
@@ -102,12 +128,19 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
         // The secure channel takes received bytes here instead (and logs
         // what it decrypts); the buffer then holds its plaintext.
         logTraffic(TrafficDirection::Receive, space.first(static_cast<std::size_t>(received)));
-        receiveBuffer_.commit(static_cast<std::size_t>(received));
+        if (inPlace) {
+            if (listener_ && listener_->receivedInPlace(static_cast<std::size_t>(received)) == errc::outOfMemory) {
+                context_.raiseError(errc::outOfMemory, outOfMemoryInDataInText);
+            }
+        } else {
+            receiveBuffer_.commit(static_cast<std::size_t>(received));
+        }
         if (!draining && static_cast<std::size_t>(received) < space.size()) {
             // The socket had less than there was room for, so it is most
             // likely empty now: deliver, and let the next notification say
             // otherwise rather than ask the socket once more for nothing.
             if (!deliverReady()) break;
+            wakeForAtLeast(awaitedBytes());
             return ReadEnd::WouldBlock;
         }
         if (!draining && maxReceiveDataTime_ > 0 && tickCountMillis() - started > maxReceiveDataTime_) {

@@ -11,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -86,6 +87,12 @@ public:
     std::function<void(std::string_view)> whenData;
     // What streamReceived answers.
     int dataResult = 0;
+    // While above 0, how many more bytes the test takes into room of its
+    // own, at most roomSize at a time; inPlace counts what came that way.
+    std::size_t roomWanted = 0;
+    std::size_t roomSize = 0;
+    std::size_t inPlace = 0;
+    std::vector<std::uint8_t> room;
 
     void set(std::string_view text) {
         std::string result;
@@ -135,6 +142,17 @@ public:
         pieces.emplace_back(text, endOfLine);
         received += text;
         if (whenData) whenData(text);
+        return dataResult;
+    }
+    std::span<std::uint8_t> receiveRoom() override {
+        room.resize(std::min(roomWanted, roomSize));
+        return room;
+    }
+    std::size_t bytesAwaited() override { return roomWanted; }
+    int receivedInPlace(std::size_t count) override {
+        received.append(reinterpret_cast<const char*>(room.data()), count);
+        inPlace += count;
+        roomWanted -= count;
         return dataResult;
     }
     void streamReadyToSend() override { ++readyCount; }

@@ -5,6 +5,7 @@
 namespace morvane::websocket {
 
 void FrameReader::reset() {
+    roomLent_ = false;
     stage_ = Stage::kFirstByte;
     inMessage_ = false;
     messageSize_ = 0;
@@ -27,12 +28,46 @@ FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete, std::span<c
     return event;
 }
 
-FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
+void FrameReader::withdrawRoom() {
+    if (roomLent_) message_.resize(roomStart_);
+    roomLent_ = false;
+}
+
+void FrameReader::releaseDelivered() {
     // Payloads handed out by the previous event are released only now, so the
     // caller could use them until it came back.
+    withdrawRoom();
     if (clearMessage_) message_.clear();
     if (clearControl_) control_.clear();
     clearMessage_ = clearControl_ = false;
+}
+
+std::span<std::uint8_t> FrameReader::payloadRoom() {
+    releaseDelivered();
+    if (stage_ != Stage::kPayload || masked_ || target_ == Target::kInterleaved) return {};
+    const std::uint64_t way = length_ - received_;
+    if (way < kRoomThreshold) return {};
+    // What is lent is bounded by kLargestRoom, not by the length the frame
+    // claims: the buffer grows only as bytes really arrive.
+    const auto room = static_cast<std::size_t>(std::min<std::uint64_t>(way, kLargestRoom));
+    roomStart_ = message_.size();
+    message_.resize(roomStart_ + room);
+    roomLent_ = true;
+    return {message_.data() + roomStart_, room};
+}
+
+std::optional<FrameEvent> FrameReader::payloadWritten(std::size_t count) {
+    if (!roomLent_) return std::nullopt;
+    count = std::min(count, message_.size() - roomStart_);
+    message_.resize(roomStart_ + count);
+    roomLent_ = false;
+    received_ += count;
+    if (received_ == length_) return finishFrame({});
+    return std::nullopt;
+}
+
+FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
+    releaseDelivered();
 
     Step step;
     if (takeWholeDataFrame(bytes, step)) return step;
@@ -77,7 +112,7 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
                 const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(available, wanted));
                 const std::span<const std::uint8_t> piece = bytes.subspan(pos, take);
                 pos += take;
-                std::vector<std::uint8_t>& sink = target_ == Target::kInterleaved ? control_ : message_;
+                platform::memory::UninitializedBytes& sink = target_ == Target::kInterleaved ? control_ : message_;
                 // A whole unmasked frame that has nothing collected before it is
                 // handed out straight from the input: no copy for the common case.
                 const bool collecting =
@@ -88,7 +123,7 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
                     break;
                 }
                 const std::size_t start = sink.size();
-                sink.insert(sink.end(), piece.begin(), piece.end());
+                sink.append(piece);
                 if (masked_) applyMask({sink.data() + start, take}, key_, received_ & 3);
                 received_ += take;
                 if (received_ == length_) event = finishFrame({});

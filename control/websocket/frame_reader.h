@@ -17,6 +17,7 @@
 
 #include "control/engine/engine_errors.h"
 #include "control/websocket/frame.h"
+#include "platform/memory/uninitialized_bytes.h"
 
 namespace morvane::websocket {
 
@@ -63,6 +64,18 @@ public:
     // stop and resume later, for example while its data flow is paused).
     Step feed(std::span<const std::uint8_t> bytes);
 
+    // Room at the end of the payload now being collected, for the caller to
+    // receive its next bytes into directly instead of feeding them: only for
+    // an unmasked data payload with a long way still to go, and never more
+    // than that way nor more than kLargestRoom. Empty otherwise.
+    std::span<std::uint8_t> payloadRoom();
+    // `count` bytes were written at the start of the room payloadRoom gave;
+    // they count as fed, and a payload they complete gives its event. The
+    // room is withdrawn by this, or by any other call.
+    std::optional<FrameEvent> payloadWritten(std::size_t count);
+    // The bytes still to come of the payload now being read; 0 outside one.
+    std::uint64_t payloadAwaited() const { return stage_ == Stage::kPayload ? length_ - received_ : 0; }
+
     // Back to the start of a frame, nothing kept.
     void reset();
 
@@ -78,6 +91,13 @@ private:
     enum class Stage { kFirstByte, kSecondByte, kExtendedLength, kMaskKey, kPayload, kFailed };
     enum class Target { kSingle, kMessage, kInterleaved };
 
+    // A payload this far from its end is received in place; nearer, one
+    // ordinary read takes its rest together with the frames behind it.
+    static constexpr std::uint64_t kRoomThreshold = 32 * 1024;
+    static constexpr std::size_t kLargestRoom = 256 * 1024;
+
+    void withdrawRoom();
+    void releaseDelivered();
     bool takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& step);
     std::optional<FrameEvent> lengthKnown();
     std::optional<FrameEvent> beginPayload();
@@ -103,8 +123,12 @@ private:
     std::uint8_t messageOpcode_ = 0;
     std::uint64_t messageSize_ = 0;
     bool deliveredPart_ = false;
-    std::vector<std::uint8_t> message_;
-    std::vector<std::uint8_t> control_;
+    // Grown without zeroing: it is written over at once, often by a receive.
+    platform::memory::UninitializedBytes message_;
+    // message_ ends with room lent out by payloadRoom, from roomStart_.
+    bool roomLent_ = false;
+    std::size_t roomStart_ = 0;
+    platform::memory::UninitializedBytes control_;
     bool clearMessage_ = false;
     bool clearControl_ = false;
 };

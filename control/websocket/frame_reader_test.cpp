@@ -21,8 +21,9 @@ struct Seen {
 };
 
 std::ostream& operator<<(std::ostream& os, const Seen& s) {
-    return os << "{kind " << static_cast<int>(s.kind) << ", op " << s.opcode << ", eom " << s.complete << ", \""
-              << s.payload << "\"}";
+    os << "{kind " << static_cast<int>(s.kind) << ", op " << s.opcode << ", eom " << s.complete << ", ";
+    if (s.payload.size() <= 40) return os << "\"" << s.payload << "\"}";
+    return os << s.payload.size() << " bytes \"" << s.payload.substr(0, 16) << "...\"}";
 }
 
 Seen data(int opcode, bool complete, std::string payload) {
@@ -47,20 +48,43 @@ Bytes join(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// Feeds `input` in pieces of `piece` bytes (0 = all at once) and records
+Seen seenOf(const FrameEvent& event) {
+    return {event.kind, event.opcode, event.complete, std::string(event.payload.begin(), event.payload.end())};
+}
+
+// How run() hands the reader its bytes.
+enum class Delivery {
+    fed,        // through feed() only
+    intoRooms,  // straight into every room the reader lends, as a socket would
+    // Every other room is asked for and then left unused.
+    someRoomsUnused,
+};
+
+// Hands `input` over in pieces of `piece` bytes (0 = all at once) and records
 // every event, resuming after each one as a caller would.
-std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece = 0) {
+std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece = 0, Delivery delivery = Delivery::fed,
+                      std::size_t* roomBytes = nullptr) {
     std::vector<Seen> seen;
     std::size_t offset = 0;
+    bool skip = false;
     while (offset < input.size()) {
         const std::size_t size = piece == 0 ? input.size() - offset : std::min(piece, input.size() - offset);
+        if (delivery != Delivery::fed) {
+            const std::span<std::uint8_t> room = reader.payloadRoom();
+            skip = delivery == Delivery::someRoomsUnused && !room.empty() && !skip;
+            if (!room.empty() && !skip) {
+                const std::size_t written = std::min(size, room.size());
+                std::copy_n(input.data() + offset, written, room.data());
+                if (roomBytes) *roomBytes += written;
+                if (const auto event = reader.payloadWritten(written)) seen.push_back(seenOf(*event));
+                offset += written;
+                continue;
+            }
+        }
         std::span<const std::uint8_t> chunk(input.data() + offset, size);
         while (!chunk.empty()) {
             const auto step = reader.feed(chunk);
-            if (step.event) {
-                seen.push_back({step.event->kind, step.event->opcode, step.event->complete,
-                                std::string(step.event->payload.begin(), step.event->payload.end())});
-            }
+            if (step.event) seen.push_back(seenOf(*step.event));
             if (step.consumed == 0 && !step.event) return seen;  // the reader has stopped
             chunk = chunk.subspan(step.consumed);
         }
@@ -136,6 +160,18 @@ std::vector<Case> cases() {
          frame(true, kOpContinuation, "c0"),
          false,
          {data(0, true, "c0")}},
+        {"large fragments around a ping, buffered",
+         join({frame(false, kOpBinary, std::string(40000, 'L')), frame(true, kOpPing, "p"),
+               frame(true, kOpContinuation, std::string(70000, 'M'))}),
+         true,
+         {{FrameEventKind::kPing, 9, true, "p"}, data(2, true, std::string(40000, 'L') + std::string(70000, 'M'))}},
+        {"large fragments delivered as they come, masked among them",
+         join({frame(false, kOpText, std::string(50000, 'a')),
+               frame(false, kOpContinuation, std::string(40000, 'b'), &kKey),
+               frame(true, kOpContinuation, std::string(300000, 'c'))}),
+         false,
+         {data(1, false, std::string(50000, 'a')), data(1, false, std::string(40000, 'b')),
+          data(1, true, std::string(300000, 'c'))}},
         {"fragmented ping is answered whole",
          join({frame(false, kOpPing, "pi"), frame(true, kOpContinuation, "ng")}),
          false,
@@ -147,13 +183,43 @@ class FrameReaderCases : public ::testing::TestWithParam<std::size_t> {};
 
 TEST_P(FrameReaderCases, EveryCaseGivesTheSameEventsWholeByteByByteAndInOddPieces) {
     for (const Case& c : cases()) {
-        FrameReader reader({.bufferMessage = c.bufferMessage});
-        EXPECT_EQ(run(reader, c.input, GetParam()), c.expected) << c.name;
-        EXPECT_TRUE(reader.idle()) << c.name;
+        for (const Delivery delivery : {Delivery::fed, Delivery::intoRooms, Delivery::someRoomsUnused}) {
+            FrameReader reader({.bufferMessage = c.bufferMessage});
+            std::size_t roomBytes = 0;
+            EXPECT_EQ(run(reader, c.input, GetParam(), delivery, &roomBytes), c.expected)
+                << c.name << ", delivery " << static_cast<int>(delivery);
+            EXPECT_TRUE(reader.idle()) << c.name;
+            // Rooms are lent for the long unmasked payloads that come in pieces.
+            if (delivery == Delivery::intoRooms && GetParam() != 0 && c.input.size() > 100000) {
+                EXPECT_GT(roomBytes, 0u) << c.name;
+            }
+        }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Pieces, FrameReaderCases, ::testing::Values(0, 1, 2, 3, 7, 64));
+INSTANTIATE_TEST_SUITE_P(Pieces, FrameReaderCases, ::testing::Values(0, 1, 2, 3, 7, 64, 20000));
+
+TEST(FrameReader, LendsRoomOnlyForALongUnmaskedDataPayloadAndNeverBeyondIt) {
+    struct RoomCase {
+        const char* name;
+        Bytes header;
+        std::size_t room;
+    };
+    const RoomCase roomCases[] = {
+        {"100000 bytes to come: all of them", {0x82, 0x7F, 0, 0, 0, 0, 0, 0x01, 0x86, 0xA0}, 100000},
+        {"60 MB to come: a bounded part", {0x82, 0x7F, 0, 0, 0, 0, 0x03, 0x93, 0x87, 0x00}, 256 * 1024},
+        {"a short way to go", {0x82, 0x7E, 0x10, 0x00}, 0},
+        {"masked", {0x82, 0xFF, 0, 0, 0, 0, 0, 0x01, 0x86, 0xA0, 1, 2, 3, 4}, 0},
+        {"between frames", {}, 0},
+    };
+    for (const auto& c : roomCases) {
+        FrameReader reader;
+        EXPECT_EQ(reader.feed(c.header).consumed, c.header.size()) << c.name;
+        EXPECT_EQ(reader.payloadRoom().size(), c.room) << c.name;
+        // A room given back unused leaves nothing behind.
+        EXPECT_FALSE(reader.payloadWritten(0)) << c.name;
+    }
+}
 
 TEST(FrameReader, StopsInsideAFrameAndResumesWhereItLeftOff) {
     FrameReader reader;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -115,6 +116,9 @@ private:
     // connection.
     void streamConnected(int code) override;
     int streamReceived(std::span<const std::uint8_t> data, bool endOfLine) override;
+    std::span<std::uint8_t> receiveRoom() override;
+    int receivedInPlace(std::size_t count) override;
+    std::size_t bytesAwaited() override;
     void streamReadyToSend() override;
     void streamClosed(int code, const std::string& description) override;
 
@@ -159,9 +163,10 @@ private:
 
     // The handshake's GET transaction and the 101 check.
     int runUpgrade();
-    // A receive pass: the fresh bytes where they lie, then what waits in
-    // frameBuffer_; whatever cannot be parsed yet stays there.
-    void parseFrames(std::span<const std::uint8_t> fresh = {});
+    // A receive pass: an event already taken from the reader, the fresh
+    // bytes where they lie, then what waits in frameBuffer_; whatever cannot
+    // be parsed yet stays there.
+    void parseFrames(std::span<const std::uint8_t> fresh = {}, std::optional<websocket::FrameEvent> ready = {});
     void handleFrameEvent(const websocket::FrameEvent& event);
     void applyCloseAction(const websocket::CloseAction& action);
     void raiseCloseEvents(const websocket::CloseRecord& record);

@@ -49,7 +49,32 @@ int WebSocketLayer::streamReceived(std::span<const std::uint8_t> data, bool) {
     return 0;
 }
 
-void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
+// A large payload still coming in is received straight into the reader's
+// message buffer, when nothing waits ahead of it and no pass is running.
+std::span<std::uint8_t> WebSocketLayer::receiveRoom() {
+    if ((state_ != State::Open && state_ != State::Closing) || parsing_ || !frameBuffer_.empty() ||
+        !http_.acceptData()) {
+        return {};
+    }
+    return frames_.payloadRoom();
+}
+
+std::size_t WebSocketLayer::bytesAwaited() {
+    if ((state_ != State::Open && state_ != State::Closing) || parsing_ || !frameBuffer_.empty() ||
+        !http_.acceptData()) {
+        return 0;
+    }
+    return frames_.payloadAwaited();
+}
+
+int WebSocketLayer::receivedInPlace(std::size_t count) {
+    if (state_ != State::Open && state_ != State::Closing) return 0;
+    keptPayload_.clear();
+    parseFrames({}, frames_.payloadWritten(count));
+    return 0;
+}
+
+void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh, std::optional<websocket::FrameEvent> ready) {
     if (parsing_) return;
     // One run of events for the whole pass; it ends last of all, since the
     // control may go with it.
@@ -70,6 +95,7 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh) {
         frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max()
                                                       : static_cast<std::uint64_t>(maxMessageSize_));
     }
+    if (ready) handleFrameEvent(*ready);
     std::size_t used = 0;
     while (used < fresh.size() && http_.acceptData() && http_.isOpen()) {
         const auto step = frames_.feed(fresh.subspan(used));
