@@ -75,11 +75,14 @@ void SocketEngine::deliverRest(bool finalRest) {
 }
 
 // What the layer above surely needs before it can make anything of what
-// comes, when nothing waits here; bounded, as the system also bounds it.
+// comes, when nothing waits here; bounded, as the system also bounds it. A
+// few segments' worth is not worth a system call to ask for.
 std::size_t SocketEngine::awaitedBytes() {
+    constexpr std::size_t smallest = 32 * 1024;
     constexpr std::size_t largest = 256 * 1024;
     if (!listener_ || !receiveBuffer_.empty() || receiveBuffer_.lineMode()) return 1;
-    return std::clamp<std::size_t>(listener_->bytesAwaited(), 1, largest);
+    const std::size_t awaited = listener_->bytesAwaited();
+    return awaited < smallest ? 1 : std::min(awaited, largest);
 }
 
 // The rest of a large payload is of no use until all of it is there, so the
