@@ -29,17 +29,8 @@ FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete, std::span<c
 }
 
 void FrameReader::withdrawRoom() {
-    if (roomLent_) message_.resize(roomStart_);
+    message_.resize(roomStart_);
     roomLent_ = false;
-}
-
-void FrameReader::releaseDelivered() {
-    // Payloads handed out by the previous event are released only now, so the
-    // caller could use them until it came back.
-    withdrawRoom();
-    if (clearMessage_) message_.clear();
-    if (clearControl_) control_.clear();
-    clearMessage_ = clearControl_ = false;
 }
 
 std::span<std::uint8_t> FrameReader::payloadRoom() {

@@ -97,7 +97,15 @@ private:
     static constexpr std::size_t kLargestRoom = 256 * 1024;
 
     void withdrawRoom();
-    void releaseDelivered();
+    // Called first by every call that feeds the reader. Payloads handed out
+    // by the previous event are released only then, so the caller could use
+    // them until it came back; a room it did not use is taken back.
+    void releaseDelivered() {
+        if (roomLent_) withdrawRoom();
+        if (clearMessage_) message_.clear();
+        if (clearControl_) control_.clear();
+        clearMessage_ = clearControl_ = false;
+    }
     bool takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& step);
     std::optional<FrameEvent> lengthKnown();
     std::optional<FrameEvent> beginPayload();
