@@ -51,6 +51,18 @@ protected:
     ~StreamListener() = default;
 };
 
+// A layer that hands received bytes up unchanged (while `through`) answers
+// for the room and the wait of the layer above it.
+inline std::span<std::uint8_t> roomAbove(StreamListener* above, bool through) {
+    return through && above ? above->receiveRoom() : std::span<std::uint8_t>{};
+}
+inline std::size_t awaitedAbove(StreamListener* above, bool through) {
+    return through && above ? above->bytesAwaited() : 0;
+}
+inline int receivedInPlaceAbove(StreamListener* above, std::size_t count) {
+    return above ? above->receivedInPlace(count) : 0;
+}
+
 class ByteStream {
 public:
     virtual ~ByteStream() = default;

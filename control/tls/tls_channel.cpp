@@ -265,18 +265,13 @@ int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLi
     return 0;
 }
 
-// Records have to go through the provider; only a channel that is not in
-// use lends the layer above's room.
-std::span<std::uint8_t> TlsChannel::receiveRoom() {
-    return (!enabled_ || !active_) && listener_ ? listener_->receiveRoom() : std::span<std::uint8_t>{};
-}
-
-int TlsChannel::receivedInPlace(std::size_t count) { return listener_ ? listener_->receivedInPlace(count) : 0; }
-
-// Over a secure channel the wait is for any record: a server may send one
-// of its own between the records of a payload (a request for a new
-// handshake, say) and wait for the answer.
-std::size_t TlsChannel::bytesAwaited() { return (!enabled_ || !active_) && listener_ ? listener_->bytesAwaited() : 0; }
+// Records have to go through the provider, so only a channel not in use
+// lends the room above. Nor is the wait stretched over a channel in use: a
+// server may send a record of its own between those of a payload (a request
+// for a new handshake, say) and wait for the answer.
+std::span<std::uint8_t> TlsChannel::receiveRoom() { return roomAbove(listener_, !enabled_ || !active_); }
+int TlsChannel::receivedInPlace(std::size_t count) { return receivedInPlaceAbove(listener_, count); }
+std::size_t TlsChannel::bytesAwaited() { return awaitedAbove(listener_, !enabled_ || !active_); }
 
 void TlsChannel::continueHandshake() {
     while (tls_ && !pendingInput_.empty() && (state_ == State::Handshaking || renegotiating_)) {

@@ -214,17 +214,10 @@ int FirewallLayer::streamReceived(std::span<const std::uint8_t> bytes, bool endO
 
 // Once the tunnel is up (or when there is none) received bytes are the
 // layer above's, and so is the room they are received into.
-std::span<std::uint8_t> FirewallLayer::receiveRoom() {
-    const bool through = !onFirewallRoad() || (!negotiating_ && up_);
-    return through && listener_ ? listener_->receiveRoom() : std::span<std::uint8_t>{};
-}
-
-int FirewallLayer::receivedInPlace(std::size_t count) { return listener_ ? listener_->receivedInPlace(count) : 0; }
-
-std::size_t FirewallLayer::bytesAwaited() {
-    const bool through = !onFirewallRoad() || (!negotiating_ && up_);
-    return through && listener_ ? listener_->bytesAwaited() : 0;
-}
+bool FirewallLayer::passingThrough() const { return !onFirewallRoad() || (up_ && !(negotiating_ && negotiator_)); }
+std::span<std::uint8_t> FirewallLayer::receiveRoom() { return roomAbove(listener_, passingThrough()); }
+int FirewallLayer::receivedInPlace(std::size_t count) { return receivedInPlaceAbove(listener_, count); }
+std::size_t FirewallLayer::bytesAwaited() { return awaitedAbove(listener_, passingThrough()); }
 
 void FirewallLayer::streamReadyToSend() {
     if (onFirewallRoad() && negotiating_) {

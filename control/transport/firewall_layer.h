@@ -77,6 +77,7 @@ private:
     AuthAnswer answer(int scheme, std::optional<std::string_view> challenge) override;
 
     bool onFirewallRoad() const { return passage_.road == ProxyRoad::firewall; }
+    bool passingThrough() const;
     void startNegotiation();
     void carryOn(firewall::Progress progress);
     // Sends what waits for the proxy; false after a failure.

@@ -402,13 +402,9 @@ int HttpLayer::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLin
     return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
 }
 
-std::span<std::uint8_t> HttpLayer::receiveRoom() {
-    return !readingResponse() && listener_ ? listener_->receiveRoom() : std::span<std::uint8_t>{};
-}
-
-int HttpLayer::receivedInPlace(std::size_t count) { return listener_ ? listener_->receivedInPlace(count) : 0; }
-
-std::size_t HttpLayer::bytesAwaited() { return !readingResponse() && listener_ ? listener_->bytesAwaited() : 0; }
+std::span<std::uint8_t> HttpLayer::receiveRoom() { return roomAbove(listener_, !readingResponse()); }
+int HttpLayer::receivedInPlace(std::size_t count) { return receivedInPlaceAbove(listener_, count); }
+std::size_t HttpLayer::bytesAwaited() { return awaitedAbove(listener_, !readingResponse()); }
 
 void HttpLayer::streamReadyToSend() {
     if (listener_) listener_->streamReadyToSend();

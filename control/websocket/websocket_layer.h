@@ -167,6 +167,9 @@ private:
     // bytes where they lie, then what waits in frameBuffer_; whatever cannot
     // be parsed yet stays there.
     void parseFrames(std::span<const std::uint8_t> fresh = {}, std::optional<websocket::FrameEvent> ready = {});
+    // Open, no pass running and nothing waiting in frameBuffer_: received
+    // bytes go to the reader as they come.
+    bool parsingAsBytesCome() const;
     void handleFrameEvent(const websocket::FrameEvent& event);
     void applyCloseAction(const websocket::CloseAction& action);
     void raiseCloseEvents(const websocket::CloseRecord& record);

@@ -49,23 +49,18 @@ int WebSocketLayer::streamReceived(std::span<const std::uint8_t> data, bool) {
     return 0;
 }
 
+bool WebSocketLayer::parsingAsBytesCome() const {
+    return (state_ == State::Open || state_ == State::Closing) && !parsing_ && frameBuffer_.empty() &&
+           http_.acceptData();
+}
+
 // A large payload still coming in is received straight into the reader's
 // message buffer, when nothing waits ahead of it and no pass is running.
 std::span<std::uint8_t> WebSocketLayer::receiveRoom() {
-    if ((state_ != State::Open && state_ != State::Closing) || parsing_ || !frameBuffer_.empty() ||
-        !http_.acceptData()) {
-        return {};
-    }
-    return frames_.payloadRoom();
+    return parsingAsBytesCome() ? frames_.payloadRoom() : std::span<std::uint8_t>{};
 }
 
-std::size_t WebSocketLayer::bytesAwaited() {
-    if ((state_ != State::Open && state_ != State::Closing) || parsing_ || !frameBuffer_.empty() ||
-        !http_.acceptData()) {
-        return 0;
-    }
-    return frames_.payloadAwaited();
-}
+std::size_t WebSocketLayer::bytesAwaited() { return parsingAsBytesCome() ? frames_.payloadAwaited() : 0; }
 
 int WebSocketLayer::receivedInPlace(std::size_t count) {
     if (state_ != State::Open && state_ != State::Closing) return 0;

@@ -147,8 +147,8 @@ http_access deny all
     def wss_url(self):
         return f"wss://127.0.0.1:{self.wss.port}/"
 
-    def morvane(self, *args, env=None):
-        result = subprocess.run([MORVANE, "--accept-cert", "yes", *args], env=env or self.env, input="through\n",
+    def morvane(self, *args, env=None, sent="through"):
+        result = subprocess.run([MORVANE, "--accept-cert", "yes", *args], env=env or self.env, input=sent + "\n",
                                 capture_output=True, text=True, timeout=30)
         return result.returncode, [json.loads(line) for line in result.stdout.splitlines()]
 
@@ -156,11 +156,11 @@ http_access deny all
     def statuses(lines):
         return [line["ConnectionEvent"] for line in lines if line.get("event") == "ConnectionStatus"]
 
-    def assertEchoes(self, *args, secure=False, env=None):
-        status, lines = self.morvane(*args, self.wss_url() if secure else self.ws_url(), env=env)
+    def assertEchoes(self, *args, secure=False, env=None, sent="through"):
+        status, lines = self.morvane(*args, self.wss_url() if secure else self.ws_url(), env=env, sent=sent)
         self.assertEqual(status, 0, lines)
         texts = [line["Text"] for line in lines if line.get("event") == "DataIn"]
-        self.assertEqual(texts, ["through"], lines)
+        self.assertTrue(texts == [sent], lines if len(sent) < 1000 else [len(text) for text in texts])
         if secure:
             # The certificate is the echo server's own: TLS ran end to end.
             subjects = [line["CertSubject"] for line in lines if line.get("event") == "SSLServerAuthentication"]
@@ -220,6 +220,10 @@ socks pass {{
         self.assertEqual(self.statuses(lines)[:2], ["Remote host connection complete.", "Firewall connection complete."])
         self.assertEchoes(*through(3, self.microsocks.port), secure=True)
         self.assertIn(f"connected to 127.0.0.1:{self.wss.port}", self.microsocks.text())
+        # A message large enough to be received straight into the frame
+        # reader, through the tunnel.
+        large = "".join(chr(ord("a") + i % 26) for i in range(600000))
+        self.assertEchoes(*through(3, self.microsocks.port), sent=large)
 
     def test_socks5_sends_a_starred_name_for_the_proxy_to_resolve(self):
         status, lines = self.morvane(*through(3, self.microsocks.port), f"ws://*localhost:{self.ws.port}/")
