@@ -97,13 +97,18 @@ void SocketEngine::wakeForAtLeast(std::size_t bytes) {
 
 SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
     const std::int64_t started = maxReceiveDataTime_ > 0 ? tickCountMillis() : 0;
-    while (socketOpen() && acceptData_ && !context_.waiter().interruptRequested()) {
+    // A large payload is on its way when the last wait was for its rest, or
+    // may have begun in what this handler has read so far; otherwise (small
+    // messages) the layers above are not asked for room at all.
+    bool roomLikely = lowWater_ > 1;
+    for (; socketOpen() && acceptData_ && !context_.waiter().interruptRequested(); roomLikely = true) {
         if (!deliverReady()) break;
         // With nothing waiting ahead, a listener collecting a large payload
         // may have the bytes received straight into its own room.
-        const std::span<std::uint8_t> room = listener_ && receiveBuffer_.empty() && !receiveBuffer_.lineMode()
-                                                 ? listener_->receiveRoom()
-                                                 : std::span<std::uint8_t>{};
+        const std::span<std::uint8_t> room =
+            roomLikely && listener_ && receiveBuffer_.empty() && !receiveBuffer_.lineMode()
+                ? listener_->receiveRoom()
+                : std::span<std::uint8_t>{};
         const bool inPlace = !room.empty();
         std::span<std::uint8_t> space = inPlace ? room : receiveBuffer_.freeSpace();
         if (space.empty()) {

@@ -87,8 +87,9 @@ public:
     std::function<void(std::string_view)> whenData;
     // What streamReceived answers.
     int dataResult = 0;
-    // While above 0, how many more bytes the test takes into room of its
-    // own, at most roomSize at a time; inPlace counts what came that way.
+    // While above 0, how many more bytes the test awaits, and takes into
+    // room of its own when asked, at most roomSize at a time; inPlace counts
+    // what came that way.
     std::size_t roomWanted = 0;
     std::size_t roomSize = 0;
     std::size_t inPlace = 0;
@@ -141,6 +142,7 @@ public:
         const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         pieces.emplace_back(text, endOfLine);
         received += text;
+        roomWanted -= std::min(roomWanted, text.size());
         if (whenData) whenData(text);
         return dataResult;
     }
