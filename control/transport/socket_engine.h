@@ -110,10 +110,16 @@ private:
     ReadEnd runReadHandler(bool draining);
     ReadEnd readSocket(bool draining, int& error);
     bool deliverReady();
-    std::size_t awaitedBytes();
-    void wakeForAtLeast(std::size_t bytes);
+    // A listener takes the stream as it comes: no line is being cut and
+    // nothing waits in the receive buffer.
+    bool nothingHeldBack() const {
+        return listener_ != nullptr && receiveBuffer_.empty() && !receiveBuffer_.lineMode();
+    }
+    void waitForTheRest();
     void deliverRest(bool finalRest);
     void deliver(const LineBuffer::Piece& piece);
+    // Raises the Error that a layer above's failure to store bytes calls for.
+    void handedUp(int code);
     void peerClosed(int error);
     void requestRead();
     void postClose(int error);

@@ -54,9 +54,11 @@ void SocketEngine::postClose(int error) {
 }
 
 void SocketEngine::deliver(const LineBuffer::Piece& piece) {
-    if (listener_ && listener_->streamReceived(piece.bytes, piece.endOfLine) == errc::outOfMemory) {
-        context_.raiseError(errc::outOfMemory, outOfMemoryInDataInText);
-    }
+    if (listener_) handedUp(listener_->streamReceived(piece.bytes, piece.endOfLine));
+}
+
+void SocketEngine::handedUp(int code) {
+    if (code == errc::outOfMemory) context_.raiseError(errc::outOfMemory, outOfMemoryInDataInText);
 }
 
 bool SocketEngine::deliverReady() {
@@ -74,22 +76,17 @@ void SocketEngine::deliverRest(bool finalRest) {
     if (const auto rest = receiveBuffer_.takeRest(finalRest)) deliver(*rest);
 }
 
-// What the layer above surely needs before it can make anything of what
-// comes, when nothing waits here; bounded, as the system also bounds it. A
-// few segments' worth is not worth a system call to ask for.
-std::size_t SocketEngine::awaitedBytes() {
-    constexpr std::size_t smallest = 32 * 1024;
-    constexpr std::size_t largest = 256 * 1024;
-    if (!listener_ || !receiveBuffer_.empty() || receiveBuffer_.lineMode()) return 1;
-    const std::size_t awaited = listener_->bytesAwaited();
-    return awaited < smallest ? 1 : std::min(awaited, largest);
-}
-
 // The rest of a large payload is of no use until all of it is there, so the
 // wait for it asks the kernel not to wake us for less (the end of the stream
 // and errors still wake us at once): a reader faster than its peer would
-// otherwise wake for every segment of a large message.
-void SocketEngine::wakeForAtLeast(std::size_t bytes) {
+// otherwise wake for every segment of a large message. The mark is what the
+// layer above surely needs when nothing waits here, bounded as the system
+// also bounds it; a few segments' worth is not worth a system call.
+void SocketEngine::waitForTheRest() {
+    constexpr std::size_t smallest = 32 * 1024;
+    constexpr std::size_t largest = 256 * 1024;
+    const std::size_t awaited = nothingHeldBack() ? listener_->bytesAwaited() : 0;
+    const std::size_t bytes = awaited < smallest ? 1 : std::min(awaited, largest);
     if (bytes == lowWater_ || !socketOpen()) return;
     const int value = static_cast<int>(bytes);
     if (::setsockopt(socketHandle_, SOL_SOCKET, SO_RCVLOWAT, &value, sizeof value) == 0) lowWater_ = bytes;
@@ -106,9 +103,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
         // With nothing waiting ahead, a listener collecting a large payload
         // may have the bytes received straight into its own room.
         const std::span<std::uint8_t> room =
-            roomLikely && listener_ && receiveBuffer_.empty() && !receiveBuffer_.lineMode()
-                ? listener_->receiveRoom()
-                : std::span<std::uint8_t>{};
+            roomLikely && nothingHeldBack() ? listener_->receiveRoom() : std::span<std::uint8_t>{};
         const bool inPlace = !room.empty();
         std::span<std::uint8_t> space = inPlace ? room : receiveBuffer_.freeSpace();
         if (space.empty()) {
@@ -122,7 +117,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
             error = socketErrorFromErrno(errno);
             if (error == errc::wouldBlock) {
                 error = 0;
-                wakeForAtLeast(awaitedBytes());
+                waitForTheRest();
                 return ReadEnd::WouldBlock;
             }
             return ReadEnd::Failed;
@@ -137,9 +132,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
         // what it decrypts); the buffer then holds its plaintext.
         logTraffic(TrafficDirection::Receive, space.first(static_cast<std::size_t>(received)));
         if (inPlace) {
-            if (listener_ && listener_->receivedInPlace(static_cast<std::size_t>(received)) == errc::outOfMemory) {
-                context_.raiseError(errc::outOfMemory, outOfMemoryInDataInText);
-            }
+            if (listener_) handedUp(listener_->receivedInPlace(static_cast<std::size_t>(received)));
         } else {
             receiveBuffer_.commit(static_cast<std::size_t>(received));
         }
@@ -148,7 +141,7 @@ SocketEngine::ReadEnd SocketEngine::readSocket(bool draining, int& error) {
             // likely empty now: deliver, and let the next notification say
             // otherwise rather than ask the socket once more for nothing.
             if (!deliverReady()) break;
-            wakeForAtLeast(awaitedBytes());
+            waitForTheRest();
             return ReadEnd::WouldBlock;
         }
         if (!draining && maxReceiveDataTime_ > 0 && tickCountMillis() - started > maxReceiveDataTime_) {

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <new>
 #include <span>
 #include <utility>
@@ -29,12 +28,6 @@ public:
     using const_iterator = const std::uint8_t*;
 
     UninitializedBytes() = default;
-    UninitializedBytes(std::initializer_list<std::uint8_t> bytes) { append({bytes.begin(), bytes.size()}); }
-    // Bytes of any one-byte type, from a contiguous range.
-    template <typename Byte>
-    requires(sizeof(Byte) == 1) UninitializedBytes(const Byte* first, const Byte* last) {
-        append({reinterpret_cast<const std::uint8_t*>(first), static_cast<std::size_t>(last - first)});
-    }
     UninitializedBytes(const UninitializedBytes& other) { append(other); }
     UninitializedBytes(UninitializedBytes&& other) noexcept
         : data_(std::exchange(other.data_, nullptr)),
@@ -72,10 +65,6 @@ public:
     std::uint8_t& operator[](std::size_t i) noexcept { return data_[i]; }
     const std::uint8_t& operator[](std::size_t i) const noexcept { return data_[i]; }
 
-    friend bool operator==(const UninitializedBytes& a, const UninitializedBytes& b) noexcept {
-        return a.size_ == b.size_ && (a.size_ == 0 || std::memcmp(a.data_, b.data_, a.size_) == 0);
-    }
-
     void clear() noexcept { size_ = 0; }
     void reserve(std::size_t capacity) {
         if (capacity > capacity_) reallocate(capacity);
@@ -90,12 +79,6 @@ public:
         const std::size_t at = size_;
         resize(at + bytes.size());
         std::memcpy(data_ + at, bytes.data(), bytes.size());
-    }
-    // Drops the first `count` bytes (all of them when there are fewer).
-    void eraseFront(std::size_t count) noexcept {
-        count = std::min(count, size_);
-        if (count < size_) std::memmove(data_, data_ + count, size_ - count);
-        size_ -= count;
     }
 
 private:

@@ -21,7 +21,7 @@ TEST(UninitializedBytes, KeepsItsBytesThroughEveryEditLikeAPlainVector) {
     std::uint8_t next = 0;
     for (int step = 0; step < 3000; ++step) {
         const std::size_t count = random() % (random() % 8 == 0 ? 70000 : 300);
-        switch (random() % 6) {
+        switch (random() % 5) {
             case 0: {  // append
                 std::vector<std::uint8_t> more(count);
                 for (auto& b : more) b = next++;
@@ -40,14 +40,9 @@ TEST(UninitializedBytes, KeepsItsBytesThroughEveryEditLikeAPlainVector) {
                 bytes.resize(bytes.size() - std::min(count, bytes.size()));
                 reference.resize(bytes.size());
                 break;
-            case 3:  // drop from the front
-                bytes.eraseFront(count);
-                reference.erase(reference.begin(),
-                                reference.begin() + static_cast<long>(std::min(count, reference.size())));
-                break;
-            case 4: {  // copy, and move back
+            case 3: {  // copy, and move back
                 UninitializedBytes copy = bytes;
-                ASSERT_TRUE(copy == bytes);
+                ASSERT_TRUE(same(copy, reference));
                 bytes = UninitializedBytes();
                 ASSERT_TRUE(bytes.empty());
                 bytes = std::move(copy);
@@ -61,15 +56,6 @@ TEST(UninitializedBytes, KeepsItsBytesThroughEveryEditLikeAPlainVector) {
         }
         ASSERT_TRUE(same(bytes, reference)) << "step " << step;
     }
-}
-
-TEST(UninitializedBytes, ComparesAndBuildsFromLists) {
-    const UninitializedBytes abc = {'a', 'b', 'c'};
-    const char text[] = "abc";
-    EXPECT_TRUE(abc == UninitializedBytes(text, text + 3));
-    EXPECT_FALSE(abc == UninitializedBytes(text, text + 2));
-    EXPECT_FALSE(abc == (UninitializedBytes{'a', 'b', 'd'}));
-    EXPECT_TRUE(UninitializedBytes() == UninitializedBytes{});
 }
 
 }  // namespace
