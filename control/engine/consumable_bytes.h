@@ -1,7 +1,8 @@
 // Bytes that arrive at the back and are taken from the front, record by
-// record. Taking moves nothing: the taken bytes are left behind and dropped
-// in one move once they are more than half of what is held, so a read of
-// many records costs linear time rather than a move of the rest per record.
+// record. Taking moves nothing: the taken bytes are left behind, and are
+// dropped only when new bytes need the room and at least as many were taken
+// as are left. What moves then is the rest, most often the head of a record
+// that has not all come yet, so the bytes moved never exceed those taken.
 #pragma once
 
 #include <cstddef>
@@ -18,16 +19,20 @@ public:
     bool empty() const { return size() == 0; }
     operator std::span<const std::uint8_t>() const { return {data(), size()}; }
 
-    void append(std::span<const std::uint8_t> more) { bytes_.insert(bytes_.end(), more.begin(), more.end()); }
-    // Takes the first `count` bytes (at most all of them).
-    void consume(std::size_t count) {
-        start_ += count < size() ? count : size();
-        if (start_ == bytes_.size()) {
-            clear();
-        } else if (start_ >= kCompactAt && start_ * 2 >= bytes_.size()) {
+    // What the held bytes take, taken ones included.
+    std::size_t capacity() const { return bytes_.capacity(); }
+
+    void append(std::span<const std::uint8_t> more) {
+        if (start_ > 0 && start_ >= size() && bytes_.size() + more.size() > bytes_.capacity()) {
             bytes_.erase(bytes_.begin(), bytes_.begin() + static_cast<std::ptrdiff_t>(start_));
             start_ = 0;
         }
+        bytes_.insert(bytes_.end(), more.begin(), more.end());
+    }
+    // Takes the first `count` bytes (at most all of them).
+    void consume(std::size_t count) {
+        start_ += count < size() ? count : size();
+        if (start_ == bytes_.size()) clear();
     }
     void clear() {
         bytes_.clear();
@@ -35,7 +40,6 @@ public:
     }
 
 private:
-    static constexpr std::size_t kCompactAt = 16384;
     std::vector<std::uint8_t> bytes_;
     std::size_t start_ = 0;
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace morvane {
@@ -32,6 +33,31 @@ TEST(ConsumableBytes, HoldsWhatWasAppendedAndNotYetTaken) {
     EXPECT_TRUE(bytes.empty());
     bytes.append({reinterpret_cast<const std::uint8_t*>("xy"), 2});
     EXPECT_EQ(text(bytes), "xy");
+}
+
+// Reads of 64 KiB taken as records that straddle them, for long enough that
+// a buffer that never dropped what it took, or moved more than it should,
+// would show it: the bytes held stay right, and the memory held stays within
+// a few reads' worth.
+TEST(ConsumableBytes, SteadyStreamKeepsItsFootprint) {
+    constexpr std::size_t read = 65536;
+    constexpr std::size_t record = 16413;
+    ConsumableBytes bytes;
+    std::string model;
+    std::string chunk(read, '\0');
+    unsigned next = 0;
+    for (int round = 0; round < 2000; ++round) {
+        for (char& c : chunk) c = static_cast<char>('a' + next++ % 251);
+        bytes.append({reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()});
+        model += chunk;
+        while (bytes.size() >= record) {
+            ASSERT_EQ(std::memcmp(bytes.data(), model.data(), record), 0) << round;
+            bytes.consume(record);
+            model.erase(0, record);
+        }
+        ASSERT_EQ(text(bytes), model) << round;
+    }
+    EXPECT_LE(bytes.capacity(), 4 * read);
 }
 
 }  // namespace
