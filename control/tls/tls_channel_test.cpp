@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -48,10 +49,13 @@ public:
     std::vector<std::string> pieces;
     std::vector<int> closes;
     int ready = 0;
+    // Run for each piece, as a handler that pumps messages would.
+    std::function<void(const std::string&)> onPiece;
 
     void streamConnected(int code) override { connects.push_back(code); }
     int streamReceived(std::span<const std::uint8_t> data, bool) override {
         pieces.push_back(text(data));
+        if (onPiece) onPiece(pieces.back());
         return 0;
     }
     void streamReadyToSend() override { ++ready; }
@@ -199,6 +203,39 @@ TEST(TlsChannelTest, RecordsGoBothWaysCutAndJoinedAnyWay) {
     stack.channel.setAcceptData(true);
     stack.stream.play();
     EXPECT_EQ(stack.above.received(), "onetwosplitlater");
+}
+
+// Records are opened where the layer below holds them. What a paused layer
+// above leaves of a read, and a handshake that starts behind data, are kept
+// and come in their turn.
+TEST(TlsChannelTest, RecordsOpenedWhereTheyLieKeepTheirOrder) {
+    ChannelStack stack(Pki::get().leaf, upToTls12());
+    stack.settings.sslEnableRenegotiation = true;
+    ASSERT_EQ(stack.connect(), 0);
+    auto join = [](std::vector<std::vector<std::uint8_t>> parts) {
+        std::vector<std::uint8_t> all;
+        for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+
+    stack.above.onPiece = [&](const std::string& piece) {
+        if (piece == "one") stack.channel.setAcceptData(false);
+    };
+    std::vector<std::uint8_t> read = join({stack.server->send("one"), stack.server->send("two")});
+    const std::vector<std::uint8_t> third = stack.server->send("three");
+    read.insert(read.end(), third.begin(), third.begin() + 7);  // and the head of a third
+    stack.fromServer(read);
+    EXPECT_EQ(stack.above.pieces, std::vector<std::string>{"one"});
+    stack.above.onPiece = nullptr;
+    stack.channel.setAcceptData(true);
+    stack.fromServer({third.begin() + 7, third.end()});
+    EXPECT_EQ(stack.above.pieces, (std::vector<std::string>{"one", "two", "three"}));
+
+    const int handshakesBefore = stack.server->handshakesCompleted();
+    stack.fromServer(join({stack.server->send("four"), stack.server->requestRenegotiation()}));
+    EXPECT_EQ(stack.server->handshakesCompleted(), handshakesBefore + 2);
+    stack.fromServer(stack.server->send("five"));
+    EXPECT_EQ(stack.above.received(), "onetwothreefourfive");
 }
 
 TEST(TlsChannelTest, TheServerCertificateVerdicts) {
