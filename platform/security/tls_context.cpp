@@ -41,6 +41,14 @@ struct KeepUnread {
     ~KeepUnread() { input.keepUnread(); }
 };
 
+// SSL_get_error() reads the thread's error queue, so a record call has to
+// start with it empty. Clearing it walks every slot, some 800 instructions
+// even when there is nothing to clear, and a small round trip makes two
+// record calls; a look costs a quarter of that.
+void emptyErrorQueue() {
+    if (ERR_peek_error() != 0) ERR_clear_error();
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> TlsContext::drainOutput() { return std::exchange(output_, {}); }
@@ -273,7 +281,7 @@ DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
     feed(input.first(scan.length));
     result.consumed = scan.length;
     result.extra = input.size() - scan.length;
-    ERR_clear_error();
+    emptyErrorQueue();
     // A record's plaintext is shorter than the record, so the first read
     // takes all of it, straight into the result. Only when OpenSSL still
     // holds something (it never should: it was given this one record) is
@@ -310,7 +318,7 @@ EncryptResult TlsContext::encrypt(std::span<const std::uint8_t> plaintext) {
         result.status = SEC_E_INVALID_HANDLE;
         return result;
     }
-    ERR_clear_error();
+    emptyErrorQueue();
     // Room for every record's header, tag and padding, so that the records
     // are written without the vector moving.
     output_.reserve(output_.size() + plaintext.size() + (plaintext.size() / kMaxMessageSize + 1) * 64);

@@ -4,6 +4,8 @@
 #include "platform/security/tls_context.h"
 
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 
 #include <algorithm>
 #include <deque>
@@ -300,6 +302,28 @@ TEST_P(ByMask, TwoRecordsInOneReadComeOutOneByOne) {
     ASSERT_EQ(second.status, SEC_E_OK);
     EXPECT_EQ(std::string(second.plaintext.begin(), second.plaintext.end()), "two");
     EXPECT_EQ(second.extra, 0u);
+}
+
+// An error some other code left on the thread's queue is not taken for a
+// failure of the next record call, nor does it hide the server's close.
+TEST_P(ByMask, ErrorsLeftOnTheQueueByOthersFailNoRecord) {
+    Link link(acquireCredentials(credentialOptions(GetParam())), rsaServer());
+    ASSERT_EQ(link.handshake("localhost"), SEC_E_OK);
+    auto leaveAnError = [] { ERR_raise(ERR_LIB_SSL, SSL_R_BAD_LENGTH); };
+    std::string text;
+    leaveAnError();
+    ASSERT_EQ(link.decryptAll(text), SEC_E_OK);
+    leaveAnError();
+    const EncryptResult sealed = link.client.encrypt(bytesOf("ping"));
+    ASSERT_EQ(sealed.status, SEC_E_OK);
+    link.sendToServer(sealed.records);
+    EXPECT_EQ(link.server.received(), "ping");
+    link.deliver(link.server.send("pong"));
+    link.deliver(link.server.closeNotify());
+    leaveAnError();
+    EXPECT_EQ(link.decryptAll(text), SEC_I_CONTEXT_EXPIRED);
+    EXPECT_EQ(text, "pong");
+    ERR_clear_error();
 }
 
 TEST_P(ByMask, LargeSendIsCutIntoRecordsWithinTheStreamSizes) {
