@@ -7,6 +7,8 @@
 #include "control/com/interface_description.h"
 #include "control/com/morvane_control.h"
 #include "control/com/property_binding.h"
+#include "platform/com/bstr.h"
+#include "platform/text/code_page.h"
 
 namespace morvane {
 namespace {
@@ -111,6 +113,19 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
             case AutomationType::Long:
             case AutomationType::Enumeration: converted.number = numberOf(*property, value); break;
             case AutomationType::String:
+                if (dispid == DISPID_MORVANE_DATATOSEND) {
+                    // A short message of plain ASCII, the common case of a
+                    // chatty host, goes out from the stack without a copy on
+                    // the heap.
+                    constexpr std::size_t shortText = 256;
+                    char narrowed[shortText];
+                    const std::u16string_view text = com::bstrView(value.bstrVal);
+                    if (text.size() <= shortText &&
+                        codepage::narrowAsciiText(static_cast<unsigned>(engine_.effectiveCodePage()), text, narrowed)) {
+                        const auto* bytes = reinterpret_cast<const std::uint8_t*>(narrowed);
+                        return raiseEngineCode(engine_.webSocket().send({bytes, text.size()}), help);
+                    }
+                }
                 // DataToSend is payload: every character counts, zeros included.
                 converted.text =
                     engineText(value.bstrVal, dispid == DISPID_MORVANE_DATATOSEND ? com::BstrExtent::whole

@@ -342,6 +342,12 @@ bool widenOneToOne(unsigned codePage, std::string_view bytes, char16_t* out) {
     return true;
 }
 
+bool narrowAsciiText(unsigned codePage, std::u16string_view text, char* out) {
+    const Route route = routeFor(codePage);
+    const bool keepsAscii = route.kind == Route::utf8 || (route.kind == Route::singleByte && route.table->asciiIdentity);
+    return keepsAscii && detail::narrowAscii(text.data(), text.size(), out) == text.size();
+}
+
 WideResult multiByteToWide(unsigned codePage, std::string_view bytes, ConversionMode mode) {
     WideResult result;
     const bool strict = mode == ConversionMode::strict;

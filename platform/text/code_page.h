@@ -79,6 +79,13 @@ bool widenOneToOne(unsigned codePage, std::string_view bytes, char16_t* out);
 NarrowResult wideToMultiByte(unsigned codePage, std::u16string_view text,
                              ConversionMode mode = ConversionMode::replace);
 
+// The way back, for callers that provide the destination (a buffer on the
+// stack, say): when `text` is all ASCII and the code page keeps ASCII as it
+// is, writes its text.size() bytes to `out` as wideToMultiByte would and
+// returns true. Otherwise returns false, having written anything or nothing
+// to `out`, and the caller takes wideToMultiByte.
+bool narrowAsciiText(unsigned codePage, std::u16string_view text, char* out);
+
 // UTF-8 shortcuts (code page 65001), replacing bad input.
 std::u16string utf8ToUtf16(std::string_view bytes);
 std::string utf16ToUtf8(std::u16string_view text);

@@ -199,6 +199,42 @@ TEST(CodePageFastPaths, LongTextsNarrowAsTheirCharacters) {
     }
 }
 
+// Short ASCII sends are narrowed into the caller's buffer; whatever that
+// path takes must come out as the general one writes it, and whatever it
+// refuses (other characters, pages that move ASCII) is left to that one.
+TEST(CodePageFastPaths, AsciiTextNarrowsIntoTheCallersBufferOrNotAtAll) {
+    const std::u16string ascii = u"0123456789abcdefghijklmnopqrstuvwxyz\x01\x7F ~{}";
+    struct Case {
+        unsigned codePage;
+        std::u16string text;
+        bool direct;
+    };
+    std::vector<Case> cases;
+    for (const unsigned cp : {0u, 1252u, 1253u, 437u, CP_UTF8}) {
+        for (const std::size_t n : {0, 1, 15, 16, 17, 47, 256}) {
+            std::u16string text;
+            while (text.size() < n) text += ascii;
+            text.resize(n);
+            cases.push_back({cp, text, true});
+            if (n > 0) {
+                std::u16string beyond = text;
+                beyond[n / 2] = u'\u00E9';
+                cases.push_back({cp, beyond, false});
+            }
+        }
+    }
+    cases.push_back({CP_UTF8, u"a\u0080", false});
+    cases.push_back({932, u"abc", false});  // double-byte pages go the general way
+    cases.push_back({12345, u"abc", false});
+    for (const Case& c : cases) {
+        std::string out(c.text.size() + 1, '#');
+        EXPECT_EQ(narrowAsciiText(c.codePage, c.text, out.data()), c.direct) << c.codePage << " " << c.text.size();
+        if (!c.direct) continue;
+        EXPECT_EQ(out.substr(0, c.text.size()), wideToMultiByte(c.codePage, c.text).text) << c.codePage;
+        EXPECT_EQ(out.back(), '#');
+    }
+}
+
 TEST(CodePageAnsi, DefaultsTo1252AndFollowsTheEnvironment) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process reads the variable anew
     if (std::getenv(kAnsiCodePageVariable) == nullptr) {

@@ -97,6 +97,13 @@ class MorvaneWssTest(unittest.TestCase):
         self.assertEqual(authentication["Status"], "[0x0] OK")
         self.assertTrue(authentication["Accept"])
 
+    def test_texts_come_back_as_they_were_sent(self):
+        # Short ASCII goes out from the stack, the rest the general way.
+        texts = ["hi", "x" * 256, "y" * 257, "caf\u00e9", "z" * 40 + "\u00e9"]
+        status, lines = self.morvane(self.trusted.url(), text="".join(t + "\n" for t in texts))
+        self.assertEqual(status, 0, lines)
+        self.assertEqual([line["Text"] for line in self.events(lines, "DataIn")], texts)
+
     def test_a_self_signed_server_is_put_to_the_handler(self):
         status, lines = self.morvane(self.self_signed.url())
         self.assertEqual(status, 1)
