@@ -185,7 +185,17 @@ void makeMessage(long i, std::span<Char> out) {
     const std::string number = std::to_string(i) + ":";
     const std::size_t head = std::min(number.size(), out.size());
     std::copy_n(number.begin(), head, out.begin());
-    std::fill(out.begin() + static_cast<std::ptrdiff_t>(head), out.end(), static_cast<Char>('a' + i % 26));
+    const auto letter = static_cast<Char>('a' + i % 26);
+    std::size_t k = head;
+    if constexpr (sizeof(Char) > 1) {
+        // Eight bytes at a time (bytes are filled as fast already): unit by
+        // unit, the letters of a 64-character text took a twentieth of the
+        // instructions of its round trip.
+        Char block[8 / sizeof(Char)];
+        std::fill(std::begin(block), std::end(block), letter);
+        for (; k + std::size(block) <= out.size(); k += std::size(block)) std::memcpy(&out[k], block, sizeof block);
+    }
+    std::fill(out.begin() + static_cast<std::ptrdiff_t>(k), out.end(), letter);
 }
 
 // Whether a text echo is, unit for unit, what was sent.
