@@ -68,7 +68,7 @@ class MorvaneToolTest(RegisteredControlCase):
 
     def test_usage_errors(self):
         for args in (["--bogus"], ["--set", "Timeout"], ["--get", "CookieName(x)"], ["--bench", "latency"],
-                     ["--accept-cert", "maybe"]):
+                     ["--bench", "latency", "ws://127.0.0.1:1/", "5", "0"], ["--accept-cert", "maybe"]):
             status, _, err = self.morvane(*args)
             self.assertEqual(status, 2, args)
             self.assertIn("--help", err)

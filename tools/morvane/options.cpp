@@ -141,6 +141,11 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
                 error = "--bench WORKLOAD is latency, throughput or burst";
                 return options;
             }
+            if (bench.workload != "burst" && bench.size == 0) {
+                // The control sends nothing for an empty message, so no echo would come.
+                error = "--bench SIZE is at least 1 for latency and throughput";
+                return options;
+            }
             options.bench = bench;
             i += 4;
         } else if (!arg.empty() && arg[0] == '-') {
