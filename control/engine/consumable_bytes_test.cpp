@@ -38,26 +38,34 @@ TEST(ConsumableBytes, HoldsWhatWasAppendedAndNotYetTaken) {
 // Reads of 64 KiB taken as records that straddle them, for long enough that
 // a buffer that never dropped what it took, or moved more than it should,
 // would show it: the bytes held stay right, and the memory held stays within
-// a few reads' worth.
+// a few reads' worth. Each read is appended, or lent and then kept before
+// its buffer is written over with the next one.
 TEST(ConsumableBytes, SteadyStreamKeepsItsFootprint) {
     constexpr std::size_t read = 65536;
     constexpr std::size_t record = 16413;
-    ConsumableBytes bytes;
-    std::string model;
-    std::string chunk(read, '\0');
-    unsigned next = 0;
-    for (int round = 0; round < 2000; ++round) {
-        for (char& c : chunk) c = static_cast<char>('a' + next++ % 251);
-        bytes.append({reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size()});
-        model += chunk;
-        while (bytes.size() >= record) {
-            ASSERT_EQ(std::memcmp(bytes.data(), model.data(), record), 0) << round;
-            bytes.consume(record);
-            model.erase(0, record);
+    for (const bool lend : {false, true}) {
+        ConsumableBytes bytes;
+        std::string model;
+        std::string chunk(read, '\0');
+        unsigned next = 0;
+        for (int round = 0; round < 2000; ++round) {
+            for (char& c : chunk) c = static_cast<char>('a' + next++ % 251);
+            const std::span<const std::uint8_t> arrived(reinterpret_cast<const std::uint8_t*>(chunk.data()), read);
+            if (lend)
+                bytes.lend(arrived);
+            else
+                bytes.append(arrived);
+            model += chunk;
+            while (bytes.size() >= record) {
+                ASSERT_EQ(std::memcmp(bytes.data(), model.data(), record), 0) << round;
+                bytes.consume(record);
+                model.erase(0, record);
+            }
+            bytes.keep();
+            ASSERT_EQ(text(bytes), model) << round;
         }
-        ASSERT_EQ(text(bytes), model) << round;
+        EXPECT_LE(bytes.capacity(), 4 * read) << lend;
     }
-    EXPECT_LE(bytes.capacity(), 4 * read);
 }
 
 }  // namespace

@@ -218,7 +218,6 @@ void TlsChannel::resetChannel() {
     reportedCertificateRequest_ = false;
     lastHandshakeError_ = 0;
     pendingInput_.clear();
-    lentInput_.reset();
     pendingOutput_.clear();
     heldPlaintext_.clear();
 }
@@ -258,22 +257,14 @@ void TlsChannel::streamConnected(int code) {
 
 int TlsChannel::streamReceived(std::span<const std::uint8_t> bytes, bool endOfLine) {
     if (!enabled_ || !active_) return listener_ ? listener_->streamReceived(bytes, endOfLine) : 0;
-    // A handler run by the delivery in progress may bring more: it goes
-    // behind what that delivery has still to open.
-    keepLent();
-    if (pendingInput_.empty() && state_ == State::Established && !renegotiating_) {
-        // The common road: records are opened where the layer below holds
-        // them, and only an unfinished one is kept for the next read.
-        lentInput_ = bytes;
-        decryptPending();
-        keepLent();
-        return 0;
-    }
-    pendingInput_.append(bytes);
+    // Records are opened where the layer below holds them; only what is
+    // left of them when the pass ends (an unfinished record) is kept.
+    pendingInput_.lend(bytes);
     if (state_ == State::Handshaking || renegotiating_)
         continueHandshake();
     else if (state_ == State::Established)
         decryptPending();
+    pendingInput_.keep();
     return 0;
 }
 
@@ -449,38 +440,21 @@ int TlsChannel::abortHandshake(int code) {
     return below_.close(code);
 }
 
-std::span<const std::uint8_t> TlsChannel::unopened() const { return lentInput_ ? *lentInput_ : pendingInput_; }
-
-void TlsChannel::takeUnopened(std::size_t count) {
-    if (lentInput_)
-        *lentInput_ = lentInput_->subspan(std::min(count, lentInput_->size()));
-    else
-        pendingInput_.consume(count);
-}
-
-void TlsChannel::keepLent() {
-    if (!lentInput_) return;
-    pendingInput_.append(*lentInput_);
-    lentInput_.reset();
-}
-
 void TlsChannel::decryptPending() {
-    while (tls_ && state_ == State::Established && !renegotiating_ && !unopened().empty() && acceptData_) {
-        const sec::DecryptResult step = tls_->decrypt(unopened());
+    while (tls_ && state_ == State::Established && !renegotiating_ && !pendingInput_.empty() && acceptData_) {
+        const sec::DecryptResult step = tls_->decrypt(pendingInput_);
         if (!step.token.empty()) sendRaw(step.token);
         switch (step.status) {
-            case sec::SEC_E_INCOMPLETE_MESSAGE: takeUnopened(step.consumed); return;
+            case sec::SEC_E_INCOMPLETE_MESSAGE: pendingInput_.consume(step.consumed); return;
             case sec::SEC_I_CONTEXT_EXPIRED: {
                 status(endOfSessionText);
-                takeUnopened(step.consumed);
+                pendingInput_.consume(step.consumed);
                 const sec::TokenResult closing = tls_->shutdown();
                 if (!closing.token.empty()) sendRaw(closing.token);
                 active_ = false;
                 return;
             }
             case sec::SEC_I_RENEGOTIATE:
-                // The handshake reads what it needs from the kept bytes.
-                keepLent();
                 if (settings_.sslEnableRenegotiation) {
                     renegotiating_ = true;
                     continueHandshake();
@@ -493,7 +467,7 @@ void TlsChannel::decryptPending() {
                 }
                 continue;
             case sec::SEC_E_OK:
-                takeUnopened(step.consumed);
+                pendingInput_.consume(step.consumed);
                 if (!step.plaintext.empty()) {
                     context_.logDebugTraffic(TrafficDirection::Receive, step.plaintext);
                     deliverPlaintext(step.plaintext);

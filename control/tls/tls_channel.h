@@ -96,12 +96,6 @@ private:
     // The early look at the certificate in the server's raw handshake bytes.
     bool offerEarlyCertificate(std::span<const std::uint8_t> handshakeBytes);
     void decryptPending();
-    // The records still to open: those lent by the running delivery from
-    // below, or else those kept.
-    std::span<const std::uint8_t> unopened() const;
-    void takeUnopened(std::size_t count);
-    // Keeps what is left of the lent bytes, ahead of anything that comes after.
-    void keepLent();
     // Hands opened data up, or keeps it while the layer above takes none.
     void deliverPlaintext(std::span<const std::uint8_t> fresh = {});
     // False when the layer above could not store it (the connection ends).
@@ -145,9 +139,6 @@ private:
     std::string credentialInputs_;
     std::unique_ptr<platform::security::TlsContext> tls_;
     ConsumableBytes pendingInput_;
-    // While a delivery from below opens records straight from the bytes it
-    // was given, what it has not yet opened of them.
-    std::optional<std::span<const std::uint8_t>> lentInput_;
     std::vector<std::uint8_t> pendingOutput_;
     std::vector<std::uint8_t> heldPlaintext_;
 };
