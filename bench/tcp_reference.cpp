@@ -4,10 +4,13 @@
 // so that both pay the same cost for every wake-up across processes.
 //
 // Usage: tcp_reference latency|throughput|burst COUNT SIZE
-// Prints one JSON line in the format morvane --bench uses.
+// Prints one JSON line in the format morvane --bench uses. With
+// BENCH_SERVER_CPU=N in the environment the echo process keeps to CPU N,
+// wherever the client was placed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +87,12 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (echo == 0) {
+        if (const char* cpu = std::getenv("BENCH_SERVER_CPU")) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(std::atoi(cpu), &set);
+            if (::sched_setaffinity(0, sizeof set, &set) != 0) std::perror("tcp_reference: sched_setaffinity");
+        }
         const int fd = ::accept(server, nullptr, nullptr);
         noDelay(fd);
         std::vector<char> buffer(std::max<std::size_t>(size, 2));

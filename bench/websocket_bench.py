@@ -16,8 +16,16 @@ resident set. Prints a table (medians over the runs; morvane/beast with the
 direction that is better for morvane; p99 for the latency workloads; peak
 RSS), then one JSON line per workload.
 
-Usage: websocket_bench.py BUILD_DIR [--runs N]
+Usage: websocket_bench.py BUILD_DIR [--runs N] [--only W1,W4] [--cpus same|split]
 (the script registers the control into a registry of its own)
+
+--cpus pins the server to CPU 0 and every client to CPU 0 too (same) or to
+CPU 1 (split). Unpinned, a one-message-at-a-time workload takes either speed
+from one round to the next, as the scheduler happens to place the two
+processes: on a virtual machine whose idle processors halt, a round trip
+between two processors costs several times one within a processor, since each
+message has to wake the other one. Pinned, each placement gives a steady
+figure of its own.
 """
 
 import argparse
@@ -34,12 +42,17 @@ WORKLOADS = [("W1", "latency", 20000, 64, False), ("W2", "throughput", 200, 1 <<
 RSS_MARK = "peak_rss_kib="
 
 
-def run(command, env=None):
+def pinned(cpu):
+    """What a child runs before its program: nothing, or keeping to `cpu`."""
+    return None if cpu is None else (lambda: os.sched_setaffinity(0, {cpu}))
+
+
+def run(command, env=None, cpu=None):
     """One client run: its JSON line from standard output, with the peak
     resident set /usr/bin/time wrote last on standard error."""
     try:
         out = subprocess.run(["/usr/bin/time", "-f", RSS_MARK + "%M", *command], capture_output=True, text=True,
-                             env=env, timeout=600)
+                             env=env, timeout=600, preexec_fn=pinned(cpu))
     except subprocess.TimeoutExpired:
         return {"ok": False, "error": "no result within 600 s"}
     lines = out.stdout.strip().splitlines()
@@ -134,7 +147,16 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("build")
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--only", help="the workloads to run, by id (W1,W4); all when not given")
+    parser.add_argument("--cpus", choices=("same", "split"), help="pin the server and the clients (see above)")
     args = parser.parse_args()
+    chosen = [w for w in WORKLOADS if not args.only or w[0] in args.only.upper().split(",")]
+    if not chosen:
+        parser.error(f"--only names none of {', '.join(w[0] for w in WORKLOADS)}")
+    if args.cpus == "split" and not {0, 1} <= os.sched_getaffinity(0):
+        parser.error("--cpus split needs CPUs 0 and 1")
+    server_cpu = 0 if args.cpus else None
+    client_cpu = {"same": 0, "split": 1}.get(args.cpus)
     build = os.path.abspath(args.build)
     registry = tempfile.mkdtemp(prefix="morvane-bench-")
     env = dict(os.environ, TALTRIX_COM_MACHINE_HIVE=os.path.join(registry, "m.reg"),
@@ -147,11 +169,13 @@ def main():
                    check=True, capture_output=True)
 
     lines, failed = [], False
-    for name, workload, count, size, tls in WORKLOADS:
+    for name, workload, count, size, tls in chosen:
         server_env = dict(os.environ, BENCH_TLS_CERT=cert, BENCH_TLS_KEY=key) if tls else None
-        client_env = dict(env, BENCH_CAFILE=cert) if tls else env
+        client_env = dict(env, BENCH_CAFILE=cert) if tls else dict(env)
+        if server_cpu is not None:
+            client_env["BENCH_SERVER_CPU"] = str(server_cpu)  # for tcp_reference's own echo process
         server = subprocess.Popen([os.path.join(build, "bench/websocket_bench_server"), "0", str(count), str(size)],
-                                  stdout=subprocess.PIPE, text=True, env=server_env)
+                                  stdout=subprocess.PIPE, text=True, env=server_env, preexec_fn=pinned(server_cpu))
         port = server.stdout.readline().split()[1]
         url = f"{'wss' if tls else 'ws'}://127.0.0.1:{port}/"
         commands = {"morvane": [os.path.join(build, "tools/morvane/morvane"), "--bench", workload, url],
@@ -163,7 +187,7 @@ def main():
         try:
             for round_number in range(args.runs):
                 for client in order[round_number % len(order):] + order[:round_number % len(order)]:
-                    result = run(commands[client] + [str(count), str(size)], client_env)
+                    result = run(commands[client] + [str(count), str(size)], client_env, client_cpu)
                     if not result.get("ok"):
                         failed = True
                         print(f"{name} {client} run {round_number + 1} failed: {result.get('error')}",
@@ -173,7 +197,7 @@ def main():
             server.kill()
             server.wait()
         line = {"id": name, "workload": workload, "scheme": "wss" if tls else "ws", "count": count, "size": size,
-                "runs": args.runs}
+                "runs": args.runs, "cpus": args.cpus or "any"}
         for client, results in clients.items():
             line[client] = summary(results, workload, count, size)
         compare(line, clients, workload)
