@@ -150,13 +150,15 @@ def main():
     parser.add_argument("--only", help="the workloads to run, by id (W1,W4); all when not given")
     parser.add_argument("--cpus", choices=("same", "split"), help="pin the server and the clients (see above)")
     args = parser.parse_args()
-    chosen = [w for w in WORKLOADS if not args.only or w[0] in args.only.upper().split(",")]
-    if not chosen:
-        parser.error(f"--only names none of {', '.join(w[0] for w in WORKLOADS)}")
-    if args.cpus == "split" and not {0, 1} <= os.sched_getaffinity(0):
-        parser.error("--cpus split needs CPUs 0 and 1")
+    known = [w[0] for w in WORKLOADS]
+    wanted = set(args.only.upper().split(",")) if args.only else set(known)
+    if wanted - set(known):
+        parser.error(f"--only: {', '.join(sorted(wanted - set(known)))} is not one of {', '.join(known)}")
+    chosen = [w for w in WORKLOADS if w[0] in wanted]
     server_cpu = 0 if args.cpus else None
     client_cpu = {"same": 0, "split": 1}.get(args.cpus)
+    if args.cpus and not {server_cpu, client_cpu} <= os.sched_getaffinity(0):
+        parser.error(f"--cpus {args.cpus} needs CPU {' and '.join(map(str, sorted({server_cpu, client_cpu})))}")
     build = os.path.abspath(args.build)
     registry = tempfile.mkdtemp(prefix="morvane-bench-")
     env = dict(os.environ, TALTRIX_COM_MACHINE_HIVE=os.path.join(registry, "m.reg"),
