@@ -11,6 +11,7 @@ from processes import RegisteredControlCase
 
 MORVANE = os.environ["MORVANE"]
 LIBRARY = os.environ["MORVANE_LIBRARY"]
+ECHO_SERVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "testdata", "ws_echo_server.py")
 
 
 class MorvaneToolTest(RegisteredControlCase):
@@ -72,6 +73,27 @@ class MorvaneToolTest(RegisteredControlCase):
             status, _, err = self.morvane(*args)
             self.assertEqual(status, 2, args)
             self.assertIn("--help", err)
+
+    def test_bench_checks_every_echo(self):
+        # The text echoes are checked in their events, the binary ones after;
+        # a changed last character or byte must be caught either way.
+        for workload, size, spoil, messages, error in (("latency", 64, 0, 40, None),
+                                                       ("latency", 64, 7, 6, "echo 6 differs from what was sent"),
+                                                       ("throughput", 100000, 2, 1, "echo 1 differs from what was sent")):
+            with self.subTest(workload=workload, spoil=spoil):
+                server = subprocess.Popen(["/usr/bin/python3", ECHO_SERVER, "--spoil", str(spoil)],
+                                          stdout=subprocess.PIPE, text=True)
+                try:
+                    port = int(server.stdout.readline())
+                    status, lines, _ = self.morvane("--bench", workload, f"ws://127.0.0.1:{port}/", "40", str(size))
+                finally:
+                    server.terminate()
+                    server.wait(timeout=10)
+                    server.stdout.close()
+                result = lines[-1]
+                self.assertEqual((status, result["ok"], result["messages"]), (0 if error is None else 1,
+                                                                              error is None, messages), result)
+                self.assertEqual(result.get("error"), error)
 
     def create_with_hives(self, machine, user):
         env = dict(self.env, TALTRIX_COM_MACHINE_HIVE=machine, TALTRIX_COM_USER_HIVE=user)

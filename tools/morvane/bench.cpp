@@ -268,61 +268,77 @@ bool isMessage(long i, std::span<const std::uint8_t> got, std::size_t size) {
     return differences == 0;
 }
 
-void roundTrips(LateBound& control, Inbox& inbox, const Bench& bench, bool binary, Outcome& outcome) {
-    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(binary ? binaryFormat : textFormat))),
-               "DataFormat")) {
+// Text echoes, one message at a time. Each echo is checked in its DataIn
+// event, and the next message goes out from that same event, as a host that
+// answers what it is told does: taking the event down and coming back round
+// the loop are then no longer part of the round trip.
+void textRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
+    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(textFormat))), "DataFormat")) return;
+    const auto size = static_cast<std::size_t>(bench.size);
+    // Text goes out as one BSTR, rewritten for each message and lent to the
+    // control (which converts it at once and keeps nothing of it).
+    const com::Variant sentText = com::Variant::fromBstr(com::allocBstrUnfilled(size));
+    if (sentText.bstrVal == nullptr) {
+        outcome.ok = false;
+        outcome.error = "no memory for a message of " + std::to_string(size) + " characters";
+        return;
+    }
+    Clock::time_point sendTime;
+    auto sendNext = [&] {
+        sendTime = Clock::now();
+        makeMessage(outcome.messages, std::span<char16_t>(sentText.bstrVal, size));
+        check(outcome, control.putLent("DataToSend", sentText), "DataToSend");
+    };
+    const Inbox::Consuming checking(inbox, [&](const Message& message) {
+        if (!outcome.ok || outcome.messages == bench.count) return;
+        if (message.format != textFormat || !sameText(message.textView, com::bstrView(sentText.bstrVal))) {
+            outcome.ok = false;
+            outcome.error = "echo " + std::to_string(outcome.messages) + " differs from what was sent";
+            return;
+        }
+        outcome.latenciesUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sendTime).count());
+        ++outcome.messages;
+        outcome.bytes += bench.size;
+        if (outcome.messages < bench.count) sendNext();
+    });
+    const Clock::time_point start = Clock::now();
+    sendNext();
+    const bool finished = outcome.ok && inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!finished && outcome.ok) {
+        outcome.ok = false;
+        outcome.error = "message " + std::to_string(outcome.messages) + ": " + inbox.failure();
+    }
+}
+
+// Binary echoes, one message at a time, each checked once its event is over.
+void binaryRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
+    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(binaryFormat))), "DataFormat")) {
         return;
     }
     const auto size = static_cast<std::size_t>(bench.size);
-    // Text goes out as one BSTR, rewritten for each message and lent to the
-    // control (which converts it at once and keeps nothing of it). Its echo
-    // is checked in its event, against that BSTR.
-    com::Variant sentText;
-    bool textEchoed = false;
-    bool textSame = false;
-    std::optional<Inbox::Consuming> checkingText;
-    if (!binary) {
-        sentText = com::Variant::fromBstr(com::allocBstrUnfilled(size));
-        if (sentText.bstrVal == nullptr) {
-            outcome.ok = false;
-            outcome.error = "no memory for a message of " + std::to_string(size) + " characters";
-            return;
-        }
-        checkingText.emplace(inbox, [&](const Message& message) {
-            textEchoed = true;
-            textSame = message.format == textFormat && sameText(message.textView, com::bstrView(sentText.bstrVal));
-        });
-    }
     Message echo;
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < bench.count && outcome.ok; ++i) {
         const Clock::time_point sendTime = Clock::now();
-        if (binary) {
-            // Each message is written into an array of its own, handed to
-            // the control and let go once it is sent, as a host that streams
-            // large messages would: it keeps no copy of what it sent.
-            const com::Variant outgoing =
-                com::Variant::fromArray(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
-            if (outgoing.parray == nullptr) {
-                outcome.ok = false;
-                outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
-                return;
-            }
-            makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
-            if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
-        } else {
-            makeMessage(i, std::span<char16_t>(sentText.bstrVal, size));
-            textEchoed = false;
-            if (!check(outcome, control.putLent("DataToSend", sentText), "DataToSend")) return;
+        // Each message is written into an array of its own, handed to the
+        // control and let go once it is sent, as a host that streams large
+        // messages would: it keeps no copy of what it sent.
+        const com::Variant outgoing =
+            com::Variant::fromArray(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
+        if (outgoing.parray == nullptr) {
+            outcome.ok = false;
+            outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
+            return;
         }
-        const bool arrived = binary ? inbox.next(echo) : inbox.runUntil([&] { return textEchoed; });
-        if (!arrived) {
+        makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
+        if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
+        if (!inbox.next(echo)) {
             outcome.ok = false;
             outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
             return;
         }
-        const bool same = binary ? isMessage(i, echo.bytes(), size) : textSame;
-        if (!same) {
+        if (!isMessage(i, echo.bytes(), size)) {
             outcome.ok = false;
             outcome.error = "echo " + std::to_string(i) + " differs from what was sent";
             return;
@@ -381,8 +397,10 @@ int runBench(LateBound& control, EventPrinter& events, const Bench& bench, bool 
     if (check(outcome, control.call("Connect", {com::Variant(codepage::utf8ToUtf16(bench.url))}), "Connect")) {
         if (bench.workload == "burst") {
             burst(control, inbox, bench, outcome);
+        } else if (bench.workload == "throughput") {
+            binaryRoundTrips(control, inbox, bench, outcome);
         } else {
-            roundTrips(control, inbox, bench, bench.workload == "throughput", outcome);
+            textRoundTrips(control, inbox, bench, outcome);
         }
         // Closing is not timed; a failure to close does not spoil the figures.
         control.call("Disconnect");
