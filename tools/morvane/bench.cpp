@@ -321,18 +321,21 @@ void binaryRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outc
     const Clock::time_point start = Clock::now();
     for (long i = 0; i < bench.count && outcome.ok; ++i) {
         const Clock::time_point sendTime = Clock::now();
-        // Each message is written into an array of its own, handed to the
-        // control and let go once it is sent, as a host that streams large
-        // messages would: it keeps no copy of what it sent.
-        const com::Variant outgoing =
-            com::Variant::fromArray(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
-        if (outgoing.parray == nullptr) {
-            outcome.ok = false;
-            outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
-            return;
+        {
+            // Each message is written into an array of its own, handed to the
+            // control and let go once it is sent, before its echo comes, as a
+            // host that streams large messages would: it keeps no copy of
+            // what it sent.
+            const com::Variant outgoing =
+                com::Variant::fromArray(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
+            if (outgoing.parray == nullptr) {
+                outcome.ok = false;
+                outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
+                return;
+            }
+            makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
+            if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
         }
-        makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
-        if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
         if (!inbox.next(echo)) {
             outcome.ok = false;
             outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
