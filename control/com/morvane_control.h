@@ -250,6 +250,8 @@ private:
     // automation type (any VARIANT for a byte array).
     HRESULT getProperty(DISPID dispid, std::optional<SHORT> index, VARIANT* out);
     HRESULT putProperty(DISPID dispid, std::optional<SHORT> index, const VARIANT& value);
+    // The puts of DataToSend and DataToSendB, past the checks every put makes.
+    HRESULT sendPayload(DISPID dispid, const VARIANT& value, DWORD help);
 
     // Typed ends of the two paths, for the vtable entries.
     HRESULT getBoolean(DISPID dispid, std::optional<SHORT> index, VARIANT_BOOL* value);

@@ -94,6 +94,9 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
             return raise(accessor_error::runtimeOnly, help);
         }
         if (property->access == PropertyAccess::ReadOnly) return raise(accessor_error::readOnly, help);
+        if (dispid == DISPID_MORVANE_DATATOSEND || dispid == DISPID_MORVANE_DATATOSENDB) {
+            return sendPayload(dispid, value, help);
+        }
         if (property->maximum && !inRange(*property, numberOf(*property, value))) {
             return raise(accessor_error::outOfRange, help);
         }
@@ -112,34 +115,8 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
             case AutomationType::Integer:
             case AutomationType::Long:
             case AutomationType::Enumeration: converted.number = numberOf(*property, value); break;
-            case AutomationType::String:
-                if (dispid == DISPID_MORVANE_DATATOSEND) {
-                    // A short message of plain ASCII, the common case of a
-                    // chatty host, goes out from the stack without a copy on
-                    // the heap.
-                    constexpr std::size_t shortText = 256;
-                    char narrowed[shortText];
-                    const std::u16string_view text = com::bstrView(value.bstrVal);
-                    if (text.size() <= shortText &&
-                        codepage::narrowAsciiText(static_cast<unsigned>(engine_.effectiveCodePage()), text, narrowed)) {
-                        const auto* bytes = reinterpret_cast<const std::uint8_t*>(narrowed);
-                        return raiseEngineCode(engine_.webSocket().send({bytes, text.size()}), help);
-                    }
-                }
-                // DataToSend is payload: every character counts, zeros included.
-                converted.text =
-                    engineText(value.bstrVal, dispid == DISPID_MORVANE_DATATOSEND ? com::BstrExtent::whole
-                                                                                  : com::BstrExtent::toFirstZero);
-                break;
+            case AutomationType::String: converted.text = engineText(value.bstrVal, com::BstrExtent::toFirstZero); break;
             case AutomationType::ByteArray: {
-                if (dispid == DISPID_MORVANE_DATATOSENDB) {
-                    int code = 0;
-                    if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) {
-                            code = engine_.webSocket().send(bytes);
-                        })) {
-                        return raiseEngineCode(code, help);
-                    }
-                }
                 std::optional<std::string> bytes = bytesFromVariant(value);
                 if (!bytes) return raise(accessor_error::notOneDimensional, help);
                 converted.text = std::move(*bytes);
@@ -149,6 +126,32 @@ HRESULT Morvane::putProperty(DISPID dispid, std::optional<SHORT> index, const VA
         }
         return raiseEngineCode(writeProperty(engine_, dispid, position, converted), help);
     });
+}
+
+// The payload of DataToSend and DataToSendB goes to the web-socket layer
+// from where the caller has it when it can: the bytes of an array, or a short
+// text of plain ASCII (the common case of a chatty host) narrowed on the
+// stack. Anything else is converted first. Every character of a text is
+// payload, zeros included.
+HRESULT Morvane::sendPayload(DISPID dispid, const VARIANT& value, DWORD help) {
+    const auto send = [&](std::span<const std::uint8_t> bytes) {
+        return raiseEngineCode(engine_.webSocket().send(bytes), help);
+    };
+    if (dispid == DISPID_MORVANE_DATATOSENDB) {
+        HRESULT hr = S_OK;
+        if (useBytesInPlace(value, [&](std::span<const std::uint8_t> bytes) { hr = send(bytes); })) return hr;
+        const std::optional<std::string> bytes = bytesFromVariant(value);
+        if (!bytes) return raise(accessor_error::notOneDimensional, help);
+        return send(bytesOf(*bytes));
+    }
+    constexpr std::size_t shortText = 256;
+    char narrowed[shortText];
+    const std::u16string_view text = com::bstrView(value.bstrVal);
+    if (text.size() <= shortText &&
+        codepage::narrowAsciiText(static_cast<unsigned>(engine_.effectiveCodePage()), text, narrowed)) {
+        return send({reinterpret_cast<const std::uint8_t*>(narrowed), text.size()});
+    }
+    return send(bytesOf(engineText(value.bstrVal, com::BstrExtent::whole)));
 }
 
 HRESULT Morvane::getBoolean(DISPID dispid, std::optional<SHORT> index, VARIANT_BOOL* value) {

@@ -1,7 +1,5 @@
 #include "control/com/property_binding.h"
 
-#include <span>
-
 #include "control/engine/morvane_engine.h"
 #include "control/include/morvane.h"
 
@@ -9,10 +7,6 @@ namespace morvane {
 namespace {
 
 constexpr int notBound = -1;
-
-std::span<const std::uint8_t> bytesOf(const std::string& text) {
-    return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
-}
 
 }  // namespace
 
@@ -97,8 +91,6 @@ int writeProperty(MorvaneEngine& e, std::int32_t dispid, std::size_t index, cons
         case DISPID_MORVANE_COOKIENAME: e.http().setCookieName(index, v.text); return 0;
         case DISPID_MORVANE_COOKIEVALUE: e.http().setCookieValue(index, v.text); return 0;
         case DISPID_MORVANE_DATAFORMAT: e.webSocket().setDataFormat(v.number); return 0;
-        case DISPID_MORVANE_DATATOSEND:
-        case DISPID_MORVANE_DATATOSENDB: return e.webSocket().send(bytesOf(v.text));
         case DISPID_MORVANE_FIREWALLAUTODETECT: e.proxy().setFirewallAutoDetect(v.boolean); return 0;
         case DISPID_MORVANE_FIREWALLTYPE: e.proxy().setFirewallType(v.number); return 0;
         case DISPID_MORVANE_FIREWALLHOST: e.proxy().firewallHost = v.text; return 0;

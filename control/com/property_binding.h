@@ -26,7 +26,9 @@ std::size_t indexedCount(const MorvaneEngine& engine, std::int32_t dispid);
 
 // 0, or the engine's error code. `index` is already checked against
 // indexedCount. Properties without a read (write-only) or write (read-only)
-// give -1: the caller refuses them before they get here.
+// give -1: the caller refuses them before they get here. The payloads
+// (DataToSend, DataToSendB) are sent by the caller itself, from where the
+// host has them, and give -1 here too.
 int readProperty(MorvaneEngine& engine, std::int32_t dispid, std::size_t index, PropertyValue& value);
 int writeProperty(MorvaneEngine& engine, std::int32_t dispid, std::size_t index, const PropertyValue& value);
 

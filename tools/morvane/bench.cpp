@@ -218,6 +218,17 @@ struct Outcome {
     long long bytes = 0;
     double seconds = 0;
     std::vector<double> latenciesUs;
+
+    void fail(std::string why) {
+        ok = false;
+        error = std::move(why);
+    }
+    // One more message of the run, and its round trip when it had one.
+    void count(const Bench& bench, std::optional<Clock::time_point> sent = std::nullopt) {
+        if (sent) latenciesUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - *sent).count());
+        ++messages;
+        bytes += bench.size;
+    }
 };
 
 void printResult(const Bench& bench, const Outcome& outcome) {
@@ -241,9 +252,16 @@ void printResult(const Bench& bench, const Outcome& outcome) {
 
 bool check(Outcome& outcome, const CallResult& result, std::string_view what) {
     if (result.ok()) return true;
-    outcome.ok = false;
-    outcome.error = std::string(what) + " failed: " + codepage::utf16ToUtf8(result.description);
+    outcome.fail(std::string(what) + " failed: " + codepage::utf16ToUtf8(result.description));
     return false;
+}
+
+// Runs the loop until all of the run's messages have come, or something went
+// wrong, and times the run from `start`.
+void awaitTheRest(Inbox& inbox, const Bench& bench, Outcome& outcome, Clock::time_point start) {
+    const bool finished = outcome.ok && inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
+    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (!finished && outcome.ok) outcome.fail("message " + std::to_string(outcome.messages) + ": " + inbox.failure());
 }
 
 // Whether `got` is message i of a run, as makeMessage wrote it; every byte
@@ -273,14 +291,12 @@ bool isMessage(long i, std::span<const std::uint8_t> got, std::size_t size) {
 // answers what it is told does: taking the event down and coming back round
 // the loop are then no longer part of the round trip.
 void textRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
-    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(textFormat))), "DataFormat")) return;
     const auto size = static_cast<std::size_t>(bench.size);
     // Text goes out as one BSTR, rewritten for each message and lent to the
     // control (which converts it at once and keeps nothing of it).
     const com::Variant sentText = com::Variant::fromBstr(com::allocBstrUnfilled(size));
     if (sentText.bstrVal == nullptr) {
-        outcome.ok = false;
-        outcome.error = "no memory for a message of " + std::to_string(size) + " characters";
+        outcome.fail("no memory for a message of " + std::to_string(size) + " characters");
         return;
     }
     Clock::time_point sendTime;
@@ -292,30 +308,19 @@ void textRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outcom
     const Inbox::Consuming checking(inbox, [&](const Message& message) {
         if (!outcome.ok || outcome.messages == bench.count) return;
         if (message.format != textFormat || !sameText(message.textView, com::bstrView(sentText.bstrVal))) {
-            outcome.ok = false;
-            outcome.error = "echo " + std::to_string(outcome.messages) + " differs from what was sent";
+            outcome.fail("echo " + std::to_string(outcome.messages) + " differs from what was sent");
             return;
         }
-        outcome.latenciesUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sendTime).count());
-        ++outcome.messages;
-        outcome.bytes += bench.size;
+        outcome.count(bench, sendTime);
         if (outcome.messages < bench.count) sendNext();
     });
     const Clock::time_point start = Clock::now();
     sendNext();
-    const bool finished = outcome.ok && inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!finished && outcome.ok) {
-        outcome.ok = false;
-        outcome.error = "message " + std::to_string(outcome.messages) + ": " + inbox.failure();
-    }
+    awaitTheRest(inbox, bench, outcome, start);
 }
 
 // Binary echoes, one message at a time, each checked once its event is over.
 void binaryRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
-    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(binaryFormat))), "DataFormat")) {
-        return;
-    }
     const auto size = static_cast<std::size_t>(bench.size);
     Message echo;
     const Clock::time_point start = Clock::now();
@@ -329,55 +334,42 @@ void binaryRoundTrips(LateBound& control, Inbox& inbox, const Bench& bench, Outc
             const com::Variant outgoing =
                 com::Variant::fromArray(VT_UI1, SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(size)));
             if (outgoing.parray == nullptr) {
-                outcome.ok = false;
-                outcome.error = "no memory for a message of " + std::to_string(size) + " bytes";
+                outcome.fail("no memory for a message of " + std::to_string(size) + " bytes");
                 return;
             }
             makeMessage(i, std::span<char>(static_cast<char*>(outgoing.parray->pvData), size));
             if (!check(outcome, control.putLent("DataToSendB", outgoing), "DataToSendB")) return;
         }
         if (!inbox.next(echo)) {
-            outcome.ok = false;
-            outcome.error = "message " + std::to_string(i) + ": " + inbox.failure();
+            outcome.fail("message " + std::to_string(i) + ": " + inbox.failure());
             return;
         }
         if (!isMessage(i, echo.bytes(), size)) {
-            outcome.ok = false;
-            outcome.error = "echo " + std::to_string(i) + " differs from what was sent";
+            outcome.fail("echo " + std::to_string(i) + " differs from what was sent");
             return;
         }
         // The echo's array is let go at once, not when the next echo takes
         // its place: a host does not keep a megabyte it has finished with.
         echo.array.clear();
-        outcome.latenciesUs.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sendTime).count());
-        ++outcome.messages;
-        outcome.bytes += bench.size;
+        outcome.count(bench, sendTime);
     }
     outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 void burst(LateBound& control, Inbox& inbox, const Bench& bench, Outcome& outcome) {
-    if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(textFormat))), "DataFormat")) return;
     // Each message is checked in its event, as a host that streams would.
     const Inbox::Consuming checking(inbox, [&](const Message& message) {
         if (!outcome.ok || outcome.messages == bench.count) return;
         if (message.format != textFormat || message.textView.size() != static_cast<std::size_t>(bench.size)) {
-            outcome.ok = false;
-            outcome.error = "message " + std::to_string(outcome.messages) + " is not a text message of " +
-                            std::to_string(bench.size) + " bytes";
+            outcome.fail("message " + std::to_string(outcome.messages) + " is not a text message of " +
+                         std::to_string(bench.size) + " bytes");
             return;
         }
-        ++outcome.messages;
-        outcome.bytes += bench.size;
+        outcome.count(bench);
     });
     const Clock::time_point start = Clock::now();
     if (!check(outcome, control.put("DataToSend", com::Variant(std::u16string_view(u"go"))), "DataToSend")) return;
-    const bool finished = inbox.runUntil([&] { return !outcome.ok || outcome.messages == bench.count; });
-    outcome.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    if (!finished && outcome.ok) {
-        outcome.ok = false;
-        outcome.error = "message " + std::to_string(outcome.messages) + ": " + inbox.failure();
-    }
+    awaitTheRest(inbox, bench, outcome, start);
 }
 
 }  // namespace
@@ -398,7 +390,10 @@ int runBench(LateBound& control, EventPrinter& events, const Bench& bench, bool 
         control.put("SSLAcceptServerCertEncoded", com::Variant(codepage::utf8ToUtf16(certificate.str())));
     }
     if (check(outcome, control.call("Connect", {com::Variant(codepage::utf8ToUtf16(bench.url))}), "Connect")) {
-        if (bench.workload == "burst") {
+        const short format = bench.workload == "throughput" ? binaryFormat : textFormat;
+        if (!check(outcome, control.put("DataFormat", com::Variant(static_cast<LONG>(format))), "DataFormat")) {
+            // Nothing is sent in a format the control refused.
+        } else if (bench.workload == "burst") {
             burst(control, inbox, bench, outcome);
         } else if (bench.workload == "throughput") {
             binaryRoundTrips(control, inbox, bench, outcome);
