@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/text/ascii_blocks.h"
+
 #include <cstdlib>
 #include <random>
 #include <vector>
@@ -167,6 +169,35 @@ TEST(CodePageFastPaths, LongTextsReadAsTheirPieces) {
     // Double-byte code pages always take the general path.
     EXPECT_FALSE(widenOneToOne(932, "abc", wideAscii.data()));
     EXPECT_FALSE(widenOneToOne(12345, "abc", wideAscii.data()));
+}
+
+// Long ASCII runs are widened a block at a time, with AVX2 where the
+// processor has it: that path must stop at the same block as the portable
+// one and write the same units, wherever the first byte of 0x80 or above
+// falls and however the output is placed, and write nothing past what it
+// reports.
+TEST(CodePageFastPaths, WideBlocksMatchThePortableOnes) {
+    std::string run(520, 'q');
+    for (std::size_t k = 0; k < run.size(); ++k) run[k] = static_cast<char>(0x20 + k % 0x5F);
+    for (const std::size_t length : {0u, 63u, 64u, 65u, 128u, 255u, 256u, 520u}) {
+        for (const std::size_t stop : {std::string::npos, std::size_t{0}, std::size_t{31}, std::size_t{32},
+                                       std::size_t{63}, std::size_t{64}, std::size_t{200}, std::size_t{519}}) {
+            std::string text = run.substr(0, length);
+            if (stop < length) text[stop] = '\xE9';
+            const auto* in = reinterpret_cast<const std::uint8_t*>(text.data());
+            const std::size_t whole = stop < length ? stop / 64 * 64 : length / 64 * 64;
+            for (std::size_t offset = 0; offset < 4; ++offset) {
+                std::u16string wide(length + 8, u'#');
+                std::u16string portable(length + 8, u'#');
+                const std::size_t done = detail::widenAsciiBlocks(in, text.size(), wide.data() + offset);
+                ASSERT_EQ(done, whole) << length << " " << stop << " " << offset;
+                EXPECT_EQ(detail::widenAsciiBlocksPortable(in, text.size(), portable.data() + offset), whole);
+                EXPECT_EQ(wide, portable) << length << " " << stop << " " << offset;
+                EXPECT_EQ(wide.substr(offset, done), std::u16string(run.begin(), run.begin() + done));
+                EXPECT_EQ(wide.substr(offset + done), std::u16string(length + 8 - offset - done, u'#'));
+            }
+        }
+    }
 }
 
 // The same for the way back: long texts narrowed block-wise must read as
