@@ -34,6 +34,16 @@ public:
                                   const std::string& description) = 0;
     // 3: `dataFormat` is the message's opcode; the payload keeps embedded zero bytes.
     virtual void dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> text, bool eom) = 0;
+    // A long payload is on its way; the next dataIn carries it. `soFar` is
+    // what has come of it, from its first byte (it stays as it is, though it
+    // may move, until that dataIn), and `total` how long it will be; `first`
+    // starts a payload. The last call, right before the dataIn, has it whole.
+    // A payload whose dataIn never comes (the connection ended) is simply
+    // followed by another that is first. Lets a listener do its work on the
+    // payload as it arrives instead of all at once when it ends.
+    virtual void dataArriving(std::span<const std::uint8_t> soFar, std::uint64_t total, bool first) {
+        (void)soFar, (void)total, (void)first;
+    }
     // 4: the close code and reason.
     virtual void disconnected(std::int16_t statusCode, const std::string& description) = 0;
     // 5: a failure that no member call was there to return.

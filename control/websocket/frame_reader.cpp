@@ -5,6 +5,7 @@
 namespace morvane::websocket {
 
 void FrameReader::reset() {
+    ++serial_;
     roomLent_ = false;
     stage_ = Stage::kFirstByte;
     inMessage_ = false;
@@ -31,6 +32,18 @@ FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete, std::span<c
 void FrameReader::withdrawRoom() {
     message_.resize(roomStart_);
     roomLent_ = false;
+}
+
+std::optional<FrameReader::ArrivingPayload> FrameReader::payloadArriving() const {
+    if (stage_ != Stage::kPayload || roomLent_ || target_ == Target::kInterleaved) return std::nullopt;
+    const std::uint8_t opcode = target_ == Target::kMessage ? messageOpcode_ : opcode_;
+    if (opcode != kOpText && opcode != kOpBinary) return std::nullopt;
+    // A message collected whole is one payload only from its last frame on;
+    // before that its length is not known.
+    const bool collected = target_ == Target::kMessage && options_.bufferMessage;
+    if (collected && !fin_) return std::nullopt;
+    const std::uint64_t total = collected ? messageSize_ : length_;
+    return ArrivingPayload{serial_, message_, total};
 }
 
 std::span<std::uint8_t> FrameReader::payloadRoom() {
@@ -146,6 +159,7 @@ bool FrameReader::takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& 
         return false;
     }
     if (length == 0 || length > options_.maxMessageSize || bytes.size() - header < length) return false;
+    ++serial_;
     fin_ = true;
     opcode_ = opcode;
     masked_ = false;
@@ -193,6 +207,7 @@ std::optional<FrameEvent> FrameReader::beginPayload() {
         return event;
     }
     if (target_ == Target::kMessage) messageSize_ += length_;
+    ++serial_;
     received_ = 0;
     stage_ = Stage::kPayload;
     if (length_ == 0) return finishFrame({});

@@ -76,6 +76,20 @@ public:
     // The bytes still to come of the payload now being read; 0 outside one.
     std::uint64_t payloadAwaited() const { return stage_ == Stage::kPayload ? length_ - received_ : 0; }
 
+    // A text or binary payload part of the way in whose whole length is
+    // known: what has come of the payload the next data event will carry,
+    // from its first byte, and how long it will be. Between feeds only (no
+    // room lent); nothing for control frames, or for a message collected
+    // whole before its last frame has begun.
+    struct ArrivingPayload {
+        std::uint64_t serial = 0;  // the same from the payload's first bytes to its event
+        std::span<const std::uint8_t> soFar;
+        std::uint64_t total = 0;
+    };
+    std::optional<ArrivingPayload> payloadArriving() const;
+    // Changes with every frame begun, and on reset.
+    std::uint64_t frameSerial() const { return serial_; }
+
     // Back to the start of a frame, nothing kept.
     void reset();
 
@@ -139,6 +153,7 @@ private:
     platform::memory::UninitializedBytes control_;
     bool clearMessage_ = false;
     bool clearControl_ = false;
+    std::uint64_t serial_ = 0;
 };
 
 }  // namespace morvane::websocket

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "control/websocket/frame_writer.h"
@@ -60,11 +61,52 @@ enum class Delivery {
     someRoomsUnused,
 };
 
+// What payloadArriving has shown of the payload on its way, byte by byte as
+// it was first shown, to be checked against the event that ends it: that
+// event must come next, carry that payload unchanged, and be as long as
+// promised.
+struct Promise {
+    std::uint64_t serial = 0;
+    std::string shown;
+    std::uint64_t total = 0;
+};
+
+void notePromise(const FrameReader& reader, std::optional<Promise>& promise) {
+    const auto arriving = reader.payloadArriving();
+    if (!arriving) return;
+    if (promise && promise->serial != arriving->serial) ADD_FAILURE() << "a payload was promised and never came";
+    if (!promise || promise->serial != arriving->serial) promise = Promise{arriving->serial, {}, arriving->total};
+    ASSERT_EQ(arriving->total, promise->total);
+    ASSERT_GE(arriving->soFar.size(), promise->shown.size());
+    promise->shown.append(arriving->soFar.begin() + static_cast<std::ptrdiff_t>(promise->shown.size()),
+                          arriving->soFar.end());
+}
+
+void keepsPromise(const FrameReader& reader, const FrameEvent& event, std::optional<Promise>& promise,
+                  std::size_t* kept) {
+    if (!promise) return;
+    EXPECT_EQ(event.kind, FrameEventKind::kData);
+    EXPECT_EQ(reader.frameSerial(), promise->serial);
+    EXPECT_EQ(event.payload.size(), promise->total);
+    const std::string payload(event.payload.begin(), event.payload.end());
+    EXPECT_TRUE(payload.starts_with(promise->shown)) << promise->shown.size() << " bytes shown";
+    if (kept) ++*kept;
+    promise.reset();
+}
+
 // Hands `input` over in pieces of `piece` bytes (0 = all at once) and records
-// every event, resuming after each one as a caller would.
+// every event, resuming after each one as a caller would. Whatever
+// payloadArriving shows between calls is held to the event that follows;
+// `kept` counts the payloads it showed on their way.
 std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece = 0, Delivery delivery = Delivery::fed,
-                      std::size_t* roomBytes = nullptr) {
+                      std::size_t* roomBytes = nullptr, std::size_t* kept = nullptr) {
     std::vector<Seen> seen;
+    std::optional<Promise> promise;
+    auto take = [&](const std::optional<FrameEvent>& event) {
+        if (!event) return notePromise(reader, promise);
+        keepsPromise(reader, *event, promise, kept);
+        seen.push_back(seenOf(*event));
+    };
     std::size_t offset = 0;
     bool skip = false;
     while (offset < input.size()) {
@@ -76,7 +118,7 @@ std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece
                 const std::size_t written = std::min(size, room.size());
                 std::copy_n(input.data() + offset, written, room.data());
                 if (roomBytes) *roomBytes += written;
-                if (const auto event = reader.payloadWritten(written)) seen.push_back(seenOf(*event));
+                take(reader.payloadWritten(written));
                 offset += written;
                 continue;
             }
@@ -84,7 +126,7 @@ std::vector<Seen> run(FrameReader& reader, const Bytes& input, std::size_t piece
         std::span<const std::uint8_t> chunk(input.data() + offset, size);
         while (!chunk.empty()) {
             const auto step = reader.feed(chunk);
-            if (step.event) seen.push_back(seenOf(*step.event));
+            take(step.event);
             if (step.consumed == 0 && !step.event) return seen;  // the reader has stopped
             chunk = chunk.subspan(step.consumed);
         }
@@ -186,9 +228,18 @@ TEST_P(FrameReaderCases, EveryCaseGivesTheSameEventsWholeByteByByteAndInOddPiece
         for (const Delivery delivery : {Delivery::fed, Delivery::intoRooms, Delivery::someRoomsUnused}) {
             FrameReader reader({.bufferMessage = c.bufferMessage});
             std::size_t roomBytes = 0;
-            EXPECT_EQ(run(reader, c.input, GetParam(), delivery, &roomBytes), c.expected)
+            std::size_t shownOnTheirWay = 0;
+            EXPECT_EQ(run(reader, c.input, GetParam(), delivery, &roomBytes, &shownOnTheirWay), c.expected)
                 << c.name << ", delivery " << static_cast<int>(delivery);
             EXPECT_TRUE(reader.idle()) << c.name;
+            // Data payloads that come in pieces are shown on their way; those
+            // that come whole, or are collected and not yet known whole, not.
+            if (GetParam() != 0 && c.input.size() > 100000) {
+                EXPECT_GT(shownOnTheirWay, 0u) << c.name;
+            }
+            if (GetParam() == 0) {
+                EXPECT_EQ(shownOnTheirWay, 0u) << c.name;
+            }
             // Rooms are lent for the long unmasked payloads that come in pieces.
             if (delivery == Delivery::intoRooms && GetParam() != 0 && c.input.size() > 100000) {
                 EXPECT_GT(roomBytes, 0u) << c.name;

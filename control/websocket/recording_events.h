@@ -8,6 +8,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "control/engine/engine_events.h"
@@ -20,10 +21,19 @@ struct ReceivedData {
     bool eom = false;
 };
 
+// One dataArriving call.
+struct Arrival {
+    std::string soFar;
+    std::uint64_t total = 0;
+    bool first = false;
+};
+
 class RecordingEvents : public IgnoringEvents {
 public:
     std::vector<std::string> log;
     std::vector<ReceivedData> data;
+    // For each entry of `data`, the dataArriving calls that came before it.
+    std::vector<std::vector<Arrival>> arrivals;
     std::vector<std::pair<int, std::string>> disconnects;
     std::vector<std::pair<int, std::string>> errors;
     int readyToSendCount = 0;
@@ -49,7 +59,11 @@ public:
     void connectionStatus(const std::string& text, std::int16_t code, const std::string& description) override {
         log.push_back("Status " + text + " " + std::to_string(code) + " " + description);
     }
+    void dataArriving(std::span<const std::uint8_t> soFar, std::uint64_t total, bool first) override {
+        arriving_.push_back({std::string(reinterpret_cast<const char*>(soFar.data()), soFar.size()), total, first});
+    }
     void dataIn(std::int16_t format, std::span<const std::uint8_t> bytes, bool eom) override {
+        arrivals.push_back(std::exchange(arriving_, {}));
         data.push_back({format, std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()), eom});
         log.push_back("DataIn " + std::to_string(format) + " " + std::to_string(bytes.size()) + (eom ? " EOM" : ""));
         if (onDataIn) onDataIn(data.back());
@@ -87,6 +101,9 @@ public:
         log.push_back("SetCookie " + name + "|" + value + "|" + expires + "|" + domain + "|" + path + "|" +
                       (secure ? "secure" : ""));
     }
+
+private:
+    std::vector<Arrival> arriving_;
 };
 
 // Runs the engine's wait steps until `done` holds; false after 20 s.

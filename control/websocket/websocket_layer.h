@@ -171,6 +171,8 @@ private:
     // bytes go to the reader as they come.
     bool parsingAsBytesCome() const;
     void handleFrameEvent(const websocket::FrameEvent& event);
+    // Tells the listener how far a long payload has come (dataArriving).
+    void announceArrival();
     void applyCloseAction(const websocket::CloseAction& action);
     void raiseCloseEvents(const websocket::CloseRecord& record);
     // The message writer: queued output first, then the serialised frames,
@@ -200,6 +202,8 @@ private:
     // A receive pass is running; a pass asked for from inside one (by a
     // handler reading DataInText) is left to the running one.
     bool parsing_ = false;
+    // The reader's frame whose payload was last announced as arriving.
+    std::optional<std::uint64_t> announcedFrame_;
 };
 
 }  // namespace morvane

@@ -243,5 +243,61 @@ TEST(WebSocketLayerTest, AnAnswerCutByAResetReportsTheReset) {
     EXPECT_TRUE(orderly.events.logged("Status Websocket connection broken. 200 OK"));
 }
 
+// A long payload is announced as it arrives: first once, then growing, every
+// piece the start of what DataIn then carries, the last one whole; short
+// payloads and fragments not yet known whole are not announced.
+TEST(WebSocketLayerTest, LongPayloadsAreAnnouncedOnTheirWayAndThenWhole) {
+    std::string big(200000, 'b');
+    for (std::size_t k = 0; k < big.size(); k += 1001) big[k] = static_cast<char>('a' + k % 26);
+    const std::string_view view(big);
+    struct AnnounceCase {
+        const char* name;
+        bool bufferMessage;
+        std::string wire;
+        std::vector<bool> announced;  // for each DataIn: whether its payload was announced
+    };
+    const AnnounceCase cases[] = {
+        {"one long frame", false, serverFrame(true, 2, big), {true}},
+        {"a short frame", false, serverFrame(true, 1, view.substr(0, 60000)), {false}},
+        {"two long fragments, delivered as they come",
+         false,
+         serverFrame(false, 2, view.substr(0, 120000)) + serverFrame(true, 0, view.substr(120000)),
+         {true, true}},
+        {"two fragments, collected whole",
+         true,
+         serverFrame(false, 1, view.substr(0, 120000)) + serverFrame(true, 0, view.substr(120000)),
+         {true}},
+        {"a ping between long fragments, collected whole",
+         true,
+         serverFrame(false, 2, view.substr(0, 100000)) + serverFrame(true, 9, "p") +
+             serverFrame(true, 0, view.substr(100000)),
+         {true}},
+    };
+    for (const AnnounceCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        LayerStack stack;
+        ASSERT_EQ(stack.set(c.bufferMessage ? "BufferMessage=True" : "BufferMessage=False"), 0);
+        stack.open();
+        for (std::size_t at = 0; at < c.wire.size(); at += 30000) stack.stream.peerSends(c.wire.substr(at, 30000));
+        stack.stream.play();
+        ASSERT_EQ(stack.events.data.size(), c.announced.size());
+        for (std::size_t i = 0; i < c.announced.size(); ++i) {
+            const std::string& payload = stack.events.data[i].bytes;
+            const std::vector<testing::Arrival>& arrivals = stack.events.arrivals[i];
+            EXPECT_EQ(!arrivals.empty(), c.announced[i]) << "DataIn " << i;
+            if (arrivals.empty()) continue;
+            EXPECT_EQ(arrivals.back().soFar, payload) << "DataIn " << i;
+            for (std::size_t k = 0; k < arrivals.size(); ++k) {
+                EXPECT_EQ(arrivals[k].first, k == 0) << "DataIn " << i << ", call " << k;
+                EXPECT_EQ(arrivals[k].total, payload.size()) << "DataIn " << i << ", call " << k;
+                EXPECT_TRUE(payload.starts_with(arrivals[k].soFar)) << "DataIn " << i << ", call " << k;
+                if (k > 0) {
+                    EXPECT_GT(arrivals[k].soFar.size(), arrivals[k - 1].soFar.size()) << k;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace morvane

@@ -15,6 +15,9 @@ namespace morvane {
 namespace {
 
 constexpr std::string_view disconnectedText = "Websocket disconnected.";
+// Payloads from this length on are announced as they arrive; shorter ones
+// come in one or two reads, with nothing to gain.
+constexpr std::uint64_t announcedFrom = 64 * 1024;
 
 std::string_view asText(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
@@ -115,7 +118,18 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh, std::optio
     // Parsed bytes leave the buffer once per pass, not once per frame.
     frameBuffer_.erase(0, std::min(parsedOffset_, frameBuffer_.size()));
     parsedOffset_ = 0;
+    if (http_.isOpen()) announceArrival();
     parsing_ = false;
+}
+
+void WebSocketLayer::announceArrival() {
+    const auto arriving = frames_.payloadArriving();
+    if (!arriving || arriving->total < announcedFrom || arriving->soFar.empty()) return;
+    EngineEvents* events = context_.events();
+    if (!events) return;
+    const bool first = announcedFrame_ != arriving->serial;
+    announcedFrame_ = arriving->serial;
+    events->dataArriving(arriving->soFar, arriving->total, first);
 }
 
 void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
@@ -123,8 +137,13 @@ void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
         case websocket::FrameEventKind::kData:
             if (event.payload.empty() && !event.complete) break;
             if (EngineEvents* events = context_.events()) {
+                // A payload announced on its way is told once more, whole.
+                if (announcedFrame_ == frames_.frameSerial()) {
+                    events->dataArriving(event.payload, event.payload.size(), false);
+                }
                 events->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
             }
+            announcedFrame_.reset();
             if (singlePacketMode_) {
                 dataInEom_ = event.complete;
                 keptPayload_.assign(asText(event.payload));
