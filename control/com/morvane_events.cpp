@@ -1,5 +1,6 @@
 #include "control/com/morvane_events.h"
 
+#include <limits>
 #include <utility>
 
 #include "control/include/morvane.h"
@@ -81,15 +82,74 @@ void MorvaneEvents::connectionStatus(const std::string& connectionEvent, std::in
     fire(DISPID_MORVANEEVENT_CONNECTIONSTATUS, args);
 }
 
+void MorvaneEvents::dataArriving(std::span<const std::uint8_t> soFar, std::uint64_t total, bool first) {
+    using Stage = ArrivingText::Stage;
+    if (first) arriving_ = {};
+    if (arriving_.stage == Stage::given_up || point_.empty() || frozen_) return;
+    if (soFar.size() > total || total > std::numeric_limits<UINT>::max() / sizeof(char16_t)) {
+        giveUpArriving();
+        return;
+    }
+    if (arriving_.stage == Stage::waiting) {
+        // Not for a length the server merely claims: the Text is begun once a
+        // quarter of the payload is in, so that it never holds more than
+        // eight times the bytes received.
+        if (soFar.size() < total / 4) return;
+        BSTR text = com::allocBstrUnfilled(static_cast<UINT>(total));
+        if (text == nullptr) {
+            giveUpArriving();
+            return;
+        }
+        arriving_.stage = Stage::making;
+        arriving_.text = com::Variant::fromBstr(text);
+        arriving_.total = total;
+        arriving_.codePage = codePage_;
+    }
+    // Another code page from here on (a handler changed it): made again.
+    if (arriving_.codePage != codePage_) arriving_.made = 0;
+    arriving_.codePage = codePage_;
+    if (arriving_.total != total || soFar.size() < arriving_.made ||
+        !codepage::widenOneToOne(static_cast<unsigned>(codePage_), view(soFar.subspan(arriving_.made)),
+                                 arriving_.text.bstrVal + arriving_.made)) {
+        // Not one character a byte in this code page: DataIn converts it.
+        giveUpArriving();
+        return;
+    }
+    arriving_.made = soFar.size();
+    if (arriving_.made == total) {
+        arriving_.stage = Stage::made;
+        arriving_.payload = soFar.data();
+    }
+}
+
+void MorvaneEvents::giveUpArriving() {
+    arriving_ = {};
+    arriving_.stage = ArrivingText::Stage::given_up;
+}
+
+com::Variant MorvaneEvents::dataText(std::span<const std::uint8_t> payload) {
+    // What was made as a payload arrived serves its own DataIn only.
+    ArrivingText arriving = std::exchange(arriving_, {});
+    if (arriving.stage == ArrivingText::Stage::made && arriving.payload == payload.data() &&
+        arriving.total == payload.size() && arriving.codePage == codePage_) {
+        return std::move(arriving.text);
+    }
+    return text(view(payload));
+}
+
 void MorvaneEvents::dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> payload, bool eom) {
-    if (point_.empty()) return;
+    if (point_.empty()) {
+        arriving_ = {};
+        return;
+    }
     const auto keepAlive = holdOwnerForEvent();
     const SlotScope slot(dataInText_, payload);
-    com::Variant args[] = {integer(dataFormat), text(view(payload)), com::Variant::fromBool(eom)};
+    com::Variant args[] = {integer(dataFormat), dataText(payload), com::Variant::fromBool(eom)};
     fire(DISPID_MORVANEEVENT_DATAIN, args);
 }
 
 void MorvaneEvents::disconnected(std::int16_t statusCode, const std::string& description) {
+    arriving_ = {};  // a payload cut off by the end of the connection
     if (point_.empty()) return;
     const auto keepAlive = holdOwnerForEvent();
     com::Variant args[] = {integer(statusCode), text(description)};

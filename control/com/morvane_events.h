@@ -38,6 +38,9 @@ public:
     void connectionStatus(const std::string& connectionEvent, std::int16_t statusCode,
                           const std::string& description) override;
     void dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> text, bool eom) override;
+    // The Text of a long payload is made as its bytes arrive, where each
+    // byte is one character: only its last piece is left for DataIn.
+    void dataArriving(std::span<const std::uint8_t> soFar, std::uint64_t total, bool first) override;
     void disconnected(std::int16_t statusCode, const std::string& description) override;
     void error(std::int16_t errorCode, const std::string& description) override;
     void header(const std::string& field, const std::string& value) override;
@@ -51,6 +54,12 @@ public:
 
 private:
     com::Variant text(std::string_view bytes) const;
+    // The Text of the payload dataIn is given: the one made as it arrived
+    // when that is this payload's, whole and in the code page now in use;
+    // made from the payload otherwise.
+    com::Variant dataText(std::span<const std::uint8_t> payload);
+    // The payload on its way is left for DataIn to convert.
+    void giveUpArriving();
     // Taken first thing in every event and dropped last: the slots and the
     // arguments are the owner's until the event has returned.
     com::ComPtr<IUnknown> holdOwner() const;
@@ -62,6 +71,17 @@ private:
     const com::ConnectionPoint& point_;
     int codePage_ = 0;
     bool frozen_ = false;
+    // The Text of a payload on its way.
+    struct ArrivingText {
+        enum class Stage { waiting, making, made, given_up };
+        Stage stage = Stage::waiting;
+        com::Variant text;  // a BSTR of `total` characters, the first `made` of them written
+        std::uint64_t total = 0;
+        std::size_t made = 0;
+        int codePage = 0;
+        const std::uint8_t* payload = nullptr;  // where the payload lay, once whole
+    };
+    ArrivingText arriving_;
     std::span<const std::uint8_t> dataInText_;
     std::span<const std::uint8_t> certEncoded_;
     int runDepth_ = 0;

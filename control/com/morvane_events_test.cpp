@@ -3,10 +3,12 @@
 // slots readable only while their event runs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "control/com/morvane_engine_hook.h"
 #include "control/com/morvane_test_support.h"
+#include "platform/text/code_page.h"
 
 namespace morvane::testing {
 namespace {
@@ -179,6 +181,92 @@ TEST_F(MorvaneEventsTest, TextFollowsTheCodePageSetting) {
     EXPECT_EQ(shown(sink_.seen[0].args[1]), u"caf\u00e9");
     EXPECT_EQ(shown(sink_.seen[1].args[1]), u"caf\u00e9");
     EXPECT_EQ(shown(sink_.seen[2].args[1]), u"\u20ac");
+}
+
+// A long payload's Text is made as its bytes arrive where each byte is one
+// character. Whatever the code page, the pieces and what happens between
+// them, the sink must see the Text of the payload DataIn carries, converted
+// whole in the code page in use then.
+TEST_F(MorvaneEventsTest, TextMadeAsAPayloadArrivesIsTheTextOfTheWholePayload) {
+    std::string plain(300000, 'a');
+    for (std::size_t k = 0; k < plain.size(); k += 997) plain[k] = static_cast<char>(0x20 + k % 0x5F);
+    std::string accented = plain;
+    accented[5000] = accented[150001] = '\xE9';  // Latin in 1252, Greek in 1253
+    accented[299999] = '\xD2';                    // no character in 1253
+    const std::string zeds(plain.size(), 'z');
+    // Each piece writes a payload's bytes up to `end` into the engine's buffer
+    // (from 0 when it is the first of its payload) and announces them.
+    struct Piece {
+        const std::string* payload;
+        std::size_t end;
+        bool first = false;
+        const char16_t* codePageBefore = nullptr;
+    };
+    struct ArrivalCase {
+        const char* name;
+        const char16_t* codePage;
+        std::vector<Piece> pieces;
+        bool lastAnnounced = true;  // the whole payload told once more before DataIn
+        bool other = false;         // DataIn carries another payload as long, from elsewhere
+        const char16_t* codePageBeforeDataIn = nullptr;
+    };
+    const ArrivalCase cases[] = {
+        {"1252 in quarters", u"1252", {{&accented, 75000, true}, {&accented, 150000}, {&accented, 225000}}},
+        {"1253 with a byte it has no character for", u"1253", {{&accented, 80000, true}, {&accented, 290000}}},
+        {"UTF-8, all ASCII", u"65001", {{&plain, 100000, true}, {&plain, 200000}}},
+        {"UTF-8 with a two-byte sequence split between pieces",
+         u"65001",
+         {{&accented, 150001, true}, {&accented, 150002}}},
+        {"begun late: less than a quarter came first", u"1252", {{&accented, 1000, true}, {&accented, 2000}}},
+        {"the code page changed between pieces",
+         u"1252",
+         {{&accented, 100000, true}, {&accented, 200000, false, u"1253"}}},
+        {"the code page changed after the last piece",
+         u"1253",
+         {{&accented, 100000, true}, {&accented, 300000}},
+         true,
+         false,
+         u"1252"},
+        {"a payload cut off, then another as long in the same place",
+         u"1252",
+         {{&zeds, 100000, true}, {&plain, 200000, true}, {&plain, 250000}}},
+        {"not told whole before DataIn", u"1252", {{&accented, 100000, true}, {&accented, 250000}}, false},
+        {"DataIn carries another payload", u"1252", {{&accented, 100000, true}}, true, true},
+    };
+    const auto useCodePage = [&](const char16_t* codePage) {
+        EXPECT_EQ(control_->config(std::u16string(u"CodePage=") + codePage).hr, S_OK);
+        const std::u16string digits(codePage);
+        return static_cast<unsigned>(std::stoul(std::string(digits.begin(), digits.end())));
+    };
+    for (const ArrivalCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        unsigned codePage = useCodePage(c.codePage);
+        std::string buffer(plain.size(), '\0');
+        std::size_t written = 0;
+        const std::string* payload = nullptr;
+        for (const Piece& piece : c.pieces) {
+            if (piece.codePageBefore) codePage = useCodePage(piece.codePageBefore);
+            if (piece.first) written = 0;
+            payload = piece.payload;
+            std::copy(payload->begin() + static_cast<std::ptrdiff_t>(written),
+                      payload->begin() + static_cast<std::ptrdiff_t>(piece.end), buffer.begin() + written);
+            written = piece.end;
+            engine().dataArriving(span(std::string_view(buffer).substr(0, written)), buffer.size(), piece.first);
+        }
+        std::copy(payload->begin() + static_cast<std::ptrdiff_t>(written), payload->end(), buffer.begin() + written);
+        if (c.lastAnnounced) engine().dataArriving(span(buffer), buffer.size(), false);
+        if (c.codePageBeforeDataIn) codePage = useCodePage(c.codePageBeforeDataIn);
+        const std::string& carried = c.other ? plain : buffer;
+        sink_.seen.clear();
+        engine().dataIn(2, span(carried), true);
+        ASSERT_EQ(sink_.seen.size(), 1u);
+        const std::u16string seen = shown(sink_.seen[0].args[1]);
+        const std::u16string expected = codepage::multiByteToWide(codePage, carried).text;
+        // Where they part, rather than three hundred thousand characters each.
+        const auto [at, _] = std::mismatch(seen.begin(), seen.end(), expected.begin(), expected.end());
+        EXPECT_TRUE(seen == expected) << "lengths " << seen.size() << " and " << expected.size() << ", apart from "
+                                      << at - seen.begin();
+    }
 }
 
 TEST_F(MorvaneEventsTest, AHandlerMayCallTheControlAndDropItsLastReference) {
