@@ -1,9 +1,11 @@
 // Server frames: parsed whole, in small pieces and received into the
 // reader's rooms, which must all give the same events; the cap must hold
-// whatever lengths the frames declare.
+// whatever lengths the frames declare, and a payload shown on its way must
+// be the start of what its event then carries.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,8 +25,32 @@ struct Seen {
     bool operator==(const Seen&) const = default;
 };
 
-void record(std::vector<Seen>& seen, const FrameEvent& e, const FrameReaderOptions& options) {
+// The payload last shown on its way, and its frame.
+struct Shown {
+    std::uint64_t serial = 0;
+    std::string soFar;
+    std::uint64_t total = 0;
+};
+
+void note(const FrameReader& reader, std::optional<Shown>& shown, const FrameReaderOptions& options) {
+    const auto arriving = reader.payloadArriving();
+    if (!arriving) return;
+    if (arriving->soFar.size() > arriving->total || arriving->total > options.maxMessageSize) std::abort();
+    if (shown && shown->serial != arriving->serial) std::abort();  // shown, then never delivered
+    shown = Shown{arriving->serial, std::string(arriving->soFar.begin(), arriving->soFar.end()), arriving->total};
+}
+
+void record(std::vector<Seen>& seen, const FrameEvent& e, const FrameReaderOptions& options,
+            const FrameReader& reader, std::optional<Shown>& shown) {
     if (e.payload.size() > options.maxMessageSize) std::abort();
+    if (shown) {
+        const std::string payload(e.payload.begin(), e.payload.end());
+        if (e.kind != FrameEventKind::kData || reader.frameSerial() != shown->serial ||
+            payload.size() != shown->total || !payload.starts_with(shown->soFar)) {
+            std::abort();
+        }
+        shown.reset();
+    }
     seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
     if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
 }
@@ -35,6 +61,7 @@ std::vector<Seen> parse(std::span<const std::uint8_t> input, std::size_t piece, 
                         bool rooms = false) {
     FrameReader reader(options);
     std::vector<Seen> seen;
+    std::optional<Shown> shown;
     std::size_t offset = 0;
     while (offset < input.size() && !reader.failed()) {
         auto chunk = input.subspan(offset, std::min(piece, input.size() - offset));
@@ -43,14 +70,22 @@ std::vector<Seen> parse(std::span<const std::uint8_t> input, std::size_t piece, 
             if (!room.empty()) {
                 const std::size_t written = std::min(room.size(), chunk.size());
                 std::copy_n(chunk.data(), written, room.data());
-                if (const auto event = reader.payloadWritten(written)) record(seen, *event, options);
+                if (const auto event = reader.payloadWritten(written)) {
+                    record(seen, *event, options, reader, shown);
+                } else {
+                    note(reader, shown, options);
+                }
                 offset += written;
                 continue;
             }
         }
         while (!chunk.empty()) {
             const auto step = reader.feed(chunk);
-            if (step.event) record(seen, *step.event, options);
+            if (step.event) {
+                record(seen, *step.event, options, reader, shown);
+            } else {
+                note(reader, shown, options);
+            }
             if (step.consumed == 0 && !step.event) break;
             chunk = chunk.subspan(step.consumed);
         }
