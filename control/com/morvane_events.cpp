@@ -84,7 +84,7 @@ void MorvaneEvents::connectionStatus(const std::string& connectionEvent, std::in
 
 void MorvaneEvents::dataArriving(std::span<const std::uint8_t> soFar, std::uint64_t total, bool first) {
     using Stage = ArrivingText::Stage;
-    if (first) arriving_ = {};
+    if (first && arriving_.stage != Stage::waiting) arriving_ = {};
     if (arriving_.stage == Stage::given_up || point_.empty() || frozen_) return;
     if (soFar.size() > total || total > std::numeric_limits<UINT>::max() / sizeof(char16_t)) {
         giveUpArriving();
@@ -127,7 +127,7 @@ void MorvaneEvents::giveUpArriving() {
     arriving_.stage = ArrivingText::Stage::given_up;
 }
 
-com::Variant MorvaneEvents::dataText(std::span<const std::uint8_t> payload) {
+com::Variant MorvaneEvents::arrivedText(std::span<const std::uint8_t> payload) {
     // What was made as a payload arrived serves its own DataIn only.
     ArrivingText arriving = std::exchange(arriving_, {});
     if (arriving.stage == ArrivingText::Stage::made && arriving.payload == payload.data() &&
@@ -139,12 +139,15 @@ com::Variant MorvaneEvents::dataText(std::span<const std::uint8_t> payload) {
 
 void MorvaneEvents::dataIn(std::int16_t dataFormat, std::span<const std::uint8_t> payload, bool eom) {
     if (point_.empty()) {
-        arriving_ = {};
+        if (arriving_.stage != ArrivingText::Stage::waiting) arriving_ = {};
         return;
     }
     const auto keepAlive = holdOwnerForEvent();
     const SlotScope slot(dataInText_, payload);
-    com::Variant args[] = {integer(dataFormat), dataText(payload), com::Variant::fromBool(eom)};
+    // Most payloads were never announced: nothing was made for them.
+    com::Variant args[] = {integer(dataFormat),
+                           arriving_.stage == ArrivingText::Stage::waiting ? text(view(payload)) : arrivedText(payload),
+                           com::Variant::fromBool(eom)};
     fire(DISPID_MORVANEEVENT_DATAIN, args);
 }
 

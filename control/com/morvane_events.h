@@ -54,10 +54,10 @@ public:
 
 private:
     com::Variant text(std::string_view bytes) const;
-    // The Text of the payload dataIn is given: the one made as it arrived
-    // when that is this payload's, whole and in the code page now in use;
-    // made from the payload otherwise.
-    com::Variant dataText(std::span<const std::uint8_t> payload);
+    // The Text of the payload dataIn is given, once something was made on
+    // its way: what was made when that is this payload's, whole and in the
+    // code page now in use; made from the payload otherwise.
+    com::Variant arrivedText(std::span<const std::uint8_t> payload);
     // The payload on its way is left for DataIn to convert.
     void giveUpArriving();
     // Taken first thing in every event and dropped last: the slots and the

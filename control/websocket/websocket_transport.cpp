@@ -3,6 +3,7 @@
 // mean for the connection, and the writers that put frames on the wire.
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "control/engine/engine_errors.h"
 #include "control/engine/engine_events.h"
@@ -138,12 +139,11 @@ void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
             if (event.payload.empty() && !event.complete) break;
             if (EngineEvents* events = context_.events()) {
                 // A payload announced on its way is told once more, whole.
-                if (announcedFrame_ == frames_.frameSerial()) {
+                if (announcedFrame_ && std::exchange(announcedFrame_, std::nullopt) == frames_.frameSerial()) {
                     events->dataArriving(event.payload, event.payload.size(), false);
                 }
                 events->dataIn(static_cast<std::int16_t>(event.opcode), event.payload, event.complete);
             }
-            announcedFrame_.reset();
             if (singlePacketMode_) {
                 dataInEom_ = event.complete;
                 keptPayload_.assign(asText(event.payload));
