@@ -40,26 +40,17 @@ __attribute__((target("avx2"))) std::size_t widenAsciiBlocksAvx2(const std::uint
 
 }  // namespace
 
-bool widenAsciiBlocksUseAvx2() {
+#endif
+
+std::size_t widenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+#if defined(CODEPAGE_HAVE_AVX2_PATH)
     static const bool avx2 = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") != 0;
     }();
-    return avx2;
-}
-
-std::size_t widenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
-    return widenAsciiBlocksUseAvx2() ? widenAsciiBlocksAvx2(in, n, out) : widenAsciiBlocksPortable(in, n, out);
-}
-
-#else
-
-bool widenAsciiBlocksUseAvx2() { return false; }
-
-std::size_t widenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out) {
+    if (avx2) return widenAsciiBlocksAvx2(in, n, out);
+#endif
     return widenAsciiBlocksPortable(in, n, out);
 }
-
-#endif
 
 }  // namespace codepage::detail

@@ -86,8 +86,6 @@ inline bool outputAligned(const char16_t* out) { return (reinterpret_cast<std::u
 std::size_t widenAsciiBlocks(const std::uint8_t* in, std::size_t n, char16_t* out);
 // The same without looking for AVX2, for comparing the two.
 std::size_t widenAsciiBlocksPortable(const std::uint8_t* in, std::size_t n, char16_t* out);
-// Whether widenAsciiBlocks takes the AVX2 path on this processor.
-bool widenAsciiBlocksUseAvx2();
 
 // Widens the leading ASCII bytes of in[0, n) into out and returns how many
 // it widened: all of them, or up to the first byte of 0x80 or above.
