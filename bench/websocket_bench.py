@@ -16,6 +16,13 @@ resident set. Prints a table (medians over the runs; morvane/beast with the
 direction that is better for morvane; p99 for the latency workloads; peak
 RSS), then one JSON line per workload.
 
+On W1, tcp_reference also runs as a loop-driven client would wait: in
+epoll_wait before each receive, and with the receive completed by io_uring in
+its wait (where the kernel and the build allow it). Their distance from the
+blocking receive is the floor under any client that keeps a message loop
+running while it waits, as the control does and the synchronous Beast client
+does not; it is printed under the table.
+
 Usage: websocket_bench.py BUILD_DIR [--runs N] [--only W1,W4] [--cpus same|split]
 (the script registers the control into a registry of its own)
 
@@ -112,6 +119,8 @@ def compare(line, clients, workload):
         line["morvane_vs_beast_per_round"] = round(statistics.median(pairs), 3)
     if line.get("tcp"):
         line["morvane_vs_tcp"] = round(m[key] / line["tcp"][key], 3)
+    if line.get("tcp-epoll"):
+        line["morvane_vs_tcp_epoll"] = round(m[key] / line["tcp-epoll"][key], 3)
 
 
 def number(value, unit):
@@ -141,6 +150,15 @@ def print_table(lines):
         print(f"{title:<22}{unit:<6}{number(get('morvane'), unit):>9}{number(get('beast'), unit):>9}{tcp:>9}  "
               f"{ratio:<20}{p99[0]:>12}{p99[1]:>10}{rss[0] + '/' + rss[1]:>14}")
     print("(medians over the runs; MB = 10^6 B one way; msg/s in millions; RSS: peak resident set per process)")
+    for line in lines:
+        if not line.get("tcp") or not line.get("tcp-epoll"):
+            continue
+        block = line["tcp"]["median_us"]
+        waits = [f"blocking {block:.1f}"] + [
+            f"{how} {line[name]['median_us']:.1f} (+{line[name]['median_us'] - block:.1f})"
+            for name, how in (("tcp-epoll", "epoll then receive"), ("tcp-uring", "io_uring receive in the wait"))
+            if line.get(name)]
+        print(f"{line['id']} plain TCP by how the client waits, us: {', '.join(waits)}")
 
 
 def main():
@@ -184,13 +202,21 @@ def main():
                     "beast": [os.path.join(build, "bench/beast_reference_client"), workload, url]}
         if not tls:
             commands["tcp"] = [os.path.join(build, "bench/tcp_reference"), workload]
+        # How a loop-driven client waits, for the latency workload on plain TCP
+        # (the io_uring one only where it can run: it counts as no failure).
+        waits = {"tcp-epoll": "epoll", "tcp-uring": "uring"} if workload == "latency" and not tls else {}
+        for client in waits:
+            commands[client] = commands["tcp"]
         order = list(commands)
         clients = {client: [] for client in order}
         try:
             for round_number in range(args.runs):
                 for client in order[round_number % len(order):] + order[:round_number % len(order)]:
-                    result = run(commands[client] + [str(count), str(size)], client_env, client_cpu)
-                    if not result.get("ok"):
+                    wait = [waits[client]] if client in waits else []
+                    result = run(commands[client] + [str(count), str(size)] + wait, client_env, client_cpu)
+                    if not result.get("ok") and client == "tcp-uring":
+                        print(f"{name} {client}: {result.get('error')}", file=sys.stderr)
+                    elif not result.get("ok"):
                         failed = True
                         print(f"{name} {client} run {round_number + 1} failed: {result.get('error')}",
                               file=sys.stderr)
