@@ -28,12 +28,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
+
+#include "bench/blocking_io.h"
 
 #ifdef TCP_REFERENCE_URING
 #include <liburing.h>
@@ -41,27 +42,11 @@
 
 namespace {
 
+using bench::percentile;
+using bench::readAll;
+using bench::writeAll;
+
 using Clock = std::chrono::steady_clock;
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-bool readAll(int fd, char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
-}
 
 enum class Wait { Block, Epoll, Uring };
 
@@ -101,13 +86,6 @@ bool readAllThroughRing(io_uring& ring, int fd, char* data, std::size_t size) {
 void noDelay(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-double percentile(std::vector<double> values, double fraction) {
-    if (values.empty()) return 0;
-    std::sort(values.begin(), values.end());
-    const auto rank = static_cast<std::size_t>(std::ceil(fraction * static_cast<double>(values.size())));
-    return values[std::max<std::size_t>(rank, 1) - 1];
 }
 
 }  // namespace

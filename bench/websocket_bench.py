@@ -23,6 +23,11 @@ blocking receive is the floor under any client that keeps a message loop
 running while it waits, as the control does and the synchronous Beast client
 does not; it is printed under the table.
 
+On W1 and W2, websocket_floor runs too: the least a WebSocket client can do
+(blocking, each message framed and masked, each echo read and compared, no
+events or conversions). What it loses to plain TCP is the protocol's cost on
+this machine; it is printed under the table with the clients' share of it.
+
 Usage: websocket_bench.py BUILD_DIR [--runs N] [--only W1,W4] [--cpus same|split]
 (the script registers the control into a registry of its own)
 
@@ -121,6 +126,8 @@ def compare(line, clients, workload):
         line["morvane_vs_tcp"] = round(m[key] / line["tcp"][key], 3)
     if line.get("tcp-epoll"):
         line["morvane_vs_tcp_epoll"] = round(m[key] / line["tcp-epoll"][key], 3)
+    if line.get("floor"):
+        line["morvane_vs_floor"] = round(m[key] / line["floor"][key], 3)
 
 
 def number(value, unit):
@@ -159,6 +166,14 @@ def print_table(lines):
             for name, how in (("tcp-epoll", "epoll then receive"), ("tcp-uring", "io_uring receive in the wait"))
             if line.get(name)]
         print(f"{line['id']} plain TCP by how the client waits, us: {', '.join(waits)}")
+    for line in lines:
+        if not line.get("tcp") or not line.get("floor"):
+            continue
+        key, unit, higher_better = FIGURES[line["workload"]]
+        floor = line["floor"][key]
+        shares = ", ".join(f"{name} {line[name][key] / floor:.2f}" for name in ("morvane", "beast") if line.get(name))
+        print(f"{line['id']} the protocol's floor: {number(floor, unit)} {unit}, {floor / line['tcp'][key]:.2f} times "
+              f"plain TCP; the clients, times the floor ({'higher' if higher_better else 'lower'} better): {shares}")
 
 
 def main():
@@ -202,6 +217,8 @@ def main():
                     "beast": [os.path.join(build, "bench/beast_reference_client"), workload, url]}
         if not tls:
             commands["tcp"] = [os.path.join(build, "bench/tcp_reference"), workload]
+            if workload != "burst":
+                commands["floor"] = [os.path.join(build, "bench/websocket_floor"), workload, url]
         # How a loop-driven client waits, for the latency workload on plain TCP
         # (the io_uring one only where it can run: it counts as no failure).
         waits = {"tcp-epoll": "epoll", "tcp-uring": "uring"} if workload == "latency" and not tls else {}
