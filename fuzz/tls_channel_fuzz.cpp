@@ -4,7 +4,8 @@
 // and optionally with one byte changed. Cut anywhere, the channel must
 // complete the handshake and hand up exactly what the server sent; with a
 // byte changed, it may fail, but it must never hand up anything the server
-// did not send, and never crash.
+// did not send, and never crash. The layer above may offer room for
+// records to be opened in place, of a size the input chooses.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -35,9 +36,19 @@ public:
     std::vector<int> connects;
     std::string received;
     void streamConnected(int code) override { connects.push_back(code); }
+    std::size_t roomSize = 0;
+    std::vector<std::uint8_t> room;
     int streamReceived(std::span<const std::uint8_t> data, bool) override {
         received.append(data.begin(), data.end());
         return 0;
+    }
+    std::span<std::uint8_t> receiveRoom() override {
+        room.assign(roomSize, 0);
+        return room;
+    }
+    int receivedInPlace(std::size_t count) override {
+        if (count > room.size()) std::abort();
+        return streamReceived(std::span(room).first(count), false);
     }
     void streamReadyToSend() override {}
     void streamClosed(int, const std::string&) override {}
@@ -64,8 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static const Pki pki;
     static const st::ServerConfig config(pki.leaf, {});
     if (size < 4) return 0;
-    // Byte 0: whether to corrupt; bytes 1-2: which server byte; byte 3: how.
+    // Byte 0: whether to corrupt (bit 0) and the room above (the rest, in
+    // threes); bytes 1-2: which server byte; byte 3: how.
     const bool corrupt = (data[0] & 1) != 0;
+    const std::size_t roomSize = static_cast<std::size_t>(data[0] >> 1) * 3;
     const std::size_t corruptAt = static_cast<std::size_t>(data[1]) << 8 | data[2];
     const std::uint8_t corruptWith = data[3] == 0 ? 0x5a : data[3];
     Cutter cutter(std::span<const std::uint8_t>(data + 4, size - 4));
@@ -77,6 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TestStream stream(context);
     morvane::TlsChannel channel(context, stream, settings, [] { return true; });
     Above above;
+    above.roomSize = roomSize;
     channel.setListener(&above);
     st::MemoryTlsServer server(config);
     std::size_t serverBytes = 0;

@@ -442,7 +442,8 @@ int TlsChannel::abortHandshake(int code) {
 
 void TlsChannel::decryptPending() {
     while (tls_ && state_ == State::Established && !renegotiating_ && !pendingInput_.empty() && acceptData_) {
-        const sec::DecryptResult step = tls_->decrypt(pendingInput_);
+        const std::span<std::uint8_t> room = roomForPlaintext();
+        const sec::DecryptResult step = tls_->decrypt(pendingInput_, room);
         if (!step.token.empty()) sendRaw(step.token);
         switch (step.status) {
             case sec::SEC_E_INCOMPLETE_MESSAGE: pendingInput_.consume(step.consumed); return;
@@ -468,6 +469,7 @@ void TlsChannel::decryptPending() {
                 continue;
             case sec::SEC_E_OK:
                 pendingInput_.consume(step.consumed);
+                if (step.placed > 0 && !handUpInPlace(room.first(step.placed))) return;
                 if (!step.plaintext.empty()) {
                     context_.logDebugTraffic(TrafficDirection::Receive, step.plaintext);
                     deliverPlaintext(step.plaintext);
@@ -485,10 +487,27 @@ void TlsChannel::decryptPending() {
     }
 }
 
+std::span<std::uint8_t> TlsChannel::roomForPlaintext() {
+    if (!heldPlaintext_.empty() || !acceptData_ || delivering_ || !listener_) return {};
+    return listener_->receiveRoom();
+}
+
+bool TlsChannel::handUpInPlace(std::span<const std::uint8_t> placed) {
+    context_.logDebugTraffic(TrafficDirection::Receive, placed);
+    delivering_ = true;
+    const int code = listener_->receivedInPlace(placed.size());
+    delivering_ = false;
+    return handedUp(code);
+}
+
 bool TlsChannel::handUp(std::span<const std::uint8_t> plaintext) {
     delivering_ = true;
     const int code = listener_->streamReceived(plaintext, false);
     delivering_ = false;
+    return handedUp(code);
+}
+
+bool TlsChannel::handedUp(int code) {
     if (code != errc::outOfMemory) return true;
     context_.raiseError(errc::outOfMemory, "Out of memory [ssllb]. Aborting connection.");
     below_.close(errc::outOfMemory);

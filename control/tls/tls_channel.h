@@ -100,6 +100,12 @@ private:
     void deliverPlaintext(std::span<const std::uint8_t> fresh = {});
     // False when the layer above could not store it (the connection ends).
     bool handUp(std::span<const std::uint8_t> plaintext);
+    // Where the next record may be opened: the room the layer above has for
+    // the rest of a large payload, when nothing waits to go up before it.
+    std::span<std::uint8_t> roomForPlaintext();
+    bool handUpInPlace(std::span<const std::uint8_t> placed);
+    // False when the layer above ran out of memory: the connection is closed.
+    bool handedUp(int code);
     // Subject and issuer texts in the control's code page.
     std::string inCodePage(const std::optional<std::string>& utf8) const;
     // Fails the handshake: the channel is reset, the layer above hears

@@ -51,12 +51,25 @@ public:
     int ready = 0;
     // Run for each piece, as a handler that pumps messages would.
     std::function<void(const std::string&)> onPiece;
+    std::vector<std::uint8_t> room;
 
     void streamConnected(int code) override { connects.push_back(code); }
     int streamReceived(std::span<const std::uint8_t> data, bool) override {
         pieces.push_back(text(data));
         if (onPiece) onPiece(pieces.back());
         return 0;
+    }
+    // Room for bytes put in place, as a layer collecting a large payload
+    // offers it; none while roomSize is 0. What is put there is a piece too.
+    std::size_t roomSize = 0;
+    std::size_t placed = 0;
+    std::span<std::uint8_t> receiveRoom() override {
+        room.assign(roomSize, 0);
+        return room;
+    }
+    int receivedInPlace(std::size_t count) override {
+        placed += count;
+        return streamReceived(std::span(room).first(count), false);
     }
     void streamReadyToSend() override { ++ready; }
     void streamClosed(int code, const std::string&) override { closes.push_back(code); }
@@ -203,6 +216,39 @@ TEST(TlsChannelTest, RecordsGoBothWaysCutAndJoinedAnyWay) {
     stack.channel.setAcceptData(true);
     stack.stream.play();
     EXPECT_EQ(stack.above.received(), "onetwosplitlater");
+}
+
+// Records are opened into the room the layer above offers, what does not fit
+// goes up behind it, and a layer that pauses in between is offered none
+// until it takes data again: nothing is lost or reordered.
+TEST(TlsChannelTest, RecordsOpenedIntoTheRoomAboveKeepTheirOrder) {
+    for (const std::size_t roomSize : {std::size_t{1}, std::size_t{4096}, std::size_t{16384}, std::size_t{65536}}) {
+        for (const bool pause : {false, true}) {
+            SCOPED_TRACE(::testing::Message() << roomSize << (pause ? " pausing" : ""));
+            ChannelStack stack(Pki::get().leaf);
+            ASSERT_EQ(stack.connect(), 0);
+            std::string large(40000, '\0');
+            for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i * 5 % 26);
+            stack.above.roomSize = roomSize;
+            bool paused = false;
+            if (pause) {
+                stack.above.onPiece = [&](const std::string&) {
+                    if (!std::exchange(paused, true)) stack.channel.setAcceptData(false);
+                };
+            }
+            std::vector<std::uint8_t> records = stack.server->send(large);
+            const std::vector<std::uint8_t> tail = stack.server->send("tail");
+            records.insert(records.end(), tail.begin(), tail.end());
+            stack.fromServer(records);
+            if (pause) {
+                EXPECT_EQ(stack.above.pieces.size(), 1u);
+                stack.channel.setAcceptData(true);
+                stack.stream.play();
+            }
+            EXPECT_EQ(stack.above.received(), large + "tail");
+            EXPECT_GE(stack.above.placed, std::min(roomSize, large.size()));
+        }
+    }
 }
 
 // Records are opened where the layer below holds them. What a paused layer

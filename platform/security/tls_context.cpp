@@ -237,7 +237,7 @@ TokenResult TlsContext::refuseRenegotiation(std::span<const std::uint8_t> input)
     return result;
 }
 
-DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
+DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input, std::span<std::uint8_t> room) {
     KeepUnread keep{input_};
     DecryptResult result;
     result.extra = input.size();
@@ -283,13 +283,20 @@ DecryptResult TlsContext::decrypt(std::span<const std::uint8_t> input) {
     result.extra = input.size() - scan.length;
     emptyErrorQueue();
     // A record's plaintext is shorter than the record, so the first read
-    // takes all of it, straight into the result. Only when OpenSSL still
-    // holds something (it never should: it was given this one record) is
-    // it read on: a read only to learn that nothing more is there costs
-    // nearly a thousand instructions, a twentieth of a small round trip.
-    result.plaintext.resize(scan.length);
-    int got = SSL_read(ssl_.get(), result.plaintext.data(), static_cast<int>(scan.length));
-    result.plaintext.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    // takes all of it, straight into the room or the result. Only when
+    // OpenSSL still holds something (what did not fit the room; otherwise
+    // it never should: it was given this one record) is it read on: a read
+    // only to learn that nothing more is there costs nearly a thousand
+    // instructions, a twentieth of a small round trip.
+    int got;
+    if (!room.empty()) {
+        got = SSL_read(ssl_.get(), room.data(), static_cast<int>(std::min(room.size(), scan.length)));
+        result.placed = got > 0 ? static_cast<std::size_t>(got) : 0;
+    } else {
+        result.plaintext.resize(scan.length);
+        got = SSL_read(ssl_.get(), result.plaintext.data(), static_cast<int>(scan.length));
+        result.plaintext.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
     std::uint8_t buffer[kMaxMessageSize];
     while (got > 0 && (SSL_has_pending(ssl_.get()) == 1 || input_.pending() > 0)) {
         got = SSL_read(ssl_.get(), buffer, sizeof buffer);

@@ -45,6 +45,7 @@ using PlaintextBytes = memory::UninitializedBytes;
 
 struct DecryptResult {
     SecStatus status = SEC_E_OK;
+    std::size_t placed = 0;    // plaintext opened into the room given, ahead of `plaintext`
     PlaintextBytes plaintext;  // may be empty for a record that carried none
     // Bytes OpenSSL must send in answer (a TLS 1.3 KeyUpdate), to go out
     // before anything else.
@@ -93,7 +94,10 @@ public:
     // SEC_I_RENEGOTIATE when a TLS 1.2 server asks for a new handshake.
     // That HelloRequest is not consumed: it stays at the front of the pending
     // input for initialize() (go along) or refuseRenegotiation() (refuse).
-    DecryptResult decrypt(std::span<const std::uint8_t> input);
+    // With `room`, the record's plaintext is opened into it first (`placed`
+    // says how much went there) and only what does not fit comes in
+    // `plaintext`, behind it.
+    DecryptResult decrypt(std::span<const std::uint8_t> input, std::span<std::uint8_t> room = {});
 
     // Refuses a renegotiation the server asked for: OpenSSL reads the pending
     // HelloRequest with renegotiation switched off and answers with the

@@ -304,6 +304,35 @@ TEST_P(ByMask, TwoRecordsInOneReadComeOutOneByOne) {
     EXPECT_EQ(second.extra, 0u);
 }
 
+// A record opened into a room: what fits goes there, the rest follows in
+// the plaintext, and the two together are the record's plaintext.
+TEST_P(ByMask, ARecordOpenedIntoARoomKeepsWhatDoesNotFitBehindIt) {
+    Link link(acquireCredentials(credentialOptions(GetParam())), rsaServer());
+    ASSERT_EQ(link.handshake("localhost"), SEC_E_OK);
+    std::string ignored;
+    ASSERT_EQ(link.decryptAll(ignored), SEC_E_OK);
+    std::string sent(5000, '\0');
+    for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i * 7 % 26);
+    for (const std::size_t roomSize : {std::size_t{1}, std::size_t{100}, sent.size() - 1, sent.size(), std::size_t{65536}}) {
+        SCOPED_TRACE(roomSize);
+        link.deliver(link.server.send(sent));
+        link.deliver(link.server.send("next"));
+        std::vector<std::uint8_t> room(roomSize, 0xEE);
+        DecryptResult first = link.decryptOnce(room);
+        ASSERT_EQ(first.status, SEC_E_OK);
+        ASSERT_EQ(first.placed, std::min(roomSize, sent.size()));
+        EXPECT_TRUE(std::all_of(room.begin() + static_cast<std::ptrdiff_t>(first.placed), room.end(),
+                                [](std::uint8_t b) { return b == 0xEE; }));
+        EXPECT_EQ(std::string(room.begin(), room.begin() + static_cast<std::ptrdiff_t>(first.placed)) +
+                      std::string(first.plaintext.begin(), first.plaintext.end()),
+                  sent);
+        EXPECT_GT(first.extra, 0u);  // the next record is left for the next call
+        DecryptResult second = link.decryptOnce();
+        ASSERT_EQ(second.status, SEC_E_OK);
+        EXPECT_EQ(std::string(second.plaintext.begin(), second.plaintext.end()), "next");
+    }
+}
+
 // An error some other code left on the thread's queue is not taken for a
 // failure of the next record call, nor does it hide the server's close.
 TEST_P(ByMask, ErrorsLeftOnTheQueueByOthersFailNoRecord) {

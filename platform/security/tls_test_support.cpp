@@ -68,8 +68,8 @@ SecStatus Link::handshake(const std::string& target, std::size_t chunk) {
     return handshakeStatuses.back();
 }
 
-DecryptResult Link::decryptOnce() {
-    DecryptResult result = client.decrypt(pending);
+DecryptResult Link::decryptOnce(std::span<std::uint8_t> room) {
+    DecryptResult result = client.decrypt(pending, room);
     consume(result.consumed);
     if (!result.token.empty()) sendToServer(result.token);
     return result;

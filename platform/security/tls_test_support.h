@@ -35,8 +35,9 @@ public:
     SecStatus handshake(const std::string& target, std::size_t chunk = SIZE_MAX);
     // Bytes from the server into the client's pending input.
     void deliver(const std::vector<std::uint8_t>& bytes);
-    // One decrypt() call on the pending input; any token goes to the server.
-    DecryptResult decryptOnce();
+    // One decrypt() call on the pending input (opening into `room` first);
+    // any token goes to the server.
+    DecryptResult decryptOnce(std::span<std::uint8_t> room = {});
     // decrypt() until the pending input is used up or something else than
     // SEC_E_OK comes back; the last status is returned.
     SecStatus decryptAll(std::string& plaintext);
