@@ -16,10 +16,10 @@
 // (io_uring, one system call for both). What those cost over the blocking
 // receive is the floor under any loop-driven client on the machine.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sched.h>
-#include <fcntl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -162,7 +162,7 @@ int main(int argc, char** argv) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
     noDelay(fd);
-    const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+    const int epoll = wait == Wait::Block ? -1 : ::epoll_create1(EPOLL_CLOEXEC);
     if (wait != Wait::Block) {
         ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
         epoll_event interest{};
@@ -203,7 +203,8 @@ int main(int argc, char** argv) {
     ::close(fd);
     ::waitpid(echo, nullptr, 0);
     std::printf("{\"client\":\"tcp%s\",\"workload\":\"%s\",\"ok\":%s,\"messages\":%ld,\"bytes\":%ld,\"seconds\":%.6f",
-                wait == Wait::Block ? "" : ("-" + waitName).c_str(), workload.c_str(), ok ? "true" : "false", checked, checked * static_cast<long>(size), seconds);
+                wait == Wait::Block ? "" : ("-" + waitName).c_str(), workload.c_str(), ok ? "true" : "false", checked,
+                checked * static_cast<long>(size), seconds);
     if (workload == "latency") {
         std::printf(",\"median_us\":%.1f,\"p99_us\":%.1f", percentile(latencies, 0.5), percentile(latencies, 0.99));
     }

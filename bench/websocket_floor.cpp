@@ -19,13 +19,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <random>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/blocking_io.h"
 #include "control/websocket/accept_key.h"
 #include "control/websocket/frame.h"
+#include "control/websocket/frame_writer.h"
+#include "control/websocket/random_source.h"
 
 namespace {
 
@@ -39,7 +41,9 @@ namespace ws = morvane::websocket;
 // Upgrades the connection; false unless the server switched protocols with
 // the right proof of the key.
 bool handshake(int fd, const std::string& host, const std::string& path) {
-    const std::string key = "dGhlIHNhbXBsZSBub25jZQ==";
+    const std::optional<std::string> fresh = ws::makeWebSocketKey(ws::systemRandom());
+    if (!fresh) return false;
+    const std::string& key = *fresh;
     const std::string request = "GET " + path + " HTTP/1.1\r\nHost: " + host +
                                 "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
                                 "\r\nSec-WebSocket-Version: 13\r\n\r\n";
@@ -54,31 +58,14 @@ bool handshake(int fd, const std::string& host, const std::string& path) {
     return response.starts_with("HTTP/1.1 101") && response.find(ws::acceptValue(key)) != std::string::npos;
 }
 
-// Frames `payload` as one masked message into `out`.
-void frameMessage(std::vector<std::uint8_t>& out, std::uint8_t opcode, const std::vector<std::uint8_t>& payload,
-                  std::mt19937& random) {
-    const std::uint64_t length = payload.size();
-    std::uint8_t head[14];
-    std::size_t at = 0;
-    head[at++] = static_cast<std::uint8_t>(0x80 | opcode);
-    if (length <= 125) {
-        head[at++] = static_cast<std::uint8_t>(0x80 | length);
-    } else if (length <= 65535) {
-        head[at++] = 0x80 | 126;
-        head[at++] = static_cast<std::uint8_t>(length >> 8);
-        head[at++] = static_cast<std::uint8_t>(length);
-    } else {
-        head[at++] = 0x80 | 127;
-        for (int shift = 56; shift >= 0; shift -= 8) head[at++] = static_cast<std::uint8_t>(length >> shift);
-    }
-    ws::MaskKey key;
-    const std::uint32_t bits = random();
-    std::memcpy(key.data(), &bits, key.size());
-    std::memcpy(head + at, key.data(), key.size());
-    at += key.size();
-    out.resize(at + payload.size());
-    std::memcpy(out.data(), head, at);
-    ws::copyMasked(out.data() + at, payload, key);
+// Frames `payload` as one masked message into `out`; false when the random
+// source gives no key.
+bool frameMessage(ws::FrameBuffer& out, std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+    ws::FrameHeader header{.fin = true, .opcode = opcode, .masked = true};
+    if (!ws::systemRandom().fill(header.key)) return false;
+    out.clear();
+    ws::appendFrame(out, header, payload);
+    return true;
 }
 
 // Reads whole unfragmented data messages (the benchmark servers send
@@ -163,9 +150,9 @@ int main(int argc, char** argv) {
     }
 
     const bool text = workload == "latency";
-    std::mt19937 random(std::random_device{}());
     MessageReader reader(fd);
-    std::vector<std::uint8_t> message(size), frame, echo;
+    std::vector<std::uint8_t> message(size), echo;
+    ws::FrameBuffer frame;
     std::vector<double> latencies;
     bool ok = true;
     long checked = 0;
@@ -173,16 +160,18 @@ int main(int argc, char** argv) {
     for (long i = 0; i < count && ok; ++i) {
         std::fill(message.begin(), message.end(), static_cast<std::uint8_t>('a' + i % 26));
         const Clock::time_point sent = Clock::now();
-        frameMessage(frame, text ? ws::kOpText : ws::kOpBinary, message, random);
-        ok = writeAll(fd, frame.data(), frame.size()) && reader.next(echo) && echo == message;
+        ok = frameMessage(frame, text ? ws::kOpText : ws::kOpBinary, message) &&
+             writeAll(fd, frame.data(), frame.size()) && reader.next(echo) && echo == message;
         latencies.push_back(std::chrono::duration<double, std::micro>(Clock::now() - sent).count());
         checked += ok ? 1 : 0;
     }
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     ::close(fd);
-    std::printf("{\"client\":\"ws-floor\",\"workload\":\"%s\",\"ok\":%s,\"messages\":%ld,\"bytes\":%ld,\"seconds\":%.6f",
-                workload.c_str(), ok ? "true" : "false", checked, checked * static_cast<long>(size), seconds);
-    if (text) std::printf(",\"median_us\":%.1f,\"p99_us\":%.1f", percentile(latencies, 0.5), percentile(latencies, 0.99));
+    std::printf(
+        "{\"client\":\"ws-floor\",\"workload\":\"%s\",\"ok\":%s,\"messages\":%ld,\"bytes\":%ld,\"seconds\":%.6f",
+        workload.c_str(), ok ? "true" : "false", checked, checked * static_cast<long>(size), seconds);
+    if (text)
+        std::printf(",\"median_us\":%.1f,\"p99_us\":%.1f", percentile(latencies, 0.5), percentile(latencies, 0.99));
     std::printf("}\n");
     return ok ? 0 : 1;
 }

@@ -313,7 +313,8 @@ TEST_P(ByMask, ARecordOpenedIntoARoomKeepsWhatDoesNotFitBehindIt) {
     ASSERT_EQ(link.decryptAll(ignored), SEC_E_OK);
     std::string sent(5000, '\0');
     for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<char>('a' + i * 7 % 26);
-    for (const std::size_t roomSize : {std::size_t{1}, std::size_t{100}, sent.size() - 1, sent.size(), std::size_t{65536}}) {
+    for (const std::size_t roomSize :
+         {std::size_t{1}, std::size_t{100}, sent.size() - 1, sent.size(), std::size_t{65536}}) {
         SCOPED_TRACE(roomSize);
         link.deliver(link.server.send(sent));
         link.deliver(link.server.send("next"));
