@@ -226,13 +226,17 @@ def main():
             commands[client] = commands["tcp"]
         order = list(commands)
         clients = {client: [] for client in order}
+        unavailable = set()
         try:
             for round_number in range(args.runs):
                 for client in order[round_number % len(order):] + order[:round_number % len(order)]:
+                    if client in unavailable:
+                        continue
                     wait = [waits[client]] if client in waits else []
                     result = run(commands[client] + [str(count), str(size)] + wait, client_env, client_cpu)
                     if not result.get("ok") and client == "tcp-uring":
-                        print(f"{name} {client}: {result.get('error')}", file=sys.stderr)
+                        print(f"{name} {client} left out: {result.get('error')}", file=sys.stderr)
+                        unavailable.add(client)
                     elif not result.get("ok"):
                         failed = True
                         print(f"{name} {client} run {round_number + 1} failed: {result.get('error')}",
