@@ -24,7 +24,8 @@ namespace {
 namespace st = platform::security::testing;
 using morvane::testing::TestStream;
 
-constexpr std::string_view message = "the server's message, in two records";
+// Its second record is long enough to be opened in the room above.
+const std::string message = "the server's message, in two records" + std::string(6000, '.');
 
 struct Pki {
     st::Issued ca = st::issue(st::caRequest({{"CN", "Fuzz Root"}}, 1));

@@ -488,7 +488,11 @@ void TlsChannel::decryptPending() {
 }
 
 std::span<std::uint8_t> TlsChannel::roomForPlaintext() {
-    if (!heldPlaintext_.empty() || !acceptData_ || delivering_ || !listener_) return {};
+    // Less input than this holds no record whose copy is worth asking the
+    // layers above about: small messages go the short way.
+    constexpr std::size_t worthPlacing = 4096;
+    if (pendingInput_.size() < worthPlacing || !heldPlaintext_.empty() || !acceptData_ || delivering_ || !listener_)
+        return {};
     return listener_->receiveRoom();
 }
 

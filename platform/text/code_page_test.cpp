@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/text/ascii_blocks.h"
-
 #include <cstdlib>
 #include <random>
 #include <vector>
+
+#include "platform/text/ascii_blocks.h"
 
 namespace codepage {
 namespace {
