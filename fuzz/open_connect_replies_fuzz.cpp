@@ -26,6 +26,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     for (std::size_t offset = 0; offset < text.size(); offset += step) receiver.receive(text.substr(offset, step));
     if (state.currentClub.size() > 2 || !std::isfinite(state.distanceYards)) std::abort();
+    // A lie is one of the table's, or none.
+    bool knownLie = false;
+    for (const std::string_view lie : {"", "Bunker", "Rough", "High Rough", "Fairway", "Green", "Tee"}) {
+        knownLie = knownLie || state.surface == lie;
+    }
+    if (!knownLie) std::abort();
 
     if (const auto reply = taltrix::readOpenConnectReply(text)) {
         if (reply->code < 0 || reply->code > 999) std::abort();

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "bridge/shot/json_scalars.h"
+#include "bridge/shot/open_connect_message.h"
 #include "bridge/shot/shot_pipeline.h"
 
 namespace {
@@ -19,15 +21,29 @@ public:
     }
 };
 
+// Open Connect's message, whatever the device wrote, is one JSON object.
+class CheckingShotOutlet final : public taltrix::ShotOutlet {
+public:
+    bool isUp() const override { return true; }
+    void sendShot(const taltrix::ShotRecord& shot, const taltrix::PreciseShot& precise) override {
+        const std::string message = taltrix::openConnectShot(shot, precise, 1);
+        const auto scalars = taltrix::JsonScalars::read(message);
+        if (!scalars || !scalars->isObject()) std::abort();
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     taltrix::SimulatorState state;
     CheckingOutlet outlet;
-    taltrix::ShotPipeline pipeline(state, {&outlet, &outlet, nullptr});
+    CheckingShotOutlet openConnect;
+    taltrix::ShotPipeline pipeline(state, {&outlet, &outlet, nullptr, &openConnect});
     if (size > 0 && (data[0] & 1)) {
         pipeline.setSimulator(taltrix::Simulator::HalvexPlay);
         state.currentClub = "I7";
+    } else if (size > 0 && (data[0] & 2)) {
+        pipeline.setSimulator(taltrix::Simulator::OpenConnect);
     }
     // The first bytes choose chunk lengths, the rest is the text.
     const std::size_t cuts = size > 1 ? data[1] % 8 : 0;

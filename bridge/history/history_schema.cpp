@@ -52,6 +52,15 @@ CREATE TABLE status_lines (
     line TEXT NOT NULL
 );
 )"},
+    // Every shot the launch monitor sent is kept, and what became of it.
+    // Shots of older histories were kept only when handed to a link: those
+    // that went out (or could not tell) were sent; why one did not go out
+    // was not kept, so its outcome stays empty.
+    {2, R"(
+ALTER TABLE shots ADD COLUMN outcome TEXT NOT NULL DEFAULT '';
+ALTER TABLE shots ADD COLUMN shot_number INTEGER;
+UPDATE shots SET outcome = 'sent' WHERE delivered IS NULL OR delivered = 1;
+)"},
 };
 
 bool run(sqlite3* db, const std::string& sql, std::string& error) {

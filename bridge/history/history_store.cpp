@@ -18,10 +18,10 @@ std::string shotColumns() {
         columns += ", ";
         columns += field.column;
     }
-    return columns + ", version, message, delivered, latency_us";
+    return columns + ", version, message, delivered, latency_us, outcome, shot_number";
 }
 
-std::size_t shotColumnCount() { return 5 + std::size(shotNumbers) + 4; }
+std::size_t shotColumnCount() { return 5 + std::size(shotNumbers) + 6; }
 
 class Statement {
 public:
@@ -123,6 +123,13 @@ bool HistoryStore::insert(ShotEntry& entry, std::string& error) {
         sqlite3_bind_null(s, i++);
     }
     sqlite3_bind_double(s, i++, entry.latencyUs);
+    const std::string outcome(entry.outcome ? shotOutcomeText(*entry.outcome) : "");
+    bindText(s, i++, outcome);
+    if (entry.shotNumber) {
+        sqlite3_bind_int(s, i++, *entry.shotNumber);
+    } else {
+        sqlite3_bind_null(s, i++);
+    }
     const int result = sqlite3_step(s);
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);
@@ -198,6 +205,9 @@ std::vector<ShotEntry> HistoryStore::shots(const ShotQuery& query, std::string& 
         if (sqlite3_column_type(s, i) != SQLITE_NULL) e.delivered = sqlite3_column_int(s, i) != 0;
         ++i;
         e.latencyUs = sqlite3_column_double(s, i++);
+        e.outcome = shotOutcomeFromText(columnText(s, i++));
+        if (sqlite3_column_type(s, i) != SQLITE_NULL) e.shotNumber = sqlite3_column_int(s, i);
+        ++i;
     }
     if (result != SQLITE_DONE) error = sqlite3_errmsg(db_);
     return entries;
@@ -222,5 +232,17 @@ std::vector<StatusLine> HistoryStore::lastStatusLines(std::size_t count, std::st
 }
 
 bool HistoryStore::clearShots(std::string& error) { return exec("DELETE FROM shots", error); }
+
+std::optional<std::int64_t> HistoryStore::lastShotNumber(std::string& error) {
+    Statement select(db_, "SELECT shot_number FROM shots WHERE shot_number IS NOT NULL ORDER BY id DESC LIMIT 1");
+    if (select.get() == nullptr) {
+        error = sqlite3_errmsg(db_);
+        return std::nullopt;
+    }
+    const int result = sqlite3_step(select.get());
+    if (result == SQLITE_ROW) return sqlite3_column_int64(select.get(), 0);
+    if (result != SQLITE_DONE) error = sqlite3_errmsg(db_);
+    return std::nullopt;
+}
 
 }  // namespace taltrix::history

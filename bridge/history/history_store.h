@@ -1,6 +1,6 @@
 // The shot history: an SQLite database beside Settings.pgs ("History.sqlite"
-// in the program folder) holding every shot that reached a simulator's link
-// and the bridge's status lines.
+// in the program folder) holding every shot the launch monitor sent, whether
+// or not it reached a simulator, and the bridge's status lines.
 //
 // It is kept in write-ahead-log mode with full synchronisation: every shot is
 // one transaction, on the disk when the insert returns, so that a crash or a
@@ -61,6 +61,9 @@ public:
     std::vector<ShotEntry> shots(const ShotQuery& query, std::string& error);
     std::vector<StatusLine> lastStatusLines(std::size_t count, std::string& error);
     bool clearShots(std::string& error);
+    // The number the latest numbered shot carried (Open Connect), nothing
+    // when no shot kept one.
+    std::optional<std::int64_t> lastShotNumber(std::string& error);
 
     int schemaVersion() const;
     const std::string& path() const { return path_; }

@@ -37,25 +37,33 @@ TEST(HistoryWriter, StoresWhatTheShotRoadSawInUtf8WithItsSession) {
     const std::string path = historyPath(home.path().string());
     {
         HistoryWriter writer(openOrFail(path), 1700000000000);
+        std::vector<std::int64_t> storedIds;
+        writer.setStoredListener([&](const ShotEntry& entry) { storedIds.push_back(entry.id); });
         ShotRecord shot;
         shot.club = "7Ir";
         shot.ballSpeedMPH = 131.1;
         shot.backSpin = 4217;
         shot.version = "109";
+        writer.shotRouted({shot, Simulator::HalvexPlay, "I7", "/launch {\"club\":\"I7\"}", false,
+                           std::chrono::microseconds(42), ShotOutcome::simulatorNotReady, std::nullopt});
+        writer.shotRouted({shot, Simulator::TGC, "", "{}", std::nullopt, std::chrono::microseconds(7),
+                           ShotOutcome::sent, std::nullopt});
+        writer.shotRouted({shot, Simulator::OpenConnect, "", "", false, std::chrono::microseconds(3),
+                           ShotOutcome::simulatorNotConnected, std::nullopt});
         writer.shotRouted(
-            {shot, Simulator::HalvexPlay, "I7", "/launch {\"club\":\"I7\"}", false, std::chrono::microseconds(42)});
-        writer.shotRouted({shot, Simulator::TGC, "", "{}", std::nullopt, std::chrono::microseconds(7)});
+            {shot, Simulator::OpenConnect, "", "{}", true, std::chrono::microseconds(3), ShotOutcome::sent, 99000001});
         writer.postStatus("Connected to ES16");
         writer.postStatus("Caf\xe9 ready");  // Windows-1252
         writer.drain();
-        EXPECT_EQ(writer.shotsStored(), 2u);
+        EXPECT_EQ(writer.shotsStored(), 4u);
         EXPECT_EQ(writer.lastError(), "");
+        EXPECT_EQ(storedIds, (std::vector<std::int64_t>{1, 2, 3, 4}));
         // Write-ahead logging is on while the history is open.
         EXPECT_TRUE(std::filesystem::exists(path + "-wal"));
     }
     auto store = openOrFail(path, false);
     const auto entries = read(*store);
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_LT(entries[0].id, entries[1].id);
     EXPECT_EQ(entries[0].session, 1700000000000);
     EXPECT_EQ(entries[0].simulator, "HalvexPlay");
@@ -67,7 +75,12 @@ TEST(HistoryWriter, StoresWhatTheShotRoadSawInUtf8WithItsSession) {
     EXPECT_EQ(entries[0].delivered, std::optional<bool>(false));
     EXPECT_DOUBLE_EQ(entries[0].latencyUs, 42.0);
     EXPECT_EQ(entries[1].delivered, std::nullopt);
+    EXPECT_EQ(entries[2].outcome, ShotOutcome::simulatorNotConnected);
+    EXPECT_EQ(entries[2].shotNumber, std::nullopt);
+    EXPECT_EQ(entries[3].outcome, ShotOutcome::sent);
+    EXPECT_EQ(entries[3].shotNumber, 99000001);
     std::string error;
+    EXPECT_EQ(store->lastShotNumber(error), 99000001);
     const auto lines = store->lastStatusLines(1, error);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].text, "Caf\xc3\xa9 ready");
@@ -143,16 +156,17 @@ TEST(HistorySchema, StepsRunOnceInOrderAndANewerHistoryIsRefused) {
     ASSERT_EQ(sqlite3_open(home.file("h.sqlite").c_str(), &db), SQLITE_OK);
     std::string error;
     ASSERT_TRUE(migrate(db, historyMigrations(), error)) << error;
-    EXPECT_EQ(schemaVersion(db), 1);
+    const int current = historyMigrations().back().version;
+    EXPECT_EQ(schemaVersion(db), current);
     sqlite3_exec(db, "INSERT INTO status_lines (time_ms, line) VALUES (1, 'kept')", nullptr, nullptr, nullptr);
 
     std::vector<Migration> later(historyMigrations().begin(), historyMigrations().end());
-    later.push_back({2, "ALTER TABLE status_lines ADD COLUMN origin TEXT DEFAULT 'bridge';"});
-    later.push_back({3, "CREATE TABLE broken (;"});
+    later.push_back({current + 1, "ALTER TABLE status_lines ADD COLUMN origin TEXT DEFAULT 'bridge';"});
+    later.push_back({current + 2, "CREATE TABLE broken (;"});
     EXPECT_FALSE(migrate(db, later, error));
-    EXPECT_NE(error.find("version 3"), std::string::npos) << error;
-    // Step 2 stays done, the failed step 3 left nothing behind.
-    EXPECT_EQ(schemaVersion(db), 2);
+    EXPECT_NE(error.find("version " + std::to_string(current + 2)), std::string::npos) << error;
+    // The good step stays done, the failed one left nothing behind.
+    EXPECT_EQ(schemaVersion(db), current + 1);
     sqlite3_stmt* s = nullptr;
     sqlite3_prepare_v2(db, "SELECT line, origin FROM status_lines", -1, &s, nullptr);
     ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
@@ -162,6 +176,41 @@ TEST(HistorySchema, StepsRunOnceInOrderAndANewerHistoryIsRefused) {
     EXPECT_FALSE(migrate(db, historyMigrations(), error));
     EXPECT_NE(error.find("newer Taltrix"), std::string::npos) << error;
     sqlite3_close(db);
+}
+
+// A history of the first version kept only shots handed to a link: those
+// that went out (or could not tell) were sent; why the others did not was
+// not kept. None carried a number.
+TEST(HistorySchema, OlderShotsGetTheOutcomeTheyHad) {
+    TempFolder home;
+    const std::string path = home.file("old.sqlite");
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    std::string error;
+    ASSERT_TRUE(migrate(db, historyMigrations().first(1), error)) << error;
+    for (const char* delivered : {"1", "0", "NULL"}) {
+        const std::string insert =
+            "INSERT INTO shots (time_ms, session, simulator, club_in_play, device_club, ball_speed_mph, "
+            "ball_speed_kmh, club_speed_mph, club_speed_kmh, launch_angle, back_spin, side_spin, spin_axis, "
+            "ball_direction, club_path, club_face, smash_factor, value_cd, value_td, value_lda, value_aa, value_dl, "
+            "value_mh, value_sc, value_st, value_spl, value_ht, value_bv, launch_code, version, message, delivered, "
+            "latency_us) VALUES (1, 1, 'TGC', '', '7Ir', 131.1, 0, 0, 0, 13, 4217, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "
+            "0, 0, 0, 0, 0, 0, 0, '109', '{}', " +
+            std::string(delivered) + ", 1)";
+        ASSERT_EQ(sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    }
+    sqlite3_close(db);
+
+    auto store = openOrFail(path, false);
+    EXPECT_EQ(store->schemaVersion(), historyMigrations().back().version);
+    const auto entries = read(*store);
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].outcome, ShotOutcome::sent);
+    EXPECT_EQ(entries[1].outcome, std::nullopt);
+    EXPECT_EQ(entries[2].outcome, ShotOutcome::sent);
+    EXPECT_EQ(entries[0].shot.backSpin, 4217);
+    EXPECT_EQ(store->lastShotNumber(error), std::nullopt);
+    EXPECT_EQ(error, "");
 }
 
 TEST(ClubAverages, MeansPerClubFastestFirst) {

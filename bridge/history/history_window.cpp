@@ -29,11 +29,13 @@ constexpr int followIntervalMs = 1000;
 constexpr int showSessionIndex = 0;
 constexpr int showDayIndex = 1;
 
-const QStringList shotColumns = {
-    QStringLiteral("Time"),      QStringLiteral("Club"),      QStringLiteral("Ball mph"),  QStringLiteral("Club mph"),
-    QStringLiteral("Smash"),     QStringLiteral("Launch °"),  QStringLiteral("Spin rpm"),  QStringLiteral("Side spin"),
-    QStringLiteral("Spin axis"), QStringLiteral("Direction"), QStringLiteral("Path"),      QStringLiteral("Face"),
-    QStringLiteral("Simulator"), QStringLiteral("Sent"),      QStringLiteral("Latency µs")};
+const QStringList shotHeadings = {
+    QStringLiteral("Time"),      QStringLiteral("Club"),      QStringLiteral("Ball mph"), QStringLiteral("Club mph"),
+    QStringLiteral("Smash"),     QStringLiteral("Launch °"),  QStringLiteral("Spin rpm"), QStringLiteral("Side spin"),
+    QStringLiteral("Spin axis"), QStringLiteral("Direction"), QStringLiteral("Path"),     QStringLiteral("Face"),
+    QStringLiteral("Simulator"), QStringLiteral("Sent"),      QStringLiteral("Outcome"),  QStringLiteral("Latency µs")};
+// A shot that never reached its simulator stands apart from those that did.
+const QColor undeliveredColour(0xb0, 0x30, 0x20);
 const QStringList clubColumns = {QStringLiteral("Club"),     QStringLiteral("Shots"),     QStringLiteral("Ball mph"),
                                  QStringLiteral("Club mph"), QStringLiteral("Smash"),     QStringLiteral("Launch °"),
                                  QStringLiteral("Spin rpm"), QStringLiteral("Side spin"), QStringLiteral("Direction")};
@@ -64,6 +66,11 @@ void setRow(QTableWidget* table, int row, const QStringList& cells) {
         if (column > 1) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
         table->setItem(row, column, item);
     }
+}
+
+QString outcomeText(const ShotEntry& entry) {
+    const std::string_view text = entry.outcome ? shotOutcomeText(*entry.outcome) : std::string_view();
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
 void replaceChart(QChartView* view, QChart* chart) {
@@ -116,7 +123,7 @@ void HistoryWindow::build() {
     bar->addWidget(btExport_);
     bar->addWidget(btClear_);
 
-    tblShots_ = makeTable(this, "tblShots", shotColumns);
+    tblShots_ = makeTable(this, "tblShots", shotHeadings);
     tblClubs_ = makeTable(this, "tblClubs", clubColumns);
     chartLaunch_ = new QChartView(this);
     chartLaunch_->setObjectName(QStringLiteral("chartLaunch"));
@@ -203,12 +210,18 @@ void HistoryWindow::fill() {
         const ShotEntry& e = shown_[i];
         const ShotRecord& s = e.shot;
         const QString sent = e.delivered ? (*e.delivered ? QStringLiteral("yes") : QStringLiteral("no")) : QString();
-        setRow(tblShots_, static_cast<int>(i),
-               {QDateTime::fromMSecsSinceEpoch(e.timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                QString::fromStdString(clubOf(e)), fixed(s.ballSpeedMPH, 1), fixed(s.clubSpeedMPH, 1),
-                fixed(s.smashFactor, 2), QString::number(s.ballAngle), QString::number(s.backSpin),
-                QString::number(s.sideSpin), fixed(s.spinAxis, 1), fixed(s.ballDirection, 1), fixed(s.swingPath, 1),
-                fixed(s.clubFace, 1), QString::fromStdString(e.simulator), sent, fixed(e.latencyUs, 1)});
+        setRow(
+            tblShots_, static_cast<int>(i),
+            {QDateTime::fromMSecsSinceEpoch(e.timeMs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+             QString::fromStdString(clubOf(e)), fixed(s.ballSpeedMPH, 1), fixed(s.clubSpeedMPH, 1),
+             fixed(s.smashFactor, 2), QString::number(s.ballAngle), QString::number(s.backSpin),
+             QString::number(s.sideSpin), fixed(s.spinAxis, 1), fixed(s.ballDirection, 1), fixed(s.swingPath, 1),
+             fixed(s.clubFace, 1), QString::fromStdString(e.simulator), sent, outcomeText(e), fixed(e.latencyUs, 1)});
+        if (e.undelivered()) {
+            for (int column = 0; column < tblShots_->columnCount(); ++column) {
+                tblShots_->item(static_cast<int>(i), column)->setForeground(undeliveredColour);
+            }
+        }
     }
     tblShots_->scrollToBottom();
 

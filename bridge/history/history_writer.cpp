@@ -43,6 +43,8 @@ void HistoryWriter::shotRouted(const RoutedShot& routed) {
     entry.message = std::string(routed.message);
     entry.delivered = routed.delivered;
     entry.latencyUs = std::chrono::duration<double, std::micro>(routed.sinceLastByte).count();
+    entry.outcome = routed.outcome;
+    entry.shotNumber = routed.shotNumber;
     post(std::move(entry));
 }
 
@@ -63,6 +65,11 @@ void HistoryWriter::postStatus(std::string_view line) {
         ++queued_;
     }
     wake_.notify_one();
+}
+
+void HistoryWriter::setStoredListener(StoredListener listener) {
+    const std::lock_guard lock(mutex_);
+    storedListener_ = std::move(listener);
 }
 
 void HistoryWriter::drain() {
@@ -112,6 +119,12 @@ void HistoryWriter::store(std::deque<Job>& jobs) {
         }
         if (store_->insert(entry, error)) {
             ++shotsStored_;
+            StoredListener listener;
+            {
+                const std::lock_guard lock(mutex_);
+                listener = storedListener_;
+            }
+            if (listener) listener(entry);
         } else {
             const std::lock_guard lock(mutex_);
             lastError_ = "a shot could not be stored: " + error;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -38,6 +39,12 @@ public:
     // A status line of the bridge, as shown, with the time now.
     void postStatus(std::string_view line);
 
+    // Told of every shot once it is stored, with the id the history gave
+    // it: the one place where a shot is known to be kept. Runs on the
+    // history's own thread, so it must only hand the shot on.
+    using StoredListener = std::function<void(const ShotEntry&)>;
+    void setStoredListener(StoredListener listener);
+
     // Returns once everything queued before the call is stored.
     void drain();
 
@@ -66,6 +73,7 @@ private:
     std::uint64_t stored_ = 0;
     bool stopping_ = false;
     std::string lastError_;
+    StoredListener storedListener_;
     std::thread thread_;
 };
 

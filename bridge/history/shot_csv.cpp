@@ -1,9 +1,11 @@
 #include "bridge/history/shot_csv.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <utility>
 
 namespace taltrix::history {
 
@@ -51,26 +53,76 @@ std::string localTimeText(std::int64_t timeMs) {
     return std::string(text, length);
 }
 
+namespace {
+
+using Kind = ShotColumn::Kind;
+
+template <std::size_t index>
+std::string numberColumn(const ShotEntry& entry) {
+    return numberText(shotNumbers[index].get(entry.shot));
+}
+
+template <std::size_t... index>
+constexpr std::array<ShotColumn, sizeof...(index)> numberColumns(std::index_sequence<index...>) {
+    return {ShotColumn{shotNumbers[index].column, Kind::number, &numberColumn<index>}...};
+}
+
+constexpr std::array<ShotColumn, 5> leadingColumns = {{
+    {"time", Kind::text, [](const ShotEntry& e) { return localTimeText(e.timeMs); }},
+    {"session", Kind::text, [](const ShotEntry& e) { return localTimeText(e.session); }},
+    {"simulator", Kind::text, [](const ShotEntry& e) { return e.simulator; }},
+    {"club_in_play", Kind::text, [](const ShotEntry& e) { return e.clubInPlay; }},
+    {"device_club", Kind::text, [](const ShotEntry& e) { return e.shot.club; }},
+}};
+
+constexpr std::array<ShotColumn, 6> trailingColumns = {{
+    {"version", Kind::text, [](const ShotEntry& e) { return e.shot.version; }},
+    {"delivered", Kind::flag,
+     [](const ShotEntry& e) { return std::string(e.delivered ? (*e.delivered ? "yes" : "no") : ""); }},
+    {"latency_us", Kind::number, [](const ShotEntry& e) { return latencyText(e.latencyUs); }},
+    {"message", Kind::text, [](const ShotEntry& e) { return e.message; }},
+    {"outcome", Kind::text,
+     [](const ShotEntry& e) { return std::string(e.outcome ? shotOutcomeText(*e.outcome) : ""); }},
+    {"shot_number", Kind::number,
+     [](const ShotEntry& e) { return e.shotNumber ? std::to_string(*e.shotNumber) : std::string(); }},
+}};
+
+constexpr auto middleColumns = numberColumns(std::make_index_sequence<std::size(shotNumbers)>());
+
+template <std::size_t a, std::size_t b, std::size_t c>
+constexpr std::array<ShotColumn, a + b + c> joined(const std::array<ShotColumn, a>& first,
+                                                   const std::array<ShotColumn, b>& second,
+                                                   const std::array<ShotColumn, c>& third) {
+    std::array<ShotColumn, a + b + c> all{};
+    std::size_t at = 0;
+    for (const ShotColumn& column : first) all[at++] = column;
+    for (const ShotColumn& column : second) all[at++] = column;
+    for (const ShotColumn& column : third) all[at++] = column;
+    return all;
+}
+
+constexpr auto allColumns = joined(leadingColumns, middleColumns, trailingColumns);
+
+}  // namespace
+
+std::span<const ShotColumn> shotColumns() { return allColumns; }
+
 std::string csvHeader() {
-    std::string header = "time,session,simulator,club_in_play,device_club";
-    for (const NumberField& field : shotNumbers) {
-        header += ',';
-        header += field.column;
+    std::string header;
+    for (const ShotColumn& column : allColumns) {
+        if (!header.empty()) header += ',';
+        header += column.name;
     }
-    header += ",version,delivered,latency_us,message";
     return header + std::string(lineEnd);
 }
 
 std::string csvRow(const ShotEntry& entry) {
-    std::string row = localTimeText(entry.timeMs) + "," + localTimeText(entry.session) + "," + quoted(entry.simulator) +
-                      "," + quoted(entry.clubInPlay) + "," + quoted(entry.shot.club);
-    for (const NumberField& field : shotNumbers) {
-        row += ',';
-        row += numberText(field.get(entry.shot));
+    std::string row;
+    for (const ShotColumn& column : allColumns) {
+        if (&column != allColumns.data()) row += ',';
+        const std::string text = column.text(entry);
+        row += column.kind == Kind::text ? quoted(text) : text;
     }
-    row += "," + quoted(entry.shot.version) + ",";
-    if (entry.delivered) row += *entry.delivered ? "yes" : "no";
-    row += "," + latencyText(entry.latencyUs) + "," + quoted(entry.message);
     return row + std::string(lineEnd);
 }
 

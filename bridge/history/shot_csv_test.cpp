@@ -56,6 +56,8 @@ TEST_F(ShotCsvTest, OneShotAsARowWithDotsLocalTimeAndQuotedMessage) {
     e.message = R"({"protocol":"HXLAUNCH",  "DATA":{"ballSpeedMPH":"131.1"}})";
     e.delivered = true;
     e.latencyUs = 61.26;
+    e.outcome = ShotOutcome::simulatorNotReady;
+    e.shotNumber = 12;
     const std::string csv = shotsCsv({e});
     const std::string header = csvHeader();
     ASSERT_EQ(csv.substr(0, header.size()), header);
@@ -64,7 +66,9 @@ TEST_F(ShotCsvTest, OneShotAsARowWithDotsLocalTimeAndQuotedMessage) {
               "1970-01-01T02:00:01.500+02:00,1970-01-01T02:00:00.000+02:00,TGC,I7,7Ir,131.1,0,0,0,13,4217,-94,-1,0,0,"
               "0,1.4,0,0,0,0,0,0,0,0,0,0,0,0,109,yes,61.3,"
               R"("{""protocol"":""HXLAUNCH"",  ""DATA"":{""ballSpeedMPH"":""131.1""}}")"
-              "\r\n");
+              ",simulator not ready,12\r\n");
+    // The newer columns come last, so that the older ones keep their places.
+    EXPECT_TRUE(header.ends_with(",version,delivered,latency_us,message,outcome,shot_number\r\n")) << header;
 }
 
 TEST_F(ShotCsvTest, EveryColumnHasAHeaderAndUnknownDeliveryIsEmpty) {
@@ -73,7 +77,7 @@ TEST_F(ShotCsvTest, EveryColumnHasAHeaderAndUnknownDeliveryIsEmpty) {
     const std::string row = csvRow(e);
     const auto commas = [](const std::string& s) { return std::count(s.begin(), s.end(), ','); };
     EXPECT_EQ(commas(row), commas(csvHeader()));
-    EXPECT_TRUE(row.ends_with(",0,,,0.0,plain\r\n")) << row;
+    EXPECT_TRUE(row.ends_with(",0,,,0.0,plain,,\r\n")) << row;
 }
 
 }  // namespace

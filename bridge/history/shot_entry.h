@@ -1,6 +1,6 @@
 // One shot as the history keeps it: when it was, the launch monitor's
 // values as parsed, where it went, the message as sent, whether it went out
-// and how long the bridge took with it.
+// (or why not) and how long the bridge took with it.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "bridge/shot/shot_observer.h"
 #include "bridge/shot/shot_record.h"
 
 namespace taltrix::history {
@@ -16,12 +17,20 @@ struct ShotEntry {
     std::int64_t id = 0;       // given by the history when stored
     std::int64_t timeMs = 0;   // UTC, milliseconds since 1970
     std::int64_t session = 0;  // the run of the bridge it came in (its start time)
-    std::string simulator;     // "TGC", "HalvexPlay"
+    std::string simulator;     // "TGC", "HalvexPlay", "OpenConnect"
     std::string clubInPlay;    // the club the simulator last reported
     ShotRecord shot;
-    std::string message;            // as handed to the simulator's link
+    std::string message;            // as handed to the simulator's link, or as it would have been
     std::optional<bool> delivered;  // nothing when the link could not tell
     double latencyUs = 0;           // device's last byte to the simulator write
+    // What became of the shot; nothing for a shot an older Taltrix stored
+    // that did not go out, which it did not say why.
+    std::optional<ShotOutcome> outcome;
+    // The number the message carried (Open Connect), nothing for the others.
+    std::optional<std::int32_t> shotNumber;
+
+    // Not on its way to the simulator: shown apart in the History window.
+    bool undelivered() const { return delivered == false; }
 };
 
 // The launch monitor's numbers, each under the column name the history and

@@ -17,8 +17,8 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
       shell_(std::move(shell)),
       manager_(std::move(manager)),
       options_(std::move(options)),
-      pipeline_(state_, SimulatorOutlets{nullptr, nullptr, &core.indicatorTx()}, &core.rawDataBox(),
-                &core.indicatorRx()),
+      pipeline_(state_, SimulatorOutlets{nullptr, nullptr, &core.indicatorTx(), nullptr, &core.statusDisplay()},
+                &core.rawDataBox(), &core.indicatorRx()),
       clubCommand_(state_, core.statusDisplay(), &bluetooth_, &core.rawDataBox()),
       tcpReceiver_(state_, core.statusDisplay(), clubCommand_, [this] { return tgc_.tgcSocketOpen(); }),
       relayReceiver_(state_, core.statusDisplay(), clubCommand_),
@@ -42,7 +42,7 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
           },
           [this] { return bluetooth_.btConnected(); }) {
     // The links exist only now.
-    pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx(), &openConnect_});
+    pipeline_.setOutlets(SimulatorOutlets{&tgc_, &relay_, &core.indicatorTx(), &openConnect_, &core.statusDisplay()});
     clubCommand_.setChippingDistanceSource([&core] { return core.settings().values().Chipping_mode_distance; });
     bluetooth_.setOnDisconnected([this] { openConnect_.readinessChanged(); });
 }

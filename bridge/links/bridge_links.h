@@ -60,10 +60,13 @@ public:
 
     const SimulatorState& simulatorState() const { return state_; }
 
-    // The shot history and --record: told of every routed shot, and given
+    // The shot history and --record: told of every framed shot, and given
     // every piece the device sends. Null for nobody.
     void setShotObserver(ShotObserver* observer);
     void setRecorder(record::DeviceRecorder* recorder) { recorder_ = recorder; }
+    // The last Open Connect shot number an earlier run sent, as the history
+    // kept it (nothing when none did): this run numbers above it.
+    void resumeShotNumbers(std::optional<std::int64_t> lastSent) { openConnect_.resumeNumbering(lastSent); }
     // The Bluetooth side as a support request wants it: radios, the link's
     // state and the devices found.
     std::string bluetoothReport();

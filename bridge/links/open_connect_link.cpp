@@ -1,5 +1,8 @@
 #include "bridge/links/open_connect_link.h"
 
+#include <chrono>
+#include <limits>
+
 #include "bridge/shot/open_connect_message.h"
 
 namespace taltrix::links {
@@ -9,11 +12,17 @@ namespace {
 // How a failed send is reported, as the TGC link reports its own.
 constexpr std::string_view sendErrorPrefix = "Error : ";
 
+std::int64_t unixSecondsNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 OpenConnectLink::OpenConnectLink(LinkShell& shell, OpenConnectReceiver& receiver,
                                  std::function<OpenConnectEndpoint()> endpoint, std::function<bool()> monitorReady)
     : shell_(shell), receiver_(receiver), endpoint_(std::move(endpoint)), monitorReady_(std::move(monitorReady)) {
+    resumeNumbering(std::nullopt);
     heartbeat_.setObjectName(QStringLiteral("Timer_OpenConnect_heartbeat"));
     heartbeat_.setInterval(openConnectHeartbeatInterval);
     QObject::connect(&heartbeat_, &QTimer::timeout, [this] { sendHeartbeat(); });
@@ -58,9 +67,15 @@ void OpenConnectLink::closeCleanly() {
     toldReady_.reset();
 }
 
-void OpenConnectLink::sendShot(const ShotRecord& shot) {
-    ++shotNumber_;
-    lastMessage_ = openConnectShot(shot, shotNumber_);
+void OpenConnectLink::resumeNumbering(std::optional<std::int64_t> lastSent) {
+    if (lastShotNumber_) return;
+    shotNumber_ = firstShotNumber(lastSent, unixSecondsNow()) - 1;
+}
+
+void OpenConnectLink::sendShot(const ShotRecord& shot, const PreciseShot& precise) {
+    shotNumber_ = shotNumber_ == std::numeric_limits<std::int32_t>::max() ? 1 : shotNumber_ + 1;
+    lastShotNumber_ = shotNumber_;
+    lastMessage_ = openConnectShot(shot, precise, shotNumber_);
     lastDelivered_ = write(lastMessage_);
     if (*lastDelivered_) shell_.showStatus(openConnectDataSentText);
 }

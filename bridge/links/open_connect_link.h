@@ -59,12 +59,16 @@ public:
 
     // Routing sends a shot while the socket is connected.
     bool isUp() const override { return sock_.State() == sckConnected; }
-    void sendShot(const ShotRecord& shot) override;
+    void sendShot(const ShotRecord& shot, const PreciseShot& precise) override;
     std::string_view lastMessage() const override { return lastMessage_; }
+    std::optional<std::int32_t> lastShotNumber() const override { return lastShotNumber_; }
     std::optional<bool> lastSendDelivered() const override { return lastDelivered_; }
 
     int state() const { return sock_.State(); }
     std::int32_t shotNumber() const { return shotNumber_; }
+    // The last number sent by an earlier run, as the history kept it: this
+    // run numbers its shots above it. Counts only before the first shot.
+    void resumeNumbering(std::optional<std::int64_t> lastSent);
     // Tests use this to see the periodic heartbeat without waiting 10 s.
     void setHeartbeatInterval(int ms) { heartbeat_.setInterval(ms); }
 
@@ -82,8 +86,10 @@ private:
     std::function<bool()> monitorReady_;
     WinsockClient sock_;
     QTimer heartbeat_;
-    // The number of the last shot sent; it goes on rising across connections.
+    // The number of the last shot sent; it goes on rising across connections
+    // and, through the history, across runs.
     std::int32_t shotNumber_ = 0;
+    std::optional<std::int32_t> lastShotNumber_;
     // The readiness the simulator was last told on this connection.
     std::optional<bool> toldReady_;
     std::string lastMessage_;

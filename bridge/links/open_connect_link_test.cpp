@@ -68,6 +68,8 @@ protected:
     }
 };
 
+std::string numbered(std::int32_t number) { return R"("ShotNumber":)" + std::to_string(number) + ","; }
+
 constexpr std::string_view notReady = R"("LaunchMonitorIsReady":false)";
 constexpr std::string_view ready = R"("LaunchMonitorIsReady":true)";
 
@@ -80,10 +82,10 @@ TEST_F(OpenConnectLinkTest, HeartbeatsAtConnectOnEveryChangeAndOnTheTimer) {
     link.readinessChanged();  // nothing changed: nothing sent
     monitorReady = true;
     link.readinessChanged();
-    EXPECT_EQ(receivedWith(ready), openConnectHeartbeat(0, true));
+    EXPECT_EQ(receivedWith(ready), openConnectHeartbeat(link.shotNumber(), true));
 
     link.setHeartbeatInterval(50);
-    EXPECT_TRUE(receivedWith(ready).starts_with(openConnectHeartbeat(0, true)));
+    EXPECT_TRUE(receivedWith(ready).starts_with(openConnectHeartbeat(link.shotNumber(), true)));
 }
 
 TEST_F(OpenConnectLinkTest, ShotsAreNumberedAndRepliesReachTheDevice) {
@@ -91,9 +93,13 @@ TEST_F(OpenConnectLinkTest, ShotsAreNumberedAndRepliesReachTheDevice) {
     collect();
     receivedWith(R"("IsHeartBeat":true)");
     ShotRecord shot;
-    link.sendShot(shot);
-    link.sendShot(shot);
-    EXPECT_EQ(receivedWith(R"("ShotNumber":2)"), openConnectShot(shot, 1) + openConnectShot(shot, 2));
+    const PreciseShot precise{13.1, -1.4};
+    const std::int32_t first = link.shotNumber() + 1;
+    link.sendShot(shot, precise);
+    link.sendShot(shot, precise);
+    EXPECT_EQ(receivedWith(numbered(first + 1)),
+              openConnectShot(shot, precise, first) + openConnectShot(shot, precise, first + 1));
+    EXPECT_EQ(link.lastShotNumber(), first + 1);
     EXPECT_EQ(shell.shown.back(), openConnectDataSentText);
 
     peer->write(R"({"Code":200}{"Code":201,"Player":{"Club":"I7"}})");
@@ -107,8 +113,8 @@ TEST_F(OpenConnectLinkTest, ShotsAreNumberedAndRepliesReachTheDevice) {
     peer = nullptr;
     connect();
     collect();
-    link.sendShot(shot);
-    EXPECT_NE(receivedWith(R"("ShotNumber":3)").find(R"("ContainsBallData":true)"), std::string::npos);
+    link.sendShot(shot, precise);
+    EXPECT_NE(receivedWith(numbered(first + 2)).find(R"("ContainsBallData":true)"), std::string::npos);
 }
 
 // A reply that arrived but was not read yet would turn a plain close into a
@@ -129,6 +135,25 @@ TEST_F(OpenConnectLinkTest, ClosesWithoutAResetEvenWithAReplyUnread) {
     }
     EXPECT_EQ(got, 0) << "errno " << errno;  // 0: an orderly end, not ECONNRESET
     EXPECT_TRUE(device.written.empty());     // what was read while closing is dropped
+}
+
+// A run numbers its shots above the last number an earlier run sent, as the
+// history kept it; once this run has sent a shot, its own count rules.
+TEST_F(OpenConnectLinkTest, NumberingResumesAboveTheLastRun) {
+    const std::int32_t fromTheClock = link.shotNumber();
+    link.resumeNumbering(std::nullopt);
+    EXPECT_EQ(link.shotNumber(), fromTheClock);
+    const std::int64_t lastRun = std::int64_t{fromTheClock} + 1000000;
+    link.resumeNumbering(lastRun);
+    EXPECT_EQ(link.shotNumber(), lastRun);
+    connect();
+    collect();
+    EXPECT_NE(receivedWith(R"("IsHeartBeat":true)").find(numbered(static_cast<std::int32_t>(lastRun))),
+              std::string::npos);
+    link.sendShot(ShotRecord{}, PreciseShot{});
+    EXPECT_EQ(link.lastShotNumber(), lastRun + 1);
+    link.resumeNumbering(std::int64_t{5});
+    EXPECT_EQ(link.shotNumber(), lastRun + 1);
 }
 
 TEST_F(OpenConnectLinkTest, NoSimulatorListeningIsTriedAgainQuietly) {

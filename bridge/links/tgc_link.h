@@ -35,6 +35,8 @@ public:
 
     // Routing sends a shot while the socket is connected.
     bool isUp() const override { return sock1_.State() == sckConnected; }
+    // TGC takes shots once it has said so (status 203).
+    bool isReady() const override { return state_.tgcConnected; }
     void send(std::string_view message) override { fnSend(message); }
     std::optional<bool> lastSendDelivered() const override { return lastSendDelivered_; }
 

@@ -4,6 +4,12 @@
 
 namespace taltrix {
 
+ShotOutcome sendOutcome(bool readyBefore, std::optional<bool> delivered) {
+    // A link that cannot tell took the shot: that is all anyone can know.
+    if (delivered.value_or(true)) return ShotOutcome::sent;
+    return readyBefore ? ShotOutcome::sendFailed : ShotOutcome::simulatorNotReady;
+}
+
 SimulatorOutlet* ObservedOutlet::observe(SimulatorOutlet* inner, ShotObserver* observer) {
     inner_ = inner;
     observer_ = observer;
@@ -16,17 +22,27 @@ void ObservedOutlet::send(std::string_view message) {
         return;
     }
     // Taken before the send: a link may let events run while it sends, and
-    // a chunk arriving then can bring the next shot and the next club.
+    // a chunk arriving then can bring the next shot and the next club. A
+    // failed send also takes the readiness down with the link.
     const Clock::time_point lastByte = lastByte_;
     const ShotRecord shot = shot_;
     const std::string club = state_.currentClub;
+    const bool ready = inner_->isReady();
     const Clock::time_point writeBegan = Clock::now();
     inner_->send(message);
-    observer_->shotRouted({shot, simulator_, club, message, inner_->lastSendDelivered(), writeBegan - lastByte});
+    const std::optional<bool> delivered = inner_->lastSendDelivered();
+    observer_->shotRouted(
+        {shot, simulator_, club, message, delivered, writeBegan - lastByte, sendOutcome(ready, delivered), {}});
 }
 
 std::optional<bool> ObservedOutlet::lastSendDelivered() const {
     return inner_ != nullptr ? inner_->lastSendDelivered() : std::nullopt;
+}
+
+void ObservedOutlet::notSent(std::string_view message, ShotOutcome why) {
+    if (inner_ != nullptr) inner_->notSent(message, why);
+    if (observer_ == nullptr) return;
+    observer_->shotRouted({shot_, simulator_, state_.currentClub, message, false, Clock::now() - lastByte_, why, {}});
 }
 
 ShotOutlet* ObservedShotOutlet::observe(ShotOutlet* inner, ShotObserver* observer) {
@@ -35,23 +51,35 @@ ShotOutlet* ObservedShotOutlet::observe(ShotOutlet* inner, ShotObserver* observe
     return this;
 }
 
-void ObservedShotOutlet::sendShot(const ShotRecord& shot) {
+void ObservedShotOutlet::sendShot(const ShotRecord& shot, const PreciseShot& precise) {
     if (observer_ == nullptr) {
-        inner_->sendShot(shot);
+        inner_->sendShot(shot, precise);
         return;
     }
     // As above: what the shot depends on is taken before the send.
     const Clock::time_point lastByte = lastByte_;
     const ShotRecord sent = shot;
+    const PreciseShot sentPrecise = precise;
     const std::string club = state_.currentClub;
     const Clock::time_point writeBegan = Clock::now();
-    inner_->sendShot(sent);
-    observer_->shotRouted(
-        {sent, simulator_, club, inner_->lastMessage(), inner_->lastSendDelivered(), writeBegan - lastByte});
+    inner_->sendShot(sent, sentPrecise);
+    const std::optional<bool> delivered = inner_->lastSendDelivered();
+    observer_->shotRouted({sent, simulator_, club, inner_->lastMessage(), delivered, writeBegan - lastByte,
+                           sendOutcome(true, delivered), inner_->lastShotNumber()});
+}
+
+std::optional<std::int32_t> ObservedShotOutlet::lastShotNumber() const {
+    return inner_ != nullptr ? inner_->lastShotNumber() : std::nullopt;
 }
 
 std::optional<bool> ObservedShotOutlet::lastSendDelivered() const {
     return inner_ != nullptr ? inner_->lastSendDelivered() : std::nullopt;
+}
+
+void ObservedShotOutlet::notSent(const ShotRecord& shot, ShotOutcome why) {
+    if (inner_ != nullptr) inner_->notSent(shot, why);
+    if (observer_ == nullptr) return;
+    observer_->shotRouted({shot, simulator_, state_.currentClub, {}, false, Clock::now() - lastByte_, why, {}});
 }
 
 }  // namespace taltrix

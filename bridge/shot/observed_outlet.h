@@ -1,7 +1,8 @@
-// A simulator's link with someone listening: every shot handed to the link
-// is also told to a ShotObserver (the shot history), with the message as
-// sent, whether it went out and how long it took from the device's last
-// byte. The observer hears of it after the send, so the shot never waits.
+// A simulator's link with someone listening: every shot routing gives the
+// link, or lets go without it, is also told to a ShotObserver (the shot
+// history), with the message, what became of it and how long it took from
+// the device's last byte. The observer hears of it after the send, so the
+// shot never waits.
 #pragma once
 
 #include <chrono>
@@ -12,6 +13,10 @@
 #include "bridge/shot/simulator_state.h"
 
 namespace taltrix {
+
+// What became of a shot the link was given: `readyBefore` is the link's
+// readiness just before the send, `delivered` what the send reported.
+ShotOutcome sendOutcome(bool readyBefore, std::optional<bool> delivered);
 
 class ObservedOutlet final : public SimulatorOutlet {
 public:
@@ -27,8 +32,10 @@ public:
     SimulatorOutlet* observe(SimulatorOutlet* inner, ShotObserver* observer);
 
     bool isUp() const override { return inner_ != nullptr && inner_->isUp(); }
+    bool isReady() const override { return inner_ != nullptr && inner_->isReady(); }
     void send(std::string_view message) override;
     std::optional<bool> lastSendDelivered() const override;
+    void notSent(std::string_view message, ShotOutcome why) override;
 
 private:
     Simulator simulator_;
@@ -50,9 +57,11 @@ public:
     ShotOutlet* observe(ShotOutlet* inner, ShotObserver* observer);
 
     bool isUp() const override { return inner_ != nullptr && inner_->isUp(); }
-    void sendShot(const ShotRecord& shot) override;
+    void sendShot(const ShotRecord& shot, const PreciseShot& precise) override;
     std::string_view lastMessage() const override { return inner_ != nullptr ? inner_->lastMessage() : ""; }
+    std::optional<std::int32_t> lastShotNumber() const override;
     std::optional<bool> lastSendDelivered() const override;
+    void notSent(const ShotRecord& shot, ShotOutcome why) override;
 
 private:
     Simulator simulator_;

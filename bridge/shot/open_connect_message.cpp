@@ -1,7 +1,9 @@
 #include "bridge/shot/open_connect_message.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <optional>
 
 #include "bridge/shot/number_text.h"
@@ -67,18 +69,30 @@ std::string options(bool ballData, bool clubData, bool ready, bool heartbeat) {
 
 }  // namespace
 
-std::string openConnectShot(const ShotRecord& shot, std::int32_t shotNumber) {
-    // Back and side spin are the record's (what TGC gets); the total is their
-    // magnitude, so that the three agree with each other.
-    const double totalSpin = std::hypot(static_cast<double>(shot.backSpin), static_cast<double>(shot.sideSpin));
+std::int32_t openConnectSideSpin(const ShotRecord& shot, const PreciseShot& precise) {
+    return toInt32(precise.spinAxis * shot.backSpin / 45.0).value_or(0);
+}
+
+std::int32_t firstShotNumber(std::optional<std::int64_t> lastSent, std::int64_t unixSeconds) {
+    const std::int64_t sinceEpoch = unixSeconds - openConnectNumberEpoch;
+    const std::int64_t next = std::max(lastSent.value_or(0), sinceEpoch) + 1;
+    if (next < 1 || next > std::numeric_limits<std::int32_t>::max()) return 1;
+    return static_cast<std::int32_t>(next);
+}
+
+std::string openConnectShot(const ShotRecord& shot, const PreciseShot& precise, std::int32_t shotNumber) {
+    // The total is the magnitude of back and side spin, so that the three
+    // agree with each other and with the axis.
+    const std::int32_t sideSpin = openConnectSideSpin(shot, precise);
+    const double totalSpin = std::hypot(static_cast<double>(shot.backSpin), static_cast<double>(sideSpin));
     const std::string ball = ObjectWriter()
                                  .raw("Speed", oneDecimal(shot.ballSpeedMPH))
-                                 .raw("SpinAxis", oneDecimal(shot.spinAxis))
+                                 .raw("SpinAxis", oneDecimal(precise.spinAxis))
                                  .raw("TotalSpin", whole(totalSpin))
                                  .raw("BackSpin", formatInteger(shot.backSpin))
-                                 .raw("SideSpin", formatInteger(shot.sideSpin))
+                                 .raw("SideSpin", formatInteger(sideSpin))
                                  .raw("HLA", oneDecimal(shot.ballDirection))
-                                 .raw("VLA", oneDecimal(shot.ballAngle))
+                                 .raw("VLA", oneDecimal(precise.launchAngle))
                                  .finish();
     const std::string club = ObjectWriter()
                                  .raw("Speed", oneDecimal(shot.clubSpeedMPH))

@@ -7,6 +7,7 @@
 #include "bridge/shot/number_text.h"
 #include "bridge/shot/open_connect_reply.h"
 #include "bridge/shot/rounding.h"
+#include "bridge/shot/sim_message_interpreter.h"
 
 namespace taltrix {
 
@@ -32,9 +33,10 @@ void setAndShow(StatusDisplay& status, std::string_view message) {
 }
 
 void applyPlayer(const OpenConnectReply& reply, SimulatorState& state) {
-    // The protocol sends no lie. A lie left over from another simulator must
-    // not decide the chipping mode, so the rule goes by distance alone.
-    state.surface.clear();
+    // A lie is read as TGC's is, so that a green never chips. Without one,
+    // a lie left over from another simulator or an earlier hole must not
+    // decide the chipping mode: the rule goes by distance alone.
+    state.surface = reply.surface ? surfaceFromLetter(*reply.surface) : std::string();
     if (reply.club) state.currentClub = std::string(clubTableCode(*reply.club));
     if (reply.handed) state.rightHanded = *reply.handed != "LH";
     if (reply.distanceToTarget) {
@@ -74,7 +76,14 @@ void OpenConnectReceiver::handleReply(std::string_view text) {
         setAndShow(status_, std::string(openConnectErrorPrefix) + formatInteger(reply->code) + ": " + reply->message);
         return;
     }
-    status_.setLatestStatus(reply->code == openConnectShotAccepted ? openConnectAcceptedText : openConnectDataText);
+    // Readiness and the end of a round change what the player sees; a shot
+    // accepted or anything else only sets the line the label picks up.
+    switch (reply->code) {
+        case openConnectReady: setAndShow(status_, openConnectReadyText); break;
+        case openConnectRoundEnded: setAndShow(status_, openConnectRoundEndedText); break;
+        case openConnectShotAccepted: status_.setLatestStatus(openConnectAcceptedText); break;
+        default: status_.setLatestStatus(openConnectDataText); break;
+    }
 }
 
 }  // namespace taltrix

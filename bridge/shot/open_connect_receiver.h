@@ -16,6 +16,8 @@ namespace taltrix {
 inline constexpr std::string_view openConnectAcceptedText = "Open Connect shot accepted. ";
 inline constexpr std::string_view openConnectPlayerText = "Open Connect player information received. ";
 inline constexpr std::string_view openConnectDataText = "Open Connect data received. ";
+inline constexpr std::string_view openConnectReadyText = "Open Connect simulator ready. ";
+inline constexpr std::string_view openConnectRoundEndedText = "Open Connect round ended. ";
 inline constexpr std::string_view openConnectInvalidText = "Non valid Open Connect data received from simulator. ";
 inline constexpr std::string_view openConnectErrorPrefix = "Open Connect error ";
 

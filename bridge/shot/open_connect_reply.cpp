@@ -14,6 +14,7 @@ constexpr std::string_view keyMessage = "Message";
 constexpr std::string_view keyHanded = "Player.Handed";
 constexpr std::string_view keyClub = "Player.Club";
 constexpr std::string_view keyDistance = "Player.DistanceToTarget";
+constexpr std::string_view keySurface = "Player.Surface";
 
 constexpr int largestCode = 999;
 
@@ -78,7 +79,8 @@ std::optional<OpenConnectReply> readOpenConnectReply(std::string_view text) {
 
     std::optional<std::string> message;
     if (!readText(*scalars, keyMessage, message) || !readText(*scalars, keyHanded, reply.handed) ||
-        !readText(*scalars, keyClub, reply.club) || !readDistance(*scalars, reply.distanceToTarget)) {
+        !readText(*scalars, keyClub, reply.club) || !readText(*scalars, keySurface, reply.surface) ||
+        !readDistance(*scalars, reply.distanceToTarget)) {
         return std::nullopt;
     }
     reply.message = message.value_or(std::string());

@@ -2,8 +2,10 @@
 // at a time: {"Code":..., "Message":..., "Player":{...}}.
 //
 // 200 accepts a shot; 201 carries the player: Handed ("RH" or "LH"), Club
-// (the protocol's club code) and DistanceToTarget (yards, the unit our shots
-// announce); 5xx is an error with its text in Message.
+// (the protocol's club code), DistanceToTarget (yards, the unit our shots
+// announce) and, from some simulators, Surface (the lie: "Fairway", "Rough",
+// "Green"...); 202 says the simulator is ready for shots and 203 that the
+// round has ended; 5xx is an error with its text in Message.
 #pragma once
 
 #include <optional>
@@ -14,12 +16,15 @@ namespace taltrix {
 
 inline constexpr int openConnectShotAccepted = 200;
 inline constexpr int openConnectPlayerInformation = 201;
+inline constexpr int openConnectReady = 202;
+inline constexpr int openConnectRoundEnded = 203;
 
 struct OpenConnectReply {
     int code = 0;
     std::string message;
     std::optional<std::string> handed;
     std::optional<std::string> club;
+    std::optional<std::string> surface;
     std::optional<double> distanceToTarget;
 
     bool isError() const { return code >= 500 && code <= 599; }

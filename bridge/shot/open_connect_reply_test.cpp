@@ -32,6 +32,7 @@ TEST(OpenConnectReply, ReadsEachKindOfReply) {
         std::string message;
         std::optional<std::string> handed, club;
         std::optional<double> distance;
+        std::optional<std::string> surface = {};
     };
     const Case cases[] = {
         {R"({"Code":200,"Message":"Shot received successfully"})", 200, "Shot received successfully", {}, {}, {}},
@@ -46,6 +47,7 @@ TEST(OpenConnectReply, ReadsEachKindOfReply) {
          {},
          "PT",
          8.5},
+        {R"({"Code":201,"Player":{"Club":"LW","Surface":"Green"}})", 201, "", {}, "LW", {}, "Green"},
         {R"({"Code":501,"Message":"Failure Occurred: no club","Player":null})",
          501,
          "Failure Occurred: no club",
@@ -62,6 +64,7 @@ TEST(OpenConnectReply, ReadsEachKindOfReply) {
         EXPECT_EQ(reply->handed, c.handed);
         EXPECT_EQ(reply->club, c.club);
         EXPECT_EQ(reply->distanceToTarget, c.distance);
+        EXPECT_EQ(reply->surface, c.surface);
     }
     EXPECT_TRUE(readOpenConnectReply(R"({"Code":503})")->isError());
     EXPECT_FALSE(readOpenConnectReply(R"({"Code":201})")->isError());
@@ -80,6 +83,7 @@ TEST(OpenConnectReply, RefusesWhatCannotBeActedOn) {
                                               R"({"Code":true})",
                                               R"({"Code":200,"Player":{"Club":7}})",
                                               R"({"Code":201,"Player":{"DistanceToTarget":"far"}})",
+                                              R"({"Code":201,"Player":{"Surface":3}})",
                                               R"({"Code":200}})",
                                               R"({"Code":200,})",
                                               R"({"Code":01})",
@@ -123,7 +127,7 @@ protected:
     OpenConnectReceiver receiver{state, status, clubCommand};
 };
 
-TEST_F(OpenConnectReceiverTest, GluedAndSplitRepliesEachReachTheDevice) {
+TEST_F(OpenConnectReceiverTest, GluedAndSplitRepliesAreEachRead) {
     receiver.receive(R"({"Code":200,"Message":"ok"}{"Code":201,"Player":{"Club":"I7"}}{"Code":201,"Pla)");
     receiver.receive(R"(yer":{"Club":"PW","Handed":"LH","DistanceToTarget":95}})");
     EXPECT_EQ(device.written, (std::vector<std::string>{"CLUB7IrLOFT000", "CLUBPtwLOFT000"}));
@@ -132,22 +136,46 @@ TEST_F(OpenConnectReceiverTest, GluedAndSplitRepliesEachReachTheDevice) {
     EXPECT_FALSE(state.rightHanded);
     EXPECT_EQ(state.distanceYards, 95.0);
     EXPECT_EQ(state.distanceMetres, 86.87);
+
+    // Readiness and the end of the round, glued, then one split in three.
+    status.shown.clear();
+    receiver.receive(R"({"Code":202,"Message":"Ready"}{"Code":203,"Message":"Round ended"})");
+    receiver.receive(R"({"Co)");
+    receiver.receive(R"(de":202,"Message":"Re)");
+    receiver.receive(R"(ady"})");
+    EXPECT_EQ(status.shown,
+              (std::vector<std::string>{std::string(openConnectReadyText), std::string(openConnectRoundEndedText),
+                                        std::string(openConnectReadyText)}));
 }
 
-TEST_F(OpenConnectReceiverTest, ChippingGoesByDistanceAlone) {
+// With a lie the lob wedge follows it as it follows TGC's: never chipping on
+// the green. Without one it goes by distance alone, whatever lie another
+// simulator or an earlier reply left.
+TEST_F(OpenConnectReceiverTest, ChippingFollowsTheSurfaceWhenThereIsOne) {
     clubCommand.setChippingDistance(30);
-    state.surface = "Green";  // left by a simulator that sends lies
-    const std::pair<const char*, const char*> cases[] = {
-        {R"({"Code":201,"Player":{"Club":"LW","DistanceToTarget":25}})", "CLUBChpLOFT000"},
-        {R"({"Code":201,"Player":{"DistanceToTarget":30}})", "CLUBChpLOFT000"},
-        {R"({"Code":201,"Player":{"DistanceToTarget":30.01}})", "CLUBLbwLOFT000"},
-        {R"({"Code":201,"Player":{"Club":"SW","DistanceToTarget":12}})", "CLUBSdwLOFT000"},
+    struct Case {
+        const char* reply;
+        const char* command;
+        const char* surface;
     };
-    for (const auto& [reply, command] : cases) {
-        receiver.receive(reply);
-        EXPECT_EQ(device.written.back(), command) << reply;
+    const Case cases[] = {
+        {R"({"Code":201,"Player":{"Club":"LW","DistanceToTarget":25,"Surface":"Green"}})", "CLUBLbwLOFT000", "Green"},
+        {R"({"Code":201,"Player":{"DistanceToTarget":25,"Surface":"Fairway"}})", "CLUBChpLOFT000", "Fairway"},
+        {R"({"Code":201,"Player":{"DistanceToTarget":25,"Surface":"Rough"}})", "CLUBChpLOFT000", "Rough"},
+        {R"({"Code":201,"Player":{"DistanceToTarget":40,"Surface":"Fairway"}})", "CLUBLbwLOFT000", "Fairway"},
+        {R"({"Code":201,"Player":{"DistanceToTarget":5,"Surface":"Green"}})", "CLUBLbwLOFT000", "Green"},
+        {R"({"Code":201,"Player":{"DistanceToTarget":25}})", "CLUBChpLOFT000", ""},  // the green is forgotten
+        {R"({"Code":201,"Player":{"DistanceToTarget":30}})", "CLUBChpLOFT000", ""},
+        {R"({"Code":201,"Player":{"DistanceToTarget":30.01}})", "CLUBLbwLOFT000", ""},
+        {R"({"Code":201,"Player":{"Club":"SW","DistanceToTarget":12,"Surface":"Fairway"}})", "CLUBSdwLOFT000",
+         "Fairway"},
+    };
+    state.surface = "Green";  // left by a simulator that sends lies
+    for (const Case& c : cases) {
+        receiver.receive(c.reply);
+        EXPECT_EQ(device.written.back(), c.command) << c.reply;
+        EXPECT_EQ(state.surface, c.surface) << c.reply;
     }
-    EXPECT_EQ(state.surface, "");
 }
 
 TEST_F(OpenConnectReceiverTest, EveryOtherReplyOnlyInforms) {
@@ -158,7 +186,9 @@ TEST_F(OpenConnectReceiverTest, EveryOtherReplyOnlyInforms) {
     };
     const Case cases[] = {
         {R"({"Code":200})", "Open Connect shot accepted. ", ""},
-        {R"({"Code":202,"Message":"later"})", "Open Connect data received. ", ""},
+        {R"({"Code":202,"Message":"later"})", "Open Connect simulator ready. ", "Open Connect simulator ready. "},
+        {R"({"Code":203})", "Open Connect round ended. ", "Open Connect round ended. "},
+        {R"({"Code":204})", "Open Connect data received. ", ""},
         {R"({"Code":503,"Message":"Busy"})", "Open Connect error 503: Busy", "Open Connect error 503: Busy"},
         {"not json", "Non valid Open Connect data received from simulator. ",
          "Non valid Open Connect data received from simulator. "},

@@ -6,10 +6,12 @@
 // the --convert front end supply their own.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include "bridge/shot/shot_observer.h"
 #include "bridge/shot/shot_record.h"
 
 namespace taltrix {
@@ -45,10 +47,15 @@ class SimulatorOutlet {
 public:
     virtual ~SimulatorOutlet() = default;
     virtual bool isUp() const = 0;
+    // Whether the simulator takes shots now; a link that is up but not ready
+    // drops what it is given (TGC before it has said so).
+    virtual bool isReady() const { return true; }
     virtual void send(std::string_view message) = 0;
     // Whether the last send put the message on the wire; a link that cannot
     // tell says nothing.
     virtual std::optional<bool> lastSendDelivered() const { return std::nullopt; }
+    // A shot routing let go without handing it over, and why.
+    virtual void notSent(std::string_view /*message*/, ShotOutcome /*why*/) {}
 };
 
 // A simulator whose link builds the message itself, because the message
@@ -57,11 +64,15 @@ class ShotOutlet {
 public:
     virtual ~ShotOutlet() = default;
     virtual bool isUp() const = 0;
-    virtual void sendShot(const ShotRecord& shot) = 0;
-    // The message the last sendShot built, and whether it went out; a link
-    // that cannot tell says nothing.
+    // `precise` holds the angles as the device wrote them, beside the record.
+    virtual void sendShot(const ShotRecord& shot, const PreciseShot& precise) = 0;
+    // The message the last sendShot built, its number and whether it went
+    // out; a link that cannot tell says nothing.
     virtual std::string_view lastMessage() const { return {}; }
+    virtual std::optional<std::int32_t> lastShotNumber() const { return std::nullopt; }
     virtual std::optional<bool> lastSendDelivered() const { return std::nullopt; }
+    // A shot routing let go without handing it over, and why.
+    virtual void notSent(const ShotRecord& /*shot*/, ShotOutcome /*why*/) {}
 };
 
 // What the launch-monitor link reports for one command write.

@@ -76,6 +76,15 @@ std::string_view simulatorSettingText(Simulator simulator) {
     return "TGC";
 }
 
+std::string_view simulatorDisplayName(Simulator simulator) {
+    switch (simulator) {
+        case Simulator::HalvexPlay: return "Halvex Play";
+        case Simulator::OpenConnect: return "Open Connect";
+        case Simulator::TGC: break;
+    }
+    return "TGC";
+}
+
 std::string ShotConverter::convert(const ShotRecord& shot, Simulator simulator, std::string_view currentClub) {
     if (simulator == Simulator::HalvexPlay) {
         return MessageBuilder(halvexPlayHeader)

@@ -20,6 +20,8 @@ enum class Simulator { TGC, HalvexPlay, OpenConnect };
 // simulator; every other text selects TGC.
 Simulator simulatorFromSetting(std::string_view setting);
 std::string_view simulatorSettingText(Simulator simulator);
+// The name the window gives the choice: "TGC", "Halvex Play", "Open Connect".
+std::string_view simulatorDisplayName(Simulator simulator);
 
 class ShotConverter {
 public:

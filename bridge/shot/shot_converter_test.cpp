@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "bridge/shot/number_text.h"
+#include "bridge/shot/observed_outlet.h"
 #include "bridge/shot/shot_parser.h"
 #include "bridge/shot/shot_pipeline.h"
 #include "tests/support/shot_fakes.h"
@@ -67,13 +69,18 @@ TEST(ShotConverter, SimulatorSettingFallsBackToTgc) {
     EXPECT_EQ(simulatorFromSetting("openconnect"), Simulator::TGC);
 }
 
-// Open Connect's link builds its own message, so it is handed the record.
+// Open Connect's link builds its own message, so it is handed the record
+// and the precise angles beside it.
 class RecordingShotOutlet final : public ShotOutlet {
 public:
     bool up = true;
-    std::vector<double> ballSpeeds;
+    std::vector<double> launchAngles;
+    std::vector<ShotOutcome> letGo;
     bool isUp() const override { return up; }
-    void sendShot(const ShotRecord& shot) override { ballSpeeds.push_back(shot.ballSpeedMPH); }
+    void sendShot(const ShotRecord&, const PreciseShot& precise) override {
+        launchAngles.push_back(precise.launchAngle);
+    }
+    void notSent(const ShotRecord&, ShotOutcome why) override { letGo.push_back(why); }
 };
 
 class PipelineTest : public ::testing::Test {
@@ -82,8 +89,9 @@ protected:
     testing::RecordingOutlet tgc;
     testing::RecordingOutlet relay;
     testing::CountingIndicator transmitLight;
+    testing::RecordingStatus status;
     RecordingShotOutlet openConnect;
-    ShotPipeline pipeline{state, SimulatorOutlets{&tgc, &relay, &transmitLight, &openConnect}};
+    ShotPipeline pipeline{state, SimulatorOutlets{&tgc, &relay, &transmitLight, &openConnect, &status}};
 };
 
 TEST_F(PipelineTest, SameShotTwiceIsSentTwice) {
@@ -96,40 +104,106 @@ TEST_F(PipelineTest, SameShotTwiceIsSentTwice) {
     EXPECT_EQ(transmitLight.count, 2);
 }
 
-TEST_F(PipelineTest, LinkDownSkipsTheShotWithoutBlinking) {
-    tgc.up = false;
-    pipeline.receiveChunk(exampleShot);
-    EXPECT_TRUE(tgc.sent.empty());
-    EXPECT_EQ(transmitLight.count, 0);
-    tgc.up = true;
-    pipeline.receiveChunk(exampleShot);
-    EXPECT_EQ(tgc.sent.size(), 1u);  // the skipped shot is not sent late
+// A shot whose simulator is away is let go with its reason and a status
+// line, never sent late; the lobby holds shots back without a word.
+TEST_F(PipelineTest, EveryShotNotSentIsLetGoWithItsReason) {
+    struct Case {
+        Simulator simulator;
+        bool up;
+        std::string gameName;
+        std::vector<ShotOutcome> letGo;
+        std::vector<std::string> shown;
+    };
+    const Case cases[] = {
+        {Simulator::TGC, false, "", {ShotOutcome::simulatorNotConnected}, {"Shot not sent: TGC is not connected"}},
+        {Simulator::HalvexPlay,
+         false,
+         "Lobby",
+         {ShotOutcome::simulatorNotConnected},
+         {"Shot not sent: Halvex Play is not connected"}},
+        {Simulator::HalvexPlay, true, "Lobby", {ShotOutcome::inTheLobby}, {}},
+        {Simulator::OpenConnect,
+         false,
+         "",
+         {ShotOutcome::simulatorNotConnected},
+         {"Shot not sent: Open Connect is not connected"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(simulatorDisplayName(c.simulator)) + " " + c.gameName);
+        tgc = {};
+        relay = {};
+        openConnect = {};
+        status = {};
+        transmitLight.count = 0;
+        tgc.up = relay.up = openConnect.up = c.up;
+        state.gameName = c.gameName;
+        pipeline.setSimulator(c.simulator);
+        pipeline.receiveChunk(exampleShot);
+        EXPECT_EQ(c.simulator == Simulator::OpenConnect ? openConnect.letGo
+                                                        : (c.simulator == Simulator::TGC ? tgc : relay).letGo,
+                  c.letGo);
+        EXPECT_EQ(status.shown, c.shown);
+        EXPECT_EQ(transmitLight.count, 0);
+        // The link comes back: only the next shot goes.
+        tgc.up = relay.up = openConnect.up = true;
+        state.gameName = "Pebble Creek";
+        pipeline.receiveChunk(exampleShot);
+        EXPECT_EQ(tgc.sent.size() + relay.sent.size() + openConnect.launchAngles.size(), 1u);
+    }
 }
 
-TEST_F(PipelineTest, NothingGoesToTheRelayFromTheLobby) {
+TEST_F(PipelineTest, RelayMessagesCarryTheClubInPlay) {
     pipeline.setSimulator(Simulator::HalvexPlay);
     state.currentClub = "I7";
-    state.gameName = "Lobby";
-    pipeline.receiveChunk(exampleShot);
-    EXPECT_TRUE(relay.sent.empty());
-    state.gameName = "Pebble Creek";
     pipeline.receiveChunk(exampleShot);
     ASSERT_EQ(relay.sent.size(), 1u);
     EXPECT_TRUE(relay.sent[0].starts_with(R"(/launch {"protocol":"HXP",  "DATA":{"club":"I7", )"));
     EXPECT_TRUE(tgc.sent.empty());
 }
 
-TEST_F(PipelineTest, OpenConnectGetsTheRecordWhileItsLinkIsUp) {
+TEST_F(PipelineTest, OpenConnectGetsTheAnglesAsTheDeviceWroteThem) {
     pipeline.setSimulator(Simulator::OpenConnect);
-    openConnect.up = false;
     pipeline.receiveChunk(exampleShot);
-    EXPECT_EQ(transmitLight.count, 0);
-    openConnect.up = true;
-    pipeline.receiveChunk(exampleShot);
-    EXPECT_EQ(openConnect.ballSpeeds, std::vector<double>{131.1});
+    EXPECT_EQ(openConnect.launchAngles, std::vector<double>{13.1});
     EXPECT_EQ(transmitLight.count, 1);
     EXPECT_TRUE(tgc.sent.empty());
     EXPECT_TRUE(relay.sent.empty());
+}
+
+// Behind the observed outlet, the history hears of every shot with what
+// became of it, whether the link took it or not.
+TEST_F(PipelineTest, TheObserverHearsOfEveryShotWithItsOutcome) {
+    testing::RecordingObserver history;
+    const std::chrono::steady_clock::time_point lastByte = std::chrono::steady_clock::now();
+    ObservedOutlet observed(Simulator::TGC, pipeline.lastShot(), state, lastByte);
+    pipeline.setOutlets(SimulatorOutlets{observed.observe(&tgc, &history), nullptr, &transmitLight, nullptr, &status});
+    struct Step {
+        bool up, ready, writes;
+        ShotOutcome outcome;
+        std::optional<bool> delivered;
+    };
+    const Step steps[] = {
+        {true, true, true, ShotOutcome::sent, true},
+        {false, true, true, ShotOutcome::simulatorNotConnected, false},
+        {true, false, true, ShotOutcome::simulatorNotReady, false},
+        {true, true, false, ShotOutcome::sendFailed, false},
+    };
+    for (const Step& step : steps) {
+        tgc.up = step.up;
+        tgc.ready = step.ready;
+        tgc.writes = step.writes;
+        pipeline.receiveChunk(exampleShot);
+    }
+    ASSERT_EQ(history.seen.size(), std::size(steps));
+    const std::string message = ShotConverter::convert(exampleRecord(), Simulator::TGC, "");
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(history.seen[i].outcome, steps[i].outcome);
+        EXPECT_EQ(history.seen[i].delivered, steps[i].delivered);
+        EXPECT_EQ(history.seen[i].message, message);
+        EXPECT_EQ(history.seen[i].backSpin, 4217);
+    }
+    EXPECT_EQ(tgc.sent.size(), 1u);
 }
 
 }  // namespace

@@ -146,7 +146,13 @@ void readWhole(const FieldReader& reader, Field field, std::int32_t& target) {
 }  // namespace
 
 bool ShotParser::parse(std::string_view message, ShotRecord& record) {
+    PreciseShot ignored;
+    return parse(message, record, ignored);
+}
+
+bool ShotParser::parse(std::string_view message, ShotRecord& record, PreciseShot& precise) {
     record.clear();
+    precise = PreciseShot{};
     const FieldReader reader(message);
 
     if (const auto speed = reader.number(CS)) {
@@ -159,6 +165,7 @@ bool ShotParser::parse(std::string_view message, ShotRecord& record) {
     }
     readWhole(reader, SP, record.backSpin);
     readWhole(reader, LA, record.ballAngle);
+    readRounded(reader, LA, 1, precise.launchAngle);
     record.launchCode = computeLaunchCode(record.backSpin, record.ballAngle);
 
     readRounded(reader, CD, 1, record.valueCD);
@@ -173,6 +180,7 @@ bool ShotParser::parse(std::string_view message, ShotRecord& record) {
         // Reading stops at the decimal point, which is what a ","
         // standing in its place would do.
         record.spinAxis = roundHalfEven(readNumber(axis->substr(0, axis->find('.'))), 1);
+        precise.spinAxis = roundHalfEven(readNumber(*axis), 1);
     }
     if (const auto side = toInt32(record.spinAxis * record.backSpin / 45.0)) record.sideSpin = *side;
 

@@ -14,6 +14,8 @@ public:
     // rejects a message: a field that cannot be found keeps its cleared
     // value, and the result is always true.
     static bool parse(std::string_view message, ShotRecord& record);
+    // The same, with the angles as the device wrote them beside the record.
+    static bool parse(std::string_view message, ShotRecord& record, PreciseShot& precise);
 };
 
 }  // namespace taltrix

@@ -11,10 +11,10 @@ ShotPipeline::ShotPipeline(const SimulatorState& state, SimulatorOutlets outlets
       framer_([this](std::string_view message) { handleMessage(message); }, rawBox, receiveIndicator) {}
 
 void ShotPipeline::handleMessage(std::string_view message) {
-    if (!ShotParser::parse(message, shot_)) return;
+    if (!ShotParser::parse(message, shot_, precise_)) return;
     if (simulator_ == Simulator::OpenConnect) {
         // Its link numbers the shots, so it builds the message itself.
-        router_.routeShot(shot_);
+        router_.routeShot(shot_, precise_);
         return;
     }
     router_.route(simulator_, ShotConverter::convert(shot_, simulator_, state_.currentClub));

@@ -29,6 +29,7 @@ public:
     const SimulatorOutlets& outlets() const { return router_.outlets(); }
 
     const ShotRecord& lastShot() const { return shot_; }
+    const PreciseShot& lastPrecise() const { return precise_; }
     ShotFramer& framer() { return framer_; }
 
 private:
@@ -37,6 +38,7 @@ private:
     const SimulatorState& state_;
     Simulator simulator_ = Simulator::TGC;
     ShotRecord shot_;
+    PreciseShot precise_;
     ShotRouter router_;
     ShotFramer framer_;
 };

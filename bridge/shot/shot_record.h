@@ -37,4 +37,13 @@ struct ShotRecord {
     void clear() { *this = ShotRecord{}; }
 };
 
+// The angles the record keeps coarser than the device writes them (whole
+// degrees, for the launch code the simulators check), as the device wrote
+// them: one decimal. Filled by the same parse, for a simulator that flies
+// the ball from these numbers.
+struct PreciseShot {
+    double launchAngle = 0;  // LA
+    double spinAxis = 0;     // SPA, sign and fraction kept
+};
+
 }  // namespace taltrix

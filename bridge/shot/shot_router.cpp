@@ -2,23 +2,50 @@
 
 namespace taltrix {
 
+namespace {
+
+constexpr std::string_view notSentPrefix = "Shot not sent: ";
+constexpr std::string_view notConnectedSuffix = " is not connected";
+
+}  // namespace
+
+std::string shotNotSentText(Simulator simulator) {
+    return std::string(notSentPrefix) + std::string(simulatorDisplayName(simulator)) + std::string(notConnectedSuffix);
+}
+
 void ShotRouter::route(Simulator simulator, std::string_view message) {
-    SimulatorOutlet* outlet = nullptr;
-    if (simulator == Simulator::TGC) {
-        outlet = outlets_.tgc;
-    } else if (state_.gameName != lobbyGameName) {
-        // Nothing goes to the relay while the player waits in the lobby.
-        outlet = outlets_.relay;
+    SimulatorOutlet* outlet = simulator == Simulator::TGC ? outlets_.tgc : outlets_.relay;
+    if (outlet == nullptr || !outlet->isUp()) {
+        if (outlet != nullptr) outlet->notSent(message, ShotOutcome::simulatorNotConnected);
+        notConnected(simulator);
+        return;
     }
-    if (outlet == nullptr || !outlet->isUp()) return;
+    if (simulator != Simulator::TGC && state_.gameName == lobbyGameName) {
+        // Nothing goes to the relay while the player waits in the lobby.
+        outlet->notSent(message, ShotOutcome::inTheLobby);
+        return;
+    }
     outlet->send(message);
+    sent();
+}
+
+void ShotRouter::routeShot(const ShotRecord& shot, const PreciseShot& precise) {
+    ShotOutlet* outlet = outlets_.openConnect;
+    if (outlet == nullptr || !outlet->isUp()) {
+        if (outlet != nullptr) outlet->notSent(shot, ShotOutcome::simulatorNotConnected);
+        notConnected(Simulator::OpenConnect);
+        return;
+    }
+    outlet->sendShot(shot, precise);
+    sent();
+}
+
+void ShotRouter::sent() {
     if (outlets_.transmitIndicator != nullptr) outlets_.transmitIndicator->switchOn();
 }
 
-void ShotRouter::routeShot(const ShotRecord& shot) {
-    if (outlets_.openConnect == nullptr || !outlets_.openConnect->isUp()) return;
-    outlets_.openConnect->sendShot(shot);
-    if (outlets_.transmitIndicator != nullptr) outlets_.transmitIndicator->switchOn();
+void ShotRouter::notConnected(Simulator simulator) {
+    if (outlets_.status != nullptr) outlets_.status->showStatus(shotNotSentText(simulator));
 }
 
 }  // namespace taltrix

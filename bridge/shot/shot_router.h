@@ -1,6 +1,10 @@
-// Hands a converted shot to the link of the selected simulator.
+// Hands a converted shot to the link of the selected simulator, and has
+// every shot accounted for: one the link does not take is told to the link
+// (its observer keeps it in the history) with the reason, and the user hears
+// when the simulator is away.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "bridge/shot/ports.h"
@@ -14,7 +18,12 @@ struct SimulatorOutlets {
     SimulatorOutlet* relay = nullptr;
     Indicator* transmitIndicator = nullptr;
     ShotOutlet* openConnect = nullptr;
+    StatusDisplay* status = nullptr;
 };
+
+// "Shot not sent: TGC is not connected", with the simulator's name as the
+// window shows it.
+std::string shotNotSentText(Simulator simulator);
 
 class ShotRouter {
 public:
@@ -23,16 +32,19 @@ public:
     ShotRouter(SimulatorOutlets outlets, const SimulatorState& state) : outlets_(outlets), state_(state) {}
 
     // Sends the message when the selected simulator's link is up; a shot
-    // that finds its link down is skipped, not queued: it would reach the
+    // that finds its link down is let go, not queued: it would reach the
     // simulator out of turn.
     void route(Simulator simulator, std::string_view message);
     // The same for a simulator whose link builds the message (Open Connect).
-    void routeShot(const ShotRecord& shot);
+    void routeShot(const ShotRecord& shot, const PreciseShot& precise);
 
     void setOutlets(SimulatorOutlets outlets) { outlets_ = outlets; }
     const SimulatorOutlets& outlets() const { return outlets_; }
 
 private:
+    void sent();
+    void notConnected(Simulator simulator);
+
     SimulatorOutlets outlets_;
     const SimulatorState& state_;
 };

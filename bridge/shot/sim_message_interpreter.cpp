@@ -72,19 +72,6 @@ std::string keepTwoPastSeparators(std::string_view value) {
     return withoutPointsAndCommas(value);
 }
 
-std::string surfaceFromLetter(std::string_view value) {
-    const std::string letters = filterShotCharset(value);
-    switch (letters.empty() ? 'T' : letters.front()) {
-        case 'S': return "Bunker";
-        case 'L':
-        case 'R': return "Rough";
-        case 'H': return "High Rough";
-        case 'F': return "Fairway";
-        case 'G': return "Green";
-        default: return "Tee";
-    }
-}
-
 void setDistanceToFlag(SimulatorState& state, std::string_view yards) {
     state.distanceYards = roundHalfEven(readNumber(yards), 2);
     state.distanceMetres = roundHalfEven(state.distanceYards * metresPerYard, 2);
@@ -192,6 +179,19 @@ private:
 };
 
 }  // namespace
+
+std::string surfaceFromLetter(std::string_view value) {
+    const std::string letters = filterShotCharset(value);
+    switch (letters.empty() ? 'T' : letters.front()) {
+        case 'S': return "Bunker";
+        case 'L':
+        case 'R': return "Rough";
+        case 'H': return "High Rough";
+        case 'F': return "Fairway";
+        case 'G': return "Green";
+        default: return "Tee";
+    }
+}
 
 bool SimMessageInterpreter::interpret(const PairTable& table, SimulatorState& state, StatusDisplay& status) {
     state.sdkStatus.clear();

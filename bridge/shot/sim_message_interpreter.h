@@ -1,11 +1,19 @@
 // Applies one flattened simulator message to the simulator state.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 #include "bridge/shot/pair_splitter.h"
 #include "bridge/shot/ports.h"
 #include "bridge/shot/simulator_state.h"
 
 namespace taltrix {
+
+// The lie a simulator's surface text stands for, by its first letter after
+// the charset filter: S Bunker, L and R Rough, H High Rough, F Fairway,
+// G Green, anything else (nothing too) Tee.
+std::string surfaceFromLetter(std::string_view value);
 
 class SimMessageInterpreter {
 public:

@@ -15,6 +15,7 @@ namespace taltrix::support {
 namespace {
 
 constexpr std::string_view historyUnavailable = "The shot history cannot be kept: ";
+constexpr std::string_view shotNumberUnread = "The history's last Open Connect shot number cannot be read: ";
 constexpr std::string_view recordingTo = "Recording the launch monitor to ";
 constexpr std::string_view recordingFailed = "The launch monitor cannot be recorded: ";
 constexpr std::string_view diagnosticsWritten = "Diagnostics bundle written to ";
@@ -45,6 +46,8 @@ SupportFeatures::SupportFeatures(app::AppCore& core, links::BridgeLinks& links, 
         std::string error;
         auto store = history::HistoryStore::open(history::historyPath(core.programFolder()), true, error);
         if (store) {
+            links_.resumeShotNumbers(store->lastShotNumber(error));
+            if (!error.empty()) tellLater(std::string(shotNumberUnread) + error);
             writer_ = std::make_unique<history::HistoryWriter>(std::move(store), history::nowMs());
             links_.setShotObserver(writer_.get());
             core_.setStatusListener([writer = writer_.get()](std::string_view line) { writer->postStatus(line); });

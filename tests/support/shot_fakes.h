@@ -2,6 +2,8 @@
 // pipeline.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,9 +38,36 @@ public:
 class RecordingOutlet final : public SimulatorOutlet {
 public:
     bool up = true;
+    bool ready = true;
+    // What a send reports; like TGC, a link that is not ready drops the shot.
+    bool writes = true;
     std::vector<std::string> sent;
+    std::vector<ShotOutcome> letGo;
     bool isUp() const override { return up; }
-    void send(std::string_view message) override { sent.emplace_back(message); }
+    bool isReady() const override { return ready; }
+    void send(std::string_view message) override {
+        delivered_ = ready && writes;
+        if (*delivered_) sent.emplace_back(message);
+    }
+    std::optional<bool> lastSendDelivered() const override { return delivered_; }
+    void notSent(std::string_view, ShotOutcome why) override { letGo.push_back(why); }
+
+private:
+    std::optional<bool> delivered_;
+};
+
+class RecordingObserver final : public ShotObserver {
+public:
+    struct Seen {
+        ShotOutcome outcome;
+        std::optional<bool> delivered;
+        std::string message;
+        std::int32_t backSpin;
+    };
+    std::vector<Seen> seen;
+    void shotRouted(const RoutedShot& routed) override {
+        seen.push_back({routed.outcome, routed.delivered, std::string(routed.message), routed.shot.backSpin});
+    }
 };
 
 class RecordingWriter final : public CommandWriter {
