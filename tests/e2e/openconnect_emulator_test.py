@@ -8,7 +8,8 @@ import sys
 import unittest
 
 sys.path.insert(0, os.path.join(os.environ["TALTRIX_SOURCE_DIR"], "tools", "emulators"))
-from openconnect_emulator import Connection, RuleBroken, take_object  # noqa: E402
+from openconnect_emulator import (Connection, RuleBroken, ShotCounter, parse_reply,  # noqa: E402
+                                  take_object)
 
 SHOT = {"DeviceID": "Taltrix ES16", "Units": "Yards", "ShotNumber": 1, "APIversion": "1",
         "BallData": {"Speed": 131.1, "SpinAxis": -1.0, "TotalSpin": 4218, "BackSpin": 4217, "SideSpin": -94,
@@ -65,6 +66,21 @@ class FieldRulesTest(unittest.TestCase):
                         changed(changed(SHOT, "ShotNumber", 6), "DeviceID", "Other")):
             with self.subTest(message=json.dumps(message)), self.assertRaises(RuleBroken):
                 connection.check(message)
+
+    def test_numbers_must_rise_across_connections_and_fit_32_bits(self):
+        counter = ShotCounter()
+        Connection(counter).check(changed(SHOT, "ShotNumber", 7))
+        # The client came back (a restarted bridge) and numbers from the start.
+        for number in (1, 7, 2**31):
+            with self.subTest(number=number), self.assertRaises(RuleBroken):
+                Connection(counter).check(changed(SHOT, "ShotNumber", number))
+        self.assertEqual(Connection(counter).check(changed(SHOT, "ShotNumber", 2**31 - 1)), ("shot", 2**31 - 1))
+
+    def test_replies_it_can_send(self):
+        self.assertEqual(json.loads(parse_reply("202")), {"Code": 202, "Message": "Ready"})
+        self.assertEqual(json.loads(parse_reply("203")), {"Code": 203, "Message": "Round Ended"})
+        self.assertEqual(json.loads(parse_reply("LW:20:LH:Green"))["Player"],
+                         {"Handed": "LH", "Club": "LW", "DistanceToTarget": 20.0, "Surface": "Green"})
 
     def test_objects_are_cut_by_their_braces(self):
         buffer = bytearray(b' {"a":"}{"}{"b":{"c":1}} {"d"')

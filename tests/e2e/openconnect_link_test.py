@@ -21,14 +21,16 @@ EMULATORS = os.path.join(SOURCE_DIR, "tools", "emulators")
 
 EXAMPLE = ("ES16Prt001CS093.0BS131.1CD000.0TD000.0LA13.1SP04217SF1.40CL5IrSPA-01.4DIR-04.8LDA00.0"
            "AA+0.0DL00.0MH000.0SC+000.0ST+000.0CPTH+00.0CFAC+00.0SPL00.0HT00.00BV0.00VER109End")
-# Worked out by hand: side spin -1 x 4217 / 45 = -93.7 gives -94, the total
-# is sqrt(4217^2 + 94^2) = 4218.05, the launch angle is kept whole.
+# Worked out by hand, the angles as the device wrote them: side spin
+# -1.4 x 4217 / 45 = -131.2 gives -131, the total is sqrt(4217^2 + 131^2) = 4219.03.
 EXAMPLE_OPEN_CONNECT = (
-    '{"DeviceID":"Taltrix ES16","Units":"Yards","ShotNumber":1,"APIversion":"1",'
-    '"BallData":{"Speed":131.1,"SpinAxis":-1.0,"TotalSpin":4218,"BackSpin":4217,"SideSpin":-94,'
-    '"HLA":-4.8,"VLA":13.0},"ClubData":{"Speed":93.0,"Path":0.0,"FaceToTarget":0.0},'
+    '{"DeviceID":"Taltrix ES16","Units":"Yards","ShotNumber":NUMBER,"APIversion":"1",'
+    '"BallData":{"Speed":131.1,"SpinAxis":-1.4,"TotalSpin":4219,"BackSpin":4217,"SideSpin":-131,'
+    '"HLA":-4.8,"VLA":13.1},"ClubData":{"Speed":93.0,"Path":0.0,"FaceToTarget":0.0},'
     '"ShotDataOptions":{"ContainsBallData":true,"ContainsClubData":true,"LaunchMonitorIsReady":true,'
     '"LaunchMonitorBallDetected":true,"IsHeartBeat":false}}')
+# A run without history numbers its shots from the seconds since 2024 began.
+NUMBER_EPOCH = 1704067200
 
 TICK = 4.5  # the connection timer
 
@@ -36,6 +38,29 @@ TICK = 4.5  # the connection timer
 def shot_line(line):
     # Heartbeats come every 10 s besides; a message that breaks a rule is BAD.
     return line.startswith(("shot", "BAD"))
+
+
+def shot_number(line):
+    """The number of a "shot ok NUMBER TEXT" line."""
+    words = line.split(" ", 3)
+    if words[:2] != ["shot", "ok"]:
+        raise AssertionError(line)
+    return int(words[2])
+
+
+def export_history(home, at_least):
+    """The history's rows once it holds at_least of them (the writer stores
+    them on a thread of its own)."""
+    deadline = time.monotonic() + 10
+    while True:
+        done = subprocess.run([TALTRIX, "--home", home, "--export-csv", "-"], capture_output=True,
+                              text=True, timeout=30, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        if done.returncode != 0:
+            raise AssertionError(done.stderr)
+        rows = list(csv.DictReader(io.StringIO(done.stdout)))
+        if len(rows) >= at_least or time.monotonic() > deadline:
+            return rows
+        time.sleep(0.2)
 
 
 class OpenConnectEndToEndTest(unittest.TestCase):
@@ -54,6 +79,10 @@ class OpenConnectEndToEndTest(unittest.TestCase):
         with open(os.path.join(self.home, "Settings.pgs"), "w", newline="") as settings:
             settings.write("[Software]\r\nSim_software=OpenConnect\r\nChipping_mode_distance=50\r\n"
                            f"OpenConnect_port={simulator_port}\r\n")
+        self.device_port = device_port
+        self.start_bridge()
+
+    def start_bridge(self):
         # A registry of the test's own, empty: no control of another build is
         # loaded for the relay, which this test does not use.
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen",
@@ -62,7 +91,7 @@ class OpenConnectEndToEndTest(unittest.TestCase):
         env.pop("TALTRIX_ANSWER", None)
         # The launch monitor's connection also opens TGC's link: it finds nobody there.
         self.bridge = Process([TALTRIX, "--headless", "--home", self.home,
-                               "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{device_port}",
+                               "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{self.device_port}",
                                "--tgc", f"127.0.0.1:{free_port()}"], env=env)
         self.addCleanup(self.bridge.stop)
         # The first timer tick connects the device, then the simulator; the
@@ -85,9 +114,12 @@ class OpenConnectEndToEndTest(unittest.TestCase):
 
     def test_shots_arrive_valid_and_the_simulators_clubs_reach_the_device(self):
         self.device.tell("shot " + EXAMPLE)
-        self.assertEqual(self.next_shot(), "shot ok 1 " + EXAMPLE_OPEN_CONNECT)
+        line = self.next_shot()
+        first = shot_number(line)
+        self.assertEqual(line, f"shot ok {first} " + EXAMPLE_OPEN_CONNECT.replace("NUMBER", str(first)))
+        self.assertLess(abs(first - (time.time() - NUMBER_EPOCH)), 120)
         self.device.tell("shot")
-        self.assertTrue(self.next_shot().startswith("shot ok 2 "))
+        self.assertEqual(shot_number(self.next_shot()), first + 1)
 
         for command, club in [("club I7", "CLUB7IrLOFT000"), ("club W7 210 LH", "CLUB5WdLOFT000"),
                               ("club LW 25", "CLUBChpLOFT000"), ("club LW 150", "CLUBLbwLOFT000")]:
@@ -95,17 +127,35 @@ class OpenConnectEndToEndTest(unittest.TestCase):
             self.assertEqual(self.next_command(), "command " + club, command)
 
         # Both shots are in the history, with the message as the simulator got it.
-        deadline = time.monotonic() + 10
-        while True:
-            done = subprocess.run([TALTRIX, "--home", self.home, "--export-csv", "-"], capture_output=True,
-                                  text=True, timeout=30, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-            self.assertEqual(done.returncode, 0, done.stderr)
-            rows = list(csv.DictReader(io.StringIO(done.stdout)))
-            if len(rows) >= 2 or time.monotonic() > deadline:
-                break
-            time.sleep(0.2)
-        self.assertEqual([(row["simulator"], row["delivered"]) for row in rows], [("OpenConnect", "yes")] * 2)
-        self.assertEqual([json.loads(row["message"])["ShotNumber"] for row in rows], [1, 2])
+        rows = export_history(self.home, 2)
+        self.assertEqual([(row["simulator"], row["delivered"], row["outcome"]) for row in rows],
+                         [("OpenConnect", "yes", "sent")] * 2)
+        self.assertEqual([json.loads(row["message"])["ShotNumber"] for row in rows], [first, first + 1])
+        self.assertEqual([row["shot_number"] for row in rows], [str(first), str(first + 1)])
+
+    def test_readiness_the_end_of_the_round_and_the_lie(self):
+        self.simulator.tell("ready")
+        self.bridge.wait_for(lambda l: l == "Open Connect simulator ready. ", 5)
+        self.simulator.tell("ended")
+        self.bridge.wait_for(lambda l: l == "Open Connect round ended. ", 5)
+        # Chipping distance 50: on the green the lob wedge never chips.
+        for command, club in [("club LW 20 RH Green", "CLUBLbwLOFT000"), ("club LW 20 RH Fairway", "CLUBChpLOFT000"),
+                              ("glued 202 LW:20:RH:Green 203", "CLUBLbwLOFT000"), ("club LW 20", "CLUBChpLOFT000")]:
+            self.simulator.tell(command)
+            self.assertEqual(self.next_command(), "command " + club, command)
+        self.assertTrue(self.bridge.quiet_for(lambda l: l.startswith("Non valid"), 0.5))
+
+    def test_a_restarted_bridge_numbers_above_its_last_run(self):
+        self.device.tell("shot")
+        last = shot_number(self.next_shot())
+        export_history(self.home, 1)
+        self.bridge.stop()
+        self.simulator.wait_for(lambda l: l.startswith("disconnected"), 5)
+        self.device.wait_for(lambda l: l.startswith("disconnected"), 5)
+        self.start_bridge()
+        self.device.tell("shot")
+        # The emulator refuses (BAD) a number that is not above the last it saw.
+        self.assertGreater(shot_number(self.next_shot()), last)
 
     def test_glued_and_split_replies_are_each_read(self):
         self.simulator.tell("glued 200 I7:150 PW:95:LH")
@@ -121,13 +171,22 @@ class OpenConnectEndToEndTest(unittest.TestCase):
         self.device.wait_for(lambda l: l.startswith("connected"), TICK + 1)
         self.heartbeat(ready=True)
 
-    def test_simulator_dropping_is_reconnected_at_the_next_tick(self):
+    def test_simulator_dropping_is_reconnected_and_the_shots_meanwhile_are_kept_not_sent(self):
+        self.device.tell("shot")
+        before = shot_number(self.next_shot())
         self.simulator.tell("drop")
         self.bridge.wait_for(lambda l: l == "Open Connect not connected", 5)
+        self.device.tell("shot")
+        self.bridge.wait_for(lambda l: l == "Shot not sent: Open Connect is not connected", 5)
         self.simulator.wait_for(lambda l: l.startswith("connected"), TICK + 1)
         self.heartbeat(ready=True)
         self.device.tell("shot")
-        self.assertTrue(self.next_shot().startswith("shot ok 1 "))
+        # The shot played while the simulator was away is not sent late.
+        self.assertEqual(shot_number(self.next_shot()), before + 1)
+        self.assertTrue(self.simulator.quiet_for(shot_line, 0.5))
+        rows = export_history(self.home, 3)
+        self.assertEqual([(row["outcome"], row["delivered"]) for row in rows],
+                         [("sent", "yes"), ("simulator not connected", "no"), ("sent", "yes")])
 
     def test_quitting_closes_the_connection_cleanly(self):
         self.bridge.stop()

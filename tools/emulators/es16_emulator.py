@@ -15,7 +15,8 @@ then, since the recording holds the device's answers of that session.
 
 Every event is printed to standard output as one line:
   listening HOST PORT | connected PEER | sent MESSAGE | command TEXT | disconnected PEER
-  | replayed PIECES BYTES | replay-damaged REASON
+  | cut-off MESSAGE (the connection dropped while it went) | replayed PIECES BYTES
+  | replay-damaged REASON
 Commands on standard input (one per line): "shot" sends one shot now,
 "shot MESSAGE" sends that exact text, "replay" plays the recording (again),
 "drop" closes the connection, "quit" ends the emulator.
@@ -162,11 +163,21 @@ class Device:
             self.say("not-connected")
             return
         message = message or self.next_message()
+        # The connection may drop between two pieces (the drop command, the
+        # bridge going): the shot is then cut off, as on a real radio link.
+        writer = self.writer
         async with self.output:
-            for piece in chunked(self.rng, message, self.args.noise):
-                self.writer.write(piece)
-                await self.writer.drain()
-                await asyncio.sleep(self.args.chunk_gap)
+            try:
+                for piece in chunked(self.rng, message, self.args.noise):
+                    if writer.is_closing():
+                        self.say("cut-off", message)
+                        return
+                    writer.write(piece)
+                    await writer.drain()
+                    await asyncio.sleep(self.args.chunk_gap)
+            except ConnectionError:
+                self.say("cut-off", message)
+                return
         self.sent += 1
         self.say("sent", message)
 

@@ -6,7 +6,10 @@ Listens (127.0.0.1:921 by default) and takes one client at a time: a second
 connection is closed at once. Every object the client sends is cut out of the
 stream by its braces and checked against the protocol's field rules; a good
 shot is answered with code 200, anything wrong with code 501, and heartbeats
-with nothing, as the protocol has it.
+with nothing, as the protocol has it. Like the strictest simulators, it
+refuses a ShotNumber that is not above the last shot it saw, across
+reconnections and restarts of the client too, or that does not fit a signed
+32-bit integer.
 
 Output, one line per event:
   listening HOST PORT | connected PEER | refused PEER | dropped PEER
@@ -15,9 +18,14 @@ Output, one line per event:
   heartbeat ok ready=0|1 detected=0|1
   BAD REASON: TEXT                   a message that broke a rule (answered 501)
 Commands on standard input, one per line:
-  club CODE [YARDS [RH|LH]]          a 201 with the player's club, distance and hand
+  club CODE [YARDS [RH|LH [SURFACE]]]
+                                     a 201 with the player's club, distance, hand and lie
+                                     (Surface: Fairway, Rough, Green...)
+  ready                              a 202: the simulator is ready for shots
+  ended                              a 203: the round has ended
   glued REPLY REPLY ...              several replies in one write, {...}{...}; a REPLY
-                                     is 200, a 5xx code, or CODE[:YARDS[:HAND]] for a 201
+                                     is 200, 202, 203, a 5xx code, or
+                                     CODE[:YARDS[:HAND[:SURFACE]]] for a 201
   split CODE [YARDS]                 a 201 in two writes, half a second apart
   raw TEXT                           TEXT as it stands
   drop                               drop the connection abruptly (a reset)
@@ -42,6 +50,9 @@ OPTION_KEYS = ["ContainsBallData", "ContainsClubData", "LaunchMonitorIsReady", "
                "IsHeartBeat"]
 # Angles a real launch cannot exceed, in degrees.
 ANGLE_LIMIT = 90
+# The simulator keeps ShotNumber in a signed 32-bit integer.
+LARGEST_SHOT_NUMBER = 2**31 - 1
+REPLY_TEXTS = {200: "Shot received successfully", 202: "Ready", 203: "Round Ended"}
 
 
 class RuleBroken(Exception):
@@ -71,12 +82,23 @@ def check_fields(obj, allowed, required, where):
         raise RuleBroken(f"{where} lacks {sorted(missing)[0]}")
 
 
+class ShotCounter:
+    """The last shot number the simulator saw, kept across its connections."""
+
+    def __init__(self):
+        self.last_shot = 0
+
+
 class Connection:
     """What the emulator knows of the client on one connection."""
 
-    def __init__(self):
+    def __init__(self, counter=None):
         self.device_id = None
-        self.last_shot = 0
+        self.counter = counter or ShotCounter()
+
+    @property
+    def last_shot(self):
+        return self.counter.last_shot
 
     def check(self, message):
         """('shot', number) or ('heartbeat', ready, detected); raises RuleBroken."""
@@ -95,6 +117,8 @@ class Connection:
         number = message["ShotNumber"]
         if not isinstance(number, int) or isinstance(number, bool) or number < 0:
             raise RuleBroken("ShotNumber is no whole number")
+        if number > LARGEST_SHOT_NUMBER:
+            raise RuleBroken(f"ShotNumber {number} overflows a 32-bit integer")
 
         options = message["ShotDataOptions"]
         check_fields(options, set(OPTION_KEYS), set(OPTION_KEYS), "ShotDataOptions")
@@ -134,7 +158,7 @@ class Connection:
             for key, value in club.items():
                 if not is_number(value):
                     raise RuleBroken(f"ClubData.{key} is no number")
-        self.last_shot = number
+        self.counter.last_shot = number
         return ("shot", number)
 
 
@@ -177,25 +201,28 @@ def reply(code, message, player=None):
     return json.dumps(body, separators=(",", ":"))
 
 
-def player_reply(code, yards=None, hand="RH"):
+def player_reply(code, yards=None, hand="RH", surface=None):
     player = {"Handed": hand, "Club": code}
     if yards is not None:
         player["DistanceToTarget"] = float(yards)
+    if surface is not None:
+        player["Surface"] = surface
     return reply(201, "Player Information", player)
 
 
 def parse_reply(word):
-    """A REPLY of the glued command: 200, 5xx, or CODE[:YARDS[:HAND]]."""
+    """A REPLY of the glued command: 200, 202, 203, 5xx, or CODE[:YARDS[:HAND[:SURFACE]]]."""
     if word.isdigit():
         code = int(word)
-        return reply(code, "Shot received successfully" if code == 200 else "Failure Occurred")
-    return player_reply(*word.split(":"))
+        return reply(code, REPLY_TEXTS.get(code, "Failure Occurred"))
+    return player_reply(*word.split(":")[:4])
 
 
 class Simulator:
     def __init__(self):
         self.writer = None
         self.dropped = set()
+        self.counter = ShotCounter()
 
     def say(self, *words):
         print(*words, flush=True)
@@ -217,7 +244,7 @@ class Simulator:
             return
         self.writer = writer
         self.say("connected", name)
-        connection = Connection()
+        connection = Connection(self.counter)
         buffer = bytearray()
         ending = "clean"
         try:
@@ -274,7 +301,9 @@ class Simulator:
             command, _, rest = line.strip().partition(" ")
             words = rest.split()
             if command == "club" and words:
-                await self.send(player_reply(*words[:3]))
+                await self.send(player_reply(*words[:4]))
+            elif command in ("ready", "ended"):
+                await self.send(parse_reply("202" if command == "ready" else "203"))
             elif command == "glued" and words:
                 await self.send("".join(parse_reply(word) for word in words))
             elif command == "split" and words and self.writer is not None:
