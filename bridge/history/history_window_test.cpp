@@ -62,6 +62,12 @@ TEST(HistoryWindow, ShowsSessionOrDayExportsThePickedRowsAndClearsOnYes) {
     EXPECT_EQ(launch->chart()->series().size(), 6);
     EXPECT_EQ(spin->chart()->series().size(), 6);
     EXPECT_TRUE(shots->item(0, 2)->text().contains('.')) << shots->item(0, 2)->text().toStdString();
+    // A shot that never reached the simulator says why and stands apart.
+    const int outcomeColumn = shots->columnCount() - 2;
+    EXPECT_EQ(shots->item(0, outcomeColumn)->text(), "sent");
+    EXPECT_EQ(shots->item(4, outcomeColumn)->text(), "simulator not connected");
+    EXPECT_NE(shots->item(4, 0)->foreground().color(), shots->item(0, 0)->foreground().color());
+    EXPECT_EQ(shots->item(3, 0)->foreground().color(), shots->item(0, 0)->foreground().color());
 
     window.showDay(otherDay);
     EXPECT_EQ(shots->rowCount(), 3);

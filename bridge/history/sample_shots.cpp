@@ -28,6 +28,8 @@ double rounded(double value, int decimals) {
 
 }  // namespace
 
+constexpr std::size_t awayEvery = 5;
+
 std::vector<ShotEntry> sampleShots(std::int64_t session, std::int64_t startMs, std::size_t count) {
     std::mt19937 random(20240611);
     std::normal_distribution<double> spread(0.0, 1.0);
@@ -56,7 +58,10 @@ std::vector<ShotEntry> sampleShots(std::int64_t session, std::int64_t startMs, s
         s.ballDirection = rounded(0.75 * s.clubFace + 0.25 * s.swingPath, 1);
         s.launchCode = computeLaunchCode(s.backSpin, s.ballAngle);
         e.message = ShotConverter::convert(s, Simulator::TGC, e.clubInPlay);
-        e.delivered = true;
+        // Now and then the simulator was away: the shot is kept, not sent.
+        const bool away = i % awayEvery == awayEvery - 1;
+        e.delivered = !away;
+        e.outcome = away ? ShotOutcome::simulatorNotConnected : ShotOutcome::sent;
         e.latencyUs = 40 + 8 * std::abs(spread(random));
         entries.push_back(std::move(e));
     }

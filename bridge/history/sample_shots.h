@@ -9,7 +9,8 @@
 
 namespace taltrix::history {
 
-// `count` shots of session `session`, one every 40 s from `startMs`.
+// `count` shots of session `session`, one every 40 s from `startMs`; every
+// fifth found its simulator not connected.
 std::vector<ShotEntry> sampleShots(std::int64_t session, std::int64_t startMs, std::size_t count);
 
 }  // namespace taltrix::history

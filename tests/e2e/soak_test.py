@@ -196,6 +196,8 @@ class SoakTest(unittest.TestCase):
         for number in set(sent) - set(seen):
             self.assertTrue(self.near_a_drop(sent[number], IN_FLIGHT, IN_FLIGHT), sent[number]["time"])
         self.assertLess(len(set(sent) - set(seen)), len(self.drops) * 3)
+        print(f"{len(framed)} shots framed, {len(seen)} seen by the simulator, {len(away)} not sent, "
+              f"{len(set(sent) - set(seen))} lost with a dropped connection", file=sys.stderr)
 
         samples.assert_flat(self)
 
