@@ -23,6 +23,7 @@ const std::map<std::string, ValueSetter>& valueOptions() {
         {"--club", [](CommandLine& c, std::string v) { c.club = std::move(v); }},
         {"--answer", [](CommandLine& c, std::string v) { c.answer = std::move(v); }},
         {"--input", [](CommandLine& c, std::string v) { c.input = std::move(v); }},
+        {"--autostart", [](CommandLine& c, std::string v) { c.autostart = std::move(v); }},
     };
     return options;
 }
@@ -47,6 +48,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args) {
             c.version = true;
         } else if (arg == "--headless") {
             c.headless = true;
+        } else if (arg == "--hidden") {
+            c.hidden = true;
         } else if (arg == "--convert") {
             c.convert = true;
         } else if (auto it = valueOptions().find(arg); it != valueOptions().end()) {
@@ -71,6 +74,8 @@ CommandLineResult parseCommandLine(const std::vector<std::string>& args) {
         result.error = "--sim and --club go with --convert";
     } else if (c.answer && *c.answer != "yes" && *c.answer != "no" && *c.answer != "cancel") {
         result.error = "--answer takes yes, no or cancel, not \"" + *c.answer + "\"";
+    } else if (c.autostart && *c.autostart != "on" && *c.autostart != "off") {
+        result.error = "--autostart takes on or off, not \"" + *c.autostart + "\"";
     }
     if (result.error.empty()) result.error = supportOptionsError(c);
     return result;
@@ -99,8 +104,17 @@ Options:
                           (CR, LF and \ written as \r, \n and \\); message
                           boxes go to standard error with their answers;
                           SIGINT or SIGTERM stops it cleanly
-  --home DIR              program folder (Settings.pgs and log files live
-                          there); default: the folder of the executable
+  --home DIR              program folder (Settings.pgs, log files, recordings
+                          and the shot history live there); default: for an
+                          installed Taltrix $XDG_DATA_HOME/taltrix (that is
+                          ~/.local/share/taltrix), made private to the user;
+                          otherwise the folder of the executable
+  --hidden                start hidden: in the system tray, or minimised to
+                          the task bar where the desktop has no tray yet
+  --autostart on|off      start Taltrix hidden with the desktop session, or
+                          no longer (writes or removes
+                          $XDG_CONFIG_HOME/autostart/taltrix.desktop), and
+                          exit; off unless turned on
   --bluetooth emulator:NAME@HOST:PORT[,NAME@HOST:PORT...]
                           use emulated launch monitors: discovery finds these
                           devices, and a connection is a TCP connection to

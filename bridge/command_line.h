@@ -12,6 +12,8 @@ struct CommandLine {
     bool help = false;
     bool version = false;
     bool headless = false;                 // --headless
+    bool hidden = false;                   // --hidden (start in the tray, or minimised)
+    std::optional<std::string> autostart;  // --autostart on|off
     std::optional<std::string> home;       // --home DIR
     std::optional<std::string> bluetooth;  // --bluetooth emulator:NAME@HOST:PORT[,...]
     std::optional<std::string> tgc;        // --tgc HOST:PORT

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bridge/app/autostart.h"
 #include "bridge/app/run_app.h"
 #include "bridge/command_line.h"
 #include "bridge/convert_command.h"
@@ -33,6 +34,17 @@ int main(int argc, char** argv) {
     }
     if (options.version) {
         std::printf("Taltrix %s\n", versionText);
+        return 0;
+    }
+    if (options.autostart) {
+        const bool on = *options.autostart == "on";
+        const taltrix::app::Autostart entry = taltrix::app::Autostart::forThisProcess(options.home);
+        if (const std::string problem = entry.set(on); !problem.empty()) {
+            std::fprintf(stderr, "taltrix: %s\n", problem.c_str());
+            return 1;
+        }
+        std::printf("%s %s\n", on ? "Taltrix starts with the session:" : "Taltrix no longer starts with the session:",
+                    entry.file().c_str());
         return 0;
     }
     if (options.convert) {

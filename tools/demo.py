@@ -10,10 +10,12 @@ Taltrix sends and answers with the player's club and distance.
 With --relay the simulator is Halvex Play behind the relay emulator instead,
 over wss as the real relay: Taltrix signs in, sends every shot as a
 "/launch {...}" command, and the game's club, lie and distance come back to
-the ES16 as club commands. The Morvane control is registered with comreg into
-a registry in the demo's own folder, and the relay's certificate comes from a
+the ES16 as club commands. The relay's certificate comes from a
 throwaway CA (made with the openssl command) that only the demo's own Root
-store trusts, so the user's registry and certificate stores are left alone.
+store trusts, so the user's certificate stores are left alone.
+
+In every mode the Morvane control is registered with comreg into a registry
+in the demo's own folder, so the user's registry is left alone.
 
 Usage: demo.py TALTRIX [--headless] [--relay | --open-connect]
 """
@@ -111,8 +113,8 @@ def main():
     parser.add_argument("--interval", type=float, default=4.0, help="seconds between shots (default 4)")
     parser.add_argument("--relay", action="store_true", help="play Halvex Play through the relay emulator")
     parser.add_argument("--open-connect", action="store_true", help="play an Open Connect simulator's emulator")
-    parser.add_argument("--comreg", help="comreg program (--relay; default: beside TALTRIX in the build tree)")
-    parser.add_argument("--control", help="libmorvane.so (--relay; default: beside TALTRIX in the build tree)")
+    parser.add_argument("--comreg", help="comreg program (default: in the build tree of TALTRIX)")
+    parser.add_argument("--control", help="libmorvane.so (default: in the build tree of TALTRIX)")
     args = parser.parse_args()
     if args.relay and args.open_connect:
         parser.error("--relay and --open-connect each choose the simulator; give one")
@@ -121,9 +123,11 @@ def main():
     home = tempfile.mkdtemp(prefix="taltrix-demo-")
     env = dict(os.environ, XDG_RUNTIME_DIR=home)
     headless = args.headless or not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY"))
+    # Every mode creates the control at start (the relay link needs it, the
+    # others report it), so it is registered in every mode.
+    if not register_control(args, home, env):
+        sys.exit("demo: the Morvane control could not be registered")
     if args.relay:
-        if not register_control(args, home, env):
-            sys.exit("demo: the Morvane control could not be registered")
         with open(os.path.join(home, "Settings.pgs"), "w", newline="") as settings:
             settings.write(f"[Software]\r\nHalvexPlay_key={RELAY_KEY}\r\nSim_software=HalvexPlay\r\n")
         pki = os.path.join(home, "pki")

@@ -13,6 +13,7 @@ constexpr std::string_view quitAsk = "Do you want to stop the Interface?";
 // The desktop has no notification area, so hiding the window would leave the
 // user no way back to it.
 constexpr std::string_view noTrayMessage = "No system tray available: the window stays open.";
+constexpr std::string_view trayAppearedMessage = "System tray available: the window hides there from now on.";
 // Without a window nothing else says that the bridge is up.
 constexpr std::string_view headlessTail = " running without a window.";
 
@@ -78,7 +79,11 @@ void AppCore::load() {
         view_.minimizeAndHide();
         inTray_ = true;
     } else if (view_.hasWindow()) {
-        view_.showNormal();
+        if (startHidden_) {
+            view_.minimizeToTaskBar();
+        } else {
+            view_.showNormal();
+        }
         inTray_ = false;
         showNoTray = true;
     }
@@ -131,8 +136,24 @@ void AppCore::trayMouseMessage(int message) {
 }
 
 void AppCore::hideToTray() {
-    view_.minimizeAndHide();
-    inTray_ = true;
+    if (view_.trayAvailable()) {
+        view_.minimizeAndHide();
+        inTray_ = true;
+    } else {
+        // Hidden without a tray, the window could never be brought back.
+        view_.minimizeToTaskBar();
+    }
+}
+
+void AppCore::adoptNewTray() {
+    if (!view_.hasWindow() || !view_.trayAppeared()) return;
+    view_.addTrayIcon(trayIcon_, trayTip_);
+    // A window the user (or --hidden) put away goes into the tray as it would have at start.
+    if (view_.isMinimized()) {
+        view_.minimizeAndHide();
+        inTray_ = true;
+    }
+    fn_show_status(trayAppearedMessage);
 }
 
 void AppCore::timerTxTick() {
@@ -166,6 +187,7 @@ void AppCore::timerBtTick() {
 }
 
 void AppCore::connectionTick() {
+    adoptNewTray();
     if (!hourglass_) {
         hooks_->connectDevice();
     }

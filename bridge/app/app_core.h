@@ -50,6 +50,10 @@ public:
     // Hears every status line as it is shown (the history keeps them).
     void setStatusListener(std::function<void(std::string_view)> listener) { status_.setListener(std::move(listener)); }
 
+    // --hidden: where there is no tray at start, the window starts minimised
+    // instead of shown. Before load().
+    void setStartHidden(bool hidden) { startHidden_ = hidden; }
+
     // The window's load step, start-up steps 1 to 10.
     void load();
 
@@ -129,6 +133,8 @@ private:
 
     void initTimer(QTimer& timer, const char* name, int interval, void (AppCore::*tick)());
     void addTrayIcon(WindowIcon icon, std::string_view tip);
+    // On each connection tick: a tray that came up after the start is used.
+    void adoptNewTray();
     void stopTimers();
 
     AppView& view_;
@@ -151,6 +157,7 @@ private:
     TimerIndicator txIndicator_{timerTx_};
 
     bool inTray_ = false;
+    bool startHidden_ = false;
     bool closing_ = false;
     bool ended_ = false;
     bool unloaded_ = false;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "bridge/app/test_support.h"
 
 namespace taltrix::app {
@@ -78,6 +80,45 @@ TEST_F(AppCoreTest, WithoutATrayTheWindowStaysOpenAndSaysWhy) {
     EXPECT_FALSE(core.inTray());
     EXPECT_EQ(view.trace, "1) No system tray available: the window stays open.\r\n");
     EXPECT_EQ(view.label, "No system tray available: the window stays open.");
+}
+
+TEST_F(AppCoreTest, WithoutATrayHidingMinimisesToTheTaskBarUntilATrayComes) {
+    view.tray = false;
+    core.setStartHidden(true);
+    loadWith("");
+    // Started hidden with nowhere to hide: minimised, still on the task bar.
+    EXPECT_EQ(view.calls.back(), "applyDebugLayout(false)");
+    EXPECT_TRUE(view.visible && view.minimized);
+    view.showNormal();
+    core.hideToTray();
+    EXPECT_TRUE(view.visible && view.minimized);
+    EXPECT_FALSE(core.inTray());
+
+    const auto trayIconsAdded = [&] { return std::count(view.calls.begin(), view.calls.end(), "addTrayIcon"); };
+    core.connectionTick();
+    EXPECT_EQ(trayIconsAdded(), 1);  // the one at start, which went nowhere
+    // The tray's host starts: the icon goes up, and the minimised window into it.
+    view.trayComing = true;
+    core.connectionTick();
+    EXPECT_EQ(trayIconsAdded(), 2);
+    EXPECT_EQ(view.trayTip, "Connecting");
+    EXPECT_FALSE(view.visible);
+    EXPECT_TRUE(core.inTray());
+    EXPECT_EQ(view.label, "System tray available: the window hides there from now on.");
+    core.trayMouseMessage(trayLeftButtonUp);
+    core.hideToTray();
+    EXPECT_FALSE(view.visible);
+    EXPECT_TRUE(core.inTray());
+}
+
+TEST_F(AppCoreTest, ATrayThatComesLaterLeavesAnOpenWindowOpen) {
+    view.tray = false;
+    loadWith("");
+    view.trayComing = true;
+    core.connectionTick();
+    EXPECT_EQ(view.calls.back(), "addTrayIcon");
+    EXPECT_TRUE(view.visible);
+    EXPECT_FALSE(core.inTray());
 }
 
 TEST_F(AppCoreTest, WithoutAWindowTheStartIsAnnounced) {

@@ -40,8 +40,14 @@ public:
     virtual void selectDefaultService() = 0;
 
     virtual bool isMaximized() const = 0;
+    virtual bool isMinimized() const = 0;
     virtual void showNormal() = 0;
     virtual void minimizeAndHide() = 0;
+    // Where there is no tray to hide in: minimised, still on the task bar.
+    virtual void minimizeToTaskBar() = 0;
+    // True once, when a system tray has come up since the window had none
+    // (its host started after Taltrix); the tray icon is then ready to add.
+    virtual bool trayAppeared() = 0;
     virtual void setBusyPointer(bool busy) = 0;
 
     virtual void letEventsRun() = 0;

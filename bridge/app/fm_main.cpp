@@ -225,20 +225,34 @@ void fmMain::connectControls() {
     connect(btSend_, &QPushButton::clicked, this,
             [this] { core_->hooks().sendCommand(fromDisplay(edCommand_->text())); });
 
+    connect(btHistory_, &QPushButton::clicked, this, [this] {
+        if (FeatureHooks* features = core_->features()) features->openHistory();
+    });
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
-        tray_ = new QSystemTrayIcon(this);
-        tray_->setObjectName(QStringLiteral("trayIcon"));
-        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-            if (reason == QSystemTrayIcon::Trigger) {
-                core_->trayMouseMessage(trayLeftButtonUp);
-            } else if (reason == QSystemTrayIcon::Context) {
-                core_->trayMouseMessage(trayRightButtonUp);
-            } else if (reason == QSystemTrayIcon::MiddleClick && trayMenu_ != nullptr) {
-                trayMenu_->popup(QCursor::pos());
-            }
-        });
+        createTray();
     }
+}
+
+void fmMain::createTray() {
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setObjectName(QStringLiteral("trayIcon"));
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger) {
+            core_->trayMouseMessage(trayLeftButtonUp);
+        } else if (reason == QSystemTrayIcon::Context) {
+            core_->trayMouseMessage(trayRightButtonUp);
+        } else if (reason == QSystemTrayIcon::MiddleClick && trayMenu_ != nullptr) {
+            trayMenu_->popup(QCursor::pos());
+        }
+    });
     buildTrayMenu();
+}
+
+bool fmMain::trayAppeared() {
+    // Asked on every connection tick: the desktop's tray host may start after us.
+    if (tray_ != nullptr || !QSystemTrayIcon::isSystemTrayAvailable()) return false;
+    createTray();
+    return true;
 }
 
 bool fmMain::eventFilter(QObject* watched, QEvent* event) {

@@ -5,10 +5,12 @@
 
 #include <QWidget>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "bridge/app/app_core.h"
 #include "bridge/app/app_view.h"
+#include "bridge/app/autostart.h"
 
 class QComboBox;
 class QFrame;
@@ -55,8 +57,14 @@ public:
     void applyDebugLayout(bool debug) override;
     void selectDefaultService() override;
     bool isMaximized() const override { return QWidget::isMaximized(); }
+    bool isMinimized() const override { return QWidget::isMinimized(); }
     void showNormal() override;
     void minimizeAndHide() override;
+    void minimizeToTaskBar() override { showMinimized(); }
+    bool trayAppeared() override;
+
+    // The session entry the tray menu turns on and off.
+    void setAutostart(Autostart autostart) { autostart_ = std::move(autostart); }
     void setBusyPointer(bool busy) override;
     void letEventsRun() override;
     void endProgram() override;
@@ -74,6 +82,8 @@ private:
     // The notification icon's menu: the History window, the diagnostics
     // bundle and the quit question (tray_menu.cpp).
     void buildTrayMenu();
+    // The notification icon, once the desktop has a tray for it.
+    void createTray();
     template <typename W>
     W* make(const char* name, QWidget* parent = nullptr);
 
@@ -102,6 +112,7 @@ private:
     QPushButton* btHistory_ = nullptr;
     // Opened by a middle click on the notification icon.
     QMenu* trayMenu_ = nullptr;
+    std::optional<Autostart> autostart_;
     QFrame* lines_[3] = {};
     QLabel* statusPictures_[3] = {};
     QLabel* onPictures_[3] = {};

@@ -39,8 +39,11 @@ public:
     void applyDebugLayout(bool) override {}
     void selectDefaultService() override {}
     bool isMaximized() const override { return false; }
+    bool isMinimized() const override { return false; }
     void showNormal() override {}
     void minimizeAndHide() override {}
+    void minimizeToTaskBar() override {}
+    bool trayAppeared() override { return false; }
     void setBusyPointer(bool) override {}
     void letEventsRun() override;
     void endProgram() override;

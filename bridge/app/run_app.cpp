@@ -7,12 +7,14 @@
 #include <cstdio>
 
 #include "bridge/app/app_texts.h"
+#include "bridge/app/autostart.h"
 #include "bridge/app/component_message_box.h"
 #include "bridge/app/dbus_thread_exit.h"
 #include "bridge/app/dialog_answers.h"
 #include "bridge/app/fm_main.h"
 #include "bridge/app/headless_front.h"
 #include "bridge/app/process_priority.h"
+#include "bridge/app/program_folder.h"
 #include "bridge/app/qt_dialogs.h"
 #include "bridge/app/single_instance.h"
 #include "bridge/app/stop_signals.h"
@@ -24,18 +26,21 @@ namespace taltrix::app {
 
 namespace {
 
-std::string programFolder(const CommandLine& options) {
-    if (options.home) {
-        return *options.home;
+// The folder in use, made for an installed Taltrix's user on first start.
+std::string preparedProgramFolder(const CommandLine& options) {
+    const ProgramFolder folder = programFolder(options.home);
+    if (folder.kind == FolderKind::perUser) {
+        if (const std::string problem = createPrivateFolder(folder.path); !problem.empty()) {
+            std::fprintf(stderr, "taltrix: %s; settings cannot be kept\n", problem.c_str());
+        }
+        return folder.path;
     }
-    return QCoreApplication::applicationDirPath().toStdString();
-}
-
-void warnIfMissing(const std::string& folder) {
     struct stat st {};
-    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-        std::fprintf(stderr, "taltrix: program folder %s does not exist; settings cannot be kept\n", folder.c_str());
+    if (::stat(folder.path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        std::fprintf(stderr, "taltrix: program folder %s does not exist; settings cannot be kept\n",
+                     folder.path.c_str());
     }
+    return folder.path;
 }
 
 // The thread's message loop runs on Qt's for as long as the bridge runs, so
@@ -104,8 +109,7 @@ int runApplication(const CommandLine& options, int& argc, char** argv, const Lin
             dialogs.messageBox(alreadyStartedText, alreadyStartedTitle, BoxButtons::ok, BoxIcon::critical);
             return exitAlreadyRunning;
         }
-        const std::string folder = programFolder(options);
-        warnIfMissing(folder);
+        const std::string folder = preparedProgramFolder(options);
         HeadlessView view;
         AppCore core(view, dialogs, folder);
         return runCore(core, options, makeLinks);
@@ -122,10 +126,11 @@ int runApplication(const CommandLine& options, int& argc, char** argv, const Lin
         dialogs.messageBox(alreadyStartedText, alreadyStartedTitle, BoxButtons::ok, BoxIcon::critical);
         return exitAlreadyRunning;
     }
-    const std::string folder = programFolder(options);
-    warnIfMissing(folder);
+    const std::string folder = preparedProgramFolder(options);
     fmMain window(dialogs, folder);
     dialogs.setParent(&window);
+    window.core().setStartHidden(options.hidden);
+    window.setAutostart(Autostart::forThisProcess(options.home));
     return runCore(window.core(), options, makeLinks);
 }
 

@@ -130,11 +130,24 @@ public:
     bool isMaximized() const override { return maximized; }
     void showNormal() override {
         visible = true;
+        minimized = false;
         calls.push_back("showNormal");
     }
     void minimizeAndHide() override {
         visible = false;
+        minimized = true;
         calls.push_back("minimizeAndHide");
+    }
+    bool isMinimized() const override { return minimized; }
+    void minimizeToTaskBar() override {
+        visible = true;
+        minimized = true;
+        calls.push_back("minimizeToTaskBar");
+    }
+    bool trayAppeared() override {
+        if (tray || !trayComing) return false;
+        tray = true;
+        return true;
     }
     void setBusyPointer(bool busy) override { busyPointer = busy; }
     void letEventsRun() override { calls.push_back("letEventsRun"); }
@@ -146,6 +159,8 @@ public:
     bool window = true;
     bool tray = true;
     bool maximized = false;
+    bool minimized = false;
+    bool trayComing = false;  // a tray host starts: trayAppeared() says so once
     bool visible = false;
     bool trayShown = false;
     bool debugLayout = false;

@@ -36,7 +36,11 @@ QPixmap windowIconPixmap(WindowIcon icon, int size) {
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    const qreal s = size;
+    paintWindowIcon(p, icon, size);
+    return pixmap;
+}
+
+void paintWindowIcon(QPainter& p, WindowIcon icon, qreal s) {
 
     // The ball, lit from the top left.
     const QRectF ball(s * 0.06, s * 0.06, s * 0.78, s * 0.78);
@@ -65,7 +69,6 @@ QPixmap windowIconPixmap(WindowIcon icon, int size) {
     p.setPen(QPen(Qt::white, qMax(1.0, s / 20.0)));
     p.setBrush(badgeColour(icon));
     p.drawEllipse(centre, r, r);
-    return pixmap;
 }
 
 QIcon windowIcon(WindowIcon icon) {

@@ -6,6 +6,8 @@
 #include <QIcon>
 #include <QPixmap>
 
+class QPainter;
+
 #include "bridge/app/app_view.h"
 #include "bridge/app/status_lights.h"
 
@@ -14,6 +16,9 @@ namespace taltrix::app {
 // A golf ball with a badge: red for ico1 (link lost), green for ico2
 // (connected), amber for ico3 (connecting).
 QPixmap windowIconPixmap(WindowIcon icon, int size);
+// The same drawing on any painter, `size` units square (the application's
+// icons in the desktop's theme are drawn with it, see icon_main.cpp).
+void paintWindowIcon(QPainter& painter, WindowIcon icon, qreal size);
 QIcon windowIcon(WindowIcon icon);
 
 // picESon/picESoff (Light::tx), picHXon/picHXoff (Light::rx),

@@ -4,18 +4,32 @@
 
 #include <filesystem>
 
+#ifndef TALTRIX_PRIVATE_LIBDIR
+#define TALTRIX_PRIVATE_LIBDIR "../lib/taltrix"
+#endif
+
 #include "bridge/links/morvane_client.h"
 #include "platform/com/creation.h"
 #include "platform/com/registry.h"
 
 namespace taltrix::links {
 
-std::string registerBundledControl(const std::string& folder) {
+std::string bundledControlLibrary(const std::string& executableFolder) {
+    std::error_code ec;
+    for (const std::filesystem::path& library :
+         {std::filesystem::path(executableFolder) / bundledControlFile,
+          std::filesystem::path(executableFolder) / TALTRIX_PRIVATE_LIBDIR / bundledControlFile}) {
+        if (std::filesystem::is_regular_file(library, ec)) return library.string();
+    }
+    return {};
+}
+
+std::string registerBundledControl(const std::string& executableFolder) {
     CLSID clsid{};
     if (SUCCEEDED(com::classIdOf(morvaneProgId, clsid))) return {};
+    const std::string library = bundledControlLibrary(executableFolder);
+    if (library.empty()) return {};
     std::error_code ec;
-    const std::filesystem::path library = std::filesystem::path(folder) / bundledControlFile;
-    if (!std::filesystem::is_regular_file(library, ec)) return {};
 
     const std::string path = std::filesystem::absolute(library, ec).lexically_normal().string();
     void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);

@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "bridge/app/dbus_thread_exit.h"
+#include "bridge/app/program_folder.h"
 #include "bridge/history/history_store.h"
 #include "bridge/history/shot_csv.h"
 #include "bridge/links/bluetooth_report.h"
@@ -27,15 +28,12 @@ bool writeAll(std::FILE* out, const std::string& bytes) {
 
 }  // namespace
 
-std::string programFolderOf(const CommandLine& options) {
-    if (options.home) return *options.home;
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::string(".") : self.parent_path().string();
-}
+std::string programFolderOf(const CommandLine& options) { return app::programFolder(options.home).path; }
 
 std::string historyHelpText(const CommandLine& options) {
-    return "\nShot history of this program folder: " + history::historyPath(programFolderOf(options)) + "\n";
+    const app::ProgramFolder folder = app::programFolder(options.home);
+    return "\n" + app::programFolderHelpLine(folder) +
+           "Shot history of this program folder: " + history::historyPath(folder.path) + "\n";
 }
 
 std::optional<std::int64_t> parseSince(const std::string& text) {

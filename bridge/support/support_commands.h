@@ -9,7 +9,8 @@
 
 namespace taltrix::support {
 
-// --home, or the folder of the executable.
+// --home, the per-user folder of an installed Taltrix, or the folder of
+// the executable (bridge/app/program_folder.h).
 std::string programFolderOf(const CommandLine& options);
 
 // The lines --help adds: where the history of this program folder is.

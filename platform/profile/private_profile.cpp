@@ -72,7 +72,9 @@ bool replaceFile(const char* fileName, std::string_view bytes) {
     struct stat old {};
     const bool existed = ::stat(fileName, &old) == 0;
     const std::string temp = std::string(fileName) + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    // A new file is its owner's alone: a settings file may hold an account
+    // key. An existing one keeps the mode its owner gave it.
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0) {
         return false;
     }

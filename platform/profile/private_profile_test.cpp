@@ -58,6 +58,9 @@ TEST_F(PrivateProfile, WriteCreatesFileAndSectionWithCrLf) {
     ASSERT_NE(WritePrivateProfileStringA("Software", "BT_Connected_device", "ES16", file_.c_str()), 0);
     EXPECT_EQ(contents(), "[Software]\r\nSim_software=TGC\r\nBT_Connected_device=ES16\r\n");
     EXPECT_EQ(read("SOFTWARE", "sim_SOFTWARE"), "TGC");
+    struct stat st {};
+    ASSERT_EQ(::stat(file_.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // a new file is its owner's alone
 }
 
 TEST_F(PrivateProfile, WriteKeepsOtherSectionsKeysAndLines) {

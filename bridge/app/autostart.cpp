@@ -1,0 +1,101 @@
+#include "bridge/app/autostart.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "bridge/app/program_folder.h"
+
+namespace taltrix::app {
+
+namespace {
+
+constexpr const char* entryHead =
+    "[Desktop Entry]\n"
+    "Type=Application\n"
+    "Name=Taltrix\n"
+    "Comment=Starts Taltrix hidden when the session starts\n"
+    "Icon=taltrix\n"
+    "Terminal=false\n"
+    "X-GNOME-Autostart-enabled=true\n";
+
+std::string homeOfUser() {
+    const char* home = std::getenv("HOME");
+    return home != nullptr ? home : "/";
+}
+
+}  // namespace
+
+std::string desktopExecArgument(const std::string& argument) {
+    const bool plain = !argument.empty() && argument.find_first_of(" \t\n\"'\\><~|&;$*?#()`%") == std::string::npos;
+    if (plain) return argument;
+    std::string quoted = "\"";
+    for (const char c : argument) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        // A literal percent sign is doubled in an Exec line, quoted or not.
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+Autostart::Autostart(std::vector<std::string> command, const std::optional<std::string>& configHome,
+                     const std::string& userHome)
+    : command_(std::move(command)) {
+    const std::filesystem::path config = configHome && !configHome->empty() && configHome->front() == '/'
+                                             ? std::filesystem::path(*configHome)
+                                             : std::filesystem::path(userHome) / ".config";
+    file_ = (config / "autostart" / autostartFileName).string();
+}
+
+Autostart Autostart::forThisProcess(const std::optional<std::string>& home) {
+    std::vector<std::string> command = {(std::filesystem::path(executableFolder()) / "taltrix").string(), "--hidden"};
+    if (home) {
+        std::error_code ec;
+        command.push_back("--home");
+        command.push_back(std::filesystem::absolute(*home, ec).lexically_normal().string());
+    }
+    const char* configHome = std::getenv("XDG_CONFIG_HOME");
+    return Autostart(std::move(command), configHome ? std::optional<std::string>(configHome) : std::nullopt,
+                     homeOfUser());
+}
+
+bool Autostart::isOn() const {
+    std::error_code ec;
+    return std::filesystem::exists(file_, ec);
+}
+
+std::string Autostart::entryText() const {
+    std::string exec;
+    for (const std::string& argument : command_) {
+        if (!exec.empty()) exec += ' ';
+        exec += desktopExecArgument(argument);
+    }
+    return std::string(entryHead) + "Exec=" + exec + "\n";
+}
+
+std::string Autostart::set(bool on) const {
+    std::error_code ec;
+    if (!on) {
+        if (!std::filesystem::remove(file_, ec) && ec) return "cannot remove " + file_ + ": " + ec.message();
+        return {};
+    }
+    const std::filesystem::path folder = std::filesystem::path(file_).parent_path();
+    std::filesystem::create_directories(folder, ec);
+    if (ec) return "cannot create " + folder.string() + ": " + ec.message();
+    const std::string temp = file_ + ".new";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << entryText();
+        out.close();
+        if (!out) {
+            std::filesystem::remove(temp, ec);
+            return "cannot write " + temp;
+        }
+    }
+    std::filesystem::rename(temp, file_, ec);
+    if (ec) return "cannot write " + file_ + ": " + ec.message();
+    return {};
+}
+
+}  // namespace taltrix::app
