@@ -1,6 +1,9 @@
 """The window on a real X server (Xvfb) where nothing hosts a system tray:
-Taltrix must show its window at start, or the golfer would see nothing."""
+Taltrix must show its window at start, or the golfer would see nothing; and
+when a tray host (trayer, an XEmbed tray) starts later, Taltrix's icon goes
+into it and a window started hidden goes there too."""
 
+import itertools
 import os
 import shutil
 import subprocess
@@ -45,19 +48,46 @@ class NoTrayWindowTest(unittest.TestCase):
                 return line.split(":", 1)[1].strip()
         return None
 
-    def test_window_is_mapped_at_start(self):
-        bridge = subprocess.Popen([TALTRIX, "--home", self.folder, "--bluetooth", "emulator:ES16@127.0.0.1:9"],
-                                  env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    def start_bridge(self, *options):
+        bridge = subprocess.Popen([TALTRIX, "--home", self.folder, "--bluetooth", "emulator:ES16@127.0.0.1:9",
+                                   *options], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                  text=True)
         self.addCleanup(self.stop, bridge)
-        deadline = time.monotonic() + 15
+        return bridge
+
+    def wait_for_state(self, bridge, wanted, seconds):
+        deadline = time.monotonic() + seconds
         state = None
         while time.monotonic() < deadline and bridge.poll() is None:
             state = self.map_state()
-            if state == "IsViewable":
+            if state == wanted:
                 break
             time.sleep(0.2)
         self.assertIsNone(bridge.poll(), bridge.stderr.read() if bridge.poll() is not None else "")
-        self.assertEqual(state, "IsViewable")
+        return state
+
+    def test_window_is_mapped_at_start(self):
+        bridge = self.start_bridge()
+        self.assertEqual(self.wait_for_state(bridge, "IsViewable", 15), "IsViewable")
+
+    def test_a_tray_that_starts_later_takes_the_icon_and_the_hidden_window(self):
+        # --hidden with no tray: minimised, which without a window manager still leaves it mapped.
+        bridge = self.start_bridge("--hidden")
+        self.assertEqual(self.wait_for_state(bridge, "IsViewable", 15), "IsViewable")
+        tray = subprocess.Popen(["trayer", "--edge", "bottom", "--widthtype", "request"], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(self.stop, tray)
+        # The next connection tick (4.5 s) finds the tray.
+        self.assertEqual(self.wait_for_state(bridge, "IsUnMapped", 12), "IsUnMapped")
+        tree = subprocess.run(["xwininfo", "-root", "-tree"], env=self.env, capture_output=True, text=True,
+                              timeout=10).stdout
+        # The tray's panel and the windows below it: our icon is one of them.
+        lines = tree.splitlines()
+        start = next(i for i, line in enumerate(lines) if '"panel": ("panel" "trayer")' in line)
+        depth = len(lines[start]) - len(lines[start].lstrip())
+        below = [line for line in itertools.takewhile(lambda l: len(l) - len(l.lstrip()) > depth or not l.strip(),
+                                                       lines[start + 1:])]
+        self.assertTrue(any('"taltrix": ("taltrix" "taltrix")' in line for line in below), "\n".join(below))
 
 
 if __name__ == "__main__":
