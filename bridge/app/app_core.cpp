@@ -14,6 +14,7 @@ constexpr std::string_view quitAsk = "Do you want to stop the Interface?";
 // user no way back to it.
 constexpr std::string_view noTrayMessage = "No system tray available: the window stays open.";
 constexpr std::string_view trayAppearedMessage = "System tray available: the window hides there from now on.";
+constexpr std::string_view trayVanishedMessage = "System tray gone: the window stays on the task bar.";
 // Without a window nothing else says that the bridge is up.
 constexpr std::string_view headlessTail = " running without a window.";
 
@@ -145,15 +146,29 @@ void AppCore::hideToTray() {
     }
 }
 
-void AppCore::adoptNewTray() {
-    if (!view_.hasWindow() || !view_.trayAppeared()) return;
-    view_.addTrayIcon(trayIcon_, trayTip_);
-    // A window the user (or --hidden) put away goes into the tray as it would have at start.
-    if (view_.isMinimized()) {
-        view_.minimizeAndHide();
-        inTray_ = true;
+void AppCore::followTray() {
+    if (!view_.hasWindow()) return;
+    switch (view_.trayChange()) {
+        case TrayChange::none:
+            return;
+        case TrayChange::appeared:
+            view_.addTrayIcon(trayIcon_, trayTip_);
+            // A window the user (or --hidden) put away goes into the tray as it would have at start.
+            if (view_.isMinimized()) {
+                view_.minimizeAndHide();
+                inTray_ = true;
+            }
+            fn_show_status(trayAppearedMessage);
+            return;
+        case TrayChange::vanished:
+            // Hidden in a tray that is gone, the window could not be found again.
+            if (inTray_) {
+                view_.minimizeToTaskBar();
+                inTray_ = false;
+            }
+            fn_show_status(trayVanishedMessage);
+            return;
     }
-    fn_show_status(trayAppearedMessage);
 }
 
 void AppCore::timerTxTick() {
@@ -187,7 +202,7 @@ void AppCore::timerBtTick() {
 }
 
 void AppCore::connectionTick() {
-    adoptNewTray();
+    followTray();
     if (!hourglass_) {
         hooks_->connectDevice();
     }

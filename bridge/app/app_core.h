@@ -133,8 +133,9 @@ private:
 
     void initTimer(QTimer& timer, const char* name, int interval, void (AppCore::*tick)());
     void addTrayIcon(WindowIcon icon, std::string_view tip);
-    // On each connection tick: a tray that came up after the start is used.
-    void adoptNewTray();
+    // On each connection tick: a tray that came up after the start is used,
+    // and a window hidden in a tray that went away comes back to the task bar.
+    void followTray();
     void stopTimers();
 
     AppView& view_;

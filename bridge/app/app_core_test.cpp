@@ -74,7 +74,7 @@ TEST_F(AppCoreTest, DebugModeShowsTheTraceAndTheRawData) {
 }
 
 TEST_F(AppCoreTest, WithoutATrayTheWindowStaysOpenAndSaysWhy) {
-    view.tray = false;
+    view.tray = view.trayHost = false;
     loadWith("Debug_mode=True\r\n");
     EXPECT_TRUE(view.visible);
     EXPECT_FALSE(core.inTray());
@@ -83,7 +83,7 @@ TEST_F(AppCoreTest, WithoutATrayTheWindowStaysOpenAndSaysWhy) {
 }
 
 TEST_F(AppCoreTest, WithoutATrayHidingMinimisesToTheTaskBarUntilATrayComes) {
-    view.tray = false;
+    view.tray = view.trayHost = false;
     core.setStartHidden(true);
     loadWith("");
     // Started hidden with nowhere to hide: minimised, still on the task bar.
@@ -98,7 +98,7 @@ TEST_F(AppCoreTest, WithoutATrayHidingMinimisesToTheTaskBarUntilATrayComes) {
     core.connectionTick();
     EXPECT_EQ(trayIconsAdded(), 1);  // the one at start, which went nowhere
     // The tray's host starts: the icon goes up, and the minimised window into it.
-    view.trayComing = true;
+    view.trayHost = true;
     core.connectionTick();
     EXPECT_EQ(trayIconsAdded(), 2);
     EXPECT_EQ(view.trayTip, "Connecting");
@@ -109,12 +109,19 @@ TEST_F(AppCoreTest, WithoutATrayHidingMinimisesToTheTaskBarUntilATrayComes) {
     core.hideToTray();
     EXPECT_FALSE(view.visible);
     EXPECT_TRUE(core.inTray());
+
+    // The host stops with the window in its tray: back to the task bar.
+    view.trayHost = false;
+    core.connectionTick();
+    EXPECT_TRUE(view.visible && view.minimized);
+    EXPECT_FALSE(core.inTray());
+    EXPECT_EQ(view.label, "System tray gone: the window stays on the task bar.");
 }
 
 TEST_F(AppCoreTest, ATrayThatComesLaterLeavesAnOpenWindowOpen) {
-    view.tray = false;
+    view.tray = view.trayHost = false;
     loadWith("");
-    view.trayComing = true;
+    view.trayHost = true;
     core.connectionTick();
     EXPECT_EQ(view.calls.back(), "addTrayIcon");
     EXPECT_TRUE(view.visible);
@@ -123,7 +130,7 @@ TEST_F(AppCoreTest, ATrayThatComesLaterLeavesAnOpenWindowOpen) {
 
 TEST_F(AppCoreTest, WithoutAWindowTheStartIsAnnounced) {
     view.window = false;
-    view.tray = false;
+    view.tray = view.trayHost = false;
     loadWith("Sim_software=HalvexPlay\r\n");
     EXPECT_EQ(view.lines,
               (std::vector<std::string>{"HalvexPlay for Taltrix - Version 2.37 running without a window."}));

@@ -17,6 +17,8 @@ enum class WindowIcon {
     ico3,  // connecting (start-up)
 };
 
+enum class TrayChange { none, appeared, vanished };
+
 class AppView : public StatusView, public RawDataView, public LightsView {
 public:
     // Selects the option button (without running its click handler) and sets
@@ -45,9 +47,10 @@ public:
     virtual void minimizeAndHide() = 0;
     // Where there is no tray to hide in: minimised, still on the task bar.
     virtual void minimizeToTaskBar() = 0;
-    // True once, when a system tray has come up since the window had none
-    // (its host started after Taltrix); the tray icon is then ready to add.
-    virtual bool trayAppeared() = 0;
+    // Whether the desktop's system tray came or went since the last call
+    // (its host may start after Taltrix, or stop). After `appeared` the tray
+    // icon is ready to add.
+    virtual TrayChange trayChange() = 0;
     virtual void setBusyPointer(bool busy) = 0;
 
     virtual void letEventsRun() = 0;

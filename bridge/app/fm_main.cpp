@@ -228,7 +228,8 @@ void fmMain::connectControls() {
     connect(btHistory_, &QPushButton::clicked, this, [this] {
         if (FeatureHooks* features = core_->features()) features->openHistory();
     });
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    trayUp_ = QSystemTrayIcon::isSystemTrayAvailable();
+    if (trayUp_) {
         createTray();
     }
 }
@@ -248,11 +249,15 @@ void fmMain::createTray() {
     buildTrayMenu();
 }
 
-bool fmMain::trayAppeared() {
-    // Asked on every connection tick: the desktop's tray host may start after us.
-    if (tray_ != nullptr || !QSystemTrayIcon::isSystemTrayAvailable()) return false;
-    createTray();
-    return true;
+TrayChange fmMain::trayChange() {
+    // Asked on every connection tick: the desktop's tray host may start after
+    // us, or stop. Qt docks an existing icon again in a tray that comes back.
+    const bool up = QSystemTrayIcon::isSystemTrayAvailable();
+    if (up == trayUp_) return TrayChange::none;
+    trayUp_ = up;
+    if (!up) return TrayChange::vanished;
+    if (tray_ == nullptr) createTray();
+    return TrayChange::appeared;
 }
 
 bool fmMain::eventFilter(QObject* watched, QEvent* event) {
@@ -301,7 +306,7 @@ void fmMain::applySimulatorChoice(const SimulatorChoice& choice) {
     setWindowTitle(toDisplay(choice.windowCaption));
 }
 
-bool fmMain::trayAvailable() const { return tray_ != nullptr; }
+bool fmMain::trayAvailable() const { return tray_ != nullptr && trayUp_; }
 
 bool fmMain::trayIconShown() const { return tray_ != nullptr && tray_->isVisible(); }
 

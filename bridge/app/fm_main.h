@@ -61,7 +61,7 @@ public:
     void showNormal() override;
     void minimizeAndHide() override;
     void minimizeToTaskBar() override { showMinimized(); }
-    bool trayAppeared() override;
+    TrayChange trayChange() override;
 
     // The session entry the tray menu turns on and off.
     void setAutostart(Autostart autostart) { autostart_ = std::move(autostart); }
@@ -89,6 +89,7 @@ private:
 
     std::unique_ptr<AppCore> core_;
     QSystemTrayIcon* tray_ = nullptr;
+    bool trayUp_ = false;  // the desktop's tray, as last seen
 
     QLabel* lblName_ = nullptr;
     QPushButton* btn_system_tray_ = nullptr;

@@ -43,7 +43,7 @@ public:
     void showNormal() override {}
     void minimizeAndHide() override {}
     void minimizeToTaskBar() override {}
-    bool trayAppeared() override { return false; }
+    TrayChange trayChange() override { return TrayChange::none; }
     void setBusyPointer(bool) override {}
     void letEventsRun() override;
     void endProgram() override;

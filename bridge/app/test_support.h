@@ -144,10 +144,10 @@ public:
         minimized = true;
         calls.push_back("minimizeToTaskBar");
     }
-    bool trayAppeared() override {
-        if (tray || !trayComing) return false;
-        tray = true;
-        return true;
+    TrayChange trayChange() override {
+        if (tray == trayHost) return TrayChange::none;
+        tray = trayHost;
+        return tray ? TrayChange::appeared : TrayChange::vanished;
     }
     void setBusyPointer(bool busy) override { busyPointer = busy; }
     void letEventsRun() override { calls.push_back("letEventsRun"); }
@@ -160,7 +160,7 @@ public:
     bool tray = true;
     bool maximized = false;
     bool minimized = false;
-    bool trayComing = false;  // a tray host starts: trayAppeared() says so once
+    bool trayHost = true;  // whether a tray host runs; trayChange() tells `tray` of it
     bool visible = false;
     bool trayShown = false;
     bool debugLayout = false;

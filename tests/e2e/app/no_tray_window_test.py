@@ -1,7 +1,8 @@
 """The window on a real X server (Xvfb) where nothing hosts a system tray:
 Taltrix must show its window at start, or the golfer would see nothing; and
 when a tray host (trayer, an XEmbed tray) starts later, Taltrix's icon goes
-into it and a window started hidden goes there too."""
+into it and a window started hidden goes there too, and back out when the
+tray's host stops."""
 
 import itertools
 import os
@@ -88,6 +89,9 @@ class NoTrayWindowTest(unittest.TestCase):
         below = [line for line in itertools.takewhile(lambda l: len(l) - len(l.lstrip()) > depth or not l.strip(),
                                                        lines[start + 1:])]
         self.assertTrue(any('"taltrix": ("taltrix" "taltrix")' in line for line in below), "\n".join(below))
+        # The tray's host stops: the window comes back rather than staying lost.
+        self.stop(tray)
+        self.assertEqual(self.wait_for_state(bridge, "IsViewable", 12), "IsViewable")
 
 
 if __name__ == "__main__":
