@@ -23,7 +23,7 @@ class InstalledTaltrixTest(unittest.TestCase):
     def setUpClass(cls):
         cls.scratch = tempfile.mkdtemp(prefix="taltrix-install-")
         cls.prefix = os.path.join(cls.scratch, "prefix")
-        subprocess.run(["cmake", "--install", BUILD_DIR, "--prefix", cls.prefix], check=True,
+        subprocess.run([os.environ.get("CMAKE", "cmake"), "--install", BUILD_DIR, "--prefix", cls.prefix], check=True,
                        stdout=subprocess.DEVNULL)
         cls.bin = os.path.join(cls.prefix, "bin")
         cls.share = os.path.join(cls.prefix, "share")
