@@ -17,7 +17,12 @@ store trusts, so the user's certificate stores are left alone.
 In every mode the Morvane control is registered with comreg into a registry
 in the demo's own folder, so the user's registry is left alone.
 
-Usage: demo.py TALTRIX [--headless] [--relay | --open-connect]
+With --system-bluetooth Taltrix reaches the ES16 through its system
+Bluetooth backend (Qt Bluetooth on BlueZ) instead of the emulated one: a
+stand-in for bluetoothd on a D-Bus bus of the demo's own hands Taltrix the
+link to the ES16 emulator, as BlueZ hands over an RFCOMM link.
+
+Usage: demo.py TALTRIX [--headless] [--relay | --open-connect] [--system-bluetooth]
 """
 
 import argparse
@@ -34,7 +39,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EMULATORS = os.path.join(HERE, "emulators")
-COLOURS = {"es16": "\033[36m", "tgc": "\033[33m", "relay": "\033[33m", "opencon": "\033[33m", "taltrix": "\033[32m",
+COLOURS = {"es16": "\033[36m", "bluez": "\033[34m", "tgc": "\033[33m", "relay": "\033[33m", "opencon": "\033[33m", "taltrix": "\033[32m",
            "demo": "\033[35m"}
 # What the golfer does in the simulator between shots.
 CLUB_CHANGES = ["club DR Tee 380", "club I7 Fairway 150", "club LW Rough 25", "club LW Green 8", "club PW Fairway 95"]
@@ -65,9 +70,9 @@ def show(name, line):
     print(f"{colour}[{name:>7}]{reset} {line}", flush=True)
 
 
-def start(name, args, env=None):
+def start(name, args, env=None, executable=None):
     process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                               text=True, encoding="latin-1", env=env)
+                               text=True, encoding="latin-1", env=env, executable=executable)
 
     def pump():
         for line in process.stdout:
@@ -113,6 +118,8 @@ def main():
     parser.add_argument("--interval", type=float, default=4.0, help="seconds between shots (default 4)")
     parser.add_argument("--relay", action="store_true", help="play Halvex Play through the relay emulator")
     parser.add_argument("--open-connect", action="store_true", help="play an Open Connect simulator's emulator")
+    parser.add_argument("--system-bluetooth", action="store_true",
+                        help="reach the ES16 through BlueZ (a stand-in for bluetoothd on the demo's own bus)")
     parser.add_argument("--comreg", help="comreg program (default: in the build tree of TALTRIX)")
     parser.add_argument("--control", help="libmorvane.so (default: in the build tree of TALTRIX)")
     args = parser.parse_args()
@@ -165,8 +172,20 @@ def main():
         simulator,
     ]
     time.sleep(0.5)
-    taltrix_args = [args.taltrix, "--home", home, "--bluetooth", f"emulator:ES16 Demo@127.0.0.1:{device_port}",
-                    *link_args]
+    if args.system_bluetooth:
+        sys.path.insert(0, EMULATORS)
+        from bluez_standin import standin_command, start_private_bus
+        bus, bus_address = start_private_bus(home)
+        # A discovery of 15 units of 0.1 s instead of the radio's 1.28 s.
+        env.update(DBUS_SYSTEM_BUS_ADDRESS=bus_address, TALTRIX_BLUETOOTH_INQUIRY_MS="100")
+        bluez = start("bluez", standin_command("--es16", f"127.0.0.1:{device_port}",
+                                               "--device", "ES16 Demo@00:06:66:E7:8A:D1"),
+                      env=env, executable="/usr/bin/python3")
+        processes += [bus, bluez]
+        device_option = []
+    else:
+        device_option = ["--bluetooth", f"emulator:ES16 Demo@127.0.0.1:{device_port}"]
+    taltrix_args = [args.taltrix, "--home", home, *device_option, *link_args]
     if headless:
         taltrix_args.append("--headless")
     show("demo", f"Taltrix {'headless' if headless else 'in the tray (left-click its icon)'}; home {home}")

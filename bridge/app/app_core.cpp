@@ -204,7 +204,7 @@ void AppCore::timerBtTick() {
 void AppCore::connectionTick() {
     followTray();
     if (!hourglass_) {
-        hooks_->connectDevice();
+        hooks_->tickDevice();
     }
     if (settings_.relayMode()) {
         hooks_->checkRelayLink();

@@ -242,7 +242,7 @@ TEST_F(AppCoreTest, ConnectionTickConnectsTheDeviceUnlessDiscoveringThenTheChose
     loadWith("");
     hooks.calls.clear();
     core.connectionTick();
-    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"connectDevice", "checkTgcLink"}));
+    EXPECT_EQ(hooks.calls, (std::vector<std::string>{"tickDevice", "checkTgcLink"}));
 
     hooks.calls.clear();
     core.setHourglass(true);

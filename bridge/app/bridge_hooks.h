@@ -22,11 +22,13 @@ public:
     // 5. The TGC endpoint (after the settings are loaded).
     virtual void setTgcEndpoint() = 0;
 
-    // Button handlers: btDiscover (also run once by start-up), btConnect
-    // (also every connection-timer tick while no discovery runs),
+    // Button handlers: btDiscover (also run once by start-up), btConnect,
     // btDisconnect, btGetRSSI and btSend with the text of edCommand.
     virtual void discover() = 0;
     virtual void connectDevice() = 0;
+    // Every connection-timer tick while no discovery runs: btConnect, or a
+    // new discovery while there was no radio or nothing in the list.
+    virtual void tickDevice() = 0;
     virtual void disconnectDevice() = 0;
     virtual void querySignalStrength() = 0;
     virtual void sendCommand(std::string_view command) = 0;
@@ -56,6 +58,7 @@ public:
     void setTgcEndpoint() override {}
     void discover() override {}
     void connectDevice() override {}
+    void tickDevice() override {}
     void disconnectDevice() override {}
     void querySignalStrength() override {}
     void sendCommand(std::string_view) override {}

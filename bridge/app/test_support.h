@@ -187,6 +187,7 @@ public:
     void setTgcEndpoint() override { calls.push_back("setTgcEndpoint"); }
     void discover() override { calls.push_back("discover"); }
     void connectDevice() override { calls.push_back("connectDevice"); }
+    void tickDevice() override { calls.push_back("tickDevice"); }
     void disconnectDevice() override { calls.push_back("disconnectDevice"); }
     void querySignalStrength() override { calls.push_back("querySignalStrength"); }
     void sendCommand(std::string_view command) override { calls.push_back("sendCommand " + std::string(command)); }

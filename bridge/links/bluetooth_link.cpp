@@ -17,6 +17,11 @@ constexpr int blinkWhileDisconnected = 400;
 
 constexpr std::string_view objectNotSet = "Object variable or With block variable not set";
 
+// Said after "Unable to connect to ES16" when the stack knows the device
+// but has not paired with it, which is the usual first-day problem.
+constexpr std::string_view notPairedHead = " is not paired with this computer. Pair it in the Bluetooth settings ";
+constexpr std::string_view notPairedTail = "(or with bluetoothctl), then Taltrix connects to it by itself.";
+
 constexpr std::string_view discoveryErrorPrefix = "Error on ES discovery: ";
 constexpr std::string_view connectErrorPrefix = "Error on ES connect: ";
 // The description of an error that brings none of its own.
@@ -81,6 +86,7 @@ bluetooth::RadioPtr BluetoothLink::fn_get_radio() {
     bluetooth::RadioPtr radio;
     if (discovery_ && discovery_->listRadios(radios) == bluetooth::resultOk && !radios.empty()) radio = radios[0];
     if (!radio) {
+        radioWasMissing_ = true;
         shell_.setHourglass(false);
         shell_.stopBluetoothBlink();
         shell_.setBluetoothLight(false);
@@ -99,7 +105,16 @@ void BluetoothLink::btDiscover_Click() {
     if (const bluetooth::RadioPtr radio = fn_get_radio()) discovery_->start(radio, discoveryDuration, 0);
 }
 
+void BluetoothLink::connectionTick() {
+    if (client_ && client_->state() == bluetooth::clientIdle && (radioWasMissing_ || devices_.rows().empty())) {
+        btDiscover_Click();
+        return;
+    }
+    btConnect_Click();
+}
+
 void BluetoothLink::discoveryStarted() {
+    radioWasMissing_ = false;
     shell_.startBluetoothBlink(blinkWhileDiscovering);
     devices_.clear();
     shell_.showStatus("Discovery started");
@@ -152,6 +167,11 @@ void BluetoothLink::connected(int error) {
         shell_.showStatus("Unable to connect to ES16");
         btConnected_ = false;
         shell_.replaceTrayIcon(app::WindowIcon::ico1, "Unable to connect to ES16");
+        const auto row = devices_.selected();
+        if (row && row->address == client_->settings.address &&
+            manager_.pairing(row->address) == bluetooth::Pairing::unpaired) {
+            shell_.showStatus(row->name + std::string(notPairedHead) + std::string(notPairedTail));
+        }
         return;
     }
     shell_.showStatus("Connected to ES16");

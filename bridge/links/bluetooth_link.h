@@ -39,6 +39,12 @@ public:
     void btGetRSSI_Click();
     void btSend_Click(std::string_view command);
 
+    // The connection timer's tick: the Connect button's work, or a new
+    // discovery while the last look found no radio or no device. Otherwise a
+    // Bluetooth switched on, an adapter plugged in or a device come into
+    // range after start-up would never be seen.
+    void connectionTick();
+
     // Command write: the text and a CR as bytes, 0 on success.
     CommandWriteResult writeCommand(std::string_view command) override;
 
@@ -70,6 +76,9 @@ private:
     std::unique_ptr<bluetooth::Client> client_;
     DeviceList devices_;
     bool btConnected_ = false;
+    // The last look found no radio (or the radio went): the device list is
+    // out of date until a discovery runs again.
+    bool radioWasMissing_ = false;
 };
 
 }  // namespace taltrix::links

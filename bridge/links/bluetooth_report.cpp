@@ -31,13 +31,14 @@ std::string adapterReport(bluetooth::Discovery& discovery) {
 std::string adapterReport(bluetooth::Manager& manager) {
     manager.open();
     const std::unique_ptr<bluetooth::Discovery> discovery = manager.createDiscovery();
-    std::string text = adapterReport(*discovery);
+    std::string text = adapterReport(*discovery) + manager.stackReport(isErnestSportsDevice);
     manager.close();
     return text;
 }
 
 std::string BluetoothLink::report() {
     std::string text = discovery_ ? adapterReport(*discovery_) : "adapters: the Bluetooth objects are released\n";
+    text += manager_.stackReport(isErnestSportsDevice);
     text += "link: " + stateName(clientState()) + (btConnected_ ? ", connected to the launch monitor" : "") + "\n";
     if (client_ && !client_->settings.address.empty()) text += "last connection: " + client_->settings.address + "\n";
     const std::optional<DeviceRow> selected = devices_.selected();

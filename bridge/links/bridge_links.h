@@ -48,6 +48,7 @@ public:
     void setTgcEndpoint() override;
     void discover() override { bluetooth_.btDiscover_Click(); }
     void connectDevice() override { bluetooth_.btConnect_Click(); }
+    void tickDevice() override { bluetooth_.connectionTick(); }
     void disconnectDevice() override { bluetooth_.btDisconnect_Click(); }
     void querySignalStrength() override { bluetooth_.btGetRSSI_Click(); }
     void sendCommand(std::string_view command) override { bluetooth_.btSend_Click(command); }

@@ -222,18 +222,27 @@ private:
 
 class ScriptedDiscovery final : public bluetooth::Discovery {
 public:
+    bool radio = true;
+    int starts = 0;
     int listRadios(std::vector<bluetooth::RadioPtr>& radios) override {
-        radios.push_back(std::make_shared<ScriptedRadio>());
+        if (radio) radios.push_back(std::make_shared<ScriptedRadio>());
         return bluetooth::resultOk;
     }
-    int start(const bluetooth::RadioPtr&, std::uint8_t, int) override { return bluetooth::resultOk; }
+    int start(const bluetooth::RadioPtr&, std::uint8_t, int) override {
+        ++starts;
+        return bluetooth::resultOk;
+    }
 };
 
 class ScriptedClient final : public bluetooth::Client {
 public:
     std::string written;
+    int connects = 0;
     int state() const override { return bluetooth::clientIdle; }
-    int connect() override { return bluetooth::resultOk; }
+    int connect() override {
+        ++connects;
+        return bluetooth::resultOk;
+    }
     int disconnect() override { return bluetooth::resultOk; }
     int write(std::span<const std::uint8_t> bytes) override {
         written.append(bytes.begin(), bytes.end());
@@ -260,6 +269,8 @@ public:
     int signalStrength(const std::string&, const bluetooth::RadioPtr&, std::int32_t&) override {
         return bluetooth::resultUnsupported;
     }
+    bluetooth::Pairing paired = bluetooth::Pairing::unknown;
+    bluetooth::Pairing pairing(const std::string&) override { return paired; }
 };
 
 // A shell whose tray icon can be made to fail, as a shell call inside a
@@ -481,6 +492,62 @@ TEST(TgcEndpoint, ReadsHostAndPort) {
     EXPECT_EQ(host, "::1");
     for (const char* bad : {"", "host", ":1", "h:0", "h:70000", "h:x"})
         EXPECT_FALSE(parseTgcEndpoint(bad, host, port)) << bad;
+}
+
+// The tick connects while there is something to connect to, and otherwise
+// looks again: no radio at the last look, or nothing in the list.
+TEST(BluetoothLinkTick, LooksAgainWhileThereWasNoRadioOrNoDevice) {
+    ScriptedLink s;
+    ScriptedDiscovery& discovery = *s.manager.discovery;
+    auto found = [&](std::vector<bluetooth::DevicePtr> devices) {
+        discovery.onDiscoveryStarted(nullptr);
+        discovery.onDiscoveryComplete(std::make_shared<ScriptedRadio>(), &devices);
+    };
+    discovery.radio = false;
+    s.link.btDiscover_Click();
+    s.link.connectionTick();
+    EXPECT_EQ(s.recording.labels, (std::vector<std::string>(2, "No Bluetooth found, please turn Bluetooth on.")));
+    EXPECT_FALSE(s.recording.hourglass);
+
+    discovery.radio = true;
+    s.link.connectionTick();
+    EXPECT_EQ(discovery.starts, 1);
+    found({});
+    s.link.connectionTick();
+    EXPECT_EQ(discovery.starts, 2);
+    found({std::make_shared<ScriptedDevice>("ES16")});
+    s.link.connectionTick();
+    EXPECT_EQ(discovery.starts, 2);
+    EXPECT_EQ(s.manager.client->connects, 1);
+
+    // The radio went and came back: the list is looked for afresh.
+    discovery.radio = false;
+    s.link.connectionTick();
+    discovery.radio = true;
+    s.link.connectionTick();
+    EXPECT_EQ(discovery.starts, 3);
+    EXPECT_EQ(s.manager.client->connects, 1);
+}
+
+TEST(BluetoothLinkTick, AFailedConnectToAnUnpairedDeviceSaysWhatToDo) {
+    for (const auto pairing : {bluetooth::Pairing::unpaired, bluetooth::Pairing::paired, bluetooth::Pairing::unknown}) {
+        ScriptedLink s;
+        s.manager.paired = pairing;
+        std::vector<bluetooth::DevicePtr> devices{std::make_shared<ScriptedDevice>("ES16 Range")};
+        s.manager.discovery->onDiscoveryComplete(std::make_shared<ScriptedRadio>(), &devices);
+        s.link.btConnect_Click();
+        s.manager.client->onConnect(bluetooth::resultConnectFailed);
+        const std::vector<std::string>& shown = s.recording.shown;
+        ASSERT_GE(shown.size(), 2u);
+        if (pairing == bluetooth::Pairing::unpaired) {
+            EXPECT_EQ(shown.back(),
+                      "ES16 Range is not paired with this computer. Pair it in the Bluetooth settings (or with "
+                      "bluetoothctl), then Taltrix connects to it by itself.");
+            EXPECT_EQ(shown[shown.size() - 2], "Unable to connect to ES16");
+        } else {
+            EXPECT_EQ(shown.back(), "Unable to connect to ES16");
+        }
+    }
 }
 
 }  // namespace

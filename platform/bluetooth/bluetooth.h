@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace taltrix::bluetooth {
@@ -31,6 +32,7 @@ enum Result : int {
     resultNameUnavailable = 0x5106,
     resultUnsupported = 0x5107,
     resultBadAddress = 0x5108,
+    resultTimedOut = 0x5109,
 };
 
 // Client states as the bridge reads them: 0 idle, 2 connected, anything
@@ -105,6 +107,9 @@ public:
     std::function<void()> onDisconnect;
 };
 
+// Whether the stack has paired with a device.
+enum class Pairing { unknown, unpaired, paired };
+
 class Manager {
 public:
     virtual ~Manager() = default;
@@ -118,6 +123,12 @@ public:
 
     // Signal strength of the link to `address`, in dBm.
     virtual int signalStrength(const std::string& address, const RadioPtr& radio, std::int32_t& rssi) = 0;
+
+    virtual Pairing pairing(const std::string& /*address*/) { return Pairing::unknown; }
+
+    // What the stack itself says of its adapters and of the devices whose
+    // names `ofInterest` picks, as lines of text for a support request.
+    virtual std::string stackReport(const std::function<bool(std::string_view name)>& /*ofInterest*/) { return {}; }
 };
 
 // The manager the options ask for: `option` is the value of --bluetooth

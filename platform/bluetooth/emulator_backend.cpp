@@ -88,20 +88,19 @@ public:
                                          [&](const EmulatedDevice& d) { return d.address() == settings.address; });
         // An address nobody answers at fails the way a real link does.
         if (device == devices_->end()) return failLater(resultBadAddress);
-        state_ = clientConnecting;
-        socket_.connectToHost(QString::fromStdString(device->host), device->port);
+        newSocket().connectToHost(QString::fromStdString(device->host), device->port);
         return resultOk;
     }
 
     int disconnect() override {
-        if (state_ == clientIdle) return resultNotConnected;
-        socket_.disconnectFromHost();
-        if (socket_.state() != QAbstractSocket::UnconnectedState) socket_.abort();
+        if (state_ == clientIdle || !socket()) return resultNotConnected;
+        socket()->disconnectFromHost();
+        if (socket()->state() != QAbstractSocket::UnconnectedState) socket()->abort();
         return resultOk;
     }
 
 private:
-    void linkUp() override { socket_.setSocketOption(QAbstractSocket::LowDelayOption, 1); }
+    void linkUp() override { socket()->setSocketOption(QAbstractSocket::LowDelayOption, 1); }
 
     std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
 };

@@ -5,32 +5,72 @@
 #include <QByteArray>
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 #include "platform/bluetooth/bluetooth.h"
 
 namespace taltrix::bluetooth {
 
+// How long a connect may go unanswered. A device out of range fails at the
+// stack within the radio's page timeout (about 5 s) and a good link is up
+// within a few seconds; past this the stack is not going to answer, and the
+// next connection tick may try afresh.
+inline constexpr int connectTimeLimitMs = 12000;
+
 template <typename Socket>
 class SocketClient : public Client {
 public:
+    SocketClient() {
+        connectTimer_.setSingleShot(true);
+        connectTimer_.setInterval(connectTimeLimitMs);
+        QObject::connect(&connectTimer_, &QTimer::timeout, &guard_, [this] { failConnect(resultTimedOut); });
+    }
+
+    ~SocketClient() override {
+        // No events for a client that is going away.
+        if (socket_) {
+            QObject::disconnect(socket_.get(), nullptr, &guard_, nullptr);
+            socket_->abort();
+        }
+    }
+
+    int state() const override { return state_; }
+
+    int write(std::span<const std::uint8_t> bytes) override {
+        if (state_ != clientConnected || !socket_) return resultNotConnected;
+        const qint64 written =
+            socket_->write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
+        return written == static_cast<qint64>(bytes.size()) ? resultOk : resultWriteFailed;
+    }
+
+protected:
+    // A fresh socket for each connection, in the connecting state. The one
+    // before it is let go from the event loop, since connect() may be reached
+    // from one of its signals.
     template <typename... SocketArgs>
-    explicit SocketClient(SocketArgs&&... socketArgs) : socket_(std::forward<SocketArgs>(socketArgs)...) {
-        QObject::connect(&socket_, &Socket::connected, &guard_, [this] {
+    Socket& newSocket(SocketArgs&&... socketArgs) {
+        releaseSocket();
+        socket_ = std::make_unique<Socket>(std::forward<SocketArgs>(socketArgs)...);
+        Socket* socket = socket_.get();
+        QObject::connect(socket, &Socket::connected, &guard_, [this] {
+            connectTimer_.stop();
             state_ = clientConnected;
             linkUp();
             if (onConnect) onConnect(resultOk);
         });
-        QObject::connect(&socket_, &Socket::readyRead, &guard_, [this] {
-            const QByteArray bytes = socket_.readAll();
+        QObject::connect(socket, &Socket::readyRead, &guard_, [this, socket] {
+            const QByteArray bytes = socket->readAll();
             if (onData && !bytes.isEmpty()) {
                 onData(std::span(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
                                  static_cast<std::size_t>(bytes.size())));
             }
         });
-        QObject::connect(&socket_, &Socket::errorOccurred, &guard_, [this](auto) {
-            if (state_ == clientConnecting) failConnect(resultConnectFailed);
+        // Qt reports some connects that cannot start from inside the call
+        // that started them; the caller hears of it from the event loop.
+        QObject::connect(socket, &Socket::errorOccurred, &guard_, [this](auto) {
+            if (state_ == clientConnecting) failLater(resultConnectFailed);
         });
-        QObject::connect(&socket_, &Socket::disconnected, &guard_, [this] {
+        QObject::connect(socket, &Socket::disconnected, &guard_, [this] {
             const bool wasConnected = state_ == clientConnected;
             state_ = clientIdle;
             // Reported from the event loop, never from inside disconnect().
@@ -39,43 +79,46 @@ public:
                     if (onDisconnect) onDisconnect();
                 });
         });
+        state_ = clientConnecting;
+        ++attempt_;
+        connectTimer_.start();
+        return *socket;
     }
 
-    ~SocketClient() override {
-        // No events for a client that is going away.
-        QObject::disconnect(&socket_, nullptr, &guard_, nullptr);
-        socket_.abort();
-    }
-
-    int state() const override { return state_; }
-
-    int write(std::span<const std::uint8_t> bytes) override {
-        if (state_ != clientConnected) return resultNotConnected;
-        const qint64 written =
-            socket_.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
-        return written == static_cast<qint64>(bytes.size()) ? resultOk : resultWriteFailed;
-    }
-
-protected:
     // A connect that cannot even start fails as an event, like any other.
     int failLater(int result) {
         state_ = clientConnecting;
-        QTimer::singleShot(0, &guard_, [this, result] { failConnect(result); });
+        QTimer::singleShot(0, &guard_, [this, result, attempt = attempt_] {
+            if (attempt == attempt_) failConnect(result);
+        });
         return resultOk;
     }
 
     virtual void linkUp() {}
 
-    Socket socket_;
-    QObject guard_;
+    Socket* socket() { return socket_.get(); }
     int state_ = clientIdle;
 
 private:
     void failConnect(int result) {
+        if (state_ != clientConnecting) return;
+        connectTimer_.stop();
         state_ = clientIdle;
-        socket_.abort();
+        if (socket_) socket_->abort();
         if (onConnect) onConnect(result);
     }
+
+    void releaseSocket() {
+        if (!socket_) return;
+        QObject::disconnect(socket_.get(), nullptr, &guard_, nullptr);
+        socket_->abort();
+        socket_.release()->deleteLater();
+    }
+
+    std::unique_ptr<Socket> socket_;
+    QObject guard_;
+    QTimer connectTimer_;
+    int attempt_ = 0;
 };
 
 }  // namespace taltrix::bluetooth

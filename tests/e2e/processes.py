@@ -24,12 +24,13 @@ def free_port():
 class Process:
     """A child whose output lines are collected by a thread, to wait on."""
 
-    def __init__(self, args, env=None, with_stderr=False):
+    def __init__(self, args, env=None, with_stderr=False, executable=None):
         # with_stderr: the standard error lines (taltrix reports its message
         # boxes there) join the output lines, in the order they were written.
+        # executable: the program to run, when args[0] is to say another.
         self.process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT if with_stderr else subprocess.PIPE,
-                                        env=env, text=True, encoding="latin-1")
+                                        env=env, text=True, encoding="latin-1", executable=executable)
         self.lines = queue.Queue()
         self.seen = []
         threading.Thread(target=self._read, daemon=True).start()
