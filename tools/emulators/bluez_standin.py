@@ -75,6 +75,10 @@ class Exported(dbus.service.Object):
     def properties(self):
         raise NotImplementedError
 
+    def listed_properties(self):
+        """The properties as GetManagedObjects lists them."""
+        return self.properties()
+
     def changed(self, **values):
         self.PropertiesChanged(self.interface, dbus.Dictionary(values, signature="sv"), dbus.Array([], "s"))
 
@@ -107,6 +111,9 @@ class Adapter(Exported):
         super().__init__(standin, ADAPTER_PATH)
         self.powered = True
         self.discovering = False
+        # Listed as switched on while its own property says off: an adapter
+        # switched off between a caller's two looks.
+        self.racing = False
 
     def properties(self):
         return dbus.Dictionary({
@@ -115,6 +122,12 @@ class Adapter(Exported):
             "Discoverable": dbus.Boolean(False), "Pairable": dbus.Boolean(True),
             "Discovering": dbus.Boolean(self.discovering), "UUIDs": dbus.Array([SERIAL_PORT], "s"),
         }, signature="sv")
+
+    def listed_properties(self):
+        values = self.properties()
+        if self.racing:
+            values["Powered"] = dbus.Boolean(True)
+        return values
 
     @dbus.service.method(ADAPTER)
     def StartDiscovery(self):
@@ -194,7 +207,7 @@ class Root(dbus.service.Object):
     @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
     def GetManagedObjects(self):
         say("called GetManagedObjects")
-        return {path: {obj.interface: obj.properties()} for path, obj in self.standin.objects().items()}
+        return {path: {obj.interface: obj.listed_properties()} for path, obj in self.standin.objects().items()}
 
     @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
     def InterfacesAdded(self, path, interfaces):
@@ -289,6 +302,7 @@ class Standin:
         if not self.adapter:
             return
         self.adapter.powered = on
+        self.adapter.racing = False
         if not on:
             for device in list(self.devices.values()):
                 self.unlink(device)
@@ -400,7 +414,8 @@ class Standin:
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--es16", required=True, metavar="HOST:PORT", help="the ES16 emulator to relay links to")
-    parser.add_argument("--adapter", choices=("none", "off", "on"), default="on", help="the adapter at start")
+    parser.add_argument("--adapter", choices=("none", "off", "on", "racing"), default="on",
+                        help="the adapter at start (racing: off, but listed as on by the object manager)")
     parser.add_argument("--device", action="append", default=[], metavar="NAME@ADDRESS[/unpaired][/known]",
                         help="a device in range (repeatable)")
     args = parser.parse_args()
@@ -411,6 +426,7 @@ def main():
     if args.adapter != "none":
         standin.add_adapter()
         standin.adapter.powered = args.adapter == "on"
+        standin.adapter.racing = args.adapter == "racing"
     for spec in args.device:
         name, rest = spec.split("@", 1)
         address, *flags = rest.split("/")
@@ -442,8 +458,10 @@ def start_private_bus(folder):
     """A dbus-daemon of our own listening in folder: (process, address)."""
     daemon = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1",
                                f"--address=unix:path={os.path.join(folder, 'system_bus_socket')}"],
-                              stdout=subprocess.PIPE, text=True)
-    return daemon, daemon.stdout.readline().strip()
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    address = daemon.stdout.readline().strip()
+    daemon.stdout.close()
+    return daemon, address
 
 
 def standin_command(*options):
