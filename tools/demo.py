@@ -70,14 +70,21 @@ def show(name, line):
     print(f"{colour}[{name:>7}]{reset} {line}", flush=True)
 
 
-def start(name, args, env=None, executable=None):
+def start(name, args, env=None, executable=None, ready=None):
+    """Starts a process whose lines are shown with its name; with ready, waits
+    (10 s at most) until it prints that line."""
     process = subprocess.Popen(args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                text=True, encoding="latin-1", env=env, executable=executable)
+    seen = threading.Event()
 
     def pump():
         for line in process.stdout:
             show(name, line.rstrip("\n"))
+            if line.rstrip("\n") == ready:
+                seen.set()
     threading.Thread(target=pump, daemon=True).start()
+    if ready is not None:
+        seen.wait(10)
     return process
 
 
@@ -180,7 +187,7 @@ def main():
         env.update(DBUS_SYSTEM_BUS_ADDRESS=bus_address, TALTRIX_BLUETOOTH_INQUIRY_MS="100")
         bluez = start("bluez", standin_command("--es16", f"127.0.0.1:{device_port}",
                                                "--device", "ES16 Demo@00:06:66:E7:8A:D1"),
-                      env=env, executable="/usr/bin/python3")
+                      env=env, executable="/usr/bin/python3", ready="ready")
         processes += [bus, bluez]
         device_option = []
     else:

@@ -206,7 +206,6 @@ class Root(dbus.service.Object):
 
     @dbus.service.method(OBJECT_MANAGER, out_signature="a{oa{sa{sv}}}")
     def GetManagedObjects(self):
-        say("called GetManagedObjects")
         return {path: {obj.interface: obj.listed_properties()} for path, obj in self.standin.objects().items()}
 
     @dbus.service.signal(OBJECT_MANAGER, signature="oa{sa{sv}}")
