@@ -185,7 +185,7 @@ class RefusedConnectsTest(SystemBluetoothCase):
             self.assertNotIn(NOT_PAIRED, failed)
         # Answered, but no link comes: the time limit fails it, and the tick after connects.
         self.assertTrue(self.bridge.quiet_for(lambda l: l.startswith(("Unable", "Connected")), 12))
-        self.status("Unable to connect to ES16", TICK + 2)
+        self.status("Unable to connect to ES16", TICK + 5)
         self.connected(TICK + 2)
         calls = bluez.lines_until(lambda l: l.startswith("linked"), 5)
         self.assertEqual(sum(l.startswith("called ConnectProfile") for l in calls), 5, calls)
