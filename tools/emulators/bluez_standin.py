@@ -426,8 +426,8 @@ def main():
         standin.add_adapter()
         standin.adapter.powered = args.adapter == "on"
         standin.adapter.racing = args.adapter == "racing"
-    for spec in args.device:
-        name, rest = spec.split("@", 1)
+    for given in args.device:
+        name, rest = given.split("@", 1)
         address, *flags = rest.split("/")
         standin.add_device(name, address, "unpaired" not in flags, "known" in flags)
     loop = GLib.MainLoop()
