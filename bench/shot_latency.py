@@ -8,7 +8,15 @@ straight to the TGC side (a socket pair carrying the shot itself). Prints one
 JSON line with the medians and 99th percentiles (nearest rank) of both paths
 and what Taltrix adds.
 
-Usage: shot_latency.py TALTRIX [--shots N]
+With --feed-clients 0,1,32 it measures the shot feed instead: the same
+bridged shots with the feed off, then on with each number of live clients
+connected to /api/live and reading, and prints what the feed adds to the
+median and 99th percentile of the shot road for each. With live clients it
+also measures how long a shot takes from the device's write to the first
+client (shots paced by that push: the history stores each before the feed
+has it, so this includes the history's disk sync).
+
+Usage: shot_latency.py TALTRIX [--shots N] [--feed-clients N,N,...]
 """
 
 import argparse
@@ -20,6 +28,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import threading
 import time
 
 SHOT = ("ES16Prt001CS093.0BS{speed:05.1f}CD000.0TD000.0LA13.1SP04217SF1.40CL5IrSPA-01.4DIR-04.8LDA00.0"
@@ -56,10 +65,55 @@ def timed_shots(device, tgc, shots, check):
     return samples
 
 
-def through_taltrix(taltrix, shots):
+class LiveClients:
+    """N clients of /api/live on a thread of their own, each reading every
+    message; the arrival times of the first one's shot messages are kept."""
+
+    def __init__(self, port, count):
+        import asyncio
+        import websockets
+        self.arrivals = []
+        self.arrived = threading.Condition()
+        self.ready = threading.Event()
+        self.failure = None
+
+        async def client(index):
+            async with websockets.connect(f"ws://127.0.0.1:{port}/api/live", max_queue=None) as ws:
+                await ws.recv()  # the status
+                self.connected += 1
+                if self.connected == count:
+                    self.ready.set()
+                async for message in ws:
+                    if index == 0 and message.startswith('{"type":"shot"'):
+                        with self.arrived:
+                            self.arrivals.append(time.perf_counter_ns())
+                            self.arrived.notify_all()
+
+        async def run():
+            try:
+                await asyncio.gather(*(client(i) for i in range(count)))
+            except Exception as error:  # a client that fails spoils the run
+                self.failure = error
+                self.ready.set()
+
+        self.connected = 0
+        threading.Thread(target=lambda: asyncio.run(run()), daemon=True).start()
+        if not self.ready.wait(30) or self.failure:
+            raise RuntimeError(f"live clients did not connect: {self.failure}")
+
+    def wait_for(self, count):
+        with self.arrived:
+            if not self.arrived.wait_for(lambda: len(self.arrivals) >= count, 30):
+                raise RuntimeError("a shot never reached the live client")
+            return self.arrivals[count - 1]
+
+
+def through_taltrix(taltrix, shots, feed_port=0, live=0, pushes=None):
     device_server = socket.create_server(("127.0.0.1", 0))
     tgc_server = socket.create_server(("127.0.0.1", 0))
     home = tempfile.mkdtemp(prefix="taltrix-bench-")
+    with open(os.path.join(home, "Settings.pgs"), "w") as f:
+        f.write(f"[Feed]\nPort={feed_port}\n")
     env = dict(os.environ, XDG_RUNTIME_DIR=home, QT_QPA_PLATFORM="offscreen")
     process = subprocess.Popen(
         [taltrix, "--headless", "--home", home,
@@ -90,7 +144,17 @@ def through_taltrix(taltrix, shots):
             speed = message[message.index(b"BS") + 2:message.index(b"CD")]
             if b'"ballSpeedMPH":"' + speed + b'"' not in line:
                 raise RuntimeError(f"unexpected launch message {line[:80]!r}")
-        return timed_shots(device, tgc, shots, check)
+        clients = LiveClients(feed_port, live) if live else None
+        samples = timed_shots(device, tgc, shots, check)
+        if clients is not None and pushes is not None:
+            # Paced by the push: each shot reaches an idle bridge, as in play.
+            pending = b""
+            for i in range(min(shots, 200)):
+                start = time.perf_counter_ns()
+                device.sendall(SHOT.format(speed=100 + (i % 500) / 10).encode())
+                _, pending = read_line(tgc, pending)
+                pushes.append((clients.wait_for(shots + i + 1) - start) / 1000.0)
+        return samples
     finally:
         process.terminate()
         process.wait(timeout=10)
@@ -110,11 +174,40 @@ def wired_straight(shots):
     return timed_shots(device, tgc, shots, check)
 
 
+def feed_costs(taltrix, shots, counts):
+    off = through_taltrix(taltrix, shots)
+    result = {"shots": shots, "feed_off_median_us": round(percentile(off, 0.5), 1),
+              "feed_off_p99_us": round(percentile(off, 0.99), 1)}
+    for count in counts:
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        pushes = []
+        on = through_taltrix(taltrix, shots, feed_port=port, live=count, pushes=pushes)
+        result[f"clients_{count}"] = {
+            "median_us": round(percentile(on, 0.5), 1),
+            "added_median_us": round(percentile(on, 0.5) - percentile(off, 0.5), 1),
+            "added_p99_us": round(percentile(on, 0.99) - percentile(off, 0.99), 1),
+        }
+        if pushes:
+            result[f"clients_{count}"]["push_median_us"] = round(percentile(pushes, 0.5), 1)
+            result[f"clients_{count}"]["push_p99_us"] = round(percentile(pushes, 0.99), 1)
+    return result
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("taltrix")
     parser.add_argument("--shots", type=int, default=1000)
+    parser.add_argument("--feed-clients", metavar="N,N,...",
+                        help="measure the shot feed with these numbers of live clients (e.g. 0,1,32)")
     args = parser.parse_args()
+    if args.feed_clients:
+        counts = [int(n) for n in args.feed_clients.split(",")]
+        if any(n < 0 or n > 32 for n in counts):
+            parser.error("--feed-clients takes numbers from 0 to 32")
+        print(json.dumps(feed_costs(args.taltrix, args.shots, counts)))
+        return
     direct = wired_straight(args.shots)
     bridged = through_taltrix(args.taltrix, args.shots)
     result = {

@@ -49,6 +49,9 @@ public:
     FeatureHooks* features() const { return features_.get(); }
     // Hears every status line as it is shown (the history keeps them).
     void setStatusListener(std::function<void(std::string_view)> listener) { status_.setListener(std::move(listener)); }
+    // Hears of every report the links make, shown or not (the shot feed
+    // looks at the links then).
+    void setReportListener(std::function<void()> listener) { status_.setReportListener(std::move(listener)); }
 
     // --hidden: where there is no tray at start, the window starts minimised
     // instead of shown. Before load().

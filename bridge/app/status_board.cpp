@@ -21,14 +21,19 @@ void StatusBoard::showStatus(std::string_view message) {
     }
     view_.statusLine(message);
     if (listener_) listener_(message);
+    if (reportListener_) reportListener_();
 }
 
-void StatusBoard::setLatestStatus(std::string_view message) { latest_ = std::string(message); }
+void StatusBoard::setLatestStatus(std::string_view message) {
+    latest_ = std::string(message);
+    if (reportListener_) reportListener_();
+}
 
 void StatusBoard::showLabelOnly(std::string_view text) {
     showLabel(text);
     view_.statusLine(text);
     if (listener_) listener_(text);
+    if (reportListener_) reportListener_();
 }
 
 void StatusBoard::clear() {

@@ -40,6 +40,9 @@ public:
 
     // Hears every status message and label-only update; empty for nobody.
     void setListener(std::function<void(std::string_view)> listener) { listener_ = std::move(listener); }
+    // Told after every report, shown or only kept as the latest: the links
+    // report every change of theirs here. Empty for nobody.
+    void setReportListener(std::function<void()> listener) { reportListener_ = std::move(listener); }
 
     void setTraceEnabled(bool on) { traceEnabled_ = on; }
     bool traceEnabled() const { return traceEnabled_; }
@@ -58,6 +61,7 @@ private:
     std::string latest_;
     std::string label_;
     std::function<void(std::string_view)> listener_;
+    std::function<void()> reportListener_;
 };
 
 }  // namespace taltrix::app

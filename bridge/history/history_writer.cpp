@@ -6,16 +6,11 @@
 
 namespace taltrix::history {
 
-namespace {
-
-// The bridge's texts are in the ANSI code page; the history holds UTF-8.
 void toUtf8(std::string& text) {
     bool ascii = true;
     for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
     if (!ascii) text = codepage::utf16ToUtf8(codepage::multiByteToWide(codepage::CP_ACP, text).text);
 }
-
-}  // namespace
 
 std::int64_t nowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())

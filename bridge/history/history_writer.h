@@ -77,6 +77,9 @@ private:
     std::thread thread_;
 };
 
+// A text of the bridge (ANSI code page) in UTF-8, as the history keeps it.
+void toUtf8(std::string& text);
+
 // Milliseconds since 1970 now, as the history keeps times.
 std::int64_t nowMs();
 

@@ -128,13 +128,29 @@ void BridgeLinks::receiveFromDevice(std::string_view chunk) {
     if (recorder_ != nullptr) recorder_->arrived(chunk);
     chunkArrived_ = ObservedOutlet::Clock::now();
     // The choice can change between two shots; the shot goes where it is now.
-    const app::Settings& settings = core_.settings();
-    pipeline_.setSimulator(settings.relayMode()         ? Simulator::HalvexPlay
-                           : settings.openConnectMode() ? Simulator::OpenConnect
-                                                        : Simulator::TGC);
+    pipeline_.setSimulator(chosenSimulator());
     pipeline_.receiveChunk(chunk);
     // To the disk only once the shot is on its way.
     if (recorder_ != nullptr) recorder_->flush();
+}
+
+Simulator BridgeLinks::chosenSimulator() const {
+    const app::Settings& settings = core_.settings();
+    return settings.relayMode()         ? Simulator::HalvexPlay
+           : settings.openConnectMode() ? Simulator::OpenConnect
+                                        : Simulator::TGC;
+}
+
+bool BridgeLinks::simulatorConnected() const {
+    switch (chosenSimulator()) {
+        case Simulator::HalvexPlay:
+            return relay_.isUp();
+        case Simulator::OpenConnect:
+            return openConnect_.isUp();
+        case Simulator::TGC:
+            break;
+    }
+    return tgc_.isUp() && state_.tgcConnected;
 }
 
 std::string BridgeLinks::bluetoothReport() { return bluetooth_.report(); }

@@ -60,6 +60,11 @@ public:
     void releaseDeviceObjects() override { bluetooth_.releaseObjects(); }
 
     const SimulatorState& simulatorState() const { return state_; }
+    // The simulator the settings choose now, and whether its link is up
+    // (TGC: connected and ready for shots).
+    Simulator chosenSimulator() const;
+    bool simulatorConnected() const;
+    bool deviceConnected() const { return bluetooth_.btConnected(); }
 
     // The shot history and --record: told of every framed shot, and given
     // every piece the device sends. Null for nobody.
