@@ -13,8 +13,9 @@ bridged shots with the feed off, then on with each number of live clients
 connected to /api/live and reading, and prints what the feed adds to the
 median and 99th percentile of the shot road for each. With live clients it
 also measures how long a shot takes from the device's write to the first
-client (shots paced by that push: the history stores each before the feed
-has it, so this includes the history's disk sync).
+client (the history stores each before the feed has it, so this includes
+the history's disk sync). These runs leave 3 ms between shots, as play
+leaves seconds.
 
 Usage: shot_latency.py TALTRIX [--shots N] [--feed-clients N,N,...]
 """
@@ -52,15 +53,19 @@ def read_line(sock, pending):
     return line, rest
 
 
-def timed_shots(device, tgc, shots, check):
+def timed_shots(device, tgc, shots, check, gap=0.0, starts=None):
     samples, pending = [], b""
     for i in range(shots):
         message = SHOT.format(speed=100 + (i % 500) / 10).encode()
+        if gap:
+            time.sleep(gap)
         # The device's write is counted in both paths alike.
         start = time.perf_counter_ns()
         device.sendall(message)
         line, pending = read_line(tgc, pending)
         samples.append((time.perf_counter_ns() - start) / 1000.0)
+        if starts is not None:
+            starts.append(start)
         check(line, message)
     return samples
 
@@ -108,7 +113,7 @@ class LiveClients:
             return self.arrivals[count - 1]
 
 
-def through_taltrix(taltrix, shots, feed_port=0, live=0, pushes=None):
+def through_taltrix(taltrix, shots, feed_port=0, live=0, pushes=None, gap=0.0):
     device_server = socket.create_server(("127.0.0.1", 0))
     tgc_server = socket.create_server(("127.0.0.1", 0))
     home = tempfile.mkdtemp(prefix="taltrix-bench-")
@@ -145,15 +150,11 @@ def through_taltrix(taltrix, shots, feed_port=0, live=0, pushes=None):
             if b'"ballSpeedMPH":"' + speed + b'"' not in line:
                 raise RuntimeError(f"unexpected launch message {line[:80]!r}")
         clients = LiveClients(feed_port, live) if live else None
-        samples = timed_shots(device, tgc, shots, check)
+        starts = []
+        samples = timed_shots(device, tgc, shots, check, gap, starts)
         if clients is not None and pushes is not None:
-            # Paced by the push: each shot reaches an idle bridge, as in play.
-            pending = b""
-            for i in range(min(shots, 200)):
-                start = time.perf_counter_ns()
-                device.sendall(SHOT.format(speed=100 + (i % 500) / 10).encode())
-                _, pending = read_line(tgc, pending)
-                pushes.append((clients.wait_for(shots + i + 1) - start) / 1000.0)
+            for i, start in enumerate(starts):
+                pushes.append((clients.wait_for(i + 1) - start) / 1000.0)
         return samples
     finally:
         process.terminate()
@@ -174,8 +175,14 @@ def wired_straight(shots):
     return timed_shots(device, tgc, shots, check)
 
 
+# Shots in play come seconds apart; the feed's runs leave this much between
+# them, so that the history (a disk sync each) keeps up and no client falls
+# behind the feed's bounded queue, as in play.
+FEED_GAP = 0.003
+
+
 def feed_costs(taltrix, shots, counts):
-    off = through_taltrix(taltrix, shots)
+    off = through_taltrix(taltrix, shots, gap=FEED_GAP)
     result = {"shots": shots, "feed_off_median_us": round(percentile(off, 0.5), 1),
               "feed_off_p99_us": round(percentile(off, 0.99), 1)}
     for count in counts:
@@ -183,7 +190,7 @@ def feed_costs(taltrix, shots, counts):
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
         pushes = []
-        on = through_taltrix(taltrix, shots, feed_port=port, live=count, pushes=pushes)
+        on = through_taltrix(taltrix, shots, feed_port=port, live=count, pushes=pushes, gap=FEED_GAP)
         result[f"clients_{count}"] = {
             "median_us": round(percentile(on, 0.5), 1),
             "added_median_us": round(percentile(on, 0.5) - percentile(off, 0.5), 1),

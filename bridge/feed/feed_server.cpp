@@ -48,6 +48,8 @@ bool FeedServer::listen(std::string& error) {
             delete server;
             return !required && missing;
         }
+        // Port 0 (tests, benchmarks): any free port, the same on both.
+        if (config_.port == 0) config_.port = server->serverPort();
         server->setMaxPendingConnections(maxClients);
         connect(server, &QTcpServer::newConnection, this, [this, server] { accept(*server); });
         listeners_.push_back(server);

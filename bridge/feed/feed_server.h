@@ -52,6 +52,8 @@ public:
     // The bridge's status now; the live clients hear of it when it changed.
     void setStatus(FeedStatus status);
 
+    // The port listened on (the one free port taken for port 0).
+    std::uint16_t port() const { return config_.port; }
     int clients() const { return static_cast<int>(open_.size()); }
     int liveClients() const { return static_cast<int>(live_.size()); }
 
