@@ -12,7 +12,6 @@ import base64
 import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 import time
@@ -22,6 +21,7 @@ import websockets
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from feed_peers import FeedBridge  # noqa: E402
+from processes import Process  # noqa: E402
 
 # Ids of the overlay's values, as the page names them.
 VALUES = ("ball-speed", "launch-angle", "back-spin", "spin-axis", "club-speed", "smash-factor", "club")
@@ -32,16 +32,15 @@ class Chromium:
 
     def __init__(self):
         self.profile = tempfile.mkdtemp(prefix="taltrix-chromium-")
-        self.process = subprocess.Popen(
+        self.browser = Process(
             ["chromium", "--headless=new", "--no-sandbox", "--disable-gpu", "--no-first-run",
              "--disable-extensions", "--hide-scrollbars", "--window-size=1280,300",
              "--remote-debugging-port=0", "--remote-debugging-address=127.0.0.1",
-             f"--user-data-dir={self.profile}", "about:blank"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+             f"--user-data-dir={self.profile}", "about:blank"], with_stderr=True)
         active = os.path.join(self.profile, "DevToolsActivePort")
         deadline = time.monotonic() + 30
         while not (os.path.exists(active) and len(open(active).read().split()) >= 2):
-            if self.process.poll() is not None or time.monotonic() > deadline:
+            if self.browser.process.poll() is not None or time.monotonic() > deadline:
                 self.stop()
                 raise RuntimeError("chromium did not open its DevTools port")
             time.sleep(0.05)
@@ -53,13 +52,7 @@ class Chromium:
         return pages[0]["webSocketDebuggerUrl"]
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        self.browser.stop()
         shutil.rmtree(self.profile, ignore_errors=True)
 
 
