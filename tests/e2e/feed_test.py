@@ -59,7 +59,8 @@ class FeedTest(unittest.TestCase):
 
         before, shots = asyncio.run(run())
         self.assertEqual([s["ball_speed_mph"] for s in shots], speeds)
-        self.assertTrue(all(s["delivered"] is True and s["simulator"] == "TGC" for s in shots))
+        self.assertTrue(all(s["delivered"] is True and s["outcome"] == "sent" and s["simulator"] == "TGC"
+                            for s in shots))
         self.assertEqual(shots[0]["back_spin"], 4217)
 
         # The keys are the CSV export's columns, in its order.
@@ -76,8 +77,9 @@ class FeedTest(unittest.TestCase):
         self.assertEqual(body["shots"][0], shots[-1])
         _, body = self.bridge.get("/api/shots?since=2999-01-01")
         self.assertEqual(body["shots"], [])
+        # The history began with this session: every shot it holds is one of them.
         _, body = self.bridge.get("/api/shots?since=2000-01-01T00:00&limit=1000")
-        self.assertEqual(len(body["shots"]), self.sent)
+        self.assertEqual(len(body["shots"]), self.bridge.get("/api/status")[1]["shots_this_session"])
 
     def test_status_is_pushed_when_the_club_changes(self):
         async def run():
@@ -88,6 +90,24 @@ class FeedTest(unittest.TestCase):
 
         self.assertEqual(asyncio.run(run())["club_in_play"], "I7")
         self.assertEqual(self.bridge.get("/api/status")[1]["club_in_play"], "I7")
+
+    def test_a_shot_the_simulator_did_not_take_is_pushed_too_and_so_is_the_link_change(self):
+        async def run():
+            async with websockets.connect(self.live_url()) as ws:
+                await next_of(ws, "status")
+                self.bridge.tell_tgc(b'{"protocol":"HXSDK", "INFO":{"status":"204"}}\r\n')
+                away = await next_of(ws, "status")
+                self.bridge.shot(77.7)
+                shot = (await next_of(ws, "shot"))["shot"]
+                self.bridge.tell_tgc(b'{"protocol":"HXSDK", "INFO":{"status":"203"}}\r\n')
+                back = await next_of(ws, "status")
+                return away, shot, back
+
+        away, shot, back = asyncio.run(run())
+        self.assertEqual(away["simulator"], {"name": "TGC", "connected": False})
+        self.assertEqual((shot["ball_speed_mph"], shot["outcome"]), (77.7, "simulator not ready"))
+        self.assertIsNot(shot["delivered"], True)
+        self.assertEqual(back["simulator"], {"name": "TGC", "connected": True})
 
     def test_bad_requests_are_refused_with_a_reason(self):
         port = self.bridge.port
