@@ -36,6 +36,9 @@ inline constexpr int sendFailed = 4001;
 inline constexpr int closeSendFailed = 4002;
 inline constexpr int invalidHandshake = 4003;
 inline constexpr int messageTooBig = 4004;
+// StrictProtocol: the server broke a rule of RFC 6455.
+inline constexpr int protocolViolation = 4005;
+inline constexpr int invalidPayload = 4006;
 inline constexpr int randomUnavailable = 4101;
 inline constexpr int needsBlocking = 4103;
 

@@ -67,6 +67,18 @@ CloseRecord parseClosePayload(std::span<const std::uint8_t> payload) {
     return record;
 }
 
+bool isSendableCloseCode(int code) {
+    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1014) || (code >= 3000 && code <= 4999);
+}
+
+std::optional<ProtocolViolation> closePayloadViolation(std::span<const std::uint8_t> payload) {
+    if (payload.empty()) return std::nullopt;
+    if (payload.size() == 1) return violation::oneByteClose;
+    if (!isSendableCloseCode((payload[0] << 8) | payload[1])) return violation::forbiddenCloseCode;
+    if (!isValidUtf8(payload.subspan(2))) return violation::invalidCloseReason;
+    return std::nullopt;
+}
+
 CloseRecord closeRecordToSend(long long requestedCode, std::string_view requestedReason) {
     CloseRecord record;
     record.code = requestedCode < 0 || requestedCode > 0xFFFF ? 1000 : static_cast<int>(requestedCode);

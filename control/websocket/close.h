@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "control/websocket/protocol_violation.h"
 
 namespace morvane::websocket {
 
@@ -29,6 +32,16 @@ std::vector<std::uint8_t> buildClosePayload(std::uint16_t code, std::string_view
 // zero byte, an empty reason replaced by the code's name. A lone byte
 // carries no code and reads as 1005 "No Status Received".
 CloseRecord parseClosePayload(std::span<const std::uint8_t> payload);
+
+// Whether a server may send this close code: the codes RFC 6455 defines
+// for a peer to send (1000 to 1003, 1007 to 1011), those registered with
+// IANA since (1012 to 1014), and the ranges left to libraries and
+// applications (3000 to 4999).
+bool isSendableCloseCode(int code);
+
+// The rule a received close payload breaks, if any: a lone byte, a code
+// that may not be sent, a reason that is not UTF-8.
+std::optional<ProtocolViolation> closePayloadViolation(std::span<const std::uint8_t> payload);
 
 // What Disconnect sends: a negative code (or one that does not fit the two
 // bytes of the frame) sends 1000; an empty description sends the code's name.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "control/websocket/close.h"
+
 namespace morvane::websocket {
 
 void FrameReader::reset() {
@@ -26,6 +28,47 @@ FrameEvent FrameReader::eventFor(std::uint8_t opcode, bool complete, std::span<c
     } else if (opcode == kOpPing) {
         event.kind = FrameEventKind::kPing;
     }
+    return event;
+}
+
+std::optional<ProtocolViolation> FrameReader::firstByteViolation(std::uint8_t first) const {
+    const std::uint8_t opcode = first & 0x0F;
+    if ((first & 0x70) != 0) return violation::reservedBits;
+    switch (opcode) {
+        case kOpContinuation:
+            if (!inMessage_) return violation::nothingToContinue;
+            return std::nullopt;
+        case kOpText:
+        case kOpBinary:
+            if (inMessage_) return violation::messageNotContinued;
+            return std::nullopt;
+        case kOpClose:
+        case kOpPing:
+        case kOpPong:
+            if ((first & 0x80) == 0) return violation::fragmentedControlFrame;
+            return std::nullopt;
+        default: return violation::reservedOpcode;
+    }
+}
+
+std::optional<ProtocolViolation> FrameReader::secondByteViolation(std::uint8_t second) const {
+    if ((second & 0x80) != 0) return violation::maskedFrame;
+    if (isControlOpcode(opcode_) && (second & 0x7F) > 125) return violation::longControlFrame;
+    return std::nullopt;
+}
+
+std::optional<ProtocolViolation> FrameReader::frameEndViolation(std::span<const std::uint8_t> payload) const {
+    if (opcode_ == kOpClose) return closePayloadViolation(payload);
+    if (checkingText_ && fin_ && !text_.complete()) return violation::invalidText;
+    return std::nullopt;
+}
+
+FrameEvent FrameReader::fail(const ProtocolViolation& violation) {
+    stage_ = Stage::kFailed;
+    FrameEvent event;
+    event.kind = FrameEventKind::kViolation;
+    event.opcode = opcode_;
+    event.violation = violation;
     return event;
 }
 
@@ -65,6 +108,7 @@ std::optional<FrameEvent> FrameReader::payloadWritten(std::size_t count) {
     count = std::min(count, message_.size() - roomStart_);
     message_.resize(roomStart_ + count);
     roomLent_ = false;
+    if (!textFits({message_.data() + roomStart_, count})) return fail(violation::invalidText);
     received_ += count;
     if (received_ == length_) return finishFrame({});
     return std::nullopt;
@@ -86,10 +130,16 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
                 fin_ = (b & 0x80) != 0;
                 opcode_ = b & 0x0F;
                 stage_ = Stage::kSecondByte;
+                if (options_.strict) {
+                    if (const auto broken = firstByteViolation(b)) return {pos, fail(*broken)};
+                }
                 break;
             }
             case Stage::kSecondByte: {
                 const std::uint8_t b = bytes[pos++];
+                if (options_.strict) {
+                    if (const auto broken = secondByteViolation(b)) return {pos, fail(*broken)};
+                }
                 masked_ = (b & 0x80) != 0;
                 const std::uint8_t length = b & 0x7F;
                 if (length < 126) {
@@ -122,6 +172,7 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
                 const bool collecting =
                     target_ == Target::kMessage && (options_.bufferMessage || isControlOpcode(messageOpcode_));
                 if (received_ == 0 && take == length_ && !masked_ && sink.empty() && !collecting) {
+                    if (!textFits(piece)) return {pos, fail(violation::invalidText)};
                     received_ = length_;
                     event = finishFrame(piece);
                     break;
@@ -129,6 +180,7 @@ FrameReader::Step FrameReader::feed(std::span<const std::uint8_t> bytes) {
                 const std::size_t start = sink.size();
                 sink.append(piece);
                 if (masked_) applyMask({sink.data() + start, take}, key_, received_ & 3);
+                if (!textFits({sink.data() + start, take})) return {pos, fail(violation::invalidText)};
                 received_ += take;
                 if (received_ == length_) event = finishFrame({});
                 break;
@@ -159,6 +211,12 @@ bool FrameReader::takeWholeDataFrame(std::span<const std::uint8_t> bytes, Step& 
         return false;
     }
     if (length == 0 || length > options_.maxMessageSize || bytes.size() - header < length) return false;
+    // Strict, a frame that breaks a rule is left to the way below, which
+    // finds where.
+    if (options_.strict &&
+        ((first & 0x70) != 0 || (opcode == kOpText && !isValidUtf8(bytes.subspan(header, length))))) {
+        return false;
+    }
     ++serial_;
     fin_ = true;
     opcode_ = opcode;
@@ -196,9 +254,13 @@ std::optional<FrameEvent> FrameReader::beginPayload() {
         messageOpcode_ = opcode_;
         messageSize_ = 0;
         deliveredPart_ = false;
+        text_.reset();
     } else {
         target_ = Target::kSingle;
+        text_.reset();
     }
+    checkingText_ = options_.strict && target_ != Target::kInterleaved &&
+                    (target_ == Target::kMessage ? messageOpcode_ : opcode_) == kOpText;
     if (length_ > options_.maxMessageSize || already > options_.maxMessageSize - length_) {
         stage_ = Stage::kFailed;
         FrameEvent event;
@@ -217,6 +279,12 @@ std::optional<FrameEvent> FrameReader::beginPayload() {
 std::optional<FrameEvent> FrameReader::finishFrame(std::span<const std::uint8_t> direct) {
     stage_ = Stage::kFirstByte;
     const bool isDirect = direct.data() != nullptr;
+    if (options_.strict) {
+        const auto& kept = target_ == Target::kInterleaved ? control_ : message_;
+        if (const auto broken = frameEndViolation(isDirect ? direct : std::span<const std::uint8_t>(kept))) {
+            return fail(*broken);
+        }
+    }
 
     if (target_ == Target::kInterleaved) {
         clearControl_ = true;

@@ -2,10 +2,13 @@
 // arrive, in pieces of any size (one byte at a time works); events come out:
 // data to deliver, a ping to answer, a close, or the message size limit.
 //
-// The reader checks structure only, as the server side of this control
-// expects: reserved bits, unknown opcodes and masked server frames are
-// accepted (masked payloads are unmasked), and unknown opcodes are delivered
-// like data. What it does guard is memory: no length read from the wire is
+// By default the reader checks structure only, as the server side of this
+// control expects: reserved bits, unknown opcodes and masked server frames
+// are accepted (masked payloads are unmasked), and unknown opcodes are
+// delivered like data. Strict, it holds the server to RFC 6455 instead and
+// stops at the first byte that breaks a rule (text is checked as it comes,
+// so a message fails where its UTF-8 does, not at its end), with nothing of
+// the offending frame delivered. What it always guards is memory: no length read from the wire is
 // trusted for an allocation, and a message larger than the configured
 // maximum ends parsing with kMessageTooBig instead of being collected.
 #pragma once
@@ -17,6 +20,8 @@
 
 #include "control/engine/engine_errors.h"
 #include "control/websocket/frame.h"
+#include "control/websocket/protocol_violation.h"
+#include "control/websocket/utf8.h"
 #include "platform/memory/uninitialized_bytes.h"
 
 namespace morvane::websocket {
@@ -33,6 +38,8 @@ struct FrameReaderOptions {
     // Deliver a fragmented message only when it is complete.
     bool bufferMessage = false;
     std::uint64_t maxMessageSize = kDefaultMaxMessageSize;
+    // Fail on frames that break RFC 6455 (kViolation).
+    bool strict = false;
 };
 
 enum class FrameEventKind {
@@ -40,6 +47,7 @@ enum class FrameEventKind {
     kPing,           // answer with a pong carrying the payload
     kClose,          // a close frame; see parseClosePayload
     kMessageTooBig,  // the reader has stopped; close with 1009
+    kViolation,      // strict: the reader has stopped; close with violation.closeCode
 };
 
 struct FrameEvent {
@@ -48,6 +56,7 @@ struct FrameEvent {
     bool complete = true;     // the end of the message (EOM)
     // Valid until the next call of feed() and while the fed bytes are unchanged.
     std::span<const std::uint8_t> payload;
+    ProtocolViolation violation;  // kViolation: the rule broken
 };
 
 class FrameReader {
@@ -95,6 +104,7 @@ public:
 
     void setBufferMessage(bool on) { options_.bufferMessage = on; }
     void setMaxMessageSize(std::uint64_t bytes) { options_.maxMessageSize = bytes; }
+    void setStrict(bool on) { options_.strict = on; }
     const FrameReaderOptions& options() const { return options_; }
 
     // Between frames and outside a fragmented message.
@@ -125,6 +135,17 @@ private:
     std::optional<FrameEvent> beginPayload();
     std::optional<FrameEvent> finishFrame(std::span<const std::uint8_t> direct);
     FrameEvent eventFor(std::uint8_t opcode, bool complete, std::span<const std::uint8_t> payload) const;
+    // Strict: the rule the first or second byte of a frame breaks, if any.
+    std::optional<ProtocolViolation> firstByteViolation(std::uint8_t first) const;
+    std::optional<ProtocolViolation> secondByteViolation(std::uint8_t second) const;
+    // Strict, at a frame's end: an unfinished character ending a text
+    // message, or a close payload that breaks a rule.
+    std::optional<ProtocolViolation> frameEndViolation(std::span<const std::uint8_t> payload) const;
+    // Stops the reader for good with the event that says why.
+    FrameEvent fail(const ProtocolViolation& violation);
+    // Strict: a piece of text payload, checked as it comes; false when it
+    // is not UTF-8.
+    bool textFits(std::span<const std::uint8_t> piece) { return !checkingText_ || text_.feed(piece); }
 
     FrameReaderOptions options_;
     Stage stage_ = Stage::kFirstByte;
@@ -154,6 +175,10 @@ private:
     bool clearMessage_ = false;
     bool clearControl_ = false;
     std::uint64_t serial_ = 0;
+    // Strict: the payload being read is text, checked by text_ across the
+    // frames of its message.
+    bool checkingText_ = false;
+    Utf8Validator text_;
 };
 
 }  // namespace morvane::websocket

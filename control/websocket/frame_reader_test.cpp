@@ -85,6 +85,8 @@ void notePromise(const FrameReader& reader, std::optional<Promise>& promise) {
 void keepsPromise(const FrameReader& reader, const FrameEvent& event, std::optional<Promise>& promise,
                   std::size_t* kept) {
     if (!promise) return;
+    // A payload on its way may still break a rule before it has all come.
+    if (event.kind == FrameEventKind::kViolation) return promise.reset();
     EXPECT_EQ(event.kind, FrameEventKind::kData);
     EXPECT_EQ(reader.frameSerial(), promise->serial);
     EXPECT_EQ(event.payload.size(), promise->total);
@@ -140,6 +142,8 @@ struct Case {
     Bytes input;
     bool bufferMessage;
     std::vector<Seen> expected;
+    // Accepted only because the reader is not strict.
+    bool breaksRule = false;
 };
 
 const MaskKey kKey = {0x01, 0x02, 0x03, 0x04};
@@ -155,7 +159,11 @@ std::vector<Case> cases() {
          frame(true, kOpBinary, std::string(65536, 'c')),
          false,
          {data(2, true, std::string(65536, 'c'))}},
-        {"masked server frame is unmasked", frame(true, kOpText, "masked!", &kKey), false, {data(1, true, "masked!")}},
+        {"masked server frame is unmasked",
+         frame(true, kOpText, "masked!", &kKey),
+         false,
+         {data(1, true, "masked!")},
+         true},
         {"three fragments delivered as they come",
          join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd"), frame(true, kOpContinuation, "ef")}),
          false,
@@ -164,7 +172,8 @@ std::vector<Case> cases() {
          join({frame(false, kOpText, "ab"), frame(false, kOpContinuation, "cd", &kKey),
                frame(true, kOpContinuation, "ef")}),
          true,
-         {data(1, true, "abcdef")}},
+         {data(1, true, "abcdef")},
+         true},
         {"ping between fragments stands alone",
          join({frame(false, kOpBinary, "12"), frame(true, kOpPing, "p"), frame(true, kOpContinuation, "34")}),
          true,
@@ -197,11 +206,13 @@ std::vector<Case> cases() {
         {"pong, unknown opcodes and reserved bits are delivered like data",
          join({frame(true, kOpPong, "po"), frame(true, 3, "u3"), Bytes{0xF1, 0x01, 'r'}}),
          false,
-         {data(10, true, "po"), data(3, true, "u3"), data(1, true, "r")}},
+         {data(10, true, "po"), data(3, true, "u3"), data(1, true, "r")},
+         true},
         {"a lone continuation frame is complete by itself",
          frame(true, kOpContinuation, "c0"),
          false,
-         {data(0, true, "c0")}},
+         {data(0, true, "c0")},
+         true},
         {"large fragments around a ping, buffered",
          join({frame(false, kOpBinary, std::string(40000, 'L')), frame(true, kOpPing, "p"),
                frame(true, kOpContinuation, std::string(70000, 'M'))}),
@@ -213,11 +224,26 @@ std::vector<Case> cases() {
                frame(true, kOpContinuation, std::string(300000, 'c'))}),
          false,
          {data(1, false, std::string(50000, 'a')), data(1, false, std::string(40000, 'b')),
-          data(1, true, std::string(300000, 'c'))}},
+          data(1, true, std::string(300000, 'c'))},
+         true},
         {"fragmented ping is answered whole",
          join({frame(false, kOpPing, "pi"), frame(true, kOpContinuation, "ng")}),
          false,
-         {{FrameEventKind::kPing, 9, true, "ping"}}},
+         {{FrameEventKind::kPing, 9, true, "ping"}},
+         true},
+        {"text split inside its characters, and every close code a server may send",
+         join({frame(false, kOpText, "\xE2"), frame(false, kOpContinuation, "\x82\xAC\xF0\x9F"),
+               frame(true, kOpContinuation, "\x98\x80"),
+               frame(true, kOpClose,
+                     "\x0F\xA0"
+                     "caf\xC3\xA9")}),
+         false,
+         {data(1, false, "\xE2"),
+          data(1, false, "\x82\xAC\xF0\x9F"),
+          data(1, true, "\x98\x80"),
+          {FrameEventKind::kClose, 8, true,
+           "\x0F\xA0"
+           "caf\xC3\xA9"}}},
     };
 }
 
@@ -226,6 +252,11 @@ class FrameReaderCases : public ::testing::TestWithParam<std::size_t> {};
 TEST_P(FrameReaderCases, EveryCaseGivesTheSameEventsWholeByteByByteAndInOddPieces) {
     for (const Case& c : cases()) {
         for (const Delivery delivery : {Delivery::fed, Delivery::intoRooms, Delivery::someRoomsUnused}) {
+            // Strict, frames that break no rule come out as they do lax.
+            if (!c.breaksRule) {
+                FrameReader strict({.bufferMessage = c.bufferMessage, .strict = true});
+                EXPECT_EQ(run(strict, c.input, GetParam(), delivery), c.expected) << c.name << ", strict";
+            }
             FrameReader reader({.bufferMessage = c.bufferMessage});
             std::size_t roomBytes = 0;
             std::size_t shownOnTheirWay = 0;
@@ -312,6 +343,73 @@ TEST(FrameReader, AMillionSmallFramesInOneReadAreAllDelivered) {
         events += step.event ? 1 : 0;
     }
     EXPECT_EQ(events, 1'000'000u);
+}
+
+// --- strict ------------------------------------------------------------------
+
+TEST(FrameReaderStrict, EachBrokenRuleStopsTheReaderAtItsFirstByteWithTheRfcCloseCode) {
+    struct Violation {
+        const char* name;
+        Bytes input;
+        std::size_t deliveredFirst;
+        int closeCode;
+    };
+    Bytes cutShort = frame(true, kOpText, "abc\xFF" + std::string(996, 'x'));
+    cutShort.resize(4 + 4);  // the header, then the first bad byte and no more
+    const auto close = [](std::string_view payload) { return frame(true, kOpClose, payload); };
+    const Violation violations[] = {
+        {"RSV1 on text", {0xC1, 0x01, 'r'}, 0, 1002},
+        {"RSV2 on a ping", {0xA9, 0x00}, 0, 1002},
+        {"RSV3 on binary", join({frame(true, kOpBinary, "ok"), Bytes{0x92, 0x01, 'x'}}), 1, 1002},
+        {"reserved data opcode", frame(true, 3, "u3"), 0, 1002},
+        {"reserved control opcode", frame(true, 11, ""), 0, 1002},
+        {"masked frame", frame(true, kOpText, "m", &kKey), 0, 1002},
+        {"ping of 126 bytes", frame(true, kOpPing, std::string(126, 'p')), 0, 1002},
+        {"fragmented ping", join({frame(false, kOpPing, "pi"), frame(true, kOpContinuation, "ng")}), 0, 1002},
+        {"continuation of nothing", frame(true, kOpContinuation, "c0"), 0, 1002},
+        {"new message inside a message", join({frame(false, kOpText, "ab"), frame(true, kOpText, "cd")}), 1, 1002},
+        {"overlong text", frame(true, kOpText, "ok\xC0\xAF"), 0, 1007},
+        {"surrogate in a later fragment",
+         join({frame(false, kOpText, "a\xCE"), frame(false, kOpContinuation, "\xBA"),
+               frame(true, kOpContinuation, "\xED\xA0\x80")}),
+         2, 1007},
+        {"text ending inside a character", frame(true, kOpText, "\xE2\x82"), 0, 1007},
+        {"message ending inside a character", join({frame(false, kOpText, "\xE2"), frame(true, kOpContinuation, "")}),
+         1, 1007},
+        {"bad byte before the frame has all come", cutShort, 0, 1007},
+        {"bad byte deep in a long payload",
+         frame(true, kOpText, std::string(60000, 'a') + "\xFF" + std::string(39999, 'b')), 0, 1007},
+        {"close with one byte", close("\x03"), 0, 1002},
+        {"close code 999", close("\x03\xE7"), 0, 1002},
+        {"close code 1004", close("\x03\xEC"), 0, 1002},
+        {"close code 1005", close("\x03\xED"), 0, 1002},
+        {"close code 1006", close("\x03\xEE"), 0, 1002},
+        {"close code 1015", close("\x03\xF7"), 0, 1002},
+        {"close code 2999", close("\x0B\xB7"), 0, 1002},
+        {"close code 5000", close("\x13\x88"), 0, 1002},
+        {"close reason not UTF-8", close("\x03\xE8\xFF"), 0, 1007},
+    };
+    for (const auto& v : violations) {
+        for (const std::size_t piece : {0, 1, 5000}) {
+            for (const Delivery delivery : {Delivery::fed, Delivery::intoRooms}) {
+                FrameReader reader({.strict = true});
+                const auto seen = run(reader, v.input, piece, delivery);
+                ASSERT_EQ(seen.size(), v.deliveredFirst + 1) << v.name << ", piece " << piece;
+                EXPECT_EQ(seen.back().kind, FrameEventKind::kViolation) << v.name;
+                EXPECT_TRUE(reader.failed()) << v.name;
+            }
+        }
+        FrameReader reader({.strict = true});
+        std::span<const std::uint8_t> rest(v.input);
+        std::optional<FrameEvent> last;
+        while (!rest.empty() && !reader.failed()) {
+            const auto step = reader.feed(rest);
+            rest = rest.subspan(step.consumed);
+            if (step.event) last = step.event;
+        }
+        ASSERT_TRUE(last && last->kind == FrameEventKind::kViolation) << v.name;
+        EXPECT_EQ(last->violation.closeCode, v.closeCode) << v.name;
+    }
 }
 
 // --- the size cap ------------------------------------------------------------

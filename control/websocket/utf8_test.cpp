@@ -30,7 +30,38 @@ TEST(Utf8, WellFormedTextPassesAndEveryKindOfMalformedTextFails) {
         {"\xE2\x28\xA1", false},  // bad continuation
         {"\xFF", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(isValidUtf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+    for (const auto& c : cases) {
+        EXPECT_EQ(isValidUtf8(c.bytes), c.valid) << testing::PrintToString(c.bytes);
+        // Byte by byte, the same verdict: a character split between pieces
+        // is whole once its last byte comes.
+        Utf8Validator pieces;
+        for (const char b : c.bytes) pieces.feed({reinterpret_cast<const std::uint8_t*>(&b), 1});
+        EXPECT_EQ(pieces.complete(), c.valid) << testing::PrintToString(c.bytes);
+    }
+}
+
+TEST(Utf8, TheValidatorStopsAtTheFirstByteNoTextCouldContinueWith) {
+    struct Case {
+        std::string bytes;
+        std::size_t firstBad;  // npos: none
+    };
+    const Case cases[] = {
+        {std::string(40, 'a') + "\xC3\xA9" + std::string(40, 'b'), std::string::npos},
+        {std::string(40, 'a') + "\xFF" + std::string(40, 'b'), 40},
+        {"\xCE\xBA\xE1\xBD\xB9\xCF\x83\xCE\xBC\xCE\xB5\xED\xA0\x80"
+         "edited",
+         12},
+        {"\xF4\x90", 1},
+        {"\xE2\x82", std::string::npos},  // unfinished, not wrong
+    };
+    for (const auto& c : cases) {
+        Utf8Validator validator;
+        std::size_t bad = std::string::npos;
+        for (std::size_t i = 0; i < c.bytes.size() && bad == std::string::npos; ++i) {
+            if (!validator.feed({reinterpret_cast<const std::uint8_t*>(c.bytes.data()) + i, 1})) bad = i;
+        }
+        EXPECT_EQ(bad, c.firstBad) << testing::PrintToString(c.bytes);
+    }
 }
 
 TEST(Utf8, PrefixNeverEndsInsideACharacter) {

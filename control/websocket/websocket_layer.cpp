@@ -37,6 +37,8 @@ std::span<const Setting<WebSocketLayer>> WebSocketLayer::settings() {
         {.name = "DisconnectStatusDescription", .text = &W::disconnectStatusDescription_},
         {.name = "BufferMessage", .boolean = &W::bufferMessage_},
         {.name = "SinglePacketMode", .boolean = &W::singlePacketMode_},
+        {.name = "StrictProtocol", .boolean = &W::strictProtocol_},
+        {.name = "ClosedCleanly", .access = A::ReadOnly, .boolean = &W::closedCleanly_},
         {.name = "DataInText", .access = A::ReadOnly, .read = [](W& w) { return w.takeDataInText(); }},
         {.name = "DataInEOM", .access = A::ReadOnly, .boolean = &W::dataInEom_},
     };

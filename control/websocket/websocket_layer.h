@@ -48,6 +48,15 @@ public:
     std::int32_t maxFrameSize() const { return maxFrameSize_; }
     bool bufferMessage() const { return bufferMessage_; }
     bool singlePacketMode() const { return singlePacketMode_; }
+    // StrictProtocol: hold the server to RFC 6455. A frame that breaks a
+    // rule fails the connection: Error 4005 (a protocol error, closed with
+    // 1002) or 4006 (text or a close reason that is not UTF-8, closed with
+    // 1007), and nothing of the frame is delivered. Off, frames are checked
+    // for their structure only.
+    bool strictProtocol() const { return strictProtocol_; }
+    // ClosedCleanly: the last connection ended with the close handshake,
+    // whichever side began it; false when the connection dropped or failed.
+    bool closedCleanly() const { return closedCleanly_; }
     std::size_t pendingOutputSize() const { return pendingOutput_.size(); }
     // MaxMessageSize: the most bytes one incoming message (all its fragments
     // together) may announce or carry; below 1, no cap. A larger message is
@@ -136,6 +145,8 @@ private:
     std::string disconnectStatusDescription_;
     bool bufferMessage_ = false;
     bool singlePacketMode_ = false;
+    bool strictProtocol_ = false;
+    bool closedCleanly_ = false;
     std::int32_t dataFormat_ = 0;
     std::int32_t bytesSent_ = 0;
 
@@ -174,6 +185,9 @@ private:
     // Tells the listener how far a long payload has come (dataArriving).
     void announceArrival();
     void applyCloseAction(const websocket::CloseAction& action);
+    // The reader stopped on a frame: Error `error`, a close frame with
+    // `closeCode`, and the socket closed without waiting for the reply.
+    void failConnection(int error, std::string_view description, int closeCode);
     void raiseCloseEvents(const websocket::CloseRecord& record);
     // The message writer: queued output first, then the serialised frames,
     // with the blocking send; while another message is on its way, the

@@ -116,6 +116,7 @@ int WebSocketLayer::composeRequest(std::string& request) {
 
 void WebSocketLayer::beginOpenConnection() {
     close_.opened();
+    closedCleanly_ = false;
     frames_.reset();
     parsedOffset_ = 0;
     state_ = State::Open;

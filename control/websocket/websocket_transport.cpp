@@ -91,6 +91,7 @@ void WebSocketLayer::parseFrames(std::span<const std::uint8_t> fresh, std::optio
     parsing_ = true;
     if (frames_.idle()) {
         frames_.setBufferMessage(bufferMessage_);
+        frames_.setStrict(strictProtocol_);
         frames_.setMaxMessageSize(maxMessageSize_ < 1 ? std::numeric_limits<std::uint64_t>::max()
                                                       : static_cast<std::uint64_t>(maxMessageSize_));
     }
@@ -157,17 +158,32 @@ void WebSocketLayer::handleFrameEvent(const websocket::FrameEvent& event) {
         }
         case websocket::FrameEventKind::kClose: {
             const std::vector<std::uint8_t> payload(event.payload.begin(), event.payload.end());
-            applyCloseAction(close_.closeReceived(payload));
+            const websocket::CloseAction action = close_.closeReceived(payload);
+            closedCleanly_ = action.raiseCloseEvents;
+            applyCloseAction(action);
             break;
         }
         case websocket::FrameEventKind::kMessageTooBig:
             // Nothing of it has been stored, and nothing behind it can be
             // read, so the connection ends here.
-            context_.raiseError(errc::messageTooBig, websocket::kMessageTooBigText);
-            applyCloseAction(close_.startClose(websocket::kCloseMessageTooBig, websocket::kMessageTooBigText));
-            http_.close(0);
+            failConnection(errc::messageTooBig, websocket::kMessageTooBigText, websocket::kCloseMessageTooBig);
             break;
+        case websocket::FrameEventKind::kViolation: {
+            const auto& broken = event.violation;
+            failConnection(
+                broken.closeCode == websocket::kCloseInvalidPayload ? errc::invalidPayload : errc::protocolViolation,
+                broken.description, broken.closeCode);
+            break;
+        }
     }
+}
+
+void WebSocketLayer::failConnection(int error, std::string_view description, int closeCode) {
+    // Nothing behind the frame can be read, so the connection ends here:
+    // the close frame says why, and the socket does not wait for a reply.
+    context_.raiseError(error, description);
+    applyCloseAction(close_.startClose(closeCode, websocket::closeCodeName(closeCode)));
+    http_.close(0);
 }
 
 void WebSocketLayer::raiseCloseEvents(const websocket::CloseRecord& record) {

@@ -53,7 +53,7 @@ HRESULT EventPrinter::Invoke(DISPID member, REFIID, LCID, WORD, DISPPARAMS* para
             answer(argument(i), member == redirectEvent ? redirects_ : certificates_);
         }
     }
-    if (printing) {
+    if (printing && (printDataIn || member != dataInEvent)) {
         std::string line = "{\"event\":" + jsonString(event->name);
         for (std::size_t i = 0; i < event->parameters.size(); ++i) {
             line += "," + jsonString(event->parameters[i].name) + ":" + jsonValue(argument(i));

@@ -21,6 +21,7 @@ public:
     // Told of every event after it has been printed (or not).
     std::function<void(DISPID event, DISPPARAMS& params)> onEvent;
     bool printing = true;
+    bool printDataIn = true;
 
     HRESULT QueryInterface(REFIID riid, void** object) override;
     ULONG AddRef() override { return ++references_; }

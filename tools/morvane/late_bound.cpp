@@ -1,5 +1,7 @@
 #include "tools/morvane/late_bound.h"
 
+#include <cstdio>
+
 #include "platform/com/bstr.h"
 #include "platform/com/error_info.h"
 #include "platform/text/code_page.h"
@@ -60,6 +62,18 @@ std::string errorLine(std::string_view member, const CallResult& result) {
     return "{\"error\":{\"member\":" + jsonString(member) + ",\"hresult\":" + jsonString(hresultText(result.hr)) +
            ",\"description\":" + jsonString(result.description) +
            ",\"helpContext\":" + std::to_string(result.helpContext) + "}}";
+}
+
+}  // namespace morvane::cli
+
+namespace morvane::cli {
+
+bool reportFailure(std::string_view member, const CallResult& result) {
+    if (result.ok()) return true;
+    const std::string line = errorLine(member, result) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    return false;
 }
 
 }  // namespace morvane::cli

@@ -47,5 +47,7 @@ private:
 
 // {"error":{"member":...,"hresult":...,"description":...,"helpContext":...}}
 std::string errorLine(std::string_view member, const CallResult& result);
+// True when the call succeeded; otherwise prints its error line.
+bool reportFailure(std::string_view member, const CallResult& result);
 
 }  // namespace morvane::cli

@@ -13,6 +13,7 @@
 #include "tools/morvane/bench.h"
 #include "tools/morvane/creation_problem.h"
 #include "tools/morvane/draw_command.h"
+#include "tools/morvane/echo.h"
 #include "tools/morvane/event_printer.h"
 #include "tools/morvane/json_text.h"
 #include "tools/morvane/late_bound.h"
@@ -155,6 +156,7 @@ int main(int argc, char** argv) {
         ok = runBench(control, *events, *options.bench, configuredNoDelay) == 0 && ok;
     }
     if (options.url) ok = runSession(control, *events, options) == 0 && ok;
+    if (options.echo) ok = runEcho(control, *events, *options.echo) == 0 && ok;
 
     if (advised) unadviseEvents(object.get(), cookie);
     events->Release();

@@ -116,6 +116,9 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
             draw.path = args[i + 1];
             options.draw = draw;
             i += 2;
+        } else if (arg == "--echo") {
+            if (!value(text)) return options;
+            options.echo = text;
         } else if (arg == "--send-file") {
             if (!value(text)) return options;
             options.sendFile = text;
@@ -159,12 +162,16 @@ Options parseOptions(const std::vector<std::string>& args, std::string& error) {
         }
     }
     if (options.url && options.bench) error = "--bench takes its own URL";
+    if (options.echo && (options.url || options.bench || options.sendFile)) {
+        error = "--echo takes its own URL and sends only what it receives";
+    }
     return options;
 }
 
 std::string usage() {
     return R"(Usage: morvane [OPTIONS] [URL]
        morvane --bench latency|throughput|burst URL COUNT SIZE
+       morvane [OPTIONS] --echo URL
 
 A WebSocket client built on the Morvane control, which it creates by ProgID
 and drives through IDispatch only. Options run in the order given, before
@@ -199,6 +206,15 @@ output.
                           (TcpNoDelay, unless --config set it); prints one
                           JSON line. Over wss the certificate in the file
                           BENCH_CAFILE names (if set) is accepted in advance
+  --echo URL              connect to URL and send every message back once it
+                          is whole (text as text, in the UTF-8 it came in,
+                          binary as binary), until the connection ends;
+                          prints every event but DataIn. Never closes by
+                          itself, reads no standard input, has no time
+                          limit. Exit status 0 when the connection ended
+                          with the close handshake, whichever side began
+                          it; 1 when it could not be opened, failed or
+                          dropped
   --members               list the properties, methods and events from the
                           control's type information, one JSON line each
                           (name, dispid, kind, type, params, help)

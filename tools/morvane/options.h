@@ -33,6 +33,7 @@ struct Options {
     Answer acceptRedirects = Answer::Policy;
     Answer acceptCert = Answer::Policy;
     std::optional<Bench> bench;
+    std::optional<std::string> echo;  // --echo URL
     bool help = false;
     bool members = false;  // --members: list the members from the type information
     struct Draw {

@@ -30,14 +30,6 @@ constexpr milliseconds step{20};
 // is as good as none.)
 constexpr milliseconds idleStep{std::chrono::hours(24)};
 
-bool report(std::string_view member, const CallResult& result) {
-    if (result.ok()) return true;
-    const std::string line = errorLine(member, result) + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-    return false;
-}
-
 com::Variant textArgument(std::string_view utf8) { return com::Variant(codepage::utf8ToUtf16(utf8)); }
 
 // Standard input, line by line, without blocking the loop.
@@ -127,10 +119,11 @@ int runSession(LateBound& control, EventPrinter& events, const Options& options)
     auto& loop = platform::loop::threadLoop();
     auto pump = [&] { loop.waitStep(step); };
 
-    bool ok = report("Connect", control.call("Connect", {textArgument(*options.url)}));
+    bool ok = reportFailure("Connect", control.call("Connect", {textArgument(*options.url)}));
     if (!ok) return 1;
 
-    if (options.sendFile) ok = report("SendFile", control.call("SendFile", {textArgument(*options.sendFile)})) && ok;
+    if (options.sendFile)
+        ok = reportFailure("SendFile", control.call("SendFile", {textArgument(*options.sendFile)})) && ok;
     InputLines input;
     InputWatch watch(loop);
     bool reading = true;
@@ -140,7 +133,7 @@ int runSession(LateBound& control, EventPrinter& events, const Options& options)
             reading = input.read(lines);
             if (!options.sendFile) {
                 for (const std::string& line : lines) {
-                    ok = report("DataToSend", control.put("DataToSend", textArgument(line))) && ok;
+                    ok = reportFailure("DataToSend", control.put("DataToSend", textArgument(line))) && ok;
                 }
             }
         }
@@ -153,7 +146,7 @@ int runSession(LateBound& control, EventPrinter& events, const Options& options)
         }
     }
     if (!closed) {
-        ok = report("Disconnect", control.call("Disconnect")) && ok;
+        ok = reportFailure("Disconnect", control.call("Disconnect")) && ok;
         const Clock::time_point closeStart = Clock::now();
         while (!closed && Clock::now() - closeStart < closeLimit) {
             const CallResult connected = control.get("Connected");
