@@ -370,7 +370,12 @@ class TunnelHandshakeAuthTest(ProxyTestCase):
             with open(users, "w") as out:
                 out.write("bob:Bob-Pw1\n")
             os.chmod(users, 0o644)
-            helper = os.path.join(TESTDATA, "squid_ntlm_helper.py")
+            # Squid runs its helpers as its own user, who may not be let into
+            # the source tree (a checkout under a private folder): the helper
+            # crashes at its first request and every answer becomes a 407.
+            # It runs from the class's folder, which that user can read.
+            helper = shutil.copy(os.path.join(TESTDATA, "squid_ntlm_helper.py"), cls.folder)
+            os.chmod(helper, 0o644)
             cls.ntlm = cls.start_squid("squid-ntlm", f"auth_param ntlm program /usr/bin/python3 {helper} {users}\n"
                                                      "auth_param ntlm children 2\n", access)
         except BaseException:

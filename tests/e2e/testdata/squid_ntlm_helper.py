@@ -147,6 +147,8 @@ def main():
                 reply = "BH unknown request " + command
         except (ValueError, struct.error) as refusal:
             reply = "NA " + str(refusal)
+            # Squid keeps the reason to itself; its cache.log gets it here.
+            print(f"squid_ntlm_helper {os.getpid()}: {reply}", file=sys.stderr, flush=True)
         print(reply, flush=True)
 
 
