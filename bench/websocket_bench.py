@@ -28,7 +28,10 @@ On W1 and W2, websocket_floor runs too: the least a WebSocket client can do
 events or conversions). What it loses to plain TCP is the protocol's cost on
 this machine; it is printed under the table with the clients' share of it.
 
-Usage: websocket_bench.py BUILD_DIR [--runs N] [--only W1,W4] [--cpus same|split]
+--strict adds morvane with StrictProtocol on as a client of its own, in the
+same rounds, and prints its cost beside morvane under the table.
+
+Usage: websocket_bench.py BUILD_DIR [--runs N] [--only W1,W4] [--cpus same|split] [--strict]
 (the script registers the control into a registry of its own)
 
 --cpus pins the server to CPU 0 and every client to CPU 0 too (same) or to
@@ -182,6 +185,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--only", help="the workloads to run, by id (W1,W4); all when not given")
     parser.add_argument("--cpus", choices=("same", "split"), help="pin the server and the clients (see above)")
+    parser.add_argument("--strict", action="store_true", help="also morvane with StrictProtocol on")
     args = parser.parse_args()
     known = [w[0] for w in WORKLOADS]
     wanted = set(args.only.upper().split(",")) if args.only else set(known)
@@ -215,6 +219,9 @@ def main():
         url = f"{'wss' if tls else 'ws'}://127.0.0.1:{port}/"
         commands = {"morvane": [os.path.join(build, "tools/morvane/morvane"), "--bench", workload, url],
                     "beast": [os.path.join(build, "bench/beast_reference_client"), workload, url]}
+        if args.strict:
+            commands["morvane-strict"] = [commands["morvane"][0], "--config", "StrictProtocol=True",
+                                          *commands["morvane"][1:]]
         if not tls:
             commands["tcp"] = [os.path.join(build, "bench/tcp_reference"), workload]
             if workload != "burst":
@@ -253,6 +260,14 @@ def main():
         lines.append(line)
         print(f"{name} done", file=sys.stderr, flush=True)
     print_table(lines)
+    for line in lines:
+        if line.get("morvane") and line.get("morvane-strict"):
+            key, unit, higher_is_better = FIGURES[line["workload"]]
+            lax, strict = line["morvane"][key], line["morvane-strict"][key]
+            # As time taken: the figure is a rate, or a latency.
+            cost = lax / strict - 1 if higher_is_better else strict / lax - 1
+            line["strict_cost"] = round(cost, 4)
+            print(f"{line['id']} StrictProtocol: {strict:g} against {lax:g} {unit}, {cost:+.1%} time")
     for line in lines:
         print(json.dumps(line), flush=True)
     sys.exit(1 if failed else 0)

@@ -289,7 +289,7 @@ def play_all(groups, clients, only_groups=None):
     try:
         for group in groups:
             for name, command, strict, configurable in clients:
-                if only_groups.get(name) and group.number not in only_groups[name]:
+                if name in only_groups and group.number not in only_groups[name]:
                     continue
                 for case in group.cases:
                     verdict = play(server, command, case, strict, configurable)

@@ -59,8 +59,9 @@ def write_report(path, groups, results, times, names):
             row.append(", ".join(f"{n} {o}" for o, n in counts.items() if n))
         lines.append("| " + " | ".join(row) + " |")
     lines += ["", "## Time of the large-message group", "",
-              "Wall time of group 9 (each case's client start, handshake, echo and close), one client after the other "
-              "case by case in the same run:", "", "| Client | Seconds |", "|---|---|"]
+              "Wall time of group 9 (each case's client start, handshake, echo and close), the clients taking turns "
+              "group by group in the same run. On a machine shared with other work the times move from run to run; "
+              "the clients were measured under the same load.", "", "| Client | Seconds |", "|---|---|"]
     lines += [f"| {name} | {times[name][9]:.1f} |" for name in names if times[name][9]]
     for group in groups:
         lines += ["", f"## {group.number} {group.title}", "", "| Case | The server sends | " + " | ".join(names) + " |",
