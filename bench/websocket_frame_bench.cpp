@@ -37,7 +37,8 @@ BENCHMARK(BM_ApplyMask)->Arg(64)->Arg(65536)->Arg(1 << 20);
 
 // A buffer of server frames parsed the way the layer does: one event per
 // call, resuming with the rest. range(0) = payload size, range(1) = masked,
-// range(2) = size of the socket reads it arrives in (0: one read). A whole
+// range(2) = size of the socket reads it arrives in (0: one read), range(3)
+// = StrictProtocol's checks on (text checked as UTF-8 as it comes). A whole
 // unmasked frame inside one read is handed out without a copy, so large
 // frames in small reads are the case that measures collecting.
 void BM_ParseFrames(benchmark::State& state) {
@@ -54,7 +55,7 @@ void BM_ParseFrames(benchmark::State& state) {
         header.key = {1, 2, 3, 4};
         appendFrame(input, header, payload);
     }
-    FrameReader reader;
+    FrameReader reader({.strict = state.range(3) != 0});
     std::size_t events = 0;
     for (auto _ : state) {
         for (std::size_t offset = 0; offset < input.size();) {
@@ -75,13 +76,17 @@ void BM_ParseFrames(benchmark::State& state) {
     state.counters["frames/s"] = benchmark::Counter(static_cast<double>(events), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ParseFrames)
-    ->Args({16, 0, 0})
-    ->Args({64, 0, 0})
-    ->Args({1024, 0, 0})
-    ->Args({1 << 20, 0, 0})
-    ->Args({1 << 20, 0, 65536})
-    ->Args({64, 1, 0})
-    ->Args({1 << 20, 1, 65536});
+    ->Args({16, 0, 0, 0})
+    ->Args({16, 0, 0, 1})
+    ->Args({64, 0, 0, 0})
+    ->Args({1024, 0, 0, 0})
+    ->Args({1024, 0, 0, 1})
+    ->Args({1 << 20, 0, 0, 0})
+    ->Args({1 << 20, 0, 0, 1})
+    ->Args({1 << 20, 0, 65536, 0})
+    ->Args({1 << 20, 0, 65536, 1})
+    ->Args({64, 1, 0, 0})
+    ->Args({1 << 20, 1, 65536, 0});
 
 }  // namespace
 
