@@ -19,6 +19,7 @@
 #include "platform/com/safearray.h"
 #include "platform/loop/thread_loop.h"
 #include "platform/text/code_page.h"
+#include "tools/morvane/event_ids.h"
 #include "tools/morvane/json_text.h"
 
 namespace morvane::cli {
@@ -27,11 +28,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr DISPID dataInEvent = 3;
-constexpr DISPID disconnectedEvent = 4;
-constexpr DISPID errorEvent = 5;
-constexpr short textFormat = 1;
-constexpr short binaryFormat = 2;
 // A message that has not come back by then is not coming.
 constexpr std::chrono::seconds patience{30};
 

@@ -9,16 +9,12 @@
 #include "platform/com/safearray.h"
 #include "platform/loop/thread_loop.h"
 #include "platform/text/code_page.h"
+#include "tools/morvane/event_ids.h"
 
 namespace morvane::cli {
 
 namespace {
 
-constexpr DISPID dataInEvent = 3;
-constexpr DISPID disconnectedEvent = 4;
-constexpr DISPID errorEvent = 5;
-constexpr SHORT textFormat = 1;
-constexpr SHORT binaryFormat = 2;
 // The loop sleeps until something happens; a wait step needs some limit.
 constexpr std::chrono::hours idleStep{24};
 

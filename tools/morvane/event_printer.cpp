@@ -6,13 +6,13 @@
 #include "control/com/interface_description.h"
 #include "control/include/morvane.h"
 #include "platform/com/connection_point.h"
+#include "tools/morvane/event_ids.h"
 #include "tools/morvane/json_text.h"
 
 namespace morvane::cli {
 
 namespace {
 
-constexpr DISPID dataInEvent = 3;
 constexpr DISPID redirectEvent = 8;
 constexpr DISPID certificateEvent = 10;
 

@@ -10,6 +10,7 @@
 
 #include "platform/loop/thread_loop.h"
 #include "platform/text/code_page.h"
+#include "tools/morvane/event_ids.h"
 
 namespace morvane::cli {
 
@@ -18,7 +19,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-constexpr DISPID disconnectedEvent = 4;
 // After standard input ends, replies still on their way are waited for
 // until the line has been quiet this long (at most `settleLimit`).
 constexpr milliseconds quietBeforeClosing{300};
