@@ -31,6 +31,8 @@ const std::map<std::string, std::string> defaults = {
     // WebSocket layer
     {"MaxFrameSize", "131072"},
     {"MaxMessageSize", "67108864"},
+    {"StrictProtocol", "False"},
+    {"ClosedCleanly", "False"},
     {"DisconnectStatusCode", "-1"},
     {"DisconnectStatusDescription", ""},
     {"BufferMessage", "False"},
