@@ -73,8 +73,12 @@ bool replaceFile(const char* fileName, std::string_view bytes) {
     const bool existed = ::stat(fileName, &old) == 0;
     const std::string temp = std::string(fileName) + ".tmp" + std::to_string(::getpid());
     // A new file is its owner's alone: a settings file may hold an account
-    // key. An existing one keeps the mode its owner gave it.
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    // key. An existing one keeps the mode its owner gave it. The temporary
+    // file is always a new one: a leftover of a crashed write (or anything
+    // else by that name) would keep its own mode, and a symbolic link would
+    // take the bytes elsewhere.
+    ::unlink(temp.c_str());
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -54,6 +55,10 @@ TEST_F(PrivateProfile, MissingFileGivesTheDefaultWithTrailingBlanksRemoved) {
 }
 
 TEST_F(PrivateProfile, WriteCreatesFileAndSectionWithCrLf) {
+    // What a crashed write of this process's pid left, readable by everyone.
+    const std::string leftover = file_ + ".tmp" + std::to_string(::getpid());
+    std::ofstream(leftover) << "stale";
+    ::chmod(leftover.c_str(), 0644);
     ASSERT_NE(WritePrivateProfileStringA("Software", "Sim_software", "TGC", file_.c_str()), 0);
     ASSERT_NE(WritePrivateProfileStringA("Software", "BT_Connected_device", "ES16", file_.c_str()), 0);
     EXPECT_EQ(contents(), "[Software]\r\nSim_software=TGC\r\nBT_Connected_device=ES16\r\n");
@@ -61,6 +66,7 @@ TEST_F(PrivateProfile, WriteCreatesFileAndSectionWithCrLf) {
     struct stat st {};
     ASSERT_EQ(::stat(file_.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // a new file is its owner's alone
+    EXPECT_FALSE(fs::exists(leftover));
 }
 
 TEST_F(PrivateProfile, WriteKeepsOtherSectionsKeysAndLines) {
