@@ -128,22 +128,10 @@ public:
     }
     void selectDefaultService() override { calls.push_back("selectDefaultService"); }
     bool isMaximized() const override { return maximized; }
-    void showNormal() override {
-        visible = true;
-        minimized = false;
-        calls.push_back("showNormal");
-    }
-    void minimizeAndHide() override {
-        visible = false;
-        minimized = true;
-        calls.push_back("minimizeAndHide");
-    }
+    void showNormal() override { place(true, false, "showNormal"); }
+    void minimizeAndHide() override { place(false, true, "minimizeAndHide"); }
     bool isMinimized() const override { return minimized; }
-    void minimizeToTaskBar() override {
-        visible = true;
-        minimized = true;
-        calls.push_back("minimizeToTaskBar");
-    }
+    void minimizeToTaskBar() override { place(true, true, "minimizeToTaskBar"); }
     TrayChange trayChange() override {
         if (tray == trayHost) return TrayChange::none;
         tray = trayHost;
@@ -177,6 +165,13 @@ public:
     std::vector<std::string> lines;
     std::vector<std::string> calls;
     SimulatorChoice choice;
+
+private:
+    void place(bool shown, bool minimised, const char* call) {
+        visible = shown;
+        minimized = minimised;
+        calls.push_back(call);
+    }
 };
 
 class RecordingHooks final : public BridgeHooks {
