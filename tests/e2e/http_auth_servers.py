@@ -15,7 +15,7 @@ import subprocess
 import threading
 import time
 
-from processes import free_port
+from processes import free_port, stop_process
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ECHO_SERVER = os.path.join(HERE, "testdata", "ws_echo_server.py")
@@ -49,16 +49,6 @@ def tail(path, size=3000):
         return ""
 
 
-def stop(process):
-    if process is not None and process.poll() is None:
-        process.terminate()
-        try:
-            process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            process.kill()
-            process.wait()
-
-
 class EchoBackend:
     """The python3-websockets echo server, and the Authorization values that
     reached it through the proxy, one per connection."""
@@ -85,7 +75,7 @@ class EchoBackend:
                 return out
 
     def stop(self):
-        stop(self.process)
+        stop_process(self.process)
 
 
 def prepare_folder(folder):
@@ -144,7 +134,7 @@ class Apache:
         return f"{self.scheme}://{host}:{self.port}{path}"
 
     def stop(self):
-        stop(self.process)
+        stop_process(self.process)
 
 
 class Lighttpd:
@@ -177,7 +167,7 @@ class Lighttpd:
         return f"ws://127.0.0.1:{self.port}{path}"
 
     def stop(self):
-        stop(self.process)
+        stop_process(self.process)
 
 
 def htpasswd_line(user, password):

@@ -5,7 +5,6 @@ for the TLS peers, and the control registered in a registry of a test's own."""
 import os
 import queue
 import shutil
-import signal
 import socket
 import subprocess
 import tempfile
@@ -19,6 +18,17 @@ def free_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
         return s.getsockname()[1]
+
+
+def stop_process(process):
+    """Stops a child that may still run: SIGTERM, and SIGKILL after 10 s."""
+    if process is not None and process.poll() is None:
+        process.terminate()
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 class Process:
@@ -73,13 +83,7 @@ class Process:
         return False
 
     def stop(self):
-        if self.process.poll() is None:
-            self.process.send_signal(signal.SIGTERM)
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        stop_process(self.process)
 
 
 class ThrowawayPki:
