@@ -1,6 +1,5 @@
 #include "bridge/app/autostart.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -19,11 +18,6 @@ constexpr const char* entryHead =
     "Terminal=false\n"
     "X-GNOME-Autostart-enabled=true\n";
 
-std::string homeOfUser() {
-    const char* home = std::getenv("HOME");
-    return home != nullptr ? home : "/";
-}
-
 }  // namespace
 
 std::string desktopExecArgument(const std::string& argument) {
@@ -39,14 +33,9 @@ std::string desktopExecArgument(const std::string& argument) {
     return quoted + '"';
 }
 
-Autostart::Autostart(std::vector<std::string> command, const std::optional<std::string>& configHome,
-                     const std::string& userHome)
-    : command_(std::move(command)) {
-    const std::filesystem::path config = configHome && !configHome->empty() && configHome->front() == '/'
-                                             ? std::filesystem::path(*configHome)
-                                             : std::filesystem::path(userHome) / ".config";
-    file_ = (config / "autostart" / autostartFileName).string();
-}
+Autostart::Autostart(std::vector<std::string> command, const std::string& configFolder)
+    : command_(std::move(command)),
+      file_((std::filesystem::path(configFolder) / "autostart" / autostartFileName).string()) {}
 
 Autostart Autostart::forThisProcess(const std::optional<std::string>& home) {
     std::vector<std::string> command = {(std::filesystem::path(executableFolder()) / "taltrix").string(), "--hidden"};
@@ -55,9 +44,7 @@ Autostart Autostart::forThisProcess(const std::optional<std::string>& home) {
         command.push_back("--home");
         command.push_back(std::filesystem::absolute(*home, ec).lexically_normal().string());
     }
-    const char* configHome = std::getenv("XDG_CONFIG_HOME");
-    return Autostart(std::move(command), configHome ? std::optional<std::string>(configHome) : std::nullopt,
-                     homeOfUser());
+    return Autostart(std::move(command), xdgBaseFolder("XDG_CONFIG_HOME", ".config", processEnvironment));
 }
 
 bool Autostart::isOn() const {

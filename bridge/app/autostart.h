@@ -15,10 +15,9 @@ inline constexpr const char* autostartFileName = "taltrix.desktop";
 class Autostart {
 public:
     // `command`: the program and its arguments as the session should start
-    // them (the option that starts hidden among them). `configHome`:
-    // $XDG_CONFIG_HOME, when set.
-    Autostart(std::vector<std::string> command, const std::optional<std::string>& configHome,
-              const std::string& userHome);
+    // them (the option that starts hidden among them). `configFolder`: the
+    // user's XDG config folder, where the autostart folder is.
+    Autostart(std::vector<std::string> command, const std::string& configFolder);
 
     // The entry for this process: the running executable, started hidden,
     // with its --home when one was given.

@@ -17,13 +17,7 @@ namespace taltrix::app {
 
 namespace {
 
-std::optional<std::string> processEnvironment(const char* name) {
-    const char* value = std::getenv(name);
-    if (value == nullptr) return std::nullopt;
-    return std::string(value);
-}
-
-std::string userHome(std::optional<std::string> (*environment)(const char*)) {
+std::string userHome(Environment environment) {
     if (auto home = environment("HOME"); home && !home->empty()) return *home;
     if (const passwd* entry = ::getpwuid(::getuid()); entry != nullptr && entry->pw_dir != nullptr) {
         return entry->pw_dir;
@@ -32,6 +26,18 @@ std::string userHome(std::optional<std::string> (*environment)(const char*)) {
 }
 
 }  // namespace
+
+std::optional<std::string> processEnvironment(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr) return std::nullopt;
+    return std::string(value);
+}
+
+std::string xdgBaseFolder(const char* variable, const char* belowHome, Environment environment) {
+    // The base directories' rule: a relative value is invalid and ignored.
+    if (auto value = environment(variable); value && !value->empty() && value->front() == '/') return *value;
+    return (std::filesystem::path(userHome(environment)) / belowHome).string();
+}
 
 std::string installMarkerFromExecutable() { return TALTRIX_INSTALL_MARKER; }
 
@@ -42,20 +48,14 @@ std::string executableFolder() {
 }
 
 ProgramFolder chooseProgramFolder(const std::optional<std::string>& home, const std::string& executableFolder,
-                                  std::optional<std::string> (*environment)(const char*)) {
+                                  Environment environment) {
     if (home) return {*home, FolderKind::given};
     std::error_code ec;
     if (!std::filesystem::is_regular_file(std::filesystem::path(executableFolder) / installMarkerFromExecutable(),
                                           ec)) {
         return {executableFolder, FolderKind::besideExe};
     }
-    // The base directories' rule: a relative XDG_DATA_HOME is invalid and ignored.
-    std::filesystem::path data;
-    if (auto value = environment("XDG_DATA_HOME"); value && !value->empty() && value->front() == '/') {
-        data = *value;
-    } else {
-        data = std::filesystem::path(userHome(environment)) / ".local" / "share";
-    }
+    const std::filesystem::path data = xdgBaseFolder("XDG_DATA_HOME", ".local/share", environment);
     return {(data / "taltrix").string(), FolderKind::perUser};
 }
 

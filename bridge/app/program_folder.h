@@ -27,6 +27,14 @@ struct ProgramFolder {
     FolderKind kind = FolderKind::besideExe;
 };
 
+// Looks an environment variable up: nothing when it is unset.
+using Environment = std::optional<std::string> (*)(const char* name);
+std::optional<std::string> processEnvironment(const char* name);
+
+// An XDG base directory: `variable` when it names an absolute folder, else
+// `belowHome` in the user's home (HOME, else the password database's).
+std::string xdgBaseFolder(const char* variable, const char* belowHome, Environment environment);
+
 // The marker's path relative to the executable's folder, as the install rules
 // place it.
 std::string installMarkerFromExecutable();
@@ -35,10 +43,9 @@ std::string installMarkerFromExecutable();
 // system does not say.
 std::string executableFolder();
 
-// Picks the folder. `environment` looks a variable up (nothing when unset);
-// the user's home comes from HOME, else from the password database.
+// Picks the folder, with the variables `environment` gives.
 ProgramFolder chooseProgramFolder(const std::optional<std::string>& home, const std::string& executableFolder,
-                                  std::optional<std::string> (*environment)(const char*));
+                                  Environment environment);
 
 // The same for this process.
 ProgramFolder programFolder(const std::optional<std::string>& home);

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <tuple>
 
 #include "bridge/app/test_support.h"
 
@@ -54,6 +55,18 @@ TEST(ProgramFolder, InstalledCopiesUseTheUsersDataHomeOthersTheirOwnFolder) {
         const ProgramFolder folder = chooseProgramFolder(row.home, row.executableFolder.string(), lookUp);
         EXPECT_EQ(folder.path, row.path) << row.executableFolder;
         EXPECT_EQ(folder.kind, row.kind) << row.executableFolder;
+    }
+}
+
+TEST(ProgramFolder, BaseFoldersComeFromTheirVariableWhenAbsoluteElseFromTheHome) {
+    const std::tuple<std::map<std::string, std::string>, std::string> rows[] = {
+        {{{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "/cfg"}}, "/cfg"},
+        {{{"HOME", "/home/ann"}, {"XDG_CONFIG_HOME", "cfg"}}, "/home/ann/.config"},
+        {{{"HOME", "/home/ann"}}, "/home/ann/.config"},
+    };
+    for (const auto& [environment, folder] : rows) {
+        fakeEnvironment = environment;
+        EXPECT_EQ(xdgBaseFolder("XDG_CONFIG_HOME", ".config", lookUp), folder);
     }
 }
 
