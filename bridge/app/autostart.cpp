@@ -21,14 +21,27 @@ constexpr const char* entryHead =
 }  // namespace
 
 std::string desktopExecArgument(const std::string& argument) {
-    const bool plain = !argument.empty() && argument.find_first_of(" \t\n\"'\\><~|&;$*?#()`%") == std::string::npos;
+    const bool plain = !argument.empty() && argument.find_first_of(" \t\n\r\"'\\><~|&;$*?#()`%") == std::string::npos;
     if (plain) return argument;
+    // Two rules apply in turn: the quoting rule of the Exec key escapes " ` $
+    // and \ with a backslash, and then the entry's string rule escapes every
+    // backslash (and line break) again. A percent sign is doubled.
     std::string quoted = "\"";
     for (const char c : argument) {
-        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
-        // A literal percent sign is doubled in an Exec line, quoted or not.
-        if (c == '%') quoted += '%';
-        quoted += c;
+        switch (c) {
+            case '"':
+            case '`':
+            case '$':
+                quoted += "\\\\";
+                quoted += c;
+                break;
+            case '\\': quoted += "\\\\\\\\"; break;
+            case '%': quoted += "%%"; break;
+            case '\n': quoted += "\\n"; break;
+            case '\t': quoted += "\\t"; break;
+            case '\r': quoted += "\\r"; break;
+            default: quoted += c;
+        }
     }
     return quoted + '"';
 }

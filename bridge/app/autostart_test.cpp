@@ -14,7 +14,9 @@ TEST(Autostart, ExecArgumentsAreQuotedWhereTheyNeedIt) {
         {"/usr/bin/taltrix", "/usr/bin/taltrix"},
         {"--hidden", "--hidden"},
         {"/home/ann/Golf Bay", "\"/home/ann/Golf Bay\""},
-        {"/opt/a\"b$c\\d`e", "\"/opt/a\\\"b\\$c\\\\d\\`e\""},
+        // As the file holds them: the quoting rule's backslashes escaped again.
+        {"/opt/a\"b$c\\d`e", R"("/opt/a\\"b\\$c\\\\d\\`e")"},
+        {"/opt/a\nb\tc", R"("/opt/a\nb\tc")"},
         {"/opt/100%", "\"/opt/100%%\""},
         {"", "\"\""},
     };
