@@ -52,11 +52,7 @@ def page(name, summary, version, help_text, drop):
     for block in paragraphs(lines):
         if drop and block[0].startswith(drop):
             continue
-        if len(block) == 1 and not block[0].startswith(" ") and block[0].endswith(":"):
-            section = block[0][:-1].upper()
-            out.append(".SH " + roff(section))
-            continue
-        if not block[0].startswith(" ") and block[0].endswith(":") and len(block) > 1:
+        if not block[0].startswith(" ") and block[0].endswith(":"):
             section = block[0][:-1].upper()
             out.append(".SH " + roff(section))
             block = block[1:]
