@@ -145,6 +145,21 @@ TEST_F(EmulatorTest, RefusedConnectionIsAFailedConnect) {
     EXPECT_EQ(connectResult, resultBadAddress);
 }
 
+TEST_F(EmulatorTest, ADisconnectWhileConnectingGivesTheAttemptUp) {
+    auto client = manager_->createClient();
+    std::vector<int> results;
+    client->onConnect = [&](int error) { results.push_back(error); };
+    client->settings.address = deviceAddress();
+    ASSERT_EQ(client->connect(), resultOk);
+    EXPECT_EQ(client->disconnect(), resultOk);
+    EXPECT_EQ(client->state(), clientIdle);
+    // The attempt given up reports nothing, now or at its time limit; the next one is free to start.
+    ASSERT_EQ(client->connect(), resultOk);
+    ASSERT_TRUE(runUntil([&] { return !results.empty(); }));
+    EXPECT_EQ(results, std::vector<int>{resultOk});
+    EXPECT_EQ(client->state(), clientConnected);
+}
+
 }  // namespace
 }  // namespace taltrix::bluetooth
 

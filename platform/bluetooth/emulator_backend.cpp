@@ -92,15 +92,12 @@ public:
         return resultOk;
     }
 
-    int disconnect() override {
-        if (state_ == clientIdle || !socket()) return resultNotConnected;
-        socket()->disconnectFromHost();
-        if (socket()->state() != QAbstractSocket::UnconnectedState) socket()->abort();
-        return resultOk;
-    }
-
 private:
-    void linkUp() override { socket()->setSocketOption(QAbstractSocket::LowDelayOption, 1); }
+    void linkUp(QTcpSocket& socket) override { socket.setSocketOption(QAbstractSocket::LowDelayOption, 1); }
+    void closeLink(QTcpSocket& socket) override {
+        socket.disconnectFromHost();
+        if (socket.state() != QAbstractSocket::UnconnectedState) socket.abort();
+    }
 
     std::shared_ptr<const std::vector<EmulatedDevice>> devices_;
 };

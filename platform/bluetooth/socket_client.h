@@ -36,6 +36,22 @@ public:
 
     int state() const override { return state_; }
 
+    // A disconnect while connecting gives the attempt up there and then:
+    // left to its time limit it would keep the next connect out and report
+    // a failure long after the user let it go.
+    int disconnect() override {
+        if (state_ == clientConnecting) {
+            ++attempt_;
+            connectTimer_.stop();
+            state_ = clientIdle;
+            if (socket_) socket_->abort();
+            return resultOk;
+        }
+        if (state_ == clientIdle || !socket_) return resultNotConnected;
+        closeLink(*socket_);
+        return resultOk;
+    }
+
     int write(std::span<const std::uint8_t> bytes) override {
         if (state_ != clientConnected || !socket_) return resultNotConnected;
         const qint64 written =
@@ -52,10 +68,10 @@ protected:
         releaseSocket();
         socket_ = std::make_unique<Socket>(std::forward<SocketArgs>(socketArgs)...);
         Socket* socket = socket_.get();
-        QObject::connect(socket, &Socket::connected, &guard_, [this] {
+        QObject::connect(socket, &Socket::connected, &guard_, [this, socket] {
             connectTimer_.stop();
             state_ = clientConnected;
-            linkUp();
+            linkUp(*socket);
             if (onConnect) onConnect(resultOk);
         });
         QObject::connect(socket, &Socket::readyRead, &guard_, [this, socket] {
@@ -94,9 +110,10 @@ protected:
         return resultOk;
     }
 
-    virtual void linkUp() {}
+    virtual void linkUp(Socket& /*socket*/) {}
+    // Closes a link that is up; the socket's disconnected signal follows.
+    virtual void closeLink(Socket& socket) = 0;
 
-    Socket* socket() { return socket_.get(); }
     int state_ = clientIdle;
 
 private:

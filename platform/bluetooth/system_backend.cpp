@@ -155,11 +155,8 @@ public:
         return resultOk;
     }
 
-    int disconnect() override {
-        if (state_ == clientIdle || !socket()) return resultNotConnected;
-        socket()->disconnectFromService();
-        return resultOk;
-    }
+private:
+    void closeLink(QBluetoothSocket& socket) override { socket.disconnectFromService(); }
 };
 
 std::string yesNo(bool value) { return value ? "yes" : "no"; }
