@@ -20,6 +20,7 @@ const QString bluezService = QStringLiteral("org.bluez");
 // bridge asks again at its next tick rather than freeze the window.
 constexpr int answerTimeLimitMs = 2000;
 constexpr int versionTimeLimitMs = 2000;
+constexpr const char* managedObjectsSignature = "a{oa{sa{sv}}}";
 
 std::string text(const QVariantMap& properties, const char* name) {
     return properties.value(QString::fromLatin1(name)).toString().toStdString();
@@ -88,8 +89,14 @@ BluezState readBluezState() {
                                        QStringLiteral("org.freedesktop.DBus.ObjectManager"),
                                        QStringLiteral("GetManagedObjects")),
         QDBus::Block, answerTimeLimitMs);
-    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+    if (reply.type() != QDBusMessage::ReplyMessage) {
         state.error = reply.errorName().toStdString() + ": " + reply.errorMessage().toStdString();
+        return state;
+    }
+    // Whoever holds the name is read only when the answer has the object
+    // manager's shape: the walk below takes each part as that type.
+    if (reply.signature() != QLatin1String(managedObjectsSignature)) {
+        state.error = "an answer of type " + reply.signature().toStdString() + " to GetManagedObjects";
         return state;
     }
     state.running = true;
