@@ -129,13 +129,16 @@ class Adapter(Exported):
             values["Powered"] = dbus.Boolean(True)
         return values
 
+    def set_discovering(self, on):
+        self.discovering = on
+        self.changed(Discovering=dbus.Boolean(on))
+
     @dbus.service.method(ADAPTER)
     def StartDiscovery(self):
         say("called StartDiscovery")
         if not self.powered:
             raise bluez_error("NotReady", "Resource Not Ready")
-        self.discovering = True
-        self.changed(Discovering=dbus.Boolean(True))
+        self.set_discovering(True)
         self.standin.devices_in_range()
 
     @dbus.service.method(ADAPTER)
@@ -143,8 +146,7 @@ class Adapter(Exported):
         say("called StopDiscovery")
         if not self.discovering:
             raise bluez_error("Failed", "No discovery started")
-        self.discovering = False
-        self.changed(Discovering=dbus.Boolean(False))
+        self.set_discovering(False)
 
     @dbus.service.method(ADAPTER, in_signature="a{sv}")
     def SetDiscoveryFilter(self, _filter):
