@@ -68,6 +68,15 @@ class SystemBluetoothCase(unittest.TestCase):
         self.addCleanup(self.bridge.stop)
         return self.bridge
 
+    def bluetooth_report(self):
+        """bluetooth.txt of a diagnostics bundle made now, beside the bridge."""
+        bundle = os.path.join(self.folder, "diagnostics.zip")
+        done = subprocess.run([TALTRIX, "--home", self.home, "--diagnostics", bundle], env=self.bridge_env,
+                              capture_output=True, text=True, timeout=30)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        with zipfile.ZipFile(bundle) as z:
+            return z.read("bluetooth.txt").decode("utf-8")
+
     def status(self, text, timeout):
         return self.bridge.wait_for(lambda l: l == text, timeout)
 
@@ -112,18 +121,23 @@ class WholeRoadTest(SystemBluetoothCase):
         self.assertTrue(self.tgc.wait_for(lambda l: l.startswith("launch"), 10).startswith("launch ok "))
 
         # The diagnostics bundle says what BlueZ says, of our devices only.
-        bundle = os.path.join(self.folder, "diagnostics.zip")
-        done = subprocess.run([TALTRIX, "--home", self.home, "--diagnostics", bundle], env=self.bridge_env,
-                              capture_output=True, text=True, timeout=30)
-        self.assertEqual(done.returncode, 0, done.stderr)
-        with zipfile.ZipFile(bundle) as z:
-            report = z.read("bluetooth.txt").decode("utf-8")
+        report = self.bluetooth_report()
         for line in ("adapter 0: standin 00:1A:7D:DA:71:13", "bluetoothd: running, version 5.66",
                      "bluez adapter /org/bluez/hci0: 00:1A:7D:DA:71:13 standin, powered yes, discovering no",
                      f"bluez device {ADDRESS} ES16 Range: paired yes, trusted yes, connected yes, "
                      "services 00001101-0000-1000-8000-00805f9b34fb"):
             self.assertIn(line + "\n", report)
         self.assertNotIn("HEADSET", report)
+        self.assert_still_running_and_stops_cleanly()
+
+
+class GarbledAnswerTest(SystemBluetoothCase):
+    def test_an_answer_of_another_shape_is_no_radio_and_said_so(self):
+        self.start_bluez("--garbled")
+        self.start_bridge()
+        self.status(NO_RADIO, 10)
+        self.assertIn("bluetoothd: does not answer (an answer of type a{sv} to GetManagedObjects)\n",
+                      self.bluetooth_report())
         self.assert_still_running_and_stops_cleanly()
 
 

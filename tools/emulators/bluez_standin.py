@@ -219,6 +219,14 @@ class Root(dbus.service.Object):
         pass
 
 
+class GarbledRoot(Root):
+    """An object manager whose answer is not of the shape BlueZ gives."""
+
+    @dbus.service.method(OBJECT_MANAGER, out_signature="a{sv}")
+    def GetManagedObjects(self):
+        return {"Powered": dbus.Boolean(True)}
+
+
 class ProfileManager(dbus.service.Object):
     def __init__(self, standin):
         super().__init__(standin.bus, "/org/bluez")
@@ -268,7 +276,7 @@ class Standin:
     def __init__(self, args):
         self.args = args
         self.bus = dbus.SystemBus()
-        self.root = Root(self)
+        self.root = (GarbledRoot if args.garbled else Root)(self)
         self.profile_manager = ProfileManager(self)
         self.adapter = None
         self.devices = {}  # address -> Device, the ones on the bus
@@ -419,6 +427,8 @@ def main():
                         help="the adapter at start (racing: off, but listed as on by the object manager)")
     parser.add_argument("--device", action="append", default=[], metavar="NAME@ADDRESS[/unpaired][/known]",
                         help="a device in range (repeatable)")
+    parser.add_argument("--garbled", action="store_true",
+                        help="answer GetManagedObjects with a dictionary of another type")
     args = parser.parse_args()
     args.es16_host, port = args.es16.rsplit(":", 1)
     args.es16_port = int(port)
