@@ -13,7 +13,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import Process, free_port
+from processes import Process, free_port, stop_process
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -36,8 +36,7 @@ class SystemBluetoothCase(unittest.TestCase):
         self.home = os.path.join(self.folder, "home")
         os.mkdir(self.home)
         bus, self.bus_address = start_private_bus(self.folder)
-        self.addCleanup(bus.wait)
-        self.addCleanup(bus.terminate)
+        self.addCleanup(stop_process, bus)
         self.device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "5"])
         self.addCleanup(self.device.stop)
         words = self.device.wait_for(lambda l: l.startswith("listening"), 10).split()
