@@ -25,7 +25,14 @@ HttpConnection::HttpConnection(QTcpSocket* socket, Handler handler)
     // Kept until the first request is read, so that an upgrade request can
     // be handed on unread.
     socket_->startTransaction();
+    // Past a request's limit the request is refused anyway; and a client
+    // whose answer is still unwritten is not read (see readSome), so what
+    // it sends meanwhile waits in the kernel, not here.
+    socket_->setReadBufferSize(2 * requestLimit);
     connect(socket_, &QTcpSocket::readyRead, this, &HttpConnection::readSome);
+    connect(socket_, &QTcpSocket::bytesWritten, this, [this] {
+        if (socket_->bytesToWrite() == 0) readSome();
+    });
     idle_.setSingleShot(true);
     connect(&idle_, &QTimer::timeout, this, [this] {
         if (closing_) {
@@ -45,8 +52,11 @@ void HttpConnection::readSome() {
         socket_->skip(socket_->bytesAvailable());
         return;
     }
+    // One answer at a time: a client that sends request after request and
+    // reads no answer would otherwise have them pile up here without end.
+    if (socket_->bytesToWrite() > 0) return;
     unparsed_ += socket_->read(socket_->bytesAvailable());
-    while (!unparsed_.isEmpty() && !closing_) {
+    while (!unparsed_.isEmpty() && !closing_ && socket_->bytesToWrite() == 0) {
         const std::size_t parsed = http_parser_execute(&parser_, &parserSettings(), unparsed_.constData(),
                                                        static_cast<std::size_t>(unparsed_.size()));
         requestBytes_ += static_cast<qsizetype>(parsed);
@@ -117,6 +127,7 @@ QTcpSocket* HttpConnection::takeSocket() {
     answered_ = true;
     idle_.stop();
     disconnect(socket, nullptr, this, nullptr);
+    socket->setReadBufferSize(0);  // the WebSocket's own limits hold from here
     socket->rollbackTransaction();
     setParent(nullptr);
     deleteLater();

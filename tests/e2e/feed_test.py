@@ -5,6 +5,7 @@ independent clients: urllib, python3-websockets and plain sockets."""
 import asyncio
 import json
 import os
+import select
 import socket
 import subprocess
 import unittest
@@ -161,6 +162,23 @@ class FeedTest(unittest.TestCase):
                 break
         else:
             self.fail("the feed stays full after its clients left")
+
+    def test_a_client_that_reads_no_answers_is_read_no_further(self):
+        port = self.bridge.port
+        # Requests near the size limit, one after another, and no answer read.
+        request = f"GET /api/status HTTP/1.1\r\nHost: 127.0.0.1:{port}\r\nX-Pad: {'p' * 7000}\r\n\r\n".encode()
+        limit = 64 << 20
+        with socket.create_connection(("127.0.0.1", port)) as s:
+            s.setblocking(False)
+            sent = 0
+            while sent < limit and select.select([], [s], [], 1)[1]:
+                offset = sent % len(request)
+                sent += s.send(request[offset:] + request * 8)
+            self.assertLess(sent, limit)
+            self.assertEqual(self.bridge.get("/api/status")[0], 200)
+            s.setblocking(True)
+            s.settimeout(10)
+            self.assertTrue(s.recv(65536).startswith(b"HTTP/1.1 200 "))
 
     def test_a_client_that_stops_reading_is_dropped_and_holds_up_nothing(self):
         count = 400
