@@ -4,7 +4,6 @@ namespace taltrix::feed {
 
 std::unique_ptr<Feed> Feed::start(FeedConfig config, std::string& error) {
     std::unique_ptr<Feed> feed(new Feed);
-    feed->port_ = config.port;
     feed->server_ = new FeedServer(std::move(config));
     feed->server_->moveToThread(&feed->thread_);
     feed->thread_.setObjectName(QStringLiteral("feed"));

@@ -33,14 +33,11 @@ public:
     // The window's thread: the status now, passed on when it changed.
     void publishStatus(const FeedStatus& status);
 
-    std::uint16_t port() const { return port_; }
-
 private:
     Feed() = default;
 
     QThread thread_;
     FeedServer* server_ = nullptr;
-    std::uint16_t port_ = 0;
     FeedStatus lastStatus_;
     bool statusPosted_ = false;
 };

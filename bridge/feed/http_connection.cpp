@@ -191,7 +191,6 @@ int HttpConnection::onHeadersComplete(http_parser* parser) {
     c.headersComplete_ = true;
     c.request_.method = static_cast<http_method>(parser->method);
     c.request_.upgrade = parser->upgrade != 0;
-    c.request_.keepAlive = http_should_keep_alive(parser) != 0;
     return 0;
 }
 

@@ -23,7 +23,6 @@ struct HttpRequest {
     std::string origin;
     bool hasOrigin = false;
     bool upgrade = false;  // asks to become a WebSocket
-    bool keepAlive = true;
     bool first = true;  // the connection's first request
 };
 

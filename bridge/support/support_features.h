@@ -46,8 +46,6 @@ public:
 
     history::HistoryWriter* writer() const { return writer_.get(); }
 
-    feed::Feed* feed() const { return feed_.get(); }
-
 private:
     void tellLater(std::string message);
     void startFeed(std::int64_t session);
