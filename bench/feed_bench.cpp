@@ -15,29 +15,16 @@
 
 #include "bridge/feed/feed_json.h"
 #include "bridge/feed/feed_server.h"
+#include "bridge/history/sample_shots.h"
 
 namespace {
 
 using namespace taltrix;
 
+// A plausible stored shot, its TGC message and all.
 history::ShotEntry aShot() {
-    history::ShotEntry entry;
-    entry.timeMs = 1'765'000'000'000;
-    entry.session = entry.timeMs - 600'000;
-    entry.simulator = "TGC";
-    entry.clubInPlay = "I7";
-    entry.shot.club = "7Ir";
-    entry.shot.ballSpeedMPH = 131.1;
-    entry.shot.ballSpeedKMH = 210.9;
-    entry.shot.backSpin = 4217;
-    entry.shot.spinAxis = -1.4;
-    entry.message = R"({"protocol":"HXLAUNCH",  "DATA":{"ballSpeedMPH":"131.1", "ballSpeedKMH":"210.9", )"
-                    R"("ballDirection":"-004.8", "ballAngle":"013.0", "spinAxis":"-001.0", "sideSpin":"-94", )"
-                    R"("backSpin":"4217", "clubSpeedMPH":"093.0", "clubSpeedKMH":"149.6", "clubFace":"0", )"
-                    R"("swingPath":"0",  "launchCode":"4004392"}})";
-    entry.delivered = true;
-    entry.latencyUs = 61.3;
-    return entry;
+    constexpr std::int64_t now = 1'765'000'000'000;
+    return history::sampleShots(now - 600'000, now, 1).front();
 }
 
 void BM_ShotMessage(benchmark::State& state) {
