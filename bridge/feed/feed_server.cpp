@@ -171,16 +171,14 @@ void FeedServer::welcome() {
             forget(live_, client);
             client->deleteLater();
         });
-        const QString hello = QString::fromStdString(statusMessage(status_));
-        send(client, hello, hello.size());
+        const QByteArray hello = QByteArray::fromStdString(statusMessage(status_));
+        send(client, QString::fromUtf8(hello), hello.size());
     }
 }
 
 void FeedServer::pushShot(const QByteArray& message) {
     ++status_.shotsThisSession;
-    const QString text = QString::fromUtf8(message);
-    // A copy: a client dropped on the way leaves the list.
-    for (QWebSocket* client : std::vector<QWebSocket*>(live_)) send(client, text, message.size());
+    broadcast(message);
 }
 
 void FeedServer::setStatus(FeedStatus status) {
@@ -188,7 +186,12 @@ void FeedServer::setStatus(FeedStatus status) {
     status.shotsThisSession = status_.shotsThisSession;
     if (status == status_) return;
     status_ = std::move(status);
-    const QByteArray message = QByteArray::fromStdString(statusMessage(status_));
+    broadcast(QByteArray::fromStdString(statusMessage(status_)));
+}
+
+void FeedServer::broadcast(const QByteArray& message) {
+    // One text for every client; a client dropped on the way leaves the
+    // list, hence the copy.
     const QString text = QString::fromUtf8(message);
     for (QWebSocket* client : std::vector<QWebSocket*>(live_)) send(client, text, message.size());
 }

@@ -63,6 +63,8 @@ private:
     void answerShots(HttpConnection& connection, const FeedTarget& target);
     void goLive(HttpConnection& connection);
     void welcome();
+    void broadcast(const QByteArray& message);
+    // `bytes`: the text's length in UTF-8, as it goes out.
     void send(QWebSocket* client, const QString& text, qint64 bytes);
     void drop(QWebSocket* client);
 
