@@ -38,67 +38,43 @@ enum State : std::uint8_t {
     kStates
 };
 
+struct ByteRange {
+    std::uint8_t first, last;
+    Class of;
+};
+constexpr ByteRange byteRanges[] = {
+    {0x00, 0x7F, kAscii},  {0x80, 0x8F, kTail80}, {0x90, 0x9F, kTail90}, {0xA0, 0xBF, kTailA0}, {0xC0, 0xC1, kNever},
+    {0xC2, 0xDF, kLead2},  {0xE0, 0xE0, kLeadE0}, {0xE1, 0xEC, kLead3},  {0xED, 0xED, kLeadED}, {0xEE, 0xEF, kLead3},
+    {0xF0, 0xF0, kLeadF0}, {0xF1, 0xF3, kLead4},  {0xF4, 0xF4, kLeadF4}, {0xF5, 0xFF, kNever},
+};
+
 constexpr std::array<std::uint8_t, 256> classes = [] {
     std::array<std::uint8_t, 256> table{};
-    for (int b = 0; b < 256; ++b) {
-        Class c = kNever;
-        if (b < 0x80)
-            c = kAscii;
-        else if (b < 0x90)
-            c = kTail80;
-        else if (b < 0xA0)
-            c = kTail90;
-        else if (b < 0xC0)
-            c = kTailA0;
-        else if (b < 0xC2)
-            c = kNever;
-        else if (b < 0xE0)
-            c = kLead2;
-        else if (b == 0xE0)
-            c = kLeadE0;
-        else if (b == 0xED)
-            c = kLeadED;
-        else if (b < 0xF0)
-            c = kLead3;
-        else if (b == 0xF0)
-            c = kLeadF0;
-        else if (b < 0xF4)
-            c = kLead4;
-        else if (b == 0xF4)
-            c = kLeadF4;
-        table[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(c);
+    for (const ByteRange& range : byteRanges) {
+        for (int b = range.first; b <= range.last; ++b) table[static_cast<std::size_t>(b)] = range.of;
     }
     return table;
 }();
 
-// next[state * kClasses + class]
-constexpr std::size_t kTableSize = std::size_t{kStates} * kClasses;
-constexpr std::array<std::uint8_t, kTableSize> next = [] {
-    std::array<std::uint8_t, kTableSize> table{};
-    table.fill(kReject);
-    auto set = [&](State from, Class c, State to) {
-        table[static_cast<std::size_t>(from) * kClasses + static_cast<std::size_t>(c)] = to;
-    };
-    set(kAccept, kAscii, kAccept);
-    set(kAccept, kLead2, kNeed1);
-    set(kAccept, kLeadE0, kAfterE0);
-    set(kAccept, kLead3, kNeed2);
-    set(kAccept, kLeadED, kAfterED);
-    set(kAccept, kLeadF0, kAfterF0);
-    set(kAccept, kLead4, kNeed3);
-    set(kAccept, kLeadF4, kAfterF4);
-    for (Class tail : {kTail80, kTail90, kTailA0}) {
-        set(kNeed1, tail, kAccept);
-        set(kNeed2, tail, kNeed1);
-        set(kNeed3, tail, kNeed2);
-    }
-    set(kAfterE0, kTailA0, kNeed1);
-    set(kAfterED, kTail80, kNeed1);
-    set(kAfterED, kTail90, kNeed1);
-    set(kAfterF0, kTail90, kNeed2);
-    set(kAfterF0, kTailA0, kNeed2);
-    set(kAfterF4, kTail80, kNeed2);
-    return table;
+// next[state][class]: the state a byte of that class leads to.
+constexpr auto next = [] {
+    constexpr std::uint8_t A = kAccept, X = kReject, N1 = kNeed1, N2 = kNeed2, N3 = kNeed3, E0 = kAfterE0,
+                           ED = kAfterED, F0 = kAfterF0, F4 = kAfterF4;
+    using Row = std::array<std::uint8_t, kClasses>;
+    return std::array<Row, kStates>{{
+        // clang-format off
+        //              Ascii   Tail80  Tail90  TailA0  Never   Lead2   LeadE0  Lead3   LeadED  LeadF0  Lead4   LeadF4
+        /* kAccept  */ {A,      X,      X,      X,      X,      N1,     E0,     N2,     ED,     F0,     N3,     F4},
+        /* kReject  */ {X,      X,      X,      X,      X,      X,      X,      X,      X,      X,      X,      X},
+        /* kNeed1   */ {X,      A,      A,      A,      X,      X,      X,      X,      X,      X,      X,      X},
+        /* kNeed2   */ {X,      N1,     N1,     N1,     X,      X,      X,      X,      X,      X,      X,      X},
+        /* kAfterE0 */ {X,      X,      X,      N1,     X,      X,      X,      X,      X,      X,      X,      X},
+        /* kAfterED */ {X,      N1,     N1,     X,      X,      X,      X,      X,      X,      X,      X,      X},
+        /* kNeed3   */ {X,      N2,     N2,     N2,     X,      X,      X,      X,      X,      X,      X,      X},
+        /* kAfterF0 */ {X,      X,      N2,     N2,     X,      X,      X,      X,      X,      X,      X,      X},
+        /* kAfterF4 */ {X,      N2,     X,      X,      X,      X,      X,      X,      X,      X,      X,      X},
+        // clang-format on
+    }};
 }();
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
@@ -117,7 +93,7 @@ std::uint8_t run(std::uint8_t state, const std::uint8_t* p, const std::uint8_t* 
             }
             if (p == end) break;
         }
-        state = next[std::size_t{state} * kClasses + classes[*p++]];
+        state = next[state][classes[*p++]];
         if (state == kReject) break;
     }
     return state;
