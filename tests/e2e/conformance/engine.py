@@ -9,6 +9,7 @@ last argument."""
 import base64
 import collections
 import hashlib
+import re
 import select
 import socket
 import subprocess
@@ -20,6 +21,7 @@ GUID = b"258EAFA5-E914-47DA-95CA-C5AB0DC85B11"
 Verdict = collections.namedtuple("Verdict", "outcome note seconds")
 PASS, FAIL, LAX = "pass", "FAIL", "lax"
 CLIENT_OPCODES = {TEXT, BINARY, CONTINUATION, CLOSE, PING, PONG}
+SANITIZER_REPORT = re.compile(r"ERROR: \w*Sanitizer.*|runtime error:.*")
 VALID_CLOSE = lambda code: 1000 <= code <= 1003 or 1007 <= code <= 1014 or 3000 <= code <= 4999  # noqa: E731
 
 
@@ -52,7 +54,6 @@ class ClientStream:
     def __init__(self, conn):
         self.conn = conn
         self.buffer = bytearray()
-        self.ended = False
 
     def _read(self, n, deadline):
         while len(self.buffer) < n:
@@ -67,7 +68,6 @@ class ClientStream:
             except ConnectionError:
                 chunk = b""
             if not chunk:
-                self.ended = True
                 raise EOFError
             self.buffer += chunk
         data = bytes(self.buffer[:n])
@@ -149,15 +149,31 @@ class Client:
     def __init__(self, command, url):
         self.process = subprocess.Popen(command + [url], stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT)
+        self.killed = False
+        self.output = None  # read once it has exited
 
     def finish(self, timeout=20):
-        try:
-            out, _ = self.process.communicate(timeout=timeout)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            out, _ = self.process.communicate()
-            return None, out.decode(errors="replace")
-        return self.process.returncode, out.decode(errors="replace")
+        """Waits for the client to exit, killing it after `timeout`: its exit
+        status (None when it had to be killed) and its output."""
+        if self.output is None:
+            try:
+                self.output = self.process.communicate(timeout=timeout)[0].decode(errors="replace")
+            except subprocess.TimeoutExpired:
+                self.stop()
+        return (None if self.killed else self.process.returncode), self.output
+
+    def stop(self):
+        self.killed = True
+        self.process.kill()
+        self.output = self.process.communicate()[0].decode(errors="replace")
+
+    def crash(self):
+        """How the client crashed, if it did: a signal it was not sent, or a
+        sanitizer's report (a sanitized client exits 1, as on a failure)."""
+        if self.process.returncode is not None and self.process.returncode < 0 and not self.killed:
+            return f"the client died of signal {-self.process.returncode}"
+        report = SANITIZER_REPORT.search(self.output)
+        return f"the client crashed: {report.group(0)}" if report else None
 
     def describe(self):
         code, out = self.finish(timeout=2)
@@ -226,7 +242,7 @@ def play(server, command, case, strict, configurable=True):
     """Plays one case with a fresh client; returns its Verdict."""
     started = time.monotonic()
     options = [a for setting in case.client_config for a in ("--config", setting)] if configurable else []
-    client = Client(command[:-1] + options + command[-1:] if configurable else command,
+    client = Client(command[:-1] + options + command[-1:],
                     f"ws://127.0.0.1:{server.port}/{case.id}")
     failed_as_told = False
     conn = None
@@ -269,9 +285,14 @@ def play(server, command, case, strict, configurable=True):
         if conn:
             conn.close()
         if client.process.poll() is None:
-            client.process.kill()
+            client.stop()
+        else:
             client.finish()
-    if case.breaks and not strict:
+    crash = client.crash()
+    if crash:
+        # Whatever the case broke, a crash fails it, lax or strict.
+        outcome, note = FAIL, crash
+    elif case.breaks and not strict:
         # A lax client is not held to the rule the case breaks.
         if outcome == PASS:
             note = "sent back " + ", ".join(extra) if extra else "went on as if nothing were wrong"
