@@ -1,7 +1,6 @@
 #include "tools/morvane/echo.h"
 
 #include <chrono>
-#include <cstdio>
 #include <deque>
 #include <vector>
 

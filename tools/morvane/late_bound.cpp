@@ -64,10 +64,6 @@ std::string errorLine(std::string_view member, const CallResult& result) {
            ",\"helpContext\":" + std::to_string(result.helpContext) + "}}";
 }
 
-}  // namespace morvane::cli
-
-namespace morvane::cli {
-
 bool reportFailure(std::string_view member, const CallResult& result) {
     if (result.ok()) return true;
     const std::string line = errorLine(member, result) + "\n";
