@@ -253,6 +253,12 @@ def play(server, command, case, strict, configurable=True):
         deadline = lambda: time.monotonic() + patience(case)  # noqa: E731
         steps = list(case.steps)
         if steps[-1] != ("closing",):
+            if case.breaks and not strict:
+                # The close waits for the pong of a ping sent after the
+                # broken rule: what a lax client sends back for the rule has
+                # gone out before it reads the close, so the note does not
+                # vary with what one of its reads happened to hold.
+                steps += [("send", frame(PING, "sync")), ("pong", b"sync")]
             steps += [("send", frame(CLOSE, close_payload(1000))), ("closing",)]
         for step in steps:
             if step[0] in ("send", "chop"):
