@@ -1,13 +1,15 @@
-// Server frames: parsed whole, in small pieces and received into the
-// reader's rooms, which must all give the same events; the cap must hold
-// whatever lengths the frames declare, and a payload shown on its way must
-// be the start of what its event then carries.
+// Server frames, lax or strict: parsed whole, in small pieces and received
+// into the reader's rooms, which must all give the same events; the cap
+// must hold whatever lengths the frames declare, and a payload shown on its
+// way must be the start of what its event then carries (unless, strict, its
+// frame breaks a rule before it has all come).
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/websocket/close.h"
@@ -22,6 +24,7 @@ struct Seen {
     std::uint8_t opcode;
     bool complete;
     std::string payload;
+    std::string_view violation;  // strict: the rule broken
     bool operator==(const Seen&) const = default;
 };
 
@@ -43,6 +46,8 @@ void note(const FrameReader& reader, std::optional<Shown>& shown, const FrameRea
 void record(std::vector<Seen>& seen, const FrameEvent& e, const FrameReaderOptions& options,
             const FrameReader& reader, std::optional<Shown>& shown) {
     if (e.payload.size() > options.maxMessageSize) std::abort();
+    // Strict, a payload on its way may still break a rule before it has all come.
+    if (e.kind == FrameEventKind::kViolation) shown.reset();
     if (shown) {
         const std::string payload(e.payload.begin(), e.payload.end());
         if (e.kind != FrameEventKind::kData || reader.frameSerial() != shown->serial ||
@@ -51,7 +56,8 @@ void record(std::vector<Seen>& seen, const FrameEvent& e, const FrameReaderOptio
         }
         shown.reset();
     }
-    seen.push_back({e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end())});
+    seen.push_back(
+        {e.kind, e.opcode, e.complete, std::string(e.payload.begin(), e.payload.end()), e.violation.description});
     if (e.kind == FrameEventKind::kClose) parseClosePayload(e.payload);
 }
 
@@ -101,6 +107,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FrameReaderOptions options;
     options.bufferMessage = data[0] & 1;
     options.maxMessageSize = (data[0] & 2) ? 64 : 1 << 16;
+    options.strict = data[0] & 0x80;
     const std::span<const std::uint8_t> input(data + 1, size - 1);
     const auto whole = parse(input, input.size() + 1, options);
     const auto bytes = parse(input, 1, options);
