@@ -27,7 +27,6 @@ public:
     bool feed(std::span<const std::uint8_t> bytes);
     // The text read so far is whole: it does not end inside a character.
     bool complete() const { return state_ == kAccept; }
-    bool failed() const { return state_ == kReject; }
     void reset() { state_ = kAccept; }
 
     static constexpr std::uint8_t kAccept = 0;

@@ -4,9 +4,9 @@ CONFORMANCE_REPORT (if set) and holds the verdicts to what the control
 promises: strict, every case passes but those that need an empty message
 echoed; lax, the same for every case that breaks no rule.
 
-Run by hand to write docs/conformance.md, with the large-message group (or
-with --reference-all every group) also played against the
-python3-websockets reference client in the same run:
+Run by hand to write a report, with the large-message group (or with
+--reference-all every group, as docs/conformance.md has it) also played
+against the python3-websockets reference client in the same run:
     conformance_test.py --build BUILD_DIR --report FILE [--reference-all]"""
 
 import argparse

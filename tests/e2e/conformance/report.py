@@ -11,9 +11,9 @@ groups that conformance reports use: framing, pings, reserved bits, opcodes,
 fragmentation, UTF-8, close handling, large messages and the client's own
 fragmentation. A raw-socket server answers the handshake and plays each
 case; the client echoes every message. Each case runs with the
-`StrictProtocol` setting off (the default) and on, and the large-message
-group also against an echo client built on Debian's python3-websockets, in
-the same run, for its times.
+`StrictProtocol` setting off (the default) and on, and also against an echo
+client built on Debian's python3-websockets, in the same run, to compare
+with and to time the large messages beside.
 
 Verdicts: **pass**, **FAIL** (with what went wrong), and **lax** for a case
 that breaks a rule of RFC 6455 when `StrictProtocol` is off: the control is
@@ -29,11 +29,11 @@ control is specified, and it stays so.
 
 To reproduce (from the source folder, after `./run build`):
 
-    /usr/bin/python3 tests/e2e/conformance_test.py --build build/default --report docs/conformance.md
+    /usr/bin/python3 tests/e2e/conformance_test.py --build build/default --report docs/conformance.md --reference-all
 
-`--reference-all` plays every group against the python3-websockets client,
-not only the large messages. The end-to-end test `e2e_conformance` runs the
-same suite and holds the verdicts to the above.
+Without `--reference-all`, the python3-websockets client plays the large
+messages only. The end-to-end test `e2e_conformance` runs the same suite
+without it and holds Morvane's verdicts to the above.
 """
 
 
