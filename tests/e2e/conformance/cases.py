@@ -124,7 +124,7 @@ def reserved_bits():
     cases = []
     for n, (title, before, bad) in enumerate(rows, 1):
         write = ("chop", bad, 1) if "a byte at a time" in title else send(bad)
-        after = [send(frame(PING, "after")), ("pong", b"after")] if "close" not in title else []
+        after = [send(frame(PING, "after")), ("pong", b"after")] if "close" not in title else [CLOSING]
         cases.append(Case(f"3.{n}", title, before + [write, BROKEN] + after, breaks=1002))
     return cases
 
