@@ -4,11 +4,16 @@
 
 namespace taltrix {
 
-ShotOutcome sendOutcome(bool readyBefore, std::optional<bool> delivered) {
-    // A link that cannot tell took the shot: that is all anyone can know.
-    if (delivered.value_or(true)) return ShotOutcome::sent;
-    return readyBefore ? ShotOutcome::sendFailed : ShotOutcome::simulatorNotReady;
+namespace {
+
+// What became of a shot the link was given; why a shot was not given is the
+// router's to say (notSent). A link that cannot tell took the shot: that is
+// all anyone can know.
+ShotOutcome sendOutcome(std::optional<bool> delivered) {
+    return delivered.value_or(true) ? ShotOutcome::sent : ShotOutcome::sendFailed;
 }
+
+}  // namespace
 
 SimulatorOutlet* ObservedOutlet::observe(SimulatorOutlet* inner, ShotObserver* observer) {
     inner_ = inner;
@@ -22,17 +27,15 @@ void ObservedOutlet::send(std::string_view message) {
         return;
     }
     // Taken before the send: a link may let events run while it sends, and
-    // a chunk arriving then can bring the next shot and the next club. A
-    // failed send also takes the readiness down with the link.
+    // a chunk arriving then can bring the next shot and the next club.
     const Clock::time_point lastByte = lastByte_;
     const ShotRecord shot = shot_;
     const std::string club = state_.currentClub;
-    const bool ready = inner_->isReady();
     const Clock::time_point writeBegan = Clock::now();
     inner_->send(message);
     const std::optional<bool> delivered = inner_->lastSendDelivered();
     observer_->shotRouted(
-        {shot, simulator_, club, message, delivered, writeBegan - lastByte, sendOutcome(ready, delivered), {}});
+        {shot, simulator_, club, message, delivered, writeBegan - lastByte, sendOutcome(delivered), {}});
 }
 
 std::optional<bool> ObservedOutlet::lastSendDelivered() const {
@@ -65,7 +68,7 @@ void ObservedShotOutlet::sendShot(const ShotRecord& shot, const PreciseShot& pre
     inner_->sendShot(sent, sentPrecise);
     const std::optional<bool> delivered = inner_->lastSendDelivered();
     observer_->shotRouted({sent, simulator_, club, inner_->lastMessage(), delivered, writeBegan - lastByte,
-                           sendOutcome(true, delivered), inner_->lastShotNumber()});
+                           sendOutcome(delivered), inner_->lastShotNumber()});
 }
 
 std::optional<std::int32_t> ObservedShotOutlet::lastShotNumber() const {

@@ -14,10 +14,6 @@
 
 namespace taltrix {
 
-// What became of a shot the link was given: `readyBefore` is the link's
-// readiness just before the send, `delivered` what the send reported.
-ShotOutcome sendOutcome(bool readyBefore, std::optional<bool> delivered);
-
 class ObservedOutlet final : public SimulatorOutlet {
 public:
     using Clock = std::chrono::steady_clock;

@@ -47,8 +47,8 @@ class SimulatorOutlet {
 public:
     virtual ~SimulatorOutlet() = default;
     virtual bool isUp() const = 0;
-    // Whether the simulator takes shots now; a link that is up but not ready
-    // drops what it is given (TGC before it has said so).
+    // Whether the simulator takes shots now (TGC once it has said so):
+    // routing gives a link that is up but not ready no shot.
     virtual bool isReady() const { return true; }
     virtual void send(std::string_view message) = 0;
     // Whether the last send put the message on the wire; a link that cannot

@@ -204,6 +204,8 @@ TEST_F(PipelineTest, TheObserverHearsOfEveryShotWithItsOutcome) {
         EXPECT_EQ(history.seen[i].backSpin, 4217);
     }
     EXPECT_EQ(tgc.sent.size(), 1u);
+    // The light blinks for every shot given to a connected TGC, ready or not.
+    EXPECT_EQ(transmitLight.count, 3);
 }
 
 }  // namespace

@@ -20,13 +20,20 @@ void ShotRouter::route(Simulator simulator, std::string_view message) {
         notConnected(simulator);
         return;
     }
+    if (!outlet->isReady()) {
+        // TGC drops a shot it is not ready for; the light blinks as it
+        // always has for a shot given to a connected TGC.
+        outlet->notSent(message, ShotOutcome::simulatorNotReady);
+        blinkTransmit();
+        return;
+    }
     if (simulator != Simulator::TGC && state_.gameName == lobbyGameName) {
         // Nothing goes to the relay while the player waits in the lobby.
         outlet->notSent(message, ShotOutcome::inTheLobby);
         return;
     }
     outlet->send(message);
-    sent();
+    blinkTransmit();
 }
 
 void ShotRouter::routeShot(const ShotRecord& shot, const PreciseShot& precise) {
@@ -37,10 +44,10 @@ void ShotRouter::routeShot(const ShotRecord& shot, const PreciseShot& precise) {
         return;
     }
     outlet->sendShot(shot, precise);
-    sent();
+    blinkTransmit();
 }
 
-void ShotRouter::sent() {
+void ShotRouter::blinkTransmit() {
     if (outlets_.transmitIndicator != nullptr) outlets_.transmitIndicator->switchOn();
 }
 

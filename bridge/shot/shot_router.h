@@ -1,7 +1,8 @@
 // Hands a converted shot to the link of the selected simulator, and has
-// every shot accounted for: one the link does not take is told to the link
-// (its observer keeps it in the history) with the reason, and the user hears
-// when the simulator is away.
+// every shot accounted for: why a shot is not handed over (link down, not
+// ready, lobby) is decided here for every link and told to the link (its
+// observer keeps it in the history), and the user hears when the simulator
+// is away.
 #pragma once
 
 #include <string>
@@ -31,9 +32,9 @@ public:
 
     ShotRouter(SimulatorOutlets outlets, const SimulatorState& state) : outlets_(outlets), state_(state) {}
 
-    // Sends the message when the selected simulator's link is up; a shot
-    // that finds its link down is let go, not queued: it would reach the
-    // simulator out of turn.
+    // Sends the message when the selected simulator's link is up and ready;
+    // a shot that finds it otherwise is let go, not queued: it would reach
+    // the simulator out of turn.
     void route(Simulator simulator, std::string_view message);
     // The same for a simulator whose link builds the message (Open Connect).
     void routeShot(const ShotRecord& shot, const PreciseShot& precise);
@@ -42,7 +43,7 @@ public:
     const SimulatorOutlets& outlets() const { return outlets_; }
 
 private:
-    void sent();
+    void blinkTransmit();
     void notConnected(Simulator simulator);
 
     SimulatorOutlets outlets_;
