@@ -1,7 +1,6 @@
 #include "bridge/links/open_connect_link.h"
 
 #include <chrono>
-#include <limits>
 
 #include "bridge/shot/open_connect_message.h"
 
@@ -73,7 +72,7 @@ void OpenConnectLink::resumeNumbering(std::optional<std::int64_t> lastSent) {
 }
 
 void OpenConnectLink::sendShot(const ShotRecord& shot, const PreciseShot& precise) {
-    shotNumber_ = shotNumber_ == std::numeric_limits<std::int32_t>::max() ? 1 : shotNumber_ + 1;
+    shotNumber_ = nextShotNumber(shotNumber_);
     lastShotNumber_ = shotNumber_;
     lastMessage_ = openConnectShot(shot, precise, shotNumber_);
     lastDelivered_ = write(lastMessage_);

@@ -73,11 +73,13 @@ std::int32_t openConnectSideSpin(const ShotRecord& shot, const PreciseShot& prec
     return toInt32(precise.spinAxis * shot.backSpin / 45.0).value_or(0);
 }
 
+std::int32_t nextShotNumber(std::int64_t last) {
+    if (last < 0 || last >= std::numeric_limits<std::int32_t>::max()) return 1;
+    return static_cast<std::int32_t>(last + 1);
+}
+
 std::int32_t firstShotNumber(std::optional<std::int64_t> lastSent, std::int64_t unixSeconds) {
-    const std::int64_t sinceEpoch = unixSeconds - openConnectNumberEpoch;
-    const std::int64_t next = std::max(lastSent.value_or(0), sinceEpoch) + 1;
-    if (next < 1 || next > std::numeric_limits<std::int32_t>::max()) return 1;
-    return static_cast<std::int32_t>(next);
+    return nextShotNumber(std::max(lastSent.value_or(0), unixSeconds - openConnectNumberEpoch));
 }
 
 std::string openConnectShot(const ShotRecord& shot, const PreciseShot& precise, std::int32_t shotNumber) {

@@ -44,12 +44,16 @@ std::string openConnectShot(const ShotRecord& shot, const PreciseShot& precise, 
 // back and total spin agree with the SpinAxis sent beside them.
 std::int32_t openConnectSideSpin(const ShotRecord& shot, const PreciseShot& precise);
 
+// The number of the shot after `last`: one more, always a positive signed
+// 32-bit integer; past 2147483647 it starts again at 1.
+std::int32_t nextShotNumber(std::int64_t last);
+
 // The number of the first shot of a run. Some simulators refuse a number
 // that is not above the last one they saw, even across a restart of the
 // bridge, and every number must fit a signed 32-bit integer: the first shot
 // is numbered above both the last number sent (kept in the shot history,
 // nothing when there is none) and the seconds since 2024 began (UTC), which
-// only grow. Past the 32-bit range it starts again at 1.
+// only grow. Past the 32-bit range it starts again at 1 (nextShotNumber).
 std::int32_t firstShotNumber(std::optional<std::int64_t> lastSent, std::int64_t unixSeconds);
 inline constexpr std::int64_t openConnectNumberEpoch = 1704067200;  // 2024-01-01T00:00:00Z
 

@@ -95,6 +95,9 @@ TEST(OpenConnectMessage, FirstShotNumberOfARun) {
     for (const Case& c : cases) {
         EXPECT_EQ(firstShotNumber(c.lastSent, c.unixSeconds), c.first) << c.lastSent.value_or(-1);
     }
+    // Every later shot of the run by the same rule.
+    EXPECT_EQ(nextShotNumber(41), 42);
+    EXPECT_EQ(nextShotNumber(2147483647), 1);
 }
 
 TEST(OpenConnectMessage, HeartbeatCarriesReadinessAndNoBallData) {
