@@ -57,9 +57,10 @@ std::int32_t nextShotNumber(std::int64_t last);
 std::int32_t firstShotNumber(std::optional<std::int64_t> lastSent, std::int64_t unixSeconds);
 inline constexpr std::int64_t openConnectNumberEpoch = 1704067200;  // 2024-01-01T00:00:00Z
 
-// A heartbeat or status message: `shotNumber` is the last shot sent (0
-// before the first). The ES16 reports no separate ball detection and is
-// armed whenever it is connected, so both flags follow `monitorReady`.
+// A heartbeat or status message: `shotNumber` is the last shot sent (before
+// the first, the number the run's first shot follows). The ES16 reports no
+// separate ball detection and is armed whenever it is connected, so both
+// flags follow `monitorReady`.
 std::string openConnectHeartbeat(std::int32_t shotNumber, bool monitorReady);
 
 }  // namespace taltrix
