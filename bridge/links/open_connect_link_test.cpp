@@ -142,7 +142,8 @@ TEST_F(OpenConnectLinkTest, ClosesWithoutAResetEvenWithAReplyUnread) {
 TEST_F(OpenConnectLinkTest, NumberingResumesAboveTheLastRun) {
     const std::int32_t fromTheClock = link.shotNumber();
     link.resumeNumbering(std::nullopt);
-    EXPECT_EQ(link.shotNumber(), fromTheClock);
+    EXPECT_GE(link.shotNumber(), fromTheClock);
+    EXPECT_LE(link.shotNumber(), fromTheClock + 1);  // the clock may have turned a second
     const std::int64_t lastRun = std::int64_t{fromTheClock} + 1000000;
     link.resumeNumbering(lastRun);
     EXPECT_EQ(link.shotNumber(), lastRun);
