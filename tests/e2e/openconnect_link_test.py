@@ -3,17 +3,14 @@ the Open Connect emulator as real processes, taltrix --headless between
 them, all on loopback. The emulator checks every message against the
 protocol's field rules; a message that breaks one is printed as BAD."""
 
-import csv
-import io
 import json
 import os
 import shutil
-import subprocess
 import tempfile
 import time
 import unittest
 
-from processes import Process, free_port
+from processes import Process, free_port, history_rows
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -46,21 +43,6 @@ def shot_number(line):
     if words[:2] != ["shot", "ok"]:
         raise AssertionError(line)
     return int(words[2])
-
-
-def export_history(home, at_least):
-    """The history's rows once it holds at_least of them (the writer stores
-    them on a thread of its own)."""
-    deadline = time.monotonic() + 10
-    while True:
-        done = subprocess.run([TALTRIX, "--home", home, "--export-csv", "-"], capture_output=True,
-                              text=True, timeout=30, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-        if done.returncode != 0:
-            raise AssertionError(done.stderr)
-        rows = list(csv.DictReader(io.StringIO(done.stdout)))
-        if len(rows) >= at_least or time.monotonic() > deadline:
-            return rows
-        time.sleep(0.2)
 
 
 class OpenConnectEndToEndTest(unittest.TestCase):
@@ -127,7 +109,7 @@ class OpenConnectEndToEndTest(unittest.TestCase):
             self.assertEqual(self.next_command(), "command " + club, command)
 
         # Both shots are in the history, with the message as the simulator got it.
-        rows = export_history(self.home, 2)
+        rows = history_rows(TALTRIX, self.home, 2)
         self.assertEqual([(row["simulator"], row["delivered"], row["outcome"]) for row in rows],
                          [("OpenConnect", "yes", "sent")] * 2)
         self.assertEqual([json.loads(row["message"])["ShotNumber"] for row in rows], [first, first + 1])
@@ -148,7 +130,7 @@ class OpenConnectEndToEndTest(unittest.TestCase):
     def test_a_restarted_bridge_numbers_above_its_last_run(self):
         self.device.tell("shot")
         last = shot_number(self.next_shot())
-        export_history(self.home, 1)
+        history_rows(TALTRIX, self.home, 1)
         self.bridge.stop()
         self.simulator.wait_for(lambda l: l.startswith("disconnected"), 5)
         self.device.wait_for(lambda l: l.startswith("disconnected"), 5)
@@ -184,7 +166,7 @@ class OpenConnectEndToEndTest(unittest.TestCase):
         # The shot played while the simulator was away is not sent late.
         self.assertEqual(shot_number(self.next_shot()), before + 1)
         self.assertTrue(self.simulator.quiet_for(shot_line, 0.5))
-        rows = export_history(self.home, 3)
+        rows = history_rows(TALTRIX, self.home, 3)
         self.assertEqual([(row["outcome"], row["delivered"]) for row in rows],
                          [("sent", "yes"), ("simulator not connected", "no"), ("sent", "yes")])
 

@@ -1,7 +1,10 @@
 """Helpers the end-to-end tests share: child processes whose output lines
 are collected in the background, to be waited on, throwaway certificates
-for the TLS peers, and the control registered in a registry of a test's own."""
+for the TLS peers, the control registered in a registry of a test's own,
+and a bridge's shot history as its CSV export gives it."""
 
+import csv
+import io
 import os
 import queue
 import shutil
@@ -29,6 +32,22 @@ def stop_process(process):
         except subprocess.TimeoutExpired:
             process.kill()
             process.wait()
+
+
+def history_rows(taltrix, home, at_least=0, timeout=10):
+    """The rows of the shot history in home, as taltrix --export-csv writes
+    them, once it holds at_least of them (the bridge stores shots on a
+    thread of its own) or timeout seconds have gone."""
+    deadline = time.monotonic() + timeout
+    while True:
+        done = subprocess.run([taltrix, "--home", home, "--export-csv", "-"], capture_output=True, text=True,
+                              timeout=60, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+        if done.returncode != 0:
+            raise AssertionError(done.stderr)
+        rows = list(csv.DictReader(io.StringIO(done.stdout)))
+        if len(rows) >= at_least or time.monotonic() > deadline:
+            return rows
+        time.sleep(0.2)
 
 
 class Process:

@@ -8,19 +8,16 @@ The emulated ES16 sends about ten shots a second with its chatter around
 them; taltrix --record keeps the pieces as they reached the framer, and the
 test frames them again by the framer's rules to know which shots it saw."""
 
-import csv
-import io
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 import unittest
 from datetime import datetime
 
-from processes import Process, free_port
+from processes import Process, free_port, history_rows
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -146,12 +143,6 @@ class SoakTest(unittest.TestCase):
             lines.append(self.simulator.lines.get_nowait())
         return lines
 
-    def export_history(self):
-        done = subprocess.run([TALTRIX, "--home", self.home, "--export-csv", "-"], capture_output=True, text=True,
-                              timeout=60, env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
-        self.assertEqual(done.returncode, 0, done.stderr)
-        return list(csv.DictReader(io.StringIO(done.stdout)))
-
     def test_every_shot_is_accounted_for_over_two_minutes_of_faults(self):
         first = self.start_bridge()
         self.run_with_faults(25, [(8, "simulator"), (17, "device")])
@@ -167,7 +158,7 @@ class SoakTest(unittest.TestCase):
         self.simulator_lines += self.drain()
 
         framed = [shot for recording in self.recordings for shot in framed_shots(recording)]
-        rows = self.export_history()
+        rows = history_rows(TALTRIX, self.home)
         self.assertGreater(len(framed), 500)
 
         # Every shot the framer cut out is kept, once, in order.
