@@ -68,8 +68,11 @@ std::unique_ptr<HistoryStore> HistoryStore::open(const std::string& path, bool c
     std::unique_ptr<HistoryStore> store(new HistoryStore(db, path));
     sqlite3_busy_timeout(db, busyTimeoutMs);
     std::string reason;
-    if (!store->exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", reason) ||
-        !migrate(db, historyMigrations(), reason)) {
+    // The journal mode is written into the file: it is set only once the
+    // schema is known to be ours, so that a newer Taltrix's history is left
+    // exactly as it was.
+    if (!store->exec("PRAGMA synchronous=FULL;", reason) || !migrate(db, historyMigrations(), reason) ||
+        !store->exec("PRAGMA journal_mode=WAL;", reason)) {
         error = "cannot use the shot history " + path + ": " + reason;
         return nullptr;
     }

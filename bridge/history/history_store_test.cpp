@@ -178,6 +178,24 @@ TEST(HistorySchema, StepsRunOnceInOrderAndANewerHistoryIsRefused) {
     sqlite3_close(db);
 }
 
+// Opening a history from a newer Taltrix writes nothing to it, not even
+// this Taltrix's journal mode.
+TEST(HistorySchema, ANewerHistoryIsRefusedUntouched) {
+    TempFolder home;
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(home.file("newer.sqlite").c_str(), &db), SQLITE_OK);
+    const std::string newer = "CREATE TABLE later (x); PRAGMA user_version = " +
+                              std::to_string(historyMigrations().back().version + 1);
+    ASSERT_EQ(sqlite3_exec(db, newer.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    const std::string before = home.read("newer.sqlite");
+
+    std::string error;
+    EXPECT_EQ(HistoryStore::open(home.file("newer.sqlite"), false, error), nullptr);
+    EXPECT_NE(error.find("newer Taltrix"), std::string::npos) << error;
+    EXPECT_EQ(home.read("newer.sqlite"), before);
+}
+
 // A history of the first version kept only shots handed to a link: those
 // that went out (or could not tell) were sent; why the others did not was
 // not kept. None carried a number.
