@@ -30,6 +30,10 @@ BridgeLinks::BridgeLinks(app::AppCore& core, std::unique_ptr<LinkShell> shell,
       bluetooth_(
           *shell_, *manager_, [this](std::string_view chunk) { receiveFromDevice(chunk); },
           [this] {
+              // A shot the dropped connection cut off is never completed:
+              // the first "End" of the new one (its chatter has some) would
+              // close it into a shot of made-up values.
+              pipeline_.framer().reset();
               tgc_.fn_connect_to_TGC();
               openConnect_.readinessChanged();
           }),

@@ -147,11 +147,21 @@ class OpenConnectEndToEndTest(unittest.TestCase):
         self.assertEqual(self.next_command(), "command CLUB5HyLOFT000")
         self.assertTrue(self.bridge.quiet_for(lambda l: l.startswith("Non valid"), 0.5))
 
-    def test_heartbeats_follow_the_launch_monitor(self):
+    def test_heartbeats_follow_the_launch_monitor_and_a_cut_off_shot_stays_cut_off(self):
+        # The link drops in the middle of a shot; the device's chatter on the
+        # new connection has an "End" that must not complete it.
+        self.device.tell("shot " + EXAMPLE[:20])
+        self.device.wait_for(lambda l: l.startswith("sent"), 5)
         self.device.tell("drop")
         self.heartbeat(ready=False)
         self.device.wait_for(lambda l: l.startswith("connected"), TICK + 1)
         self.heartbeat(ready=True)
+        self.device.tell("shot End of calibration")
+        self.device.tell("shot " + EXAMPLE)
+        line = self.next_shot()
+        self.assertEqual(line, f"shot ok {shot_number(line)} " +
+                         EXAMPLE_OPEN_CONNECT.replace("NUMBER", str(shot_number(line))))
+        self.assertTrue(self.simulator.quiet_for(shot_line, 0.5))
 
     def test_simulator_dropping_is_reconnected_and_the_shots_meanwhile_are_kept_not_sent(self):
         self.device.tell("shot")
