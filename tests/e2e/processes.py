@@ -62,11 +62,22 @@ class Process:
                                         env=env, text=True, encoding="latin-1", executable=executable)
         self.lines = queue.Queue()
         self.seen = []
-        threading.Thread(target=self._read, daemon=True).start()
+        # A child's standard error, when kept apart, is drained too: one that
+        # writes more than a pipe holds would otherwise stall in its write.
+        self.errors = []
+        self._readers = [threading.Thread(target=self._read, daemon=True)]
+        if not with_stderr:
+            self._readers.append(threading.Thread(target=self._drain_stderr, daemon=True))
+        for reader in self._readers:
+            reader.start()
 
     def _read(self):
         for line in self.process.stdout:
             self.lines.put(line.rstrip("\n"))
+
+    def _drain_stderr(self):
+        for line in self.process.stderr:
+            self.errors.append(line.rstrip("\n"))
 
     def tell(self, command):
         self.process.stdin.write(command + "\n")
@@ -78,7 +89,8 @@ class Process:
         while True:
             remaining = deadline - time.monotonic()
             if remaining <= 0:
-                raise AssertionError(f"nothing matching within {timeout} s; recent: {self.seen[-8:]}")
+                errors = f"; its standard error: {self.errors[-8:]}" if self.errors else ""
+                raise AssertionError(f"nothing matching within {timeout} s; recent: {self.seen[-8:]}{errors}")
             try:
                 line = self.lines.get(timeout=remaining)
             except queue.Empty:
@@ -103,6 +115,16 @@ class Process:
 
     def stop(self):
         stop_process(self.process)
+        try:
+            self.process.stdin.close()
+        except OSError:
+            pass  # the last buffered command, to a child that has gone
+        # A grandchild that inherited the output keeps its pipe open; a pipe
+        # still being read is left to the reader, which closing would block.
+        for reader, stream in zip(self._readers, (self.process.stdout, self.process.stderr)):
+            reader.join(timeout=5)
+            if not reader.is_alive():
+                stream.close()
 
 
 class ThrowawayPki:
