@@ -33,7 +33,11 @@ class FeedBridge:
         with open(os.path.join(self.home, "Settings.pgs"), "w") as f:
             f.write(f"[Feed]\nPort={self.port}\n{settings}")
         self.device_server = socket.create_server(("127.0.0.1", 0))
-        self.tgc_server = socket.create_server(("127.0.0.1", 0))
+        # TGC's port is held but not listened on until the device is
+        # connected: that connection reopens TGC's link, and a shot sent
+        # while the reopened link is still connecting would not be sent.
+        self.tgc_server = socket.socket()
+        self.tgc_server.bind(("127.0.0.1", 0))
         env = dict(os.environ, XDG_RUNTIME_DIR=self.home, QT_QPA_PLATFORM="offscreen")
         env.pop("TALTRIX_ANSWER", None)
         self.bridge = Process([os.environ["TALTRIX"], "--headless", "--home", self.home,
@@ -47,6 +51,8 @@ class FeedBridge:
             self.feed_line = self.bridge.wait_for(lambda l: "shot feed" in l.lower(), 20)
             self.device_server.settimeout(20)
             self.device, _ = self.device_server.accept()
+            self.bridge.wait_for(lambda l: l == "Connected to ES16", 20)
+            self.tgc_server.listen()
             threading.Thread(target=self._accept_tgc, daemon=True).start()
             self.bridge.wait_for(lambda l: l == "TGC connected", 20)
         except Exception:
@@ -54,8 +60,8 @@ class FeedBridge:
             raise
 
     def _accept_tgc(self):
-        # The bridge may open TGC more than once at start-up; each
-        # connection is told TGC is ready, and the newest is the one in use.
+        # Each connection is told TGC is ready, and the newest is the one in
+        # use: a reconnected device reopens TGC's link.
         while True:
             try:
                 tgc, _ = self.tgc_server.accept()

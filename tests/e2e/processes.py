@@ -50,6 +50,19 @@ def history_rows(taltrix, home, at_least=0, timeout=10):
         time.sleep(0.2)
 
 
+def links_up_one_at_a_time(bridge, start_tgc, tick):
+    """Waits for bridge to connect its device and only then starts TGC with
+    start_tgc, returning what it returns once the bridge says "TGC
+    connected". The device's connection reopens the TGC link; had TGC been
+    listening before, the greeting of the connection so closed could be the
+    "TGC connected" seen while the new one is still being opened, and a shot
+    sent then is not sent at all. Started after, TGC has one connection."""
+    bridge.wait_for(lambda l: l == "Connected to ES16", 3 * tick)
+    tgc = start_tgc()
+    bridge.wait_for(lambda l: l == "TGC connected", 2 * tick)
+    return tgc
+
+
 class Process:
     """A child whose output lines are collected by a thread, to wait on."""
 

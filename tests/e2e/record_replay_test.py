@@ -11,7 +11,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import Process, free_port
+from processes import Process, free_port, links_up_one_at_a_time
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -24,8 +24,8 @@ SHOTS = 50
 KEY = "K3Y-SECRET-4711"
 
 
-def start_emulator(case, script, *options):
-    process = Process(["/usr/bin/python3", os.path.join(EMULATORS, script), "--port", "0", *options])
+def start_emulator(case, script, *options, port=0):
+    process = Process(["/usr/bin/python3", os.path.join(EMULATORS, script), "--port", str(port), *options])
     case.addClassCleanup(process.stop)
     process.port = int(process.wait_for(lambda l: l.startswith("listening"), 10).split()[2])
     return process
@@ -33,15 +33,12 @@ def start_emulator(case, script, *options):
 
 def run_bridge(case, home, env, device, *options):
     """taltrix between `device` and a new TGC emulator, once both links are up."""
-    tgc = start_emulator(case, "tgc_emulator.py")
+    tgc_port = free_port()
     bridge = Process([TALTRIX, "--headless", "--home", home, "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{device.port}",
-                      "--tgc", f"127.0.0.1:{tgc.port}", *options], env=env)
+                      "--tgc", f"127.0.0.1:{tgc_port}", *options], env=env)
     case.addClassCleanup(bridge.stop)
     device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-    # The device's connection opens TGC's anew: only the TGC link that
-    # follows it stays.
-    bridge.wait_for(lambda l: l == "Connected to ES16", 3 * TICK)
-    bridge.wait_for(lambda l: l == "TGC connected", 3 * TICK)
+    tgc = links_up_one_at_a_time(bridge, lambda: start_emulator(case, "tgc_emulator.py", port=tgc_port), TICK)
     return bridge, tgc
 
 

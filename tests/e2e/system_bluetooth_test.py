@@ -42,10 +42,6 @@ class SystemBluetoothCase(unittest.TestCase):
         words = self.device.wait_for(lambda l: l.startswith("listening"), 10).split()
         self.es16 = f"{words[1]}:{words[2]}"
         self.tgc_port = free_port()
-        self.tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
-                            "--port", str(self.tgc_port)])
-        self.addCleanup(self.tgc.stop)
-        self.tgc.wait_for(lambda l: l.startswith("listening"), 10)
         self.bluez = None
 
     def start_bluez(self, *options):
@@ -56,6 +52,15 @@ class SystemBluetoothCase(unittest.TestCase):
         self.addCleanup(self.bluez.stop)
         self.bluez.wait_for(lambda l: l == "ready", 10)
         return self.bluez
+
+    def start_tgc(self):
+        """TGC's emulator. Started once the device is connected, it sees one
+        connection: the device's connection reopens the TGC link."""
+        tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"), "--port", str(self.tgc_port)])
+        self.addCleanup(tgc.stop)
+        tgc.wait_for(lambda l: l.startswith("listening"), 10)
+        self.status("TGC connected", 2 * TICK)
+        return tgc
 
     def start_bridge(self):
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus_address, XDG_RUNTIME_DIR=self.folder,
@@ -103,7 +108,7 @@ class WholeRoadTest(SystemBluetoothCase):
         self.assertTrue(any(l.startswith("called RegisterProfile") and "00001101-0000-1000-8000-00805f9b34fb" in l
                             for l in calls), calls)
         self.assertIn(f"called ConnectProfile {ADDRESS} 00001101-0000-1000-8000-00805f9b34fb", calls)
-        self.tgc.wait_for(lambda l: l.startswith("connected"), 2 * TICK)
+        self.tgc = self.start_tgc()
 
         self.device.tell("shot")
         sent = self.device.wait_for(lambda l: l.startswith("sent"), 10)
@@ -116,6 +121,7 @@ class WholeRoadTest(SystemBluetoothCase):
         self.device.tell("drop")
         self.status("Disconnected", 5)
         self.connected(TICK + 2)
+        self.status("TGC connected", 5)  # the reopened TGC link's greeting
         self.device.tell("shot")
         self.assertTrue(self.tgc.wait_for(lambda l: l.startswith("launch"), 10).startswith("launch ok "))
 

@@ -7,7 +7,7 @@ import tempfile
 import time
 import unittest
 
-from processes import Process, free_port
+from processes import Process, free_port, links_up_one_at_a_time
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -31,17 +31,15 @@ class TgcEndToEndTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.runtime, True)
         self.device = self.start_device()
         self.tgc_port = free_port()
-        self.tgc = self.start_tgc()
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen")
         env.pop("TALTRIX_ANSWER", None)
         self.bridge = Process([TALTRIX, "--headless", "--home", self.home,
                                "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{self.device_port}",
                                "--tgc", f"127.0.0.1:{self.tgc_port}"], env=env)
         self.addCleanup(self.bridge.stop)
-        # Start-up discovers the device; the first timer tick connects it, and TGC after it.
+        # Start-up discovers the device; the first timer tick connects it.
         self.device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-        self.tgc.wait_for(lambda l: l.startswith("connected"), 2 * TICK)
-        self.bridge.wait_for(lambda l: l == "TGC connected", 2 * TICK)
+        self.tgc = links_up_one_at_a_time(self.bridge, self.start_tgc, TICK)
 
     def start_device(self):
         device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "3"])
@@ -93,6 +91,8 @@ class TgcEndToEndTest(unittest.TestCase):
         self.bridge.wait_for(lambda l: l == "Disconnected", 5)
         self.device.wait_for(lambda l: l.startswith("connected"), TICK + 1)
         self.bridge.wait_for(lambda l: l == "Connected to ES16", 5)
+        # The reconnection reopened TGC's link too; this is its greeting.
+        self.bridge.wait_for(lambda l: l == "TGC connected", 5)
         self.device.tell("shot " + EXAMPLE)
         self.assertEqual(self.tgc.wait_for(lambda l: l.startswith("launch"), 10), "launch ok " + EXAMPLE_TGC)
 
