@@ -6,16 +6,18 @@ with its explanation a tagged paragraph. The page is written gzipped as
 Debian wants it (gzip -9n: no name, no time stamp).
 
 Usage: man_page.py --name NAME --summary TEXT --version TEXT --output FILE.1.gz
-                   [--drop PREFIX] PROGRAM
---drop leaves out the paragraph that starts with PREFIX (what --help says
-of this one run, such as the folder in use)."""
+                   --changelog FILE [--drop PREFIX] PROGRAM
+The page is dated by the changelog's newest entry, so that the same sources
+give the same page. --drop leaves out the paragraph that starts with PREFIX
+(what --help says of this one run, such as the folder in use)."""
 
 import argparse
+import email.utils
 import gzip
 import re
 import subprocess
 import sys
-import time
+
 
 TAGGED = re.compile(r"^( {0,2})(\S(?:\S| (?! ))*)( {2,})(\S.*)$")
 
@@ -37,12 +39,21 @@ def paragraphs(lines):
         yield block
 
 
-def page(name, summary, version, help_text, drop):
+def release_date(changelog):
+    """The date of the changelog's newest entry, as the page's date: a page
+    made again from the same sources is the same page."""
+    with open(changelog, encoding="utf-8") as f:
+        for line in f:
+            if line.startswith(" -- "):
+                return email.utils.parsedate_to_datetime(line.rsplit("  ", 1)[1].strip()).strftime("%Y-%m-%d")
+    sys.exit(f"man_page.py: {changelog} has no entry trailer (\" -- NAME  DATE\")")
+
+
+def page(name, summary, version, date, help_text, drop):
     lines = help_text.splitlines()
     synopsis = []
     while lines and (lines[0].startswith("Usage: ") or (synopsis and lines[0].startswith(" ") and lines[0].strip())):
         synopsis.append(lines.pop(0).replace("Usage: ", "", 1).strip())
-    date = time.strftime("%Y-%m-%d", time.gmtime())
     out = [f'.TH {name.upper()} 1 "{date}" "{roff(version)}" "User Commands"',
            ".SH NAME", f"{roff(name)} \\- {roff(summary)}", ".SH SYNOPSIS"]
     for line in synopsis:
@@ -87,6 +98,7 @@ def main():
     parser.add_argument("--version", required=True)
     parser.add_argument("--output", required=True)
     parser.add_argument("--drop")
+    parser.add_argument("--changelog", required=True, help="the Debian changelog whose newest entry dates the page")
     parser.add_argument("program")
     args = parser.parse_args()
     # Run under its plain name, so the usage lines read as a user types them.
@@ -94,7 +106,7 @@ def main():
                           encoding="latin-1")
     if done.returncode != 0 or not done.stdout.startswith("Usage: "):
         sys.exit(f"man_page.py: {args.program} --help gave no usage text: {done.stderr.strip()}")
-    text = page(args.name, args.summary, args.version, done.stdout, args.drop)
+    text = page(args.name, args.summary, args.version, release_date(args.changelog), done.stdout, args.drop)
     with open(args.output, "wb") as raw, gzip.GzipFile(filename="", mode="wb", fileobj=raw, compresslevel=9,
                                                        mtime=0) as packed:
         packed.write(text.encode("utf-8"))
