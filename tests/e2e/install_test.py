@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from processes import Process, free_port, links_up_one_at_a_time
+from processes import HeldPort, Process, links_up_one_at_a_time
 
 BUILD_DIR = os.environ["TALTRIX_BUILD_DIR"]
 PRIVATE_LIBDIR = os.environ["TALTRIX_PRIVATE_LIBDIR"]
@@ -52,16 +52,17 @@ class InstalledTaltrixTest(unittest.TestCase):
         home, env = self.new_user()
         device, listening = self.emulator("es16_emulator.py", "--random", "3")
         device_port = int(listening.split()[2])
-        tgc_port = free_port()
+        tgc_port = HeldPort()
+        self.addCleanup(tgc_port.release)
         bridge = Process([os.path.join(self.bin, "taltrix"), "--headless",
                           "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{device_port}",
-                          "--tgc", f"127.0.0.1:{tgc_port}"], env=env)
+                          "--tgc", f"127.0.0.1:{tgc_port.port}"], env=env)
         self.addCleanup(bridge.stop)
         library = os.path.join(self.prefix, PRIVATE_LIBDIR, "libmorvane.so")
         registered = bridge.wait_for(lambda l: "Morvane control" in l or NOT_AVAILABLE in l, 10)
         self.assertEqual(registered, "Morvane control registered for the current user: " + library)
-        tgc = links_up_one_at_a_time(bridge, lambda: self.emulator("tgc_emulator.py", "--port", str(tgc_port))[0],
-                                     TICK)
+        tgc = links_up_one_at_a_time(bridge, tgc_port,
+                                     lambda: self.emulator("tgc_emulator.py", "--port", str(tgc_port.port))[0], TICK)
         device.tell("shot")
         self.assertTrue(tgc.wait_for(lambda l: l.startswith("launch"), 10).startswith("launch ok"))
         bridge.stop()

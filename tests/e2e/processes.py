@@ -50,14 +50,29 @@ def history_rows(taltrix, home, at_least=0, timeout=10):
         time.sleep(0.2)
 
 
-def links_up_one_at_a_time(bridge, start_tgc, tick):
-    """Waits for bridge to connect its device and only then starts TGC with
-    start_tgc, returning what it returns once the bridge says "TGC
-    connected". The device's connection reopens the TGC link; had TGC been
-    listening before, the greeting of the connection so closed could be the
-    "TGC connected" seen while the new one is still being opened, and a shot
-    sent then is not sent at all. Started after, TGC has one connection."""
+class HeldPort:
+    """A loopback port bound but not listened on until released: a connection
+    to it is refused as to a free port, and nothing else can take it meanwhile."""
+
+    def __init__(self):
+        self._socket = socket.socket()
+        self._socket.bind(("127.0.0.1", 0))
+        self.port = self._socket.getsockname()[1]
+
+    def release(self):
+        self._socket.close()
+
+
+def links_up_one_at_a_time(bridge, tgc_port, start_tgc, tick):
+    """Waits for bridge to connect its device, and only then releases the
+    HeldPort tgc_port and starts TGC on it with start_tgc, returning what it
+    returns once the bridge says "TGC connected". The device's connection
+    reopens the TGC link; had TGC been listening before, the greeting of the
+    connection so closed could be the "TGC connected" seen while the new one
+    is still being opened, and a shot sent then is not sent at all. Started
+    after, TGC has one connection."""
     bridge.wait_for(lambda l: l == "Connected to ES16", 3 * tick)
+    tgc_port.release()
     tgc = start_tgc()
     bridge.wait_for(lambda l: l == "TGC connected", 2 * tick)
     return tgc

@@ -11,7 +11,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import Process, free_port, links_up_one_at_a_time
+from processes import HeldPort, Process, links_up_one_at_a_time
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -33,12 +33,14 @@ def start_emulator(case, script, *options, port=0):
 
 def run_bridge(case, home, env, device, *options):
     """taltrix between `device` and a new TGC emulator, once both links are up."""
-    tgc_port = free_port()
+    tgc_port = HeldPort()
+    case.addClassCleanup(tgc_port.release)
     bridge = Process([TALTRIX, "--headless", "--home", home, "--bluetooth", f"emulator:ES16 Range@127.0.0.1:{device.port}",
-                      "--tgc", f"127.0.0.1:{tgc_port}", *options], env=env)
+                      "--tgc", f"127.0.0.1:{tgc_port.port}", *options], env=env)
     case.addClassCleanup(bridge.stop)
     device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-    tgc = links_up_one_at_a_time(bridge, lambda: start_emulator(case, "tgc_emulator.py", port=tgc_port), TICK)
+    tgc = links_up_one_at_a_time(bridge, tgc_port, lambda: start_emulator(case, "tgc_emulator.py", port=tgc_port.port),
+                                 TICK)
     return bridge, tgc
 
 

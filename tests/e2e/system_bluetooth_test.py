@@ -13,7 +13,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import Process, free_port, stop_process
+from processes import HeldPort, Process, stop_process
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -41,7 +41,8 @@ class SystemBluetoothCase(unittest.TestCase):
         self.addCleanup(self.device.stop)
         words = self.device.wait_for(lambda l: l.startswith("listening"), 10).split()
         self.es16 = f"{words[1]}:{words[2]}"
-        self.tgc_port = free_port()
+        self.tgc_port = HeldPort()
+        self.addCleanup(self.tgc_port.release)
         self.bluez = None
 
     def start_bluez(self, *options):
@@ -56,7 +57,9 @@ class SystemBluetoothCase(unittest.TestCase):
     def start_tgc(self):
         """TGC's emulator. Started once the device is connected, it sees one
         connection: the device's connection reopens the TGC link."""
-        tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"), "--port", str(self.tgc_port)])
+        self.tgc_port.release()
+        tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
+                       "--port", str(self.tgc_port.port)])
         self.addCleanup(tgc.stop)
         tgc.wait_for(lambda l: l.startswith("listening"), 10)
         self.status("TGC connected", 2 * TICK)
@@ -67,7 +70,7 @@ class SystemBluetoothCase(unittest.TestCase):
                    QT_QPA_PLATFORM="offscreen", TALTRIX_BLUETOOTH_INQUIRY_MS="20")
         env.pop("TALTRIX_ANSWER", None)
         self.bridge_env = env
-        self.bridge = Process([TALTRIX, "--headless", "--home", self.home, "--tgc", f"127.0.0.1:{self.tgc_port}"],
+        self.bridge = Process([TALTRIX, "--headless", "--home", self.home, "--tgc", f"127.0.0.1:{self.tgc_port.port}"],
                               env=env, with_stderr=True)
         self.addCleanup(self.bridge.stop)
         return self.bridge

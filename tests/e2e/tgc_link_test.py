@@ -7,7 +7,7 @@ import tempfile
 import time
 import unittest
 
-from processes import Process, free_port, links_up_one_at_a_time
+from processes import HeldPort, Process, links_up_one_at_a_time
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -30,7 +30,9 @@ class TgcEndToEndTest(unittest.TestCase):
         self.addCleanup(shutil.rmtree, self.home, True)
         self.addCleanup(shutil.rmtree, self.runtime, True)
         self.device = self.start_device()
-        self.tgc_port = free_port()
+        held = HeldPort()
+        self.addCleanup(held.release)
+        self.tgc_port = held.port
         env = dict(os.environ, XDG_RUNTIME_DIR=self.runtime, QT_QPA_PLATFORM="offscreen")
         env.pop("TALTRIX_ANSWER", None)
         self.bridge = Process([TALTRIX, "--headless", "--home", self.home,
@@ -39,7 +41,7 @@ class TgcEndToEndTest(unittest.TestCase):
         self.addCleanup(self.bridge.stop)
         # Start-up discovers the device; the first timer tick connects it.
         self.device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-        self.tgc = links_up_one_at_a_time(self.bridge, self.start_tgc, TICK)
+        self.tgc = links_up_one_at_a_time(self.bridge, held, self.start_tgc, TICK)
 
     def start_device(self):
         device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "3"])
