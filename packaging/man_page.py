@@ -18,7 +18,6 @@ import re
 import subprocess
 import sys
 
-
 TAGGED = re.compile(r"^( {0,2})(\S(?:\S| (?! ))*)( {2,})(\S.*)$")
 
 

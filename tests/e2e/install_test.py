@@ -10,7 +10,7 @@ import subprocess
 import tempfile
 import unittest
 
-from processes import HeldPort, Process, links_up_one_at_a_time
+from processes import HeldPort, Process, start_tgc_after_the_device
 
 BUILD_DIR = os.environ["TALTRIX_BUILD_DIR"]
 PRIVATE_LIBDIR = os.environ["TALTRIX_PRIVATE_LIBDIR"]
@@ -61,8 +61,10 @@ class InstalledTaltrixTest(unittest.TestCase):
         library = os.path.join(self.prefix, PRIVATE_LIBDIR, "libmorvane.so")
         registered = bridge.wait_for(lambda l: "Morvane control" in l or NOT_AVAILABLE in l, 10)
         self.assertEqual(registered, "Morvane control registered for the current user: " + library)
-        tgc = links_up_one_at_a_time(bridge, tgc_port,
-                                     lambda: self.emulator("tgc_emulator.py", "--port", str(tgc_port.port))[0], TICK)
+        bridge.wait_for(lambda l: l == "Connected to ES16", 3 * TICK)
+        tgc = start_tgc_after_the_device(bridge, tgc_port,
+                                         lambda: self.emulator("tgc_emulator.py", "--port", str(tgc_port.port))[0],
+                                         TICK)
         device.tell("shot")
         self.assertTrue(tgc.wait_for(lambda l: l.startswith("launch"), 10).startswith("launch ok"))
         bridge.stop()

@@ -11,7 +11,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import HeldPort, Process, links_up_one_at_a_time
+from processes import HeldPort, Process, start_tgc_after_the_device
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -39,8 +39,9 @@ def run_bridge(case, home, env, device, *options):
                       "--tgc", f"127.0.0.1:{tgc_port.port}", *options], env=env)
     case.addClassCleanup(bridge.stop)
     device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-    tgc = links_up_one_at_a_time(bridge, tgc_port, lambda: start_emulator(case, "tgc_emulator.py", port=tgc_port.port),
-                                 TICK)
+    bridge.wait_for(lambda l: l == "Connected to ES16", 3 * TICK)
+    tgc = start_tgc_after_the_device(bridge, tgc_port,
+                                     lambda: start_emulator(case, "tgc_emulator.py", port=tgc_port.port), TICK)
     return bridge, tgc
 
 

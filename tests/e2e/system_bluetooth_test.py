@@ -13,7 +13,7 @@ import tempfile
 import unittest
 import zipfile
 
-from processes import HeldPort, Process, stop_process
+from processes import HeldPort, Process, start_tgc_after_the_device, stop_process
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -55,15 +55,14 @@ class SystemBluetoothCase(unittest.TestCase):
         return self.bluez
 
     def start_tgc(self):
-        """TGC's emulator. Started once the device is connected, it sees one
-        connection: the device's connection reopens the TGC link."""
-        self.tgc_port.release()
-        tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
-                       "--port", str(self.tgc_port.port)])
-        self.addCleanup(tgc.stop)
-        tgc.wait_for(lambda l: l.startswith("listening"), 10)
-        self.status("TGC connected", 2 * TICK)
-        return tgc
+        """TGC's emulator, once the device is connected."""
+        def start():
+            tgc = Process(["/usr/bin/python3", os.path.join(EMULATORS, "tgc_emulator.py"),
+                           "--port", str(self.tgc_port.port)])
+            self.addCleanup(tgc.stop)
+            tgc.wait_for(lambda l: l.startswith("listening"), 10)
+            return tgc
+        return start_tgc_after_the_device(self.bridge, self.tgc_port, start, TICK)
 
     def start_bridge(self):
         env = dict(os.environ, DBUS_SYSTEM_BUS_ADDRESS=self.bus_address, XDG_RUNTIME_DIR=self.folder,

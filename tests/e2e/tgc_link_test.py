@@ -7,7 +7,7 @@ import tempfile
 import time
 import unittest
 
-from processes import HeldPort, Process, links_up_one_at_a_time
+from processes import HeldPort, Process, start_tgc_after_the_device
 
 TALTRIX = os.environ["TALTRIX"]
 SOURCE_DIR = os.environ["TALTRIX_SOURCE_DIR"]
@@ -41,7 +41,8 @@ class TgcEndToEndTest(unittest.TestCase):
         self.addCleanup(self.bridge.stop)
         # Start-up discovers the device; the first timer tick connects it.
         self.device.wait_for(lambda l: l.startswith("connected"), 3 * TICK)
-        self.tgc = links_up_one_at_a_time(self.bridge, held, self.start_tgc, TICK)
+        self.bridge.wait_for(lambda l: l == "Connected to ES16", 3 * TICK)
+        self.tgc = start_tgc_after_the_device(self.bridge, held, self.start_tgc, TICK)
 
     def start_device(self):
         device = Process(["/usr/bin/python3", os.path.join(EMULATORS, "es16_emulator.py"), "--random", "3"])
